@@ -1,0 +1,106 @@
+// A throwaway slapd for directory tests: a real server in a fresh temporary
+// folder on a loopback port, started in the foreground as a child of the test
+// process (it dies with the test, even when the test crashes).
+#ifndef SLAPDFIXTURE_H
+#define SLAPDFIXTURE_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class SlapdFixture {
+  public:
+    enum class Schema {
+        // Stock schema: the certificate and revocation-list attribute types
+        // need ";binary" when stored and come back as "name;binary".
+        Stock,
+        // Our schema file in which those attribute types have the octet-string
+        // syntax: values are stored and returned under the plain names (and
+        // may hold text such as "{ASN}" hex).
+        OctetString
+    };
+
+    // One attribute of an entry, values as raw bytes (may hold NULs).
+    struct Attribute {
+        std::string name;
+        std::vector<std::string> values;
+    };
+
+    // port 0 picks a free loopback port at the first start(); any other port is
+    // used as it is (e.g. 389 inside a private network namespace).
+    // Nothing runs until start().
+    explicit SlapdFixture(Schema schema = Schema::Stock, std::string suffix = "dc=example,dc=com",
+                          int port = 0);
+    // Stops slapd (if running) and removes the temporary folder.
+    ~SlapdFixture();
+    SlapdFixture(const SlapdFixture&) = delete;
+    SlapdFixture& operator=(const SlapdFixture&) = delete;
+
+    // Starts slapd and waits until an anonymous search of the root DSE answers.
+    // The first start also creates the suffix entry (objectClass chosen from the
+    // suffix's first RDN: dc -> domain, o -> organization, ou ->
+    // organizationalUnit, c -> country, anything else -> extensibleObject).
+    // Throws std::runtime_error (with the tail of slapd's log) on failure.
+    void start();
+    // SIGTERM, wait; SIGKILL after a few seconds. No-op when not running.
+    void stop();
+    // stop() then start() on the same port with the same data.
+    void restart();
+    bool running() const;
+    // Process id of the running slapd, -1 when none.
+    pid_t pid() const;
+
+    int port() const { return m_port; }
+    std::string host() const { return "127.0.0.1"; }
+    // "127.0.0.1:PORT"
+    std::string hostPort() const;
+    // "ldap://127.0.0.1:PORT"  (no trailing slash)
+    std::string url() const;
+    const std::string& rootDN() const { return m_rootDN; }
+    const std::string& rootPassword() const { return m_rootPassword; }
+    const std::string& suffix() const { return m_suffix; }
+    Schema schema() const { return m_schema; }
+    // The temporary folder and slapd's log file in it.
+    const std::string& directory() const { return m_dir; }
+    std::string logPath() const;
+    // The last lines of slapd's log.
+    std::string logTail(size_t lines = 40) const;
+
+    // Loads LDIF text with ldapadd -x as the root DN. Throws std::runtime_error
+    // with ldapadd's output on failure.
+    void addLdif(const std::string& ldif);
+
+    // Adds one entry as the root DN through libldap, values stored as given
+    // (binary safe). Attribute names are used verbatim: in the Stock flavour
+    // certificate attributes need the ";binary" option ("cACertificate;binary").
+    // addEntry throws std::runtime_error on failure; tryAddEntry returns the LDAP
+    // result code (0 success, OpenLDAP numbering) instead.
+    void addEntry(const std::string& dn, const std::vector<Attribute>& attributes);
+    int tryAddEntry(const std::string& dn, const std::vector<Attribute>& attributes);
+
+    // Replaces all values of one attribute of an entry (no values: removes the
+    // attribute). Throws std::runtime_error on failure.
+    void replaceAttribute(const std::string& dn, const Attribute& attribute);
+    // Deletes one entry. Throws std::runtime_error on failure.
+    void deleteEntry(const std::string& dn);
+
+  private:
+    void writeConfig();
+    void launch();
+    bool waitReady();
+    void createSuffixEntry();
+    int modify(const std::string& dn, int op, const std::vector<Attribute>* attributes,
+               std::string* error);
+
+    Schema m_schema;
+    std::string m_suffix;
+    int m_port;
+    std::string m_rootDN;
+    std::string m_rootPassword;
+    std::string m_dir;
+    pid_t m_pid = -1;
+    bool m_configured = false;
+};
+
+#endif
