@@ -1,0 +1,490 @@
+#include "slapdfixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ldap.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+const char* const kOctetStringNames[] = {"userCertificate",
+                                         "cACertificate",
+                                         "authorityRevocationList",
+                                         "certificateRevocationList",
+                                         "crossCertificatePair",
+                                         "strongAuthenticationUser",
+                                         "certificationAuthority",
+                                         "certificationAuthority-V2",
+                                         "cRLDistributionPoint",
+                                         "pkiUser",
+                                         "pkiCA"};
+
+struct LdapCloser {
+    void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+};
+using LdapPtr = std::unique_ptr<LDAP, LdapCloser>;
+
+struct MessageFree {
+    void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
+};
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.good())
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int pickFreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket failed");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot find a free loopback port");
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// The name in "( oid NAME 'x' ..." or "( oid NAME ( 'x' 'y' ) ...".
+std::string definitionName(const std::string& block) {
+    size_t p = block.find("NAME");
+    if (p == std::string::npos)
+        return {};
+    p = block.find('\'', p);
+    if (p == std::string::npos)
+        return {};
+    size_t e = block.find('\'', p + 1);
+    if (e == std::string::npos)
+        return {};
+    return block.substr(p + 1, e - p - 1);
+}
+
+bool startsDefinition(const std::string& line) {
+    return line.rfind("attributetype", 0) == 0 || line.rfind("objectclass", 0) == 0;
+}
+
+// core.schema without the definitions that our octet-string schema replaces.
+std::string strippedCoreSchema(const std::string& text) {
+    std::set<std::string> drop;
+    for (const char* n : kOctetStringNames)
+        drop.insert(n);
+    std::istringstream in(text);
+    std::string out, line, block;
+    bool inBlock = false;
+    auto flush = [&] {
+        if (inBlock && drop.count(definitionName(block)) == 0)
+            out += block;
+        block.clear();
+        inBlock = false;
+    };
+    while (std::getline(in, line)) {
+        line += '\n';
+        if (startsDefinition(line)) {
+            flush();
+            inBlock = true;
+            block = line;
+        } else if (inBlock && !line.empty() && (line[0] == '\t' || line[0] == ' ')) {
+            block += line;
+        } else {
+            flush();
+            out += line;
+        }
+    }
+    flush();
+    return out;
+}
+
+LdapPtr connectTo(const std::string& url) {
+    LDAP* raw = nullptr;
+    if (ldap_initialize(&raw, url.c_str()) != LDAP_SUCCESS || raw == nullptr)
+        throw std::runtime_error("ldap_initialize failed for " + url);
+    LdapPtr ld(raw);
+    int version = LDAP_VERSION3;
+    ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+    timeval tv{2, 0};
+    ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &tv);
+    return ld;
+}
+
+std::string errorText(LDAP* ld, int rc) {
+    std::string msg = ldap_err2string(rc);
+    char* diag = nullptr;
+    if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag) == 0 &&
+        diag != nullptr) {
+        if (*diag != '\0')
+            msg += std::string(" (") + diag + ")";
+        ldap_memfree(diag);
+    }
+    return msg;
+}
+
+// Owns the LDAPMod array handed to libldap; values point into the attributes.
+class ModArray {
+  public:
+    ModArray(int op, const std::vector<SlapdFixture::Attribute>& attributes) {
+        m_mods.reserve(attributes.size());
+        for (const auto& a : attributes) {
+            std::vector<berval> vals;
+            for (const auto& v : a.values)
+                vals.push_back(
+                    berval{static_cast<ber_len_t>(v.size()), const_cast<char*>(v.data())});
+            m_vals.push_back(std::move(vals));
+        }
+        for (size_t i = 0; i < attributes.size(); ++i) {
+            std::vector<berval*> ptrs;
+            for (auto& v : m_vals[i])
+                ptrs.push_back(&v);
+            ptrs.push_back(nullptr);
+            m_ptrs.push_back(std::move(ptrs));
+        }
+        for (size_t i = 0; i < attributes.size(); ++i) {
+            LDAPMod m{};
+            m.mod_op = op | LDAP_MOD_BVALUES;
+            m.mod_type = const_cast<char*>(attributes[i].name.c_str());
+            m.mod_bvalues = m_ptrs[i].data();
+            m_mods.push_back(m);
+        }
+        for (auto& m : m_mods)
+            m_list.push_back(&m);
+        m_list.push_back(nullptr);
+    }
+    LDAPMod** get() { return m_list.data(); }
+
+  private:
+    std::vector<std::vector<berval>> m_vals;
+    std::vector<std::vector<berval*>> m_ptrs;
+    std::vector<LDAPMod> m_mods;
+    std::vector<LDAPMod*> m_list;
+};
+
+}  // namespace
+
+SlapdFixture::SlapdFixture(Schema schema, std::string suffix, int port)
+    : m_schema(schema),
+      m_suffix(std::move(suffix)),
+      m_port(port),
+      m_rootDN("cn=admin," + m_suffix),
+      m_rootPassword("secret") {
+    char templ[] = "/tmp/ryxslapd.XXXXXX";
+    if (::mkdtemp(templ) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_dir = templ;
+}
+
+SlapdFixture::~SlapdFixture() {
+    stop();
+    std::error_code ec;
+    std::filesystem::remove_all(m_dir, ec);
+}
+
+std::string SlapdFixture::hostPort() const {
+    return host() + ":" + std::to_string(m_port);
+}
+
+std::string SlapdFixture::url() const {
+    return "ldap://" + hostPort();
+}
+
+std::string SlapdFixture::logPath() const {
+    return m_dir + "/slapd.log";
+}
+
+std::string SlapdFixture::logTail(size_t lines) const {
+    std::ifstream in(logPath());
+    std::deque<std::string> tail;
+    std::string line;
+    while (std::getline(in, line)) {
+        tail.push_back(line);
+        if (tail.size() > lines)
+            tail.pop_front();
+    }
+    std::string out;
+    for (const auto& l : tail)
+        out += l + "\n";
+    return out;
+}
+
+bool SlapdFixture::running() const {
+    if (m_pid <= 0)
+        return false;
+    return ::kill(m_pid, 0) == 0;
+}
+
+pid_t SlapdFixture::pid() const {
+    return m_pid;
+}
+
+void SlapdFixture::writeConfig() {
+    if (m_port == 0)
+        m_port = pickFreePort();
+    std::filesystem::create_directories(m_dir + "/db");
+    const std::string schemaDir = RYX_SLAPD_SCHEMA_DIR;
+    std::ostringstream conf;
+    if (m_schema == Schema::Stock) {
+        conf << "include " << schemaDir << "/core.schema\n";
+    } else {
+        std::string core = readFile(schemaDir + "/core.schema");
+        if (core.empty())
+            throw std::runtime_error("cannot read " + schemaDir + "/core.schema");
+        writeFile(m_dir + "/core-stripped.schema", strippedCoreSchema(core));
+        conf << "include " << m_dir << "/core-stripped.schema\n";
+        conf << "include " << RYX_TEST_SCHEMA_DIR << "/octetstring-pki.schema\n";
+    }
+    conf << "include " << schemaDir << "/cosine.schema\n"
+         << "include " << schemaDir << "/inetorgperson.schema\n"
+         << "pidfile " << m_dir << "/slapd.pid\n"
+         << "argsfile " << m_dir << "/slapd.args\n"
+         << "modulepath " << RYX_SLAPD_MODULE_DIR << "\n"
+         << "moduleload back_mdb\n"
+         << "sockbuf_max_incoming_auth 268435456\n"
+         << "database mdb\n"
+         << "maxsize 1073741824\n"
+         << "suffix \"" << m_suffix << "\"\n"
+         << "rootdn \"" << m_rootDN << "\"\n"
+         << "rootpw " << m_rootPassword << "\n"
+         << "directory " << m_dir << "/db\n";
+    writeFile(m_dir + "/slapd.conf", conf.str());
+    m_configured = true;
+}
+
+void SlapdFixture::launch() {
+    const std::string conf = m_dir + "/slapd.conf";
+    const std::string listen = "ldap://" + hostPort() + "/";
+    const std::string log = logPath();
+    std::vector<std::string> args = {RYX_SLAPD, "-d", "0", "-f", conf, "-h", listen};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
+
+    pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::close(fd);
+        }
+        int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 0);
+            ::close(devnull);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    m_pid = child;
+}
+
+bool SlapdFixture::waitReady() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return false;
+        }
+        try {
+            LdapPtr ld = connectTo(url());
+            char noAttrs[] = LDAP_NO_ATTRS;
+            char* attrs[] = {noAttrs, nullptr};
+            timeval tv{2, 0};
+            LDAPMessage* res = nullptr;
+            int rc = ldap_search_ext_s(ld.get(), "", LDAP_SCOPE_BASE, "(objectClass=*)", attrs, 0,
+                                       nullptr, nullptr, &tv, 0, &res);
+            std::unique_ptr<LDAPMessage, MessageFree> guard(res);
+            if (rc == LDAP_SUCCESS)
+                return true;
+        } catch (const std::exception&) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+void SlapdFixture::start() {
+    if (running())
+        return;
+    const bool first = !m_configured;
+    if (first)
+        writeConfig();
+    launch();
+    if (!waitReady()) {
+        stop();
+        throw std::runtime_error("slapd did not start on " + url() + "; log " + logPath() + ":\n" +
+                                 logTail());
+    }
+    if (first)
+        createSuffixEntry();
+}
+
+void SlapdFixture::stop() {
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        int status = 0;
+        pid_t r = ::waitpid(m_pid, &status, WNOHANG);
+        if (r == m_pid || (r < 0 && errno == ECHILD))
+            break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(m_pid, SIGKILL);
+            while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    m_pid = -1;
+}
+
+void SlapdFixture::restart() {
+    stop();
+    start();
+}
+
+void SlapdFixture::createSuffixEntry() {
+    const size_t eq = m_suffix.find('=');
+    const size_t comma = m_suffix.find(',');
+    std::string type = m_suffix.substr(0, eq);
+    std::string value =
+        m_suffix.substr(eq + 1, comma == std::string::npos ? std::string::npos : comma - eq - 1);
+    for (auto& c : type)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string oc = "extensibleObject";
+    if (type == "dc")
+        oc = "domain";
+    else if (type == "o")
+        oc = "organization";
+    else if (type == "ou")
+        oc = "organizationalUnit";
+    else if (type == "c")
+        oc = "country";
+    std::vector<Attribute> attrs = {{"objectClass", {"top", oc}}, {type, {value}}};
+    std::string error;
+    int rc = modify(m_suffix, LDAP_MOD_ADD, &attrs, &error);
+    if (rc != LDAP_SUCCESS && rc != LDAP_ALREADY_EXISTS)
+        throw std::runtime_error("cannot add suffix entry " + m_suffix + ": " + error);
+}
+
+// op: LDAP_MOD_ADD adds an entry, LDAP_MOD_REPLACE modifies, LDAP_MOD_DELETE
+// with no attributes deletes the entry.
+int SlapdFixture::modify(const std::string& dn, int op, const std::vector<Attribute>* attributes,
+                         std::string* error) {
+    LdapPtr ld = connectTo(url());
+    berval cred{static_cast<ber_len_t>(m_rootPassword.size()), m_rootPassword.data()};
+    int rc = ldap_sasl_bind_s(ld.get(), m_rootDN.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr,
+                              nullptr);
+    if (rc == LDAP_SUCCESS) {
+        if (op == LDAP_MOD_DELETE && attributes == nullptr) {
+            rc = ldap_delete_ext_s(ld.get(), dn.c_str(), nullptr, nullptr);
+        } else {
+            ModArray mods(op, *attributes);
+            rc = op == LDAP_MOD_ADD
+                     ? ldap_add_ext_s(ld.get(), dn.c_str(), mods.get(), nullptr, nullptr)
+                     : ldap_modify_ext_s(ld.get(), dn.c_str(), mods.get(), nullptr, nullptr);
+        }
+    }
+    if (rc != LDAP_SUCCESS && error != nullptr)
+        *error = errorText(ld.get(), rc);
+    return rc;
+}
+
+int SlapdFixture::tryAddEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
+    return modify(dn, LDAP_MOD_ADD, &attributes, nullptr);
+}
+
+void SlapdFixture::addEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
+    std::string error;
+    if (modify(dn, LDAP_MOD_ADD, &attributes, &error) != LDAP_SUCCESS)
+        throw std::runtime_error("cannot add " + dn + ": " + error);
+}
+
+void SlapdFixture::replaceAttribute(const std::string& dn, const Attribute& attribute) {
+    std::vector<Attribute> attrs = {attribute};
+    std::string error;
+    if (modify(dn, LDAP_MOD_REPLACE, &attrs, &error) != LDAP_SUCCESS)
+        throw std::runtime_error("cannot modify " + dn + ": " + error);
+}
+
+void SlapdFixture::deleteEntry(const std::string& dn) {
+    std::string error;
+    if (modify(dn, LDAP_MOD_DELETE, nullptr, &error) != LDAP_SUCCESS)
+        throw std::runtime_error("cannot delete " + dn + ": " + error);
+}
+
+void SlapdFixture::addLdif(const std::string& ldif) {
+    static int counter = 0;
+    const std::string base = m_dir + "/load" + std::to_string(++counter);
+    const std::string input = base + ".ldif";
+    const std::string output = base + ".out";
+    writeFile(input, ldif);
+    const std::string uri = url();
+    std::vector<std::string> args = {"ldapadd", "-x", "-H",           uri,  "-D",
+                                     m_rootDN,  "-w", m_rootPassword, "-f", input};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t child = -1;
+    int err = posix_spawnp(&child, "ldapadd", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0)
+        throw std::runtime_error(std::string("cannot run ldapadd: ") + strerror(err));
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("ldapadd failed:\n" + readFile(output));
+}
