@@ -228,6 +228,8 @@ LDAP* ryx_ldap_init(const char* host, int port) {
         if (ldap_initialize(&ld, urls.c_str()) != LDAP_SUCCESS || ld == nullptr)
             return nullptr;
         applyNetworkTimeout(ld);
+        int version = LDAP_VERSION3;
+        ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
         Connection* c = new (std::nothrow) Connection;
         if (c == nullptr) {
             closeLdap(ld);

@@ -19,7 +19,7 @@ extern "C" {
 // "host:port", tried in turn. port: the port for hosts that name none (0: 389).
 // Nothing connects before the first operation; a connect gives up after the
 // network timeout (30 s, or RYX_LDAP_NETWORK_TIMEOUT seconds from the
-// environment).
+// environment). The protocol version is 3 until set otherwise.
 RYX_LDAP_EXPORT LDAP* ryx_ldap_init(const char* host, int port);
 RYX_LDAP_EXPORT int ryx_ldap_msgfree(LDAPMessage* msg);
 RYX_LDAP_EXPORT char* ryx_ldap_err2string(int rc);
