@@ -221,7 +221,9 @@ LDAP* ryx_ldap_init(const char* host, int port) {
     try {
         if (port <= 0)
             port = kDefaultPort;
-        std::string urls = hostsToUrls(host != nullptr ? host : defaultHosts(), port);
+        std::string urls = host != nullptr ? hostsToUrls(host, port) : std::string();
+        if (urls.empty())
+            urls = hostsToUrls(defaultHosts(), port);
         if (urls.empty())
             return nullptr;
         LDAP* ld = nullptr;

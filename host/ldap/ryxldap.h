@@ -15,7 +15,7 @@
 #define RYX_LDAP_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
-// host: null (the default host), or one or more space-separated "host" or
+// host: null or blank (the default host), or one or more space-separated "host" or
 // "host:port", tried in turn. port: the port for hosts that name none (0: 389).
 // Nothing connects before the first operation; a connect gives up after the
 // network timeout (30 s, or RYX_LDAP_NETWORK_TIMEOUT seconds from the

@@ -55,6 +55,9 @@ TEST_F(NetnsTest, HostWithoutPortAndDefaultHost) {
     RyxLdap byDefault(ryx_ldap_init(nullptr, 389));
     ASSERT_NE(byDefault, nullptr);
     EXPECT_EQ(ryx_ldap_simple_bind_s(byDefault.get(), nullptr, nullptr), LDAP_SUCCESS);
+    RyxLdap blank(ryx_ldap_init("  ", 0));
+    ASSERT_NE(blank, nullptr);
+    EXPECT_EQ(ryx_ldap_simple_bind_s(blank.get(), nullptr, nullptr), LDAP_SUCCESS);
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ inline std::string selfSignedDer(const char* cn) {
         if (X509_sign(cert, key, EVP_sha256()) > 0) {
             unsigned char* out = nullptr;
             int len = i2d_X509(cert, &out);
-            if (len > 0) der.assign(reinterpret_cast<char*>(out), static_cast<size_t>(len));
+            if (len > 0)
+                der.assign(reinterpret_cast<char*>(out), static_cast<size_t>(len));
             OPENSSL_free(out);
         }
     }

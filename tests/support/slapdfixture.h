@@ -1,6 +1,8 @@
 // A throwaway slapd for directory tests: a real server in a fresh temporary
 // folder on a loopback port, started in the foreground as a child of the test
-// process (it dies with the test, even when the test crashes).
+// process (it dies with the test, even when the test crashes). The server is
+// tied to the thread that started it: start() on a thread that then exits
+// takes the server down with it, so start fixtures on the test's own thread.
 #ifndef SLAPDFIXTURE_H
 #define SLAPDFIXTURE_H
 
