@@ -1,36 +1,41 @@
+// RYXBuffer: owning bytes followed by one hidden NUL.
 #include "ryxbuffer.h"
 
+#include <openssl/crypto.h>
+
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace {
-// Allocates length bytes plus the hidden NUL that follows them.
-unsigned char* allocate(unsigned int length) {
-    unsigned char* p = new unsigned char[static_cast<size_t>(length) + 1];
-    p[length] = 0;
-    return p;
-}
+// What an empty buffer shows: a readable, NUL-terminated empty value.
+unsigned char s_empty[1] = {0};
 
-void wipe(unsigned char* p, size_t n) {
-    volatile unsigned char* v = p;
-    while (n-- > 0) {
-        *v++ = 0;
+unsigned char* copyBytes(unsigned int length, const unsigned char* bytes) {
+    unsigned char* data = new unsigned char[static_cast<size_t>(length) + 1];
+    if (length > 0) {
+        memcpy(data, bytes, length);
     }
+    data[length] = 0;
+    return data;
 }
 }  // namespace
 
-RYXBuffer::RYXBuffer() : m_data(allocate(0)), m_length(0) {}
+RYXBuffer::RYXBuffer() : m_data(nullptr), m_length(0) {}
 
 RYXBuffer::RYXBuffer(unsigned int length, const unsigned char* bytes)
-    : m_data(nullptr), m_length(bytes == nullptr ? 0 : length) {
-    m_data = allocate(m_length);
-    if (m_length > 0) {
-        memcpy(m_data, bytes, m_length);
+    : m_data(nullptr), m_length(0) {
+    if (bytes != nullptr && length > 0) {
+        m_data = copyBytes(length, bytes);
+        m_length = length;
     }
 }
 
-RYXBuffer::RYXBuffer(const RYXBuffer& other) : RYXBuffer(other.m_length, other.m_data) {}
+RYXBuffer::RYXBuffer(const RYXBuffer& other) : m_data(nullptr), m_length(0) {
+    if (other.m_data != nullptr) {
+        m_data = copyBytes(other.m_length, other.m_data);
+        m_length = other.m_length;
+    }
+}
 
 RYXBuffer::RYXBuffer(RYXBuffer&& other) noexcept : m_data(other.m_data), m_length(other.m_length) {
     other.m_data = nullptr;
@@ -44,7 +49,8 @@ RYXBuffer::~RYXBuffer() {
 RYXBuffer& RYXBuffer::operator=(const RYXBuffer& other) {
     if (this != &other) {
         RYXBuffer copy(other);
-        *this = std::move(copy);
+        std::swap(m_data, copy.m_data);
+        std::swap(m_length, copy.m_length);
     }
     return *this;
 }
@@ -60,24 +66,28 @@ RYXBuffer& RYXBuffer::operator=(RYXBuffer&& other) noexcept {
     return *this;
 }
 
-// A moved-from buffer reads as empty.
 unsigned char* RYXBuffer::getValue() {
-    static unsigned char empty[1] = {0};
-    return m_data != nullptr ? m_data : empty;
+    if (m_data == nullptr) {
+        s_empty[0] = 0;
+        return s_empty;
+    }
+    return m_data;
 }
+
 const unsigned char* RYXBuffer::getValue() const {
-    static const unsigned char empty[1] = {0};
-    return m_data != nullptr ? m_data : empty;
+    return m_data == nullptr ? s_empty : m_data;
 }
+
 unsigned int RYXBuffer::getLength() const {
     return m_length;
 }
+
 RYXASNCBuffer RYXBuffer::get() const {
     return RYXASNCBuffer(getValue(), m_length);
 }
 
 void RYXBuffer::cleanse() {
-    if (m_data != nullptr) {
-        wipe(m_data, m_length);
+    if (m_data != nullptr && m_length > 0) {
+        OPENSSL_cleanse(m_data, m_length);
     }
 }

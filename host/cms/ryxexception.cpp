@@ -1,3 +1,4 @@
+// The toolkit's exception classes.
 #include "ryxexception.h"
 
 RYXException::RYXException(const char* file, int line, int error, const RYXString& message)
@@ -5,6 +6,7 @@ RYXException::RYXException(const char* file, int line, int error, const RYXStrin
 RYXException::RYXException(const RYXException& other) = default;
 RYXException& RYXException::operator=(const RYXException& other) = default;
 RYXException::~RYXException() = default;
+
 int RYXException::getError() const {
     return m_error;
 }

@@ -1,6 +1,6 @@
 #include "ryxlibrary.h"
 
-#include <unistd.h>
+#include <dlfcn.h>
 
 #include <cstring>
 #include <mutex>
@@ -25,16 +25,28 @@ Registry& registry() {
 thread_local std::string t_lastError;
 
 void* tryLoad(const std::string& path) {
-    void* handle = ryxsys_dlopen(path.c_str());
+    void* handle = ryx_sys_dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        const char* e = ryxsys_dlerror();
+        const char* e = ryx_sys_dlerror();
         t_lastError = e != nullptr ? e : ("cannot load " + path);
     }
     return handle;
 }
 
 bool fileExists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
+    return ryx_sys_file_exists(path.c_str()) != 0;
+}
+
+// Folder of the shared object that holds this code (the host library itself).
+std::string ownFolder() {
+    const char* path =
+        ryx_sys_object_path(reinterpret_cast<const void*>(&RYXLibraryManager::loadLibraryReally));
+    if (path == nullptr) {
+        return std::string();
+    }
+    std::string folder(path);
+    size_t slash = folder.rfind('/');
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
 }
 }  // namespace
 
@@ -57,7 +69,7 @@ int ryx_get_func_address(void* handle, const char* name, void** address) {
     if (handle == nullptr || name == nullptr || address == nullptr) {
         return -1;
     }
-    void* p = ryxsys_dlsym(handle, name);
+    void* p = ryx_sys_dlsym(handle, name);
     if (p == nullptr) {
         t_lastError = std::string("symbol not found: ") + name;
         return -1;
@@ -67,7 +79,7 @@ int ryx_get_func_address(void* handle, const char* name, void** address) {
 }
 
 int ryx_free_library(void* handle) {
-    return ryxsys_dlclose(handle);
+    return ryx_sys_dlclose(handle);
 }
 
 const char* ryx_library_error(void) {
@@ -88,7 +100,7 @@ void* RYXLibraryManager::loadLibraryReally(const RYXString& name, const RYXStrin
     if (!directory.empty()) {
         folders.emplace_back(directory.c_str());
     }
-    if (const char* path = ryxsys_getenv("RYX_LIBRARY_PATH")) {
+    if (const char* path = ryx_sys_getenv("RYX_LIBRARY_PATH")) {
         std::string all(path);
         size_t start = 0;
         while (start <= all.size()) {
@@ -104,10 +116,9 @@ void* RYXLibraryManager::loadLibraryReally(const RYXString& name, const RYXStrin
             start = colon + 1;
         }
     }
-    char own[4096];
-    if (ryxsys_object_folder(reinterpret_cast<const void*>(&RYXLibraryManager::loadLibraryReally),
-                             own, sizeof own)) {
-        folders.emplace_back(own);
+    std::string own = ownFolder();
+    if (!own.empty()) {
+        folders.push_back(own);
     }
     for (const std::string& folder : folders) {
         std::string candidate = folder + "/" + file;
@@ -171,7 +182,7 @@ void* RYXLibraryManager::loadPlugin(const RYXString& name) {
 
 void RYXLibraryManager::unloadPlugin(void* handle) {
     if (handle != nullptr) {
-        ryxsys_dlclose(handle);
+        ryx_sys_dlclose(handle);
     }
 }
 

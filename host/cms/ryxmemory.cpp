@@ -1,3 +1,4 @@
+// The host allocator for text handed between the toolkit and plug-ins.
 #include "ryxmemory.h"
 
 #include <cstdlib>
@@ -5,19 +6,21 @@
 
 extern "C" {
 
-char* ryx_strdup(const char* text, int /*flags*/) {
+char* ryx_strdup(const char* text, int flags) {
+    (void)flags;
     if (text == nullptr) {
         return nullptr;
     }
-    size_t n = strlen(text) + 1;
-    char* copy = static_cast<char*>(malloc(n));
+    size_t size = strlen(text) + 1;
+    char* copy = static_cast<char*>(malloc(size));
     if (copy != nullptr) {
-        memcpy(copy, text, n);
+        memcpy(copy, text, size);
     }
     return copy;
 }
 
-void ryx_free(void* pointer, int /*flags*/) {
+void ryx_free(void* pointer, int flags) {
+    (void)flags;
     free(pointer);
 }
 }

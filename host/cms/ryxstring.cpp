@@ -1,33 +1,72 @@
+// RYXString and RYXConstString.
 #include "ryxstring.h"
 
-#include <strings.h>
-
-#include <algorithm>
-#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <utility>
 
 #include "ryxexception.h"
+
+namespace {
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+size_t findIgnoreCase(const std::string& hay, const char* needle, size_t needleLength, size_t pos) {
+    if (pos > hay.size() || needleLength > hay.size() - pos) {
+        return RYXString::npos;
+    }
+    for (size_t i = pos; i + needleLength <= hay.size(); ++i) {
+        size_t k = 0;
+        while (k < needleLength && lowerAscii(hay[i + k]) == lowerAscii(needle[k])) {
+            ++k;
+        }
+        if (k == needleLength) {
+            return i;
+        }
+    }
+    return RYXString::npos;
+}
+
+int sign(int v) {
+    return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+
+}  // namespace
 
 const size_t RYXString::npos = std::string::npos;
 
 RYXString::RYXString() = default;
 RYXString::RYXString(const char* text) : m_value(text == nullptr ? "" : text) {}
-RYXString::RYXString(const char* text, size_t length)
-    : m_value(text == nullptr ? std::string() : std::string(text, length)) {}
+RYXString::RYXString(const char* text, size_t length) {
+    if (text != nullptr) {
+        m_value.assign(text, length);
+    }
+}
 RYXString::RYXString(const RYXString& other) = default;
-RYXString::RYXString(RYXString&& other) noexcept = default;
+RYXString::RYXString(RYXString&& other) noexcept : m_value(std::move(other.m_value)) {}
 RYXString::~RYXString() = default;
+
 RYXString& RYXString::operator=(const RYXString& other) = default;
-RYXString& RYXString::operator=(RYXString&& other) noexcept = default;
+RYXString& RYXString::operator=(RYXString&& other) noexcept {
+    m_value = std::move(other.m_value);
+    return *this;
+}
 RYXString& RYXString::operator=(const char* text) {
     return assign(text);
 }
 
 RYXString& RYXString::assign(const char* text) {
-    m_value.assign(text == nullptr ? "" : text);
+    if (text == nullptr) {
+        m_value.clear();
+    } else {
+        m_value.assign(text);
+    }
     return *this;
 }
+
 RYXString& RYXString::assign(const char* text, size_t length) {
     if (text == nullptr) {
         m_value.clear();
@@ -47,16 +86,19 @@ RYXString& RYXString::operator+=(char c) {
     m_value.push_back(c);
     return *this;
 }
+
 RYXString& RYXString::append(const RYXString& other) {
     m_value.append(other.m_value);
     return *this;
 }
+
 RYXString& RYXString::append(const char* text) {
     if (text != nullptr) {
         m_value.append(text);
     }
     return *this;
 }
+
 RYXString& RYXString::append(const char* text, size_t length) {
     if (text != nullptr) {
         m_value.append(text, length);
@@ -72,8 +114,16 @@ RYXString& RYXString::insert(size_t pos, const RYXString& other) {
     m_value.insert(pos, other.m_value);
     return *this;
 }
+
 RYXString& RYXString::insert(size_t pos, const char* text) {
-    return insert(pos, RYXString(text));
+    if (pos > m_value.size()) {
+        throw RYXException(__FILE__, __LINE__, RYX_ERR_INVALID_ARGUMENT,
+                           "RYXString::insert: position beyond the end");
+    }
+    if (text != nullptr) {
+        m_value.insert(pos, text);
+    }
+    return *this;
 }
 
 RYXString& RYXString::erase(size_t pos, size_t count) {
@@ -84,13 +134,18 @@ RYXString& RYXString::erase(size_t pos, size_t count) {
     m_value.erase(pos, count);
     return *this;
 }
+
 void RYXString::push_back(char c) {
     m_value.push_back(c);
 }
 
 size_t RYXString::find(const char* text, size_t pos) const {
-    return text == nullptr ? npos : m_value.find(text, pos);
+    if (text == nullptr) {
+        return npos;
+    }
+    return m_value.find(text, pos);
 }
+
 size_t RYXString::find(char c, size_t pos) const {
     return m_value.find(c, pos);
 }
@@ -99,19 +154,11 @@ size_t RYXString::find_ignorecase(const char* text, size_t pos) const {
     if (text == nullptr) {
         return npos;
     }
-    size_t n = strlen(text);
-    if (pos > m_value.size() || n > m_value.size() - pos) {
-        return npos;
-    }
-    for (size_t i = pos; i + n <= m_value.size(); ++i) {
-        if (strncasecmp(m_value.data() + i, text, n) == 0) {
-            return i;
-        }
-    }
-    return npos;
+    return findIgnoreCase(m_value, text, strlen(text), pos);
 }
+
 size_t RYXString::find_ignorecase(const RYXString& text, size_t pos) const {
-    return find_ignorecase(text.c_str(), pos);
+    return findIgnoreCase(m_value, text.m_value.data(), text.m_value.size(), pos);
 }
 
 RYXString RYXString::substr(size_t pos, size_t count) const {
@@ -124,11 +171,13 @@ RYXString RYXString::substr(size_t pos, size_t count) const {
 }
 
 int RYXString::compare(const RYXString& other) const {
-    return m_value.compare(other.m_value);
+    return sign(m_value.compare(other.m_value));
 }
+
 int RYXString::compare(const char* text) const {
-    return m_value.compare(text == nullptr ? "" : text);
+    return sign(m_value.compare(text == nullptr ? "" : text));
 }
+
 const char* RYXString::c_str() const {
     return m_value.c_str();
 }
@@ -155,9 +204,9 @@ bool operator<(const RYXString& a, const RYXString& b) {
     return a.compare(b) < 0;
 }
 RYXString operator+(const RYXString& a, const RYXString& b) {
-    RYXString r(a);
-    r += b;
-    return r;
+    RYXString result(a);
+    result += b;
+    return result;
 }
 std::ostream& operator<<(std::ostream& os, const RYXString& s) {
     return os.write(s.data(), static_cast<std::streamsize>(s.length()));
@@ -168,10 +217,14 @@ RYXConstString::RYXConstString(const char* text) : m_value(text) {}
 RYXConstString::RYXConstString(const char* text, size_t length) : m_value(text, length) {}
 RYXConstString::RYXConstString(const RYXString& text) : m_value(text) {}
 RYXConstString::RYXConstString(const RYXConstString& other) = default;
-RYXConstString::RYXConstString(RYXConstString&& other) noexcept = default;
+RYXConstString::RYXConstString(RYXConstString&& other) noexcept
+    : m_value(std::move(other.m_value)) {}
 RYXConstString::~RYXConstString() = default;
 RYXConstString& RYXConstString::operator=(const RYXConstString& other) = default;
-RYXConstString& RYXConstString::operator=(RYXConstString&& other) noexcept = default;
+RYXConstString& RYXConstString::operator=(RYXConstString&& other) noexcept {
+    m_value = std::move(other.m_value);
+    return *this;
+}
 
 size_t RYXConstString::length() const {
     return m_value.length();
@@ -187,13 +240,15 @@ const char* RYXConstString::asCString() const {
 }
 
 void RYXConstString::display(std::ostream& os) const {
-    static const char digits[] = "0123456789abcdef";
+    const char* p = m_value.data();
     for (size_t i = 0; i < m_value.length(); ++i) {
-        unsigned char c = static_cast<unsigned char>(m_value[i]);
-        if (isprint(c)) {
+        unsigned char c = static_cast<unsigned char>(p[i]);
+        if (c >= 0x20 && c < 0x7f) {
             os.put(static_cast<char>(c));
         } else {
-            os << "\\x" << digits[c >> 4] << digits[c & 15];
+            char hex[5];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            os << hex;
         }
     }
 }

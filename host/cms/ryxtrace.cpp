@@ -1,5 +1,9 @@
+// The process-wide trace facility.
 #include "ryxtrace.h"
 
+#include <strings.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,38 +14,64 @@
 
 struct RYXTrace::Impl {
     std::mutex mutex;
-    FILE* file = nullptr;  // null: standard error
+    FILE* file = nullptr;  // owned; null means standard error
     bool capturing = false;
     std::vector<RYXTraceRecord> records;
+
+    FILE* out() const { return file != nullptr ? file : stderr; }
 };
 
 namespace {
-RYXTrace g_trace;
 
-unsigned int parseMask(const char* text, unsigned int fallback) {
+// Parses a mask: decimal, or hex after 0x / 0X. False when the text is not a number.
+bool parseMask(const char* text, unsigned int& mask) {
     if (text == nullptr || *text == '\0') {
-        return fallback;
+        return false;
+    }
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+        if (*text == '\0') {
+            return false;
+        }
+    }
+    if (*text == '-' || *text == '+') {
+        return false;
     }
     char* end = nullptr;
-    unsigned long value = strtoul(text, &end, 0);
-    return (end != nullptr && *end == '\0') ? static_cast<unsigned int>(value) : fallback;
+    errno = 0;
+    unsigned long value = strtoul(text, &end, base);
+    if (errno != 0 || end == text || *end != '\0' || value > 0xffffffffUL) {
+        return false;
+    }
+    mask = static_cast<unsigned int>(value);
+    return true;
 }
+
+// The default trace lives for the whole process: it is never destroyed, so that
+// code running in other libraries' static destructors can still trace.
+RYXTrace* makeDefaultTrace() {
+    RYXTrace* trace = new RYXTrace();
+    trace->configureFromEnvironment();
+    return trace;
+}
+
 }  // namespace
 
-RYXTrace* RYXTrace::s_defaultTracePtr = &g_trace;
+RYXTrace* RYXTrace::s_defaultTracePtr = makeDefaultTrace();
 
-RYXTrace::RYXTrace() : m_on(false), m_componentMask(~0u), m_levelMask(~0u), m_impl(new Impl) {
-    configureFromEnvironment();
-}
+RYXTrace::RYXTrace()
+    : m_on(false), m_componentMask(0xffffffffu), m_levelMask(0xffffffffu), m_impl(new Impl) {}
 
 RYXTrace::~RYXTrace() {
-    if (s_defaultTracePtr == this) {
-        s_defaultTracePtr = nullptr;
-    }
     if (m_impl->file != nullptr) {
         fclose(m_impl->file);
     }
     delete m_impl;
+    if (s_defaultTracePtr == this) {
+        s_defaultTracePtr = nullptr;
+    }
 }
 
 bool RYXTrace::write(unsigned int component, const char* file, int line, unsigned int level,
@@ -49,60 +79,67 @@ bool RYXTrace::write(unsigned int component, const char* file, int line, unsigne
     if (!isEnabled(component, level)) {
         return false;
     }
-    std::string body = text == nullptr ? std::string() : std::string(text, length);
+    if (text == nullptr) {
+        text = "";
+        length = 0;
+    }
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     if (m_impl->capturing) {
-        m_impl->records.push_back(
-            RYXTraceRecord{component, level, file == nullptr ? "" : file, line, body});
+        RYXTraceRecord record;
+        record.component = component;
+        record.level = level;
+        record.file = file != nullptr ? file : "";
+        record.line = file != nullptr ? line : 0;
+        record.text.assign(text, length);
+        m_impl->records.push_back(std::move(record));
         return true;
     }
     char stamp[40];
-    ryxsys_timestamp(stamp, sizeof stamp);
-    FILE* out = m_impl->file != nullptr ? m_impl->file : stderr;
+    ryx_sys_timestamp(stamp, sizeof stamp);
+    FILE* out = m_impl->out();
     if (file != nullptr) {
-        fprintf(out, "%s [%ld] %08x %08x %s:%d %s\n", stamp, ryxsys_thread_id(), component, level,
-                file, line, body.c_str());
+        fprintf(out, "%s %lu %08x %08x %s:%d ", stamp, ryx_sys_thread_id(), component, level, file,
+                line);
     } else {
-        fprintf(out, "%s [%ld] %08x %08x %s\n", stamp, ryxsys_thread_id(), component, level,
-                body.c_str());
+        fprintf(out, "%s %lu %08x %08x ", stamp, ryx_sys_thread_id(), component, level);
     }
+    if (length > 0) {
+        fwrite(text, 1, length, out);
+    }
+    fputc('\n', out);
     fflush(out);
     return true;
 }
 
 bool RYXTrace::write(unsigned int component, const char* file, int line, unsigned int level,
                      ryxstrstream::ostrstream& stream) {
-    if (!isEnabled(component, level)) {
-        return false;
-    }
-    size_t n = stream.pcount();
-    return write(component, file, line, level, stream.str(), n);
+    const char* text = stream.str();
+    return write(component, file, line, level, text, stream.pcount());
 }
 
 bool RYXTrace::write(unsigned int component, const char* file, int line, unsigned int level,
                      ryxstrstream::strstream& stream) {
-    if (!isEnabled(component, level)) {
-        return false;
-    }
-    size_t n = stream.pcount();
-    return write(component, file, line, level, stream.str(), n);
+    const char* text = stream.str();
+    return write(component, file, line, level, text, stream.pcount());
 }
 
 void RYXTrace::setOn(bool on) {
     m_on = on;
 }
+
 void RYXTrace::setComponentMask(unsigned int mask) {
     m_componentMask = mask;
 }
+
 void RYXTrace::setLevelMask(unsigned int mask) {
     m_levelMask = mask;
 }
 
 bool RYXTrace::setFile(const char* path) {
-    FILE* f = nullptr;
+    FILE* file = nullptr;
     if (path != nullptr) {
-        f = fopen(path, "a");
-        if (f == nullptr) {
+        file = fopen(path, "a");
+        if (file == nullptr) {
             return false;
         }
     }
@@ -110,18 +147,23 @@ bool RYXTrace::setFile(const char* path) {
     if (m_impl->file != nullptr) {
         fclose(m_impl->file);
     }
-    m_impl->file = f;
+    m_impl->file = file;
     return true;
 }
 
 void RYXTrace::configureFromEnvironment() {
-    const char* on = ryxsys_getenv("RYX_TRACE");
-    m_on = on != nullptr && (strcmp(on, "1") == 0 || strcmp(on, "on") == 0);
-    m_componentMask = parseMask(ryxsys_getenv("RYX_TRACE_COMPONENTS"), ~0u);
-    m_levelMask = parseMask(ryxsys_getenv("RYX_TRACE_LEVELS"), ~0u);
-    const char* path = ryxsys_getenv("RYX_TRACE_FILE");
-    if (path != nullptr && *path != '\0') {
-        setFile(path);
+    const char* on = ryx_sys_getenv("RYX_TRACE");
+    setOn(on != nullptr && (strcmp(on, "1") == 0 || strcasecmp(on, "on") == 0));
+    const char* file = ryx_sys_getenv("RYX_TRACE_FILE");
+    if (file != nullptr && *file != '\0' && !setFile(file)) {
+        fprintf(stderr, "RYXTrace: cannot open trace file %s: %s\n", file, strerror(errno));
+    }
+    unsigned int mask = 0;
+    if (parseMask(ryx_sys_getenv("RYX_TRACE_COMPONENTS"), mask)) {
+        setComponentMask(mask);
+    }
+    if (parseMask(ryx_sys_getenv("RYX_TRACE_LEVELS"), mask)) {
+        setLevelMask(mask);
     }
 }
 
@@ -134,9 +176,9 @@ void RYXTrace::startCapture() {
 std::vector<RYXTraceRecord> RYXTrace::stopCapture() {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->capturing = false;
-    std::vector<RYXTraceRecord> out;
-    out.swap(m_impl->records);
-    return out;
+    std::vector<RYXTraceRecord> records;
+    records.swap(m_impl->records);
+    return records;
 }
 
 std::vector<RYXTraceRecord> RYXTrace::captured() const {
@@ -145,18 +187,26 @@ std::vector<RYXTraceRecord> RYXTrace::captured() const {
 }
 
 void RYXTraceFunction::enter(const char* file, int line, const char* name) {
-    m_name = name == nullptr ? "" : name;
-    m_written = RYXTrace::s_defaultTracePtr->write(m_component, file, line, RYX_TRACE_LEVEL_ENTRY,
-                                                   m_name.data(), m_name.size());
+    RYXTrace* t = RYXTrace::s_defaultTracePtr;
+    if (t == nullptr) {
+        return;
+    }
+    if (name == nullptr) {
+        name = "";
+    }
+    if (t->write(m_component, file, line, RYX_TRACE_LEVEL_ENTRY, name, strlen(name))) {
+        m_name = name;
+        m_written = true;
+    }
 }
 
 void RYXTraceFunction::leave() noexcept {
     try {
         RYXTrace* t = RYXTrace::s_defaultTracePtr;
-        if (t != nullptr) {
+        if (t != nullptr && t->isEnabled(m_component, RYX_TRACE_LEVEL_EXIT)) {
             t->write(m_component, nullptr, 0, RYX_TRACE_LEVEL_EXIT, m_name.data(), m_name.size());
         }
     } catch (...) {
-        // An exit record that cannot be written is dropped.
+        // A trace failure must never escape from a destructor.
     }
 }

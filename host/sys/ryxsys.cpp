@@ -1,77 +1,70 @@
 #include "ryxsys.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 extern "C" {
 
-long ryxsys_thread_id(void) {
-    return static_cast<long>(syscall(SYS_gettid));
+unsigned long ryx_sys_thread_id(void) {
+    return static_cast<unsigned long>(syscall(SYS_gettid));
 }
 
-void ryxsys_timestamp(char* buffer, size_t room) {
-    if (buffer == nullptr || room == 0) {
-        return;
+size_t ryx_sys_timestamp(char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) {
+        return 0;
     }
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    struct tm local;
-    localtime_r(&now.tv_sec, &local);
-    char seconds[24];
-    strftime(seconds, sizeof seconds, "%Y-%m-%d %H:%M:%S", &local);
-    snprintf(buffer, room, "%s.%06ld", seconds, static_cast<long>(now.tv_usec));
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    struct tm parts;
+    time_t seconds = tv.tv_sec;
+    localtime_r(&seconds, &parts);
+    int n = snprintf(buffer, size, "%04d-%02d-%02d %02d:%02d:%02d.%06ld", parts.tm_year + 1900,
+                     parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                     static_cast<long>(tv.tv_usec));
+    if (n < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
 }
 
-const char* ryxsys_getenv(const char* name) {
+const char* ryx_sys_getenv(const char* name) {
     return name == nullptr ? nullptr : getenv(name);
 }
 
-void* ryxsys_dlopen(const char* path) {
-    if (path == nullptr) {
-        return nullptr;
-    }
-    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+void* ryx_sys_dlopen(const char* path, int flags) {
+    return dlopen(path, flags);
 }
 
-void* ryxsys_dlsym(void* handle, const char* name) {
-    if (handle == nullptr || name == nullptr) {
-        return nullptr;
-    }
-    dlerror();
+void* ryx_sys_dlsym(void* handle, const char* name) {
     return dlsym(handle, name);
 }
 
-int ryxsys_dlclose(void* handle) {
-    return handle == nullptr ? -1 : dlclose(handle);
+int ryx_sys_dlclose(void* handle) {
+    return dlclose(handle);
 }
 
-const char* ryxsys_dlerror(void) {
+const char* ryx_sys_dlerror(void) {
     return dlerror();
 }
 
-bool ryxsys_object_folder(const void* address, char* buffer, size_t room) {
+const char* ryx_sys_object_path(const void* address) {
     Dl_info info;
-    if (buffer == nullptr || room == 0 || dladdr(address, &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return false;
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
+        return nullptr;
     }
-    const char* slash = strrchr(info.dli_fname, '/');
-    if (slash == nullptr) {
-        return false;
-    }
-    size_t length = static_cast<size_t>(slash - info.dli_fname);
-    if (length + 1 > room) {
-        return false;
-    }
-    memcpy(buffer, info.dli_fname, length);
-    buffer[length] = '\0';
-    return true;
+    return info.dli_fname;
+}
+
+int ryx_sys_file_exists(const char* path) {
+    struct stat st;
+    return path != nullptr && stat(path, &st) == 0 ? 1 : 0;
 }
 }

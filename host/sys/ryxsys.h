@@ -1,27 +1,30 @@
-// Operating-system layer under the host toolkit: threads, time, environment and
-// the dynamic loader. Internal to the toolkit's own libraries.
+// Operating-system layer of the host toolkit (internal to the toolkit's own
+// libraries; plug-ins never call it directly).
 #ifndef RYXSYS_H
 #define RYXSYS_H
 
 #include <cstddef>
 
-#define RYXSYS_EXPORT __attribute__((visibility("default")))
+#define RYX_SYS_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
-// Kernel thread id of the caller.
-RYXSYS_EXPORT long ryxsys_thread_id(void);
-// Local time as "yyyy-mm-dd hh:mm:ss.uuuuuu" into buffer (at least 32 bytes).
-RYXSYS_EXPORT void ryxsys_timestamp(char* buffer, size_t room);
-// Value of an environment variable, or null.
-RYXSYS_EXPORT const char* ryxsys_getenv(const char* name);
-// The loader: dlopen(RTLD_NOW | RTLD_LOCAL), dlsym, dlclose, dlerror.
-RYXSYS_EXPORT void* ryxsys_dlopen(const char* path);
-RYXSYS_EXPORT void* ryxsys_dlsym(void* handle, const char* name);
-RYXSYS_EXPORT int ryxsys_dlclose(void* handle);
-RYXSYS_EXPORT const char* ryxsys_dlerror(void);
-// Folder of the shared object that holds address (no trailing slash) into buffer;
-// returns false when it cannot be found.
-RYXSYS_EXPORT bool ryxsys_object_folder(const void* address, char* buffer, size_t room);
+// Kernel id of the calling thread.
+RYX_SYS_EXPORT unsigned long ryx_sys_thread_id(void);
+// Local wall-clock time as "YYYY-MM-DD hh:mm:ss.uuuuuu" into buffer (always
+// NUL-terminated when size > 0). Returns the length written.
+RYX_SYS_EXPORT size_t ryx_sys_timestamp(char* buffer, size_t size);
+// Value of an environment variable, or null when it is not set.
+RYX_SYS_EXPORT const char* ryx_sys_getenv(const char* name);
+// Thin wrappers over the dynamic loader.
+RYX_SYS_EXPORT void* ryx_sys_dlopen(const char* path, int flags);
+RYX_SYS_EXPORT void* ryx_sys_dlsym(void* handle, const char* name);
+RYX_SYS_EXPORT int ryx_sys_dlclose(void* handle);
+// Loader error text of the calling thread since the last call, or null.
+RYX_SYS_EXPORT const char* ryx_sys_dlerror(void);
+// Path of the shared object that contains address, or null.
+RYX_SYS_EXPORT const char* ryx_sys_object_path(const void* address);
+// Non-zero when path names an existing file.
+RYX_SYS_EXPORT int ryx_sys_file_exists(const char* path);
 }
 
 #endif

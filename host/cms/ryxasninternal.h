@@ -1,0 +1,103 @@
+// Helpers shared by the ASN.1 units of libryx8cms. Not installed, not exported.
+#ifndef RYXASNINTERNAL_H
+#define RYXASNINTERNAL_H
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+
+#include <climits>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "ryxbuffer.h"
+#include "ryxexception.h"
+#include "ryxstring.h"
+
+namespace ryxasn_internal {
+
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+
+struct OpenSSLBytesFree {
+    void operator()(unsigned char* p) const { OPENSSL_free(p); }
+};
+using OpenSSLBytes = std::unique_ptr<unsigned char, OpenSSLBytesFree>;
+
+// Text of every entry in this thread's OpenSSL error queue, joined by "; ", and
+// an empty queue afterwards.
+std::string takeOpenSSLErrors();
+
+// Throws RYXASNException with code and message; when OpenSSL queued errors, their
+// text is appended as " (<errors>)". The error queue is empty afterwards.
+[[noreturn]] void throwASN(const char* file, int line, int code, const std::string& message);
+
+// A new memory BIO; throws std::bad_alloc when none can be made.
+BioPtr newMemoryBio();
+// What was written into a memory BIO.
+RYXString bioText(BIO* bio);
+// An ASN.1 time as ASN1_TIME_print writes it ("Jan  2 03:04:05 2024 GMT").
+RYXString timeText(const ASN1_TIME* time);
+
+// Upper-case hex digits of an ASN.1 integer ("0" for zero, "-" before a negative).
+RYXString integerHex(const ASN1_INTEGER* value);
+
+// Decodes exactly length bytes of DER into a new T with d2i, or throws
+// RYXASNException (RYX_ERR_ASN_DECODE): no data, a decoder failure, or bytes left
+// over after the first complete encoding. what names the type in the message.
+template <typename T>
+T* decodeStrict(const unsigned char* der, size_t length,
+                T* (*d2i)(T**, const unsigned char**, long), void (*freeFn)(T*), const char* what,
+                const char* file, int line) {
+    ERR_clear_error();
+    if (der == nullptr || length == 0) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": no data");
+    }
+    if (length > static_cast<size_t>(LONG_MAX)) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": " + std::to_string(length) +
+                     " bytes are too many");
+    }
+    const unsigned char* p = der;
+    T* value = d2i(nullptr, &p, static_cast<long>(length));
+    if (value == nullptr) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + " from " + std::to_string(length) +
+                     " bytes of DER");
+    }
+    size_t used = static_cast<size_t>(p - der);
+    if (used != length) {
+        freeFn(value);
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": " + std::to_string(length - used) +
+                     " bytes follow the " + std::to_string(used) + "-byte DER encoding");
+    }
+    ERR_clear_error();
+    return value;
+}
+
+// The DER encoding of value by i2d, as a buffer; throws RYXASNException
+// (RYX_ERR_ASN_STATE) when value is null or does not encode.
+template <typename T>
+RYXBuffer encodeDER(const T* value, int (*i2d)(const T*, unsigned char**), const char* what,
+                    const char* file, int line) {
+    if (value == nullptr) {
+        throwASN(file, line, RYX_ERR_ASN_STATE, std::string("The ") + what + " holds no value");
+    }
+    unsigned char* out = nullptr;
+    int length = i2d(value, &out);
+    OpenSSLBytes owned(out);
+    if (length <= 0 || out == nullptr) {
+        throwASN(file, line, RYX_ERR_ASN_STATE,
+                 std::string("Unable to encode the ") + what + " as DER");
+    }
+    return RYXBuffer(static_cast<unsigned int>(length), out);
+}
+
+}  // namespace ryxasn_internal
+
+#endif

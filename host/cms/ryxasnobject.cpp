@@ -1,0 +1,76 @@
+// The base of the ASN.1 objects, and the OpenSSL helpers the ASN.1 units share.
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+
+#include <new>
+#include <string>
+
+#include "ryxasn.h"
+#include "ryxasninternal.h"
+#include "ryxexception.h"
+
+RYXASNObject::RYXASNObject(RYXASNSecurityType type) : m_securityType(type) {}
+
+RYXASNObject::~RYXASNObject() = default;
+
+RYXASNSecurityType RYXASNObject::getSecurityType() const {
+    return m_securityType;
+}
+
+namespace ryxasn_internal {
+
+std::string takeOpenSSLErrors() {
+    std::string text;
+    unsigned long code;
+    while ((code = ERR_get_error()) != 0) {
+        char line[256];
+        ERR_error_string_n(code, line, sizeof line);
+        if (!text.empty()) {
+            text += "; ";
+        }
+        text += line;
+    }
+    return text;
+}
+
+void throwASN(const char* file, int line, int code, const std::string& message) {
+    std::string errors = takeOpenSSLErrors();
+    std::string text = message;
+    if (!errors.empty()) {
+        text += " (" + errors + ")";
+    }
+    throw RYXASNException(file, line, code, RYXString(text.data(), text.size()));
+}
+
+BioPtr newMemoryBio() {
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio) {
+        ERR_clear_error();
+        throw std::bad_alloc();
+    }
+    return bio;
+}
+
+RYXString bioText(BIO* bio) {
+    char* data = nullptr;
+    long length = BIO_get_mem_data(bio, &data);
+    if (length <= 0 || data == nullptr) {
+        return RYXString();
+    }
+    return RYXString(data, static_cast<size_t>(length));
+}
+
+RYXString timeText(const ASN1_TIME* time) {
+    if (time == nullptr) {
+        return RYXString();
+    }
+    BioPtr bio = newMemoryBio();
+    if (ASN1_TIME_print(bio.get(), time) != 1) {
+        ERR_clear_error();
+        return RYXString();
+    }
+    return bioText(bio.get());
+}
+
+}  // namespace ryxasn_internal

@@ -1,0 +1,232 @@
+// X.500 names from LDAP strings and DER, and names as text.
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/x509.h>
+
+#include <string>
+#include <vector>
+
+#include "ryxasn.h"
+#include "ryxexception.h"
+#include "testpki.h"
+
+namespace {
+
+std::string print(const RYXASNx500Name& name, bool reverse = false,
+                  RYXASNStrRepType type = RYXASN_STRREP_RFC2253) {
+    RYXString s = RYXASNUtility::getRFC2253String(name, reverse, type);
+    return std::string(s.data(), s.length());
+}
+
+std::vector<unsigned char> der(const RYXASNx500Name& name) {
+    RYXBuffer b = name.getDEREncoding();
+    return std::vector<unsigned char>(b.getValue(), b.getValue() + b.getLength());
+}
+
+struct NameCase {
+    const char* input;
+    const char* rfc2253;  // what OpenSSL prints for it
+};
+
+const NameCase kNames[] = {
+    {"CN=Alice,O=Org,C=US", "CN=Alice,O=Org,C=US"},
+    {"cn=a\\,b+uid=x,o=Org,c=US", "CN=a\\,b+UID=x,O=Org,C=US"},
+    {"uid=x+cn=y+ou=z,o=Org", "UID=x+CN=y+OU=z,O=Org"},
+    {"cn=\\#hash,o=Org", "CN=\\#hash,O=Org"},
+    {"cn=not#first,o=Org", "CN=not#first,O=Org"},
+    {"cn=trailing\\ ,o=Org", "CN=trailing\\ ,O=Org"},
+    {"cn=\\ leading,o=Org", "CN=\\ leading,O=Org"},
+    {"cn=in side,o=Org", "CN=in side,O=Org"},
+    {"cn=J\\C3\\BCrgen,o=Org", "CN=J\\C3\\BCrgen,O=Org"},
+    {"cn=J\xC3\xBCrgen,o=Org", "CN=J\\C3\\BCrgen,O=Org"},
+    {"cn=a\\\"b\\\\c\\<d\\>e\\;f\\=g\\+h", "CN=a\\\"b\\\\c\\<d\\>e\\;f=g\\+h"},
+    {"cn=a=b", "CN=a=b"},
+    {"o=a\\+b;c=US", "O=a\\+b,C=US"},
+    {"cn=\"quoted, with +;\",o=Org", "CN=quoted\\, with \\+\\;,O=Org"},
+    {"uid=jdoe , ou = People ,o=Org", "UID=jdoe,OU=People,O=Org"},
+    {"2.5.4.3=foo,2.5.4.10=Org", "CN=foo,O=Org"},
+    {"OID.2.5.4.3=foo", "CN=foo"},
+    {"1.2.3.4=foo,o=Org", "1.2.3.4=#0C03666F6F,O=Org"},
+    {"1.2.3.4=#0C03666F6F,o=Org", "1.2.3.4=#0C03666F6F,O=Org"},
+    {"cn=#0C03666F6F", "CN=foo"},
+    {"cn=#1303666F6F", "CN=foo"},
+    {"dc=example,dc=com", "DC=example,DC=com"},
+    {"emailAddress=a@b.example,cn=x", "emailAddress=a@b.example,CN=x"},
+    {"email=a@b.example", "emailAddress=a@b.example"},
+    {"street=1 Main St,l=Town,st=CA,c=US", "street=1 Main St,L=Town,ST=CA,C=US"},
+    {"serialNumber=123,commonName=x,COMMONNAME=y,Cn=z", "serialNumber=123,CN=x,CN=y,CN=z"},
+    {"cn=line\\0Abreak", "CN=line\\0Abreak"},
+    {"", ""},
+    {"   ", ""},
+};
+
+TEST(ASNName, PrintsAsOpenSSLDoes) {
+    for (const NameCase& c : kNames) {
+        RYXASNx500Name name(c.input);
+        EXPECT_EQ(print(name), c.rfc2253) << c.input;
+        EXPECT_EQ(ERR_peek_error(), 0u) << c.input;
+    }
+}
+
+// Reading back what was printed gives the same name and the same text.
+TEST(ASNName, RoundTripsThroughItsText) {
+    for (const NameCase& c : kNames) {
+        RYXASNx500Name first(c.input);
+        std::string text = print(first);
+        RYXASNx500Name second(text.c_str());
+        EXPECT_EQ(print(second), text) << c.input;
+        // A value given as "#" and its BER keeps its string type only in DER:
+        // the text prints the value itself, which reads back as UTF8String.
+        if (std::string(c.input).find("=#") == std::string::npos) {
+            EXPECT_EQ(der(second), der(first)) << c.input;
+        }
+        EXPECT_TRUE(second.equals(first)) << c.input;
+    }
+}
+
+// A name built by the test PKI's own small parser prints and encodes the same.
+TEST(ASNName, AgreesWithAnIndependentlyBuiltName) {
+    const char* inputs[] = {
+        "CN=Alice,O=Org,C=US",
+        "cn=a\\,b+uid=x,o=Org,c=US",
+        "cn=trailing\\ ,ou=Unit,o=Org",
+        "cn=J\\C3\\BCrgen,dc=example,dc=com",
+        "emailAddress=a@b.example,serialNumber=42,cn=x",
+    };
+    for (const char* input : inputs) {
+        testpki::NamePtr reference = testpki::parseName(input);
+        RYXASNx500Name name(input);
+        EXPECT_EQ(print(name), testpki::nameText(reference.get())) << input;
+        EXPECT_EQ(der(name), testpki::toDER(reference.get())) << input;
+        RYXASNx500Name copied(reference.get());
+        EXPECT_TRUE(copied.equals(name)) << input;
+    }
+}
+
+TEST(ASNName, CountsRDNsNotValues) {
+    EXPECT_EQ(RYXASNx500Name().getRDNCount(), 0);
+    EXPECT_EQ(RYXASNx500Name("cn=a+uid=x,o=Org,c=US").getRDNCount(), 3);
+    EXPECT_EQ(RYXASNx500Name("uid=x+cn=y+ou=z").getRDNCount(), 1);
+    EXPECT_EQ(RYXASNx500Name("cn=a").getRDNCount(), 1);
+}
+
+TEST(ASNName, OtherRepresentations) {
+    RYXASNx500Name name("cn=x,o=Org,c=US");
+    EXPECT_EQ(print(name, true), "C=US,O=Org,CN=x");
+    EXPECT_EQ(print(name, false, RYXASN_STRREP_ONELINE), "/C=US/O=Org/CN=x");
+    EXPECT_EQ(print(name, true, RYXASN_STRREP_ONELINE), "/CN=x/O=Org/C=US");
+    EXPECT_EQ(print(name, false, RYXASN_STRREP_RFC1779), "CN=x, O=Org, C=US");
+    EXPECT_EQ(print(RYXASNx500Name("cn=a\\,b,o=Org"), false, RYXASN_STRREP_RFC1779),
+              "CN=\"a,b\", O=Org");
+    std::string multi = print(name, false, RYXASN_STRREP_MULTILINE);
+    EXPECT_NE(multi.find("countryName"), std::string::npos) << multi;
+    EXPECT_NE(multi.find('\n'), std::string::npos) << multi;
+    EXPECT_LT(multi.find("countryName"), multi.find("commonName")) << multi;
+    EXPECT_THROW(RYXASNUtility::getRFC2253String(name, false, static_cast<RYXASNStrRepType>(3)),
+                 RYXException);
+}
+
+TEST(ASNName, EqualityIsOpenSSLsCanonicalOne) {
+    EXPECT_TRUE(RYXASNx500Name("CN=Alice,O=Org").equals(RYXASNx500Name("cn=alice, o=ORG")));
+    EXPECT_FALSE(RYXASNx500Name("CN=Alice,O=Org").equals(RYXASNx500Name("CN=Bob,O=Org")));
+    EXPECT_FALSE(RYXASNx500Name("CN=Alice,O=Org").equals(RYXASNx500Name("O=Org,CN=Alice")));
+}
+
+TEST(ASNName, CopiesAreIndependent) {
+    RYXASNx500Name a("cn=a,o=Org");
+    RYXASNx500Name b(a);
+    RYXASNx500Name c;
+    c = a;
+    a = RYXASNx500Name("cn=other");
+    a = a;
+    EXPECT_EQ(print(a), "CN=other");
+    EXPECT_EQ(print(b), "CN=a,O=Org");
+    EXPECT_EQ(print(c), "CN=a,O=Org");
+    EXPECT_EQ(std::string(b.getClassName().c_str()), "RYXASNx500Name");
+    EXPECT_NE(b.native(), a.native());
+}
+
+TEST(ASNName, DecodesDERStrictly) {
+    RYXASNx500Name name("cn=a,o=Org");
+    std::vector<unsigned char> encoded = der(RYXASNx500Name("cn=b+uid=u,o=Org"));
+    name.decodeDER(encoded.data(), encoded.size());
+    // DER sorts the members of a multi-valued RDN; OpenSSL prints them reversed.
+    EXPECT_EQ(print(name), "UID=u+CN=b,O=Org");
+
+    std::vector<unsigned char> trailing = encoded;
+    trailing.push_back(0);
+    std::vector<unsigned char> truncated(encoded.begin(), encoded.end() - 1);
+    for (const auto& bad : {trailing, truncated, std::vector<unsigned char>{0x02, 0x01, 0x01}}) {
+        try {
+            name.decodeDER(bad.data(), bad.size());
+            ADD_FAILURE() << "accepted " << testpki::toHex(bad);
+        } catch (const RYXASNException& e) {
+            EXPECT_EQ(e.getError(), RYX_ERR_ASN_DECODE);
+        }
+        EXPECT_EQ(print(name), "UID=u+CN=b,O=Org");
+    }
+    EXPECT_THROW(name.decodeDER(nullptr, 0), RYXASNException);
+    EXPECT_EQ(ERR_peek_error(), 0u);
+
+    RYXASNx500Name empty;
+    EXPECT_TRUE(empty.hasValue());
+    EXPECT_EQ(der(empty), (std::vector<unsigned char>{0x30, 0x00}));
+}
+
+TEST(ASNName, RejectsBadText) {
+    const char* bad[] = {
+        "cn",           // no '='
+        "cn=a,",        // nothing after a separator
+        "cn=a+",        //
+        ",cn=a",        //
+        "cn=a,,o=b",    //
+        "=a",           // no type
+        "foo=bar",      // unknown type
+        "c n=x",        // space inside a type
+        "1.2..3=x",     // bad object identifiers
+        "1.=x",         //
+        "12=x",         //
+        "oid.=x",       //
+        "cn.x=y",       //
+        "cn=a\\",       // escape at the end
+        "cn=a\\zz",     // escape of an ordinary character
+        "cn=a\\4",      // one hex digit
+        "cn=\"abc",     // unterminated quote
+        "cn=\"abc\"x",  // text after a quoted value
+        "cn=a\"b",      // unescaped specials
+        "cn=a<b",       //
+        "cn=#",         // '#' values: no digits, odd digits, not BER, not a string
+        "cn=#0C0366",   //
+        "cn=#0C03666F6F6F",
+        "cn=#zz",      //
+        "cn=#020101",  //
+        "cn=#0C03666F6Fx",
+        "c=USA",        // OpenSSL's limits for the attribute
+        "cn=\\FF\\FE",  // not UTF-8
+    };
+    for (const char* text : bad) {
+        try {
+            RYXASNx500Name name(text);
+            ADD_FAILURE() << "accepted \"" << text << "\" as " << print(name);
+        } catch (const RYXASNException& e) {
+            EXPECT_EQ(e.getError(), RYX_ERR_ASN_NAME) << text;
+            EXPECT_NE(std::string(e.what()).find("Invalid distinguished name"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(ERR_peek_error(), 0u) << text;
+    }
+    EXPECT_THROW(RYXASNx500Name(static_cast<const char*>(nullptr)), RYXASNException);
+}
+
+TEST(ASNName, MessagesPointAtTheFault) {
+    try {
+        RYXASNx500Name name("cn=ok,foo=bar");
+        FAIL() << "no exception";
+    } catch (const RYXASNException& e) {
+        std::string message = e.what();
+        EXPECT_NE(message.find("unknown attribute type 'foo'"), std::string::npos) << message;
+        EXPECT_NE(message.find("offset 6"), std::string::npos) << message;
+    }
+}
+
+}  // namespace
