@@ -13,7 +13,7 @@
 class LDAPClient;
 
 class LDAPDIRManager : public RYXDIRManager {
-public:
+  public:
     explicit LDAPDIRManager(const RYXDIRConnectInfo::LDAP& info);
     LDAPDIRManager(const LDAPDIRManager& other);
     ~LDAPDIRManager() override;
@@ -29,7 +29,15 @@ public:
     bool isKindOf(const RYXString& name) const override;
     RYXString getClassName() override;
 
-private:
+  private:
+    // The body shared by the four retrievals by DN: the no-client check, a new
+    // owning container, the name's RFC 2253 string as the base, then the search
+    // and decoding of the given attributes. The caller gets the whole container
+    // or the exception.
+    template <class Container>
+    Container* retrieveByName(const RYXASNx500Name& name, const std::vector<RYXString>& attributes,
+                              int scope);
+
     void commonCtor();
     int login();
     int doSearch(const char* base, const std::vector<RYXString>& attributes, int scope);
