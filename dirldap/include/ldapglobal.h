@@ -3,7 +3,7 @@
 #define LDAPGLOBAL_H
 
 class LDAPGlobal {
-public:
+  public:
     LDAPGlobal();
     ~LDAPGlobal();
     LDAPGlobal(const LDAPGlobal&) = delete;
