@@ -2,6 +2,7 @@
 // the certificate attributes the octet-string syntax (values under plain names).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -246,17 +247,40 @@ TEST_F(ClientModifyTest, WritesWithoutTheRightCredentialsAreRefused) {
     EXPECT_EQ(49, wrong.m_lastError);
     EXPECT_STREQ("Invalid credentials", wrong.errorMessage(0));
 
-    // An anonymous bind may read but not write.
+    // Writes need a bind: an anonymous one is told to authenticate, a user without
+    // write rights is refused access.
+    s_slapd->addEntry(dn("cn=Reader"), {{"objectClass", {"person"}},
+                                        {"cn", {"Reader"}},
+                                        {"sn", {"R"}},
+                                        {"userPassword", {"reader secret"}}});
     LDAPClient anonymous(s_slapd->host().c_str(), "", nullptr, s_slapd->port(), 3);
     anonymous.login(nullptr, nullptr);
-    ASSERT_NE(nullptr, anonymous.m_ld);
-    for (bool refused : {anonymous.addEntry(&entry, dn("cn=Anon").c_str()),
-                         anonymous.deleteEntry(dn("cn=Target").c_str()),
-                         anonymous.modifyRDN(dn("cn=Target").c_str(), "cn=Moved", 1)}) {
-        EXPECT_FALSE(refused);
-        EXPECT_EQ(50, anonymous.m_lastError);
-        EXPECT_STREQ("Insufficient access", anonymous.errorMessage(0));
+    LDAPClient reader(s_slapd->host().c_str(), "", nullptr, s_slapd->port(), 3);
+    reader.login(dn("cn=Reader").c_str(), "reader secret");
+    struct Case {
+        LDAPClient* client;
+        int code;
+        const char* text;
+    };
+    for (const Case& c : {Case{&anonymous, 8, "Strong(er) authentication required"},
+                          Case{&reader, 50, "Insufficient access"}}) {
+        ASSERT_NE(nullptr, c.client->m_ld);
+        LDAPEntry change;
+        change.addAttribute("sn", "Changed", 0);
+        LDAPClient& client = *c.client;
+        const std::vector<std::function<bool()>> writes = {
+            [&] { return client.addEntry(&entry, dn("cn=Anon").c_str()); },
+            [&] { return client.modifyEntry(&change, dn("cn=Target").c_str()); },
+            [&] { return client.deleteEntry(dn("cn=Target").c_str()); },
+            [&] { return client.modifyRDN(dn("cn=Target").c_str(), "cn=Moved", 1); }};
+        for (size_t i = 0; i < writes.size(); ++i) {
+            client.m_lastError = 0;
+            EXPECT_FALSE(writes[i]()) << "write " << i;
+            EXPECT_EQ(c.code, client.m_lastError) << "write " << i;
+            EXPECT_STREQ(c.text, client.errorMessage(0)) << "write " << i;
+        }
     }
+    EXPECT_EQ(text("S"), readBack(dn("cn=Target")).back().second);
     EXPECT_TRUE(exists(dn("cn=Target")));
     EXPECT_FALSE(exists(dn("cn=Anon")));
 }
