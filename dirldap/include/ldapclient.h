@@ -38,8 +38,7 @@ typedef char* (*ldap_get_dn_fn)(LDAP* ld, LDAPMessage* entry);
 typedef void (*ldap_memfree_fn)(void* p);
 typedef char* (*ldap_first_attribute_fn)(LDAP* ld, LDAPMessage* entry, BerElement** ber);
 typedef char* (*ldap_next_attribute_fn)(LDAP* ld, LDAPMessage* entry, BerElement* ber);
-typedef struct berval** (*ldap_get_values_len_fn)(LDAP* ld, LDAPMessage* entry,
-                                                  const char* attr);
+typedef struct berval** (*ldap_get_values_len_fn)(LDAP* ld, LDAPMessage* entry, const char* attr);
 typedef void (*ldap_value_free_len_fn)(struct berval** values);
 typedef int (*ldap_get_errno_fn)(LDAP* ld);
 typedef void (*ldap_ber_free_fn)(BerElement* ber);
@@ -48,7 +47,7 @@ typedef void (*ldap_ber_free_fn)(BerElement* ber);
 // The array of modifications handed to ldap_add_s and ldap_modify_s, built from
 // an entry. Points into the entry's names and values, which must outlive it.
 class LdapModArray {
-public:
+  public:
     LdapModArray(LDAPEntry* entry, int operation);
     ~LdapModArray();
     LdapModArray(const LdapModArray&) = delete;
@@ -56,7 +55,9 @@ public:
 
     LDAPMod** get() const { return m_mods; }
 
-private:
+  private:
+    void fillMods(LDAPEntry* entry, int operation);
+
     LDAPMod** m_mods;
 };
 
@@ -64,7 +65,7 @@ private:
 std::ostream& operator<<(std::ostream& os, const LDAPMod& mod);
 
 class LDAPClient {
-public:
+  public:
     LDAPClient(const RYXConstString& host, const RYXConstString& driverPath,
                LDAPInitAgent* initAgent, int port, int version);
     ~LDAPClient();
@@ -144,7 +145,7 @@ public:
 
     bool m_useDriverPath;
 
-private:
+  private:
     void connectDynamic(const RYXConstString& driverPath);
 };
 
