@@ -35,6 +35,11 @@ struct LdifCase {
     std::vector<Pairs> entries;
 };
 
+// gtest names a case by its label instead of dumping its bytes.
+void PrintTo(const LdifCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 std::vector<LdifCase> ldifCases() {
     const std::string sixLines = "dn: cn=a,o=x\ncn: a\ncn: b\n\ndn: cn=c,o=x\nsn: c\n";
     const Pairs first = {{"cn", t("a")}, {"cn", t("b")}, {"dn", t("cn=a,o=x")}};
