@@ -40,6 +40,10 @@ const char* ryx_sys_getenv(const char* name) {
 }
 
 void* ryx_sys_dlopen(const char* path, int flags) {
+    const char* keep = getenv("RYX_KEEP_LIBRARIES");
+    if (keep != nullptr && keep[0] == '1' && keep[1] == '\0') {
+        flags |= RTLD_NODELETE;
+    }
     return dlopen(path, flags);
 }
 

@@ -15,7 +15,9 @@ RYX_SYS_EXPORT unsigned long ryx_sys_thread_id(void);
 RYX_SYS_EXPORT size_t ryx_sys_timestamp(char* buffer, size_t size);
 // Value of an environment variable, or null when it is not set.
 RYX_SYS_EXPORT const char* ryx_sys_getenv(const char* name);
-// Thin wrappers over the dynamic loader.
+// Thin wrappers over the dynamic loader. With RYX_KEEP_LIBRARIES=1 in the
+// environment, libraries stay mapped after their last close, so that a leak
+// checker running at exit can still name their code and see their globals.
 RYX_SYS_EXPORT void* ryx_sys_dlopen(const char* path, int flags);
 RYX_SYS_EXPORT void* ryx_sys_dlsym(void* handle, const char* name);
 RYX_SYS_EXPORT int ryx_sys_dlclose(void* handle);
