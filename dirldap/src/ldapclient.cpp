@@ -639,6 +639,13 @@ int LDAPClient::searchByURI(const RYXString& uri, int attrsonly) {
         m_ldap_free_urldesc(desc);
     }
     CLIENT_TRACE_COMPOSED("LDAPClient::searchByURI(" << url << " )");
+    // Without a connection the library has nothing to search on: say so
+    // instead of handing it a null handle.
+    if (m_ld == nullptr) {
+        ryxstrstream::strstream message;
+        message << "Cannot search LDAP server by URI: no connection is open to " << url;
+        raise(__LINE__, kErrNoConnection, message);
+    }
     const int rc = m_ldap_url_search_st(m_ld, url.c_str(), attrsonly, nullptr, &m_result);
     m_lastError = rc;
     if (rc != LDAP_SUCCESS) {
