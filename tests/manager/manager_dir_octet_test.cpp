@@ -22,6 +22,12 @@ extern "C" __attribute__((visibility("default"))) const char* __lsan_default_sup
     return "leak:ryx_ldap_init\n";
 }
 
+namespace {
+// The leak checkers name the frames of that leak at exit, when the client has
+// long released the library: keep it mapped for the whole run.
+void* const s_pinnedLdapLibrary = dlopen(RYX_LDAP_LIBRARY, RTLD_NOW);
+}  // namespace
+
 using namespace managerhost;
 
 namespace {
