@@ -33,6 +33,7 @@ using namespace managerhost;
 namespace {
 
 const char* const kCaDN = "cn=Root CA,dc=example,dc=com";
+const char* const kHexDN = "cn=Hex CA,dc=example,dc=com";
 const char* const kAliceDN = "cn=Alice,ou=People,dc=example,dc=com";
 const char* const kHeading = "Data Read Trace Limited to 256 Bytes:";
 const char* const kDown = "Can't contact LDAP server";
@@ -63,6 +64,11 @@ struct Data {
         return o;
     }());
     Bytes arl = root.arl();
+    Bytes crl2 = root.crl([] {
+        testpki::CrlOptions o;
+        o.crlNumber = 2;
+        return o;
+    }());
 };
 
 class ManagerOctetTest : public ::testing::Test {
@@ -89,6 +95,13 @@ class ManagerOctetTest : public ::testing::Test {
                           {{"objectClass", {"applicationProcess", "pkiCA"}},
                            {"cn", {"Sub"}},
                            {"cACertificate", {bytes(d.inter3.certificateDER())}}});
+        // Revocation lists as marked hex text and as binary DER.
+        s_slapd->addEntry(
+            kHexDN,
+            {{"objectClass", {"applicationProcess", "pkiCA"}},
+             {"cn", {"Hex CA"}},
+             {"certificateRevocationList", {testpki::asnHexText(d.crl, "{ASN}"), bytes(d.crl2)}},
+             {"authorityRevocationList", {testpki::asnHexText(d.arl, "{Asn}")}}});
         s_slapd->addEntry("ou=People,dc=example,dc=com",
                           {{"objectClass", {"organizationalUnit"}}, {"ou", {"People"}}});
         s_slapd->addEntry(kAliceDN, {{"objectClass", {"inetOrgPerson"}},
@@ -199,6 +212,41 @@ TEST_F(ManagerOctetTest, OneValueThatDoesNotDecodeFailsTheWholeCall) {
     }
     // The manager stays usable.
     EXPECT_EQ(expectedCa(), caCertificates(*m));
+}
+
+TEST_F(ManagerOctetTest, RevocationListsFromMarkedHexAndBinaryWithTheirDumps) {
+    const Data& d = *s_data;
+    std::unique_ptr<RYXDIRManager> m = makeManager(admin());
+    TraceCapture trace;
+    std::unique_ptr<RYXASNCRLContainer> c(m->getCRLs(RYXASNx500Name(kHexDN)));
+    ASSERT_TRUE(c);
+    EXPECT_EQ((std::vector<Bytes>{d.crl, d.crl2}), contents(c.get()));
+    // The revocation-list heading has no colon; text values are dumped with
+    // their NUL.
+    const std::string nul(1, '\0');
+    const std::string hexCrl = testpki::asnHexText(d.crl, "{ASN}") + nul;
+    const char* plain = "Data Read Trace Limited to 256 Bytes";
+    EXPECT_EQ((std::vector<Record>{dump(plain, hexCrl), dump(plain, bytes(d.crl2))}),
+              trace.atLevel(RYX_TRACE_LEVEL_ERROR));
+    c.reset(m->getARLs(RYXASNx500Name(kHexDN)));
+    ASSERT_TRUE(c);
+    EXPECT_EQ((std::vector<Bytes>{d.arl, d.crl, d.crl2}), contents(c.get()));
+}
+
+TEST_F(ManagerOctetTest, RevocationListThatDoesNotDecodeFailsTheWholeCall) {
+    const char* dn = "cn=Broken CRL CA,dc=example,dc=com";
+    s_slapd->addEntry(dn,
+                      {{"objectClass", {"applicationProcess", "pkiCA"}},
+                       {"cn", {"Broken CRL CA"}},
+                       {"certificateRevocationList", {bytes(s_data->crl), "\x30\x03\x02\x01"}}});
+    std::unique_ptr<RYXDIRManager> m = makeManager(admin());
+    expectThrows<RYXASNException>([&] { m->getCRLs(RYXASNx500Name(dn)); }, RYX_ERR_ASN_DECODE);
+    // By URL the same value is skipped.
+    const std::string url = s_slapd->url() + "/" + dn + "?certificateRevocationList";
+    std::unique_ptr<RYXASNCRLContainer> c(m->getViaURI(RYXString(url.c_str())));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(std::vector<Bytes>{s_data->crl}, contents(c.get()));
+    s_slapd->deleteEntry(dn);
 }
 
 TEST_F(ManagerOctetTest, MissingEntryThrowsOrGivesAnEmptyContainerByErrorMode) {
@@ -313,6 +361,7 @@ TEST_F(ManagerOctetTest, RestartedServerCostsExactlyOneRetry) {
     std::unique_ptr<RYXDIRManager> m = makeManager(admin());
     EXPECT_EQ(expectedCa(), caCertificates(*m));  // logged in from here on
     s_slapd->restart();
+    ASSERT_GT(s_data->root.certificateDER().size(), 256u);
     TraceCapture trace;
     EXPECT_EQ(expectedCa(), caCertificates(*m));
     // The retry message once, then a dump of every value as the search results
