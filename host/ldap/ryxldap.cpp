@@ -131,7 +131,31 @@ std::string defaultHosts() {
             hosts = configured;
         ldap_memfree(configured);
     }
-    return hosts;
+    // The library reports its default hosts with its own port attached
+    // ("localhost:389"); the port asked for by the caller applies instead.
+    std::string bare;
+    size_t i = 0;
+    while (i < hosts.size()) {
+        size_t start = hosts.find_first_not_of(" \t", i);
+        if (start == std::string::npos)
+            break;
+        size_t end = hosts.find_first_of(" \t", start);
+        if (end == std::string::npos)
+            end = hosts.size();
+        std::string token = hosts.substr(start, end - start);
+        const size_t colon = token.rfind(':');
+        const bool bracketed = !token.empty() && token[0] == '[';
+        const bool onePort = colon != std::string::npos && token.find(':') == colon;
+        if (colon != std::string::npos && (onePort || (bracketed && token[colon - 1] == ']')) &&
+            token.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+            token.erase(colon);
+        }
+        if (!bare.empty())
+            bare += ' ';
+        bare += token;
+        i = end;
+    }
+    return bare.empty() ? std::string("localhost") : bare;
 }
 
 int simpleBind(LDAP* ld, const char* dn, const char* password) {

@@ -123,6 +123,14 @@ TEST_F(LdapLibTest, SearchReturnsBinaryUnderBinaryNameAndText) {
     EXPECT_EQ(ryx_ldap_next_entry(ld.get(), e), nullptr);
 }
 
+TEST_F(LdapLibTest, NoHostMeansTheDefaultHostOnTheGivenPort) {
+    // The default host list comes with the library's own port attached; the
+    // port asked for must win over it.
+    RyxLdap ld(ryx_ldap_init(nullptr, s_slapd->port()));
+    ASSERT_NE(ld.get(), nullptr);
+    EXPECT_EQ(values(ld.get(), dn("cn=CA1"), "description"), std::vector<std::string>{"first CA"});
+}
+
 TEST_F(LdapLibTest, MissingBaseGives32) {
     RyxLdap ld = anonymous();
     LDAPMessage* raw = nullptr;
