@@ -144,6 +144,21 @@ void decodeValue(const RYXBuffer& value, const char* heading, RYXASNObjectContai
     container->push_back(object.release());
 }
 
+// Decodes every value of one attribute of an entry, in the order they were
+// added; a value that does not decode ends the retrieval.
+template <class T, class Container>
+void decodeAttribute(LDAPEntry& entry, const char* name, const char* heading,
+                     Container* container) {
+    const size_t k = entry.count(name);
+    if (k == 0) {
+        return;
+    }
+    LDAPEntry::iterator it = entry.find(name);
+    for (size_t i = 0; i < k && it != entry.end(); ++i, ++it) {
+        decodeValue<T>(*it->second, heading, container, DecodeFailure::Propagate);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -358,15 +373,7 @@ void LDAPDIRManager::getCertificates(const char* base, const std::vector<RYXStri
     ResultsPtr results(new LDAPSearchResults(*m_client));
     const char* name = attributes[0].c_str();
     while (LDAPEntry* entry = results->next()) {
-        size_t k = entry->count(name);
-        if (k == 0) {
-            continue;
-        }
-        LDAPEntry::iterator it = entry->find(name);
-        for (size_t i = 0; i < k && it != entry->end(); ++i, ++it) {
-            decodeValue<RYXASNx509Certificate>(*it->second, kHeadingColon, container,
-                                               DecodeFailure::Propagate);
-        }
+        decodeAttribute<RYXASNx509Certificate>(*entry, name, kHeadingColon, container);
     }
 }
 
@@ -381,15 +388,7 @@ void LDAPDIRManager::getRevocationLists(const char* base, const std::vector<RYXS
     for (const RYXString& attribute : attributes) {
         const char* name = attribute.c_str();
         while (LDAPEntry* entry = results->next()) {
-            size_t k = entry->count(name);
-            if (k == 0) {
-                continue;
-            }
-            LDAPEntry::iterator it = entry->find(name);
-            for (size_t i = 0; i < k && it != entry->end(); ++i, ++it) {
-                decodeValue<RYXASNCertificateList>(*it->second, kHeadingPlain, container,
-                                                   DecodeFailure::Propagate);
-            }
+            decodeAttribute<RYXASNCertificateList>(*entry, name, kHeadingPlain, container);
         }
         results->reset();
     }
