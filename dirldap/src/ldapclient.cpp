@@ -269,17 +269,15 @@ void LdapModArray::fillMods(LDAPEntry* entry, int operation) {
             ++it;
             continue;
         }
-        // The values of this attribute under every letter case, except pairs
-        // spelled exactly "dn" (only possible for the DN attribute itself),
-        // which are never sent.
+        // The values of this attribute under every letter case, from this
+        // pair on. Pairs spelled exactly "dn" (possible only when the DN
+        // attribute also has another spelling) are never sent, and the walk
+        // never runs past the attribute's last pair.
         size_t n = 0;
-        {
-            LDAPEntry::iterator probe = it;
-            for (size_t left = entry->count(it->first); left > 0 && probe != entry->end();
-                 --left, ++probe) {
-                if (std::strcmp(probe->first, "dn") != 0) {
-                    ++n;
-                }
+        for (LDAPEntry::iterator probe = it;
+             probe != entry->end() && strcasecmp(probe->first, it->first) == 0; ++probe) {
+            if (std::strcmp(probe->first, "dn") != 0) {
+                ++n;
             }
         }
         LdapModRecord* record = new LdapModRecord();
