@@ -21,6 +21,7 @@
 #include "ryxexception.h"
 #include "ryxlibrary.h"
 #include "ryxtrace.h"
+#include "tracecapture.h"
 
 namespace {
 
@@ -49,38 +50,14 @@ size_t registrations() {
     return RYXLibraryManager::countLibEntries(RYXString(kEntryName));
 }
 
-// Captures every trace record while alive.
-class TraceCapture {
-  public:
-    TraceCapture() : m_trace(RYXTrace::s_defaultTracePtr) {
-        m_on = m_trace->isOn();
-        m_components = m_trace->getComponentMask();
-        m_levels = m_trace->getLevelMask();
-        m_trace->setOn(true);
-        m_trace->setComponentMask(0xffffffffu);
-        m_trace->setLevelMask(0xffffffffu);
-        m_trace->startCapture();
-    }
-    ~TraceCapture() {
-        m_trace->stopCapture();
-        m_trace->setOn(m_on);
-        m_trace->setComponentMask(m_components);
-        m_trace->setLevelMask(m_levels);
-    }
-    std::vector<RYXTraceRecord> records() const { return m_trace->captured(); }
-
-  private:
-    RYXTrace* m_trace;
-    bool m_on;
-    unsigned int m_components;
-    unsigned int m_levels;
-};
+using tracetest::Record;
+using tracetest::TraceCapture;
 
 // "E:name" for entry records, "X:name" for exit records, "M<component>:text" for
 // messages at level 1.
-std::vector<std::string> summary(const std::vector<RYXTraceRecord>& records) {
+std::vector<std::string> summary(const std::vector<Record>& records) {
     std::vector<std::string> out;
-    for (const RYXTraceRecord& r : records) {
+    for (const Record& r : records) {
         if (r.level == RYX_TRACE_LEVEL_ENTRY) {
             out.push_back("E:" + r.text);
         } else if (r.level == RYX_TRACE_LEVEL_EXIT) {
@@ -139,7 +116,7 @@ TEST_F(PluginLoad, RegistersOnceAtLoadAndDeregistersAtUnload) {
         {
             TraceCapture capture;
             handle = RYXLibraryManager::loadPlugin(RYXString(kEntryName));
-            loading = summary(capture.records());
+            loading = summary(capture.all());
         }
         ASSERT_NE(handle, nullptr);
         EXPECT_EQ(registrations(), 1u);
@@ -153,7 +130,7 @@ TEST_F(PluginLoad, RegistersOnceAtLoadAndDeregistersAtUnload) {
         {
             TraceCapture capture;
             RYXLibraryManager::unloadPlugin(handle);
-            unloading = summary(capture.records());
+            unloading = summary(capture.all());
         }
         EXPECT_EQ(registrations(), 0u);
         EXPECT_FALSE(pluginLoaded());
@@ -258,7 +235,7 @@ TEST_F(PluginLoad, LoadsWhenItsLocationCannotBeResolved) {
     {
         TraceCapture capture;
         h.reset(dlopen(byDescriptor.c_str(), RTLD_NOW | RTLD_LOCAL));
-        loading = summary(capture.records());
+        loading = summary(capture.all());
     }
     close(fd);
     ASSERT_NE(h, nullptr) << dlerror();

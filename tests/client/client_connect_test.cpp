@@ -120,7 +120,7 @@ TEST(ClientBinding, EachLibraryVariantBindsOrFailsWithItsRecords) {
             EXPECT_EQ(576001, e.getError());
             EXPECT_STREQ("", e.getMessage().c_str());
         }
-        EXPECT_EQ(c.errors, trace.errors());
+        EXPECT_EQ(c.errors, trace.atLevel(RYX_TRACE_LEVEL_ERROR));
         if (client) {
             EXPECT_TRUE(client->m_useDriverPath);
             EXPECT_NE(nullptr, client->m_libHandle);
@@ -144,7 +144,7 @@ TEST(ClientBinding, CleanConstructionWritesOnlyItsEntryAndExitRecords) {
     expected.push_back(entryRec("LDAPClient::logout()"));
     expected.push_back(exitRec("LDAPClient::logout()"));
     expected.push_back(exitRec("~LDAPClient()"));
-    EXPECT_EQ(expected, trace.records());
+    EXPECT_EQ(expected, trace.all());
 }
 
 TEST(ClientBinding, EmptyDriverPathLoadsTheToolkitLibraryWithPrefixedNames) {
@@ -159,7 +159,7 @@ TEST(ClientBinding, EmptyDriverPathLoadsTheToolkitLibraryWithPrefixedNames) {
         // An agent without a driver library is dropped.
         EXPECT_EQ(std::vector<Record>{errorRec(
                       "InitAgent set but no driverPath specified ... initAgent is disabled")},
-                  trace.errors());
+                  trace.atLevel(RYX_TRACE_LEVEL_ERROR));
         EXPECT_EQ(nullptr, client.m_initAgent);
         EXPECT_FALSE(client.m_useDriverPath);
         EXPECT_EQ(0, client.login("cn=u", "pw"));
@@ -203,10 +203,10 @@ TEST_F(ClientFake, RefusedBindsRaiseByCodeAndLeaveNoConnection) {
     auto c = client();
     for (const auto& k : cases) {
         m_fake.fake_push_result("ldap_simple_bind_s", k.rc);
-        expectDirException([&] { c->login("cn=u,o=x", "pw"); }, k.code,
-                           "Cannot bind to LDAP server, dir.example userDN=cn=u,o=x "
-                           "ldap_simple_bind() rc=" +
-                               std::to_string(k.rc) + ". " + k.text);
+        expectThrows<RYXDIRException>([&] { c->login("cn=u,o=x", "pw"); }, k.code,
+                                      "Cannot bind to LDAP server, dir.example userDN=cn=u,o=x "
+                                      "ldap_simple_bind() rc=" +
+                                          std::to_string(k.rc) + ". " + k.text);
         EXPECT_EQ(nullptr, c->m_ld);
         EXPECT_EQ(k.rc, c->m_lastError);
         EXPECT_EQ(0, m_fake.fake_open_connections());
@@ -239,7 +239,7 @@ TEST_F(ClientFake, AnonymousLoginAndAFailingInit) {
     {
         TraceCapture trace;
         EXPECT_EQ(0, c->login(nullptr, nullptr));
-        EXPECT_EQ(entryRec("LDAPClient::login()"), trace.records().front());
+        EXPECT_EQ(entryRec("LDAPClient::login()"), trace.all().front());
     }
     EXPECT_EQ(nullptr, m_fake.fake_last_bind_dn());
     unsigned char buf[8];
@@ -248,9 +248,10 @@ TEST_F(ClientFake, AnonymousLoginAndAFailingInit) {
 
     m_fake.fake_set_init_fails(1);
     c->m_lastError = 81;
-    expectDirException([&] { c->login("cn=u", "pw"); }, 576002,
-                       "Cannot open connection to LDAP server:  dir.example:389.  ldap_init() "
-                       "returned Can't contact LDAP server");
+    expectThrows<RYXDIRException>(
+        [&] { c->login("cn=u", "pw"); }, 576002,
+        "Cannot open connection to LDAP server:  dir.example:389.  ldap_init() "
+        "returned Can't contact LDAP server");
     m_fake.fake_set_init_fails(0);
     EXPECT_EQ(nullptr, c->m_ld);
 }
@@ -269,7 +270,8 @@ TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
         LDAPClient c("dir.example", FAKELDAP_FULL, &agent, 389, 3);
         TraceCapture trace;
         EXPECT_EQ(0, c.login("cn=u", "pw"));
-        EXPECT_EQ(std::vector<Record>{errorRec("InitAgent beig used")}, trace.errors());
+        EXPECT_EQ(std::vector<Record>{errorRec("InitAgent beig used")},
+                  trace.atLevel(RYX_TRACE_LEVEL_ERROR));
         EXPECT_EQ(agent.handle, c.m_ld);
         EXPECT_EQ(0, m_fake.fake_call_count("ldap_init"));
         EXPECT_EQ(1, m_fake.fake_call_count("ldap_simple_bind_s"));
@@ -284,11 +286,11 @@ TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
         "Cannot operate agent (callback) connection to LDAP server:  dir.example:389.  "
         "initAgent () returned 7 and reason code 13";
     LDAPClient c("dir.example", FAKELDAP_FULL, &agent, 389, 3);
-    expectDirException([&] { c.login("cn=u", "pw"); }, 576002, message);
+    expectThrows<RYXDIRException>([&] { c.login("cn=u", "pw"); }, 576002, message);
     TraceCapture trace;
     EXPECT_FALSE(c.init_client());
     EXPECT_EQ((std::vector<Record>{errorRec("InitAgent beig used"), errorRec(message)}),
-              trace.errors());
+              trace.atLevel(RYX_TRACE_LEVEL_ERROR));
     EXPECT_EQ(nullptr, c.m_ld);
 }
 
@@ -347,7 +349,7 @@ TEST_F(ClientFake, PasswordCopyIsClearedAndNeverTraced) {
         if (watching) {
             EXPECT_EQ(std::string(secret.size(), '\0'), released);
         }
-        for (const Record& r : trace.records())
+        for (const Record& r : trace.all())
             EXPECT_EQ(std::string::npos, r.text.find(secret)) << r;
         c->logout(true);
     }
@@ -364,7 +366,7 @@ TEST_F(ClientFake, SearchNeedsAConnectionAndReportsFailures) {
         TraceCapture trace;
         EXPECT_EQ(1, c->search("o=x", 2, "(cn=*)", nullptr, 0));
         const std::string name = "LDAPClient::search( -b o=x  (cn=*) )";
-        EXPECT_EQ((std::vector<Record>{entryRec(name), exitRec(name)}), trace.records());
+        EXPECT_EQ((std::vector<Record>{entryRec(name), exitRec(name)}), trace.all());
     }
     EXPECT_EQ(nullptr, m_fake.fake_last_search_timeout());
     EXPECT_EQ(2, m_fake.fake_last_search_scope());
@@ -374,23 +376,25 @@ TEST_F(ClientFake, SearchNeedsAConnectionAndReportsFailures) {
     c->m_ld = nullptr;
     {
         TraceCapture trace;
-        expectDirException([&] { c->search("o=x", 0, "(cn=*)", nullptr, 0); }, 576002,
-                           "LDAP server dir.example did not bind");
-        EXPECT_TRUE(trace.records().empty());
+        expectThrows<RYXDIRException>([&] { c->search("o=x", 0, "(cn=*)", nullptr, 0); }, 576002,
+                                      "LDAP server dir.example did not bind");
+        EXPECT_TRUE(trace.all().empty());
     }
     EXPECT_EQ(nullptr, c->m_result);
     EXPECT_EQ(0, m_fake.fake_live_allocations());
     c->m_ld = ld;
 
     m_fake.fake_push_result("ldap_search_st", 32);
-    expectDirException([&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
-                       "Error searching LDAP server. ldap_search_st() rc=32. No such object");
+    expectThrows<RYXDIRException>(
+        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
+        "Error searching LDAP server. ldap_search_st() rc=32. No such object");
     EXPECT_EQ(32, c->m_lastError);
     // The connection's own error number names the text when there is one.
     m_fake.fake_set_errno_override(1, 50);
     m_fake.fake_push_result("ldap_search_st", 1);
-    expectDirException([&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
-                       "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access");
+    expectThrows<RYXDIRException>(
+        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
+        "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access");
     m_fake.fake_set_errno_override(0, 0);
 }
 
@@ -414,15 +418,17 @@ TEST_F(ClientFake, SearchByURICompletesAHostlessURL) {
         const std::string name = std::string("LDAPClient::searchByURI(") + k.searched + " )";
         expected.push_back(entryRec(name));
         expected.push_back(exitRec(name));
-        EXPECT_EQ(expected, trace.records());
+        EXPECT_EQ(expected, trace.all());
     }
     m_fake.fake_push_result("ldap_url_search_st", 32);
-    expectDirException([&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576004,
-                       "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such "
-                       "object");
+    expectThrows<RYXDIRException>(
+        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576004,
+        "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such "
+        "object");
     c->logout(true);
-    expectDirException([&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576002,
-                       "Cannot search LDAP server by URI: no connection is open to ldap://h/o=x");
+    expectThrows<RYXDIRException>(
+        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576002,
+        "Cannot search LDAP server by URI: no connection is open to ldap://h/o=x");
 }
 
 TEST(ClientNoUrl, SearchByURIIsNotSupportedBeforeAnyRecord) {
@@ -430,9 +436,9 @@ TEST(ClientNoUrl, SearchByURIIsNotSupportedBeforeAnyRecord) {
     LDAPClient c("h", FAKELDAP_NOURL, nullptr, 389, 3);
     ASSERT_TRUE(c.init_client());
     TraceCapture trace;
-    expectDirException([&] { c.searchByURI(RYXString("ldap:///dc=a"), 0); }, 576004,
-                       "searchByURI not supported by this client");
-    EXPECT_TRUE(trace.records().empty());
+    expectThrows<RYXDIRException>([&] { c.searchByURI(RYXString("ldap:///dc=a"), 0); }, 576004,
+                                  "searchByURI not supported by this client");
+    EXPECT_TRUE(trace.all().empty());
 }
 
 TEST_F(ClientFake, ResultWalkStoresTextWithItsNulAndBinaryAsIs) {

@@ -153,7 +153,7 @@ TEST_F(ClientWrite, AddSendsOneModificationPerAttributeWithItsLengthRules) {
                                     entryRec("~LdapModArray"),
                                     exitRec("~LdapModArray")};
     std::vector<Record> seen;
-    for (const Record& r : trace.records())
+    for (const Record& r : trace.all())
         if (r.text != "getAttributeValue")
             seen.push_back(r);
     EXPECT_EQ(expected, seen);
@@ -183,7 +183,7 @@ TEST_F(ClientWrite, NothingSensibleToSendIsRefusedWithoutACall) {
     EXPECT_EQ(LDAP_PARAM_ERROR, m_client.m_lastError);
     EXPECT_FALSE(m_client.modifyEntry(nullptr, "cn=x"));
     EXPECT_EQ(0, m_fake.fake_call_count("ldap_add_s") + m_fake.fake_call_count("ldap_modify_s"));
-    const std::vector<Record> records = trace.records();
+    const std::vector<Record> records = trace.all();
     EXPECT_NE(records.end(),
               std::find(records.begin(), records.end(), entryRec("LDAPClient::addEntry( null )")));
 
@@ -211,7 +211,7 @@ TEST_F(ClientWrite, DeleteAndRenamePassTheirArgumentsAndCodes) {
     EXPECT_STREQ("cn=b", m_fake.fake_last_newrdn());
     EXPECT_EQ(1, m_fake.fake_last_deleteoldrdn());
     const std::string name = "LDAPClient::modifyRDN( cn=a,o=x , cn=b )";
-    EXPECT_EQ((std::vector<Record>{entryRec(name), exitRec(name)}), trace.records());
+    EXPECT_EQ((std::vector<Record>{entryRec(name), exitRec(name)}), trace.all());
     m_fake.fake_push_result("ldap_modrdn_s", 68);
     EXPECT_FALSE(m_client.modifyRDN("cn=a,o=x", "cn=b", 0));
     EXPECT_EQ(68, m_client.m_lastError);
@@ -231,7 +231,7 @@ TEST_F(ClientWrite, WithoutAConnectionNothingIsCalledAndTheCodeStays) {
     EXPECT_FALSE(m_client.modifyRDN("cn=x", nullptr, 1));
     EXPECT_EQ(42, m_client.m_lastError);
     EXPECT_STREQ("", m_fake.fake_call_log());
-    const std::vector<Record> records = trace.records();
+    const std::vector<Record> records = trace.all();
     EXPECT_NE(records.end(), std::find(records.begin(), records.end(),
                                        entryRec("LDAPClient::deleteEntry( null )")));
     EXPECT_NE(records.end(), std::find(records.begin(), records.end(),

@@ -10,6 +10,7 @@
 
 #include "ldapentry.h"
 #include "ryxtrace.h"
+#include "tracecapture.h"
 
 // Pairs in multimap order; each value holds every stored byte (a text value
 // therefore ends with its NUL).
@@ -25,35 +26,15 @@ inline Pairs pairsOf(const LDAPEntry& entry) {
     return pairs;
 }
 
-// Turns the trace on for the plug-in's component and captures its records
-// while alive; restores the previous settings afterwards.
-class TraceCapture {
+// The whole trace captured while alive, seen as the result set's own calls.
+class TraceCapture : public tracetest::TraceCapture {
   public:
-    TraceCapture()
-        : m_trace(RYXTrace::s_defaultTracePtr),
-          m_on(m_trace->isOn()),
-          m_components(m_trace->getComponentMask()),
-          m_levels(m_trace->getLevelMask()) {
-        m_trace->setOn(true);
-        m_trace->setComponentMask(0xFFFFFFFFu);
-        m_trace->setLevelMask(0xFFFFFFFFu);
-        m_trace->startCapture();
-    }
-    ~TraceCapture() {
-        m_trace->stopCapture();
-        m_trace->setOn(m_on);
-        m_trace->setComponentMask(m_components);
-        m_trace->setLevelMask(m_levels);
-    }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
     // "> name" for entry records and "< name" for exit records of the
     // plug-in's component, leaving out the names given.
     std::vector<std::string> names(const std::set<std::string>& without = {
                                        "addAttribute", "getAttributeValue", "errorMessage"}) const {
         std::vector<std::string> out;
-        for (const RYXTraceRecord& r : m_trace->captured()) {
+        for (const tracetest::Record& r : all()) {
             if (r.component != RYX_TRACE_COMP_DIRLDAP || without.count(r.text) != 0) {
                 continue;
             }
@@ -65,15 +46,6 @@ class TraceCapture {
         }
         return out;
     }
-
-    // Every record of the plug-in's component.
-    std::vector<RYXTraceRecord> records() const { return m_trace->captured(); }
-
-  private:
-    RYXTrace* m_trace;
-    bool m_on;
-    unsigned int m_components;
-    unsigned int m_levels;
 };
 
 #endif

@@ -18,6 +18,7 @@
 #include "ryxexception.h"
 #include "ryxtrace.h"
 #include "testpki.h"
+#include "tracecapture.h"
 
 // A retry after a lost server forgets the dead connection without an unbind (as
 // it must), so the fake's object for that connection is never released.
@@ -29,43 +30,22 @@ namespace {
 
 using testpki::Bytes;
 
-// Captures the trace records of the component while alive, with the trace on or
-// off as asked.
-class TraceCapture {
+// The trace captured while alive, on or off as asked, seen as the texts of the
+// plug-in's messages.
+class TraceCapture : public tracetest::TraceCapture {
   public:
-    explicit TraceCapture(bool on, unsigned int levels = 0xffffffffu)
-        : m_trace(RYXTrace::s_defaultTracePtr) {
-        m_on = m_trace->isOn();
-        m_components = m_trace->getComponentMask();
-        m_levels = m_trace->getLevelMask();
-        m_trace->setOn(on);
-        m_trace->setComponentMask(0xffffffffu);
-        m_trace->setLevelMask(levels);
-        m_trace->startCapture();
-    }
-    ~TraceCapture() {
-        m_trace->stopCapture();
-        m_trace->setOn(m_on);
-        m_trace->setComponentMask(m_components);
-        m_trace->setLevelMask(m_levels);
-    }
+    using tracetest::TraceCapture::TraceCapture;
     // Texts of the level-1 records of the plug-in's component that begin with prefix.
     std::vector<std::string> messages(const std::string& prefix = std::string()) const {
         std::vector<std::string> out;
-        for (const RYXTraceRecord& r : m_trace->captured()) {
-            if (r.component == RYX_TRACE_COMP_DIRLDAP && r.level == RYX_TRACE_LEVEL_ERROR &&
+        for (const tracetest::Record& r : atLevel(RYX_TRACE_LEVEL_ERROR)) {
+            if (r.component == RYX_TRACE_COMP_DIRLDAP &&
                 r.text.compare(0, prefix.size(), prefix) == 0) {
                 out.push_back(r.text);
             }
         }
         return out;
     }
-
-  private:
-    RYXTrace* m_trace;
-    bool m_on;
-    unsigned int m_components;
-    unsigned int m_levels;
 };
 
 struct Pki {

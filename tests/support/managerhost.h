@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "expectthrows.h"
 #include "ryxasn.h"
 #include "ryxdir.h"
 #include "ryxexception.h"
@@ -22,6 +23,7 @@
 #include "ryxtrace.h"
 #include "ryxutility.h"
 #include "testpki.h"
+#include "tracecapture.h"
 
 namespace managerhost {
 
@@ -85,24 +87,12 @@ inline std::string bytes(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
 
-// One trace record as the tests compare it: component, level and text.
-struct Record {
-    unsigned int component;
-    unsigned int level;
-    std::string text;
-    bool operator==(const Record& o) const {
-        return component == o.component && level == o.level && text == o.text;
-    }
-};
-
-inline std::ostream& operator<<(std::ostream& os, const Record& r) {
-    return os << "{0x" << std::hex << r.component << " 0x" << r.level << std::dec << " \"" << r.text
-              << "\"}";
-}
+using tracetest::expectThrows;
+using tracetest::Record;
 
 // An error-level message of the plug-in's component.
 inline Record message(const std::string& text) {
-    return {RYX_TRACE_COMP_DIRLDAP, RYX_TRACE_LEVEL_ERROR, text};
+    return tracetest::errorRec(text);
 }
 
 // The record of one value's hex dump: the heading, a line break and the host's
@@ -117,39 +107,9 @@ inline Record dump(const std::string& heading, const std::string& value) {
     return message(os.str());
 }
 
-// Turns the whole trace on and captures it in memory while alive; restores the
-// previous settings afterwards.
-class TraceCapture {
+// The whole trace captured while alive, with the views the manager tests use.
+class TraceCapture : public tracetest::TraceCapture {
   public:
-    TraceCapture()
-        : m_trace(RYXTrace::s_defaultTracePtr),
-          m_on(m_trace->isOn()),
-          m_components(m_trace->getComponentMask()),
-          m_levels(m_trace->getLevelMask()) {
-        m_trace->setOn(true);
-        m_trace->setComponentMask(0xFFFFFFFFu);
-        m_trace->setLevelMask(0xFFFFFFFFu);
-        m_trace->startCapture();
-    }
-    ~TraceCapture() {
-        m_trace->stopCapture();
-        m_trace->setOn(m_on);
-        m_trace->setComponentMask(m_components);
-        m_trace->setLevelMask(m_levels);
-    }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
-    // Every record of the given level (of any component) so far.
-    std::vector<Record> atLevel(unsigned int level) const {
-        std::vector<Record> out;
-        for (const RYXTraceRecord& r : m_trace->captured()) {
-            if (r.level == level) {
-                out.push_back({r.component, r.level, r.text});
-            }
-        }
-        return out;
-    }
     // Error-level records of the plug-in's component whose text does not begin
     // with prefix (leaves out the value dumps when given their heading).
     std::vector<Record> messagesWithout(const std::string& prefix) const {
@@ -170,31 +130,7 @@ class TraceCapture {
         }
         return n;
     }
-
-  private:
-    RYXTrace* m_trace;
-    bool m_on;
-    unsigned int m_components;
-    unsigned int m_levels;
 };
-
-// Runs f, which must throw an exception of type E with this code (and, when
-// given, exactly this message).
-template <typename E>
-void expectThrows(const std::function<void()>& f, int code, const char* text = nullptr) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception; expected " << code;
-    } catch (const E& e) {
-        EXPECT_EQ(code, e.getError());
-        if (text != nullptr) {
-            EXPECT_EQ(std::string(text),
-                      std::string(e.getMessage().c_str(), e.getMessage().length()));
-        }
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "other exception: " << e.what();
-    }
-}
 
 }  // namespace managerhost
 
