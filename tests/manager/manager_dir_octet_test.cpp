@@ -315,7 +315,7 @@ TEST_F(ManagerOctetTest, FailedUrlSearchByErrorMode) {
             [&] { m->getViaURI(RYXString(url.c_str())); }, 576004,
             "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object");
         EXPECT_EQ(
-            std::vector<Record>{message("Error(32) from ldap_url_search_st().  No such object")},
+            std::vector<Record>{errorRec("Error(32) from ldap_url_search_st().  No such object")},
             trace.atLevel(RYX_TRACE_LEVEL_ERROR));
     }
     for (int mode : {1, 2}) {
@@ -345,7 +345,7 @@ TEST_F(ManagerOctetTest, LibraryWithoutUrlFunctions) {
         TraceCapture trace;
         expectThrows<RYXDIRException>([&] { m->getViaURI(url); }, 576004,
                                       "searchByURI not supported by this client");
-        EXPECT_EQ(std::vector<Record>{message(expectedTrace)},
+        EXPECT_EQ(std::vector<Record>{errorRec(expectedTrace)},
                   trace.atLevel(RYX_TRACE_LEVEL_ERROR));
     }
     c.errorMode = 2;
@@ -367,7 +367,7 @@ TEST_F(ManagerOctetTest, RestartedServerCostsExactlyOneRetry) {
     // The retry message once, then a dump of every value as the search results
     // store it (text with its NUL), each cut at 256 bytes.
     std::vector<Record> expected = {
-        message(std::string("Error(81) from ldap_search().  ") + kDown + "  Retrying.")};
+        errorRec(std::string("Error(81) from ldap_search().  ") + kDown + "  Retrying.")};
     const std::string nul(1, '\0');
     for (const std::string& value :
          {bytes(s_data->root.certificateDER()),
@@ -391,7 +391,7 @@ TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
     }
     s_slapd->stop();
     const Record retry =
-        message(std::string("Error(81) from ldap_search().  ") + kDown + "  Retrying.");
+        errorRec(std::string("Error(81) from ldap_search().  ") + kDown + "  Retrying.");
     const std::string refused =
         "Cannot bind to LDAP server, 127.0.0.1 userDN=" + s_slapd->rootDN() +
         " ldap_simple_bind() rc=81. " + kDown;

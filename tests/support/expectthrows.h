@@ -11,31 +11,36 @@
 
 namespace tracetest {
 
-// Runs f, which must throw an exception of type E with this code.
+namespace detail {
+// Runs f, which must throw an exception of type E with this code and, when
+// message is not null, exactly this message.
 template <typename E>
-void expectThrows(const std::function<void()>& f, int code) {
+void expectThrows(const std::function<void()>& f, int code, const std::string* message) {
     try {
         f();
-        ADD_FAILURE() << "no exception; expected " << code;
+        ADD_FAILURE() << "no exception; expected " << code
+                      << (message != nullptr ? " \"" + *message + "\"" : std::string());
     } catch (const E& e) {
         EXPECT_EQ(code, e.getError());
+        if (message != nullptr) {
+            EXPECT_EQ(*message, std::string(e.getMessage().c_str(), e.getMessage().length()));
+        }
     } catch (const std::exception& e) {
         ADD_FAILURE() << "other exception: " << e.what();
     }
+}
+}  // namespace detail
+
+// Runs f, which must throw an exception of type E with this code.
+template <typename E>
+void expectThrows(const std::function<void()>& f, int code) {
+    detail::expectThrows<E>(f, code, nullptr);
 }
 
 // Runs f, which must throw an exception of type E with this code and message.
 template <typename E>
 void expectThrows(const std::function<void()>& f, int code, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception; expected " << code << " \"" << message << "\"";
-    } catch (const E& e) {
-        EXPECT_EQ(code, e.getError());
-        EXPECT_EQ(message, std::string(e.getMessage().c_str(), e.getMessage().length()));
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "other exception: " << e.what();
-    }
+    detail::expectThrows<E>(f, code, &message);
 }
 
 }  // namespace tracetest

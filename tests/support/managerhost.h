@@ -87,13 +87,9 @@ inline std::string bytes(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
 
+using tracetest::errorRec;
 using tracetest::expectThrows;
 using tracetest::Record;
-
-// An error-level message of the plug-in's component.
-inline Record message(const std::string& text) {
-    return tracetest::errorRec(text);
-}
 
 // The record of one value's hex dump: the heading, a line break and the host's
 // dump of at most the first 256 bytes.
@@ -104,7 +100,7 @@ inline Record dump(const std::string& heading, const std::string& value) {
     RYXUtility::hexdump(os, "HEX",
                         RYXBuffer(static_cast<unsigned int>(n),
                                   reinterpret_cast<const unsigned char*>(value.data())));
-    return message(os.str());
+    return errorRec(os.str());
 }
 
 // The whole trace captured while alive, with the views the manager tests use.
