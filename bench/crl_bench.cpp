@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "labpki.h"
+#include "labslapd.h"
 #include "managerhost.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 using namespace managerhost;
 
@@ -46,7 +46,7 @@ size_t entriesWanted() {
 // A connection made directly with OpenLDAP, bound as the root DN.
 class RawConnection {
   public:
-    explicit RawConnection(const SlapdFixture& slapd) {
+    explicit RawConnection(const LabSlapd& slapd) {
         if (ldap_initialize(&m_ld, slapd.url().c_str()) != LDAP_SUCCESS) {
             throw std::runtime_error("ldap_initialize failed");
         }
@@ -145,13 +145,13 @@ void check(const char* what, long revoked, size_t expected) {
 
 int run(int argc, char** argv) {
     const size_t entries = entriesWanted();
-    testpki::Authority ca = testpki::Authority::root(kIssuerDN);
-    testpki::CrlOptions options;
+    labpki::Authority ca = labpki::Authority::root(kIssuerDN);
+    labpki::CrlOptions options;
     options.revokedCount = entries;
     const Bytes crl = ca.crl(options);
     std::printf("CRL: %zu revoked entries, %zu bytes of DER\n", entries, crl.size());
 
-    SlapdFixture slapd(SlapdFixture::Schema::OctetString);
+    LabSlapd slapd(LabSlapd::Schema::OctetString);
     slapd.start();
     slapd.addEntry(kIssuerDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
                                {"cn", {"Bench CA"}},

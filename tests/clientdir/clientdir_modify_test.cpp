@@ -7,10 +7,10 @@
 #include <string>
 
 #include "clientdirutil.h"
+#include "labpki.h"
+#include "labslapd.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 using namespace clientdir;
 
@@ -21,7 +21,7 @@ const char* const kSuffix = "dc=example,dc=com";
 class ClientModifyTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::OctetString, kSuffix);
+        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString, kSuffix);
         s_slapd->start();
     }
     static void TearDownTestSuite() {
@@ -66,17 +66,17 @@ class ClientModifyTest : public ::testing::Test {
         EXPECT_STREQ(message, m_client->errorMessage(code));
     }
 
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
     std::unique_ptr<LDAPClient> m_client;
 };
 
-SlapdFixture* ClientModifyTest::s_slapd = nullptr;
+LabSlapd* ClientModifyTest::s_slapd = nullptr;
 
 TEST_F(ClientModifyTest, AddedCertificateAndTextsReadBackByteForByte) {
-    testpki::Authority ca = testpki::Authority::root("CN=CA2,O=Org,C=US");
+    labpki::Authority ca = labpki::Authority::root("CN=CA2,O=Org,C=US");
     const std::string der = bytes(ca.certificateDER());
     const std::string crl = bytes(ca.crl());
-    const std::string hex = testpki::asnHexText(ca.certificateDER());
+    const std::string hex = labpki::asnHexText(ca.certificateDER());
     const std::string entryDn = dn("cn=CA2");
 
     LDAPEntry entry;

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "clientdirutil.h"
+#include "labpki.h"
+#include "labslapd.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 using namespace clientdir;
 
@@ -19,9 +19,9 @@ namespace {
 class ClientNetnsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::OctetString, "dc=localhost", 389);
+        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString, "dc=localhost", 389);
         s_slapd->start();
-        testpki::Authority ca = testpki::Authority::root("CN=Local CA,DC=localhost");
+        labpki::Authority ca = labpki::Authority::root("CN=Local CA,DC=localhost");
         s_crl = new std::string(bytes(ca.crl()));
         s_slapd->addEntry("cn=CRL,dc=localhost", {{"objectClass", {"cRLDistributionPoint"}},
                                                   {"cn", {"CRL"}},
@@ -53,11 +53,11 @@ class ClientNetnsTest : public ::testing::Test {
         EXPECT_EQ(expected, pairsOf(*results.next()));
     }
 
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
     static std::string* s_crl;
 };
 
-SlapdFixture* ClientNetnsTest::s_slapd = nullptr;
+LabSlapd* ClientNetnsTest::s_slapd = nullptr;
 std::string* ClientNetnsTest::s_crl = nullptr;
 
 const char* const kHostless = "ldap:///cn=CRL,dc=localhost?certificateRevocationList";

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "clientdirutil.h"
+#include "labpki.h"
+#include "labslapd.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 using namespace clientdir;
 
@@ -31,9 +31,9 @@ const char* const kCaDn = "cn=CA1,dc=example,dc=com";
 class ClientSearchTest : public ::testing::TestWithParam<Driver> {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::Stock, kSuffix);
+        s_slapd = new LabSlapd(LabSlapd::Schema::Stock, kSuffix);
         s_slapd->start();
-        testpki::Authority ca = testpki::Authority::root("CN=CA1,O=Org,C=US");
+        labpki::Authority ca = labpki::Authority::root("CN=CA1,O=Org,C=US");
         s_caDer = new std::string(bytes(ca.certificateDER()));
         s_slapd->addEntry(kCaDn, {{"objectClass", {"applicationProcess", "pkiCA"}},
                                   {"cn", {"CA1"}},
@@ -64,11 +64,11 @@ class ClientSearchTest : public ::testing::TestWithParam<Driver> {
         return client;
     }
 
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
     static std::string* s_caDer;
 };
 
-SlapdFixture* ClientSearchTest::s_slapd = nullptr;
+LabSlapd* ClientSearchTest::s_slapd = nullptr;
 std::string* ClientSearchTest::s_caDer = nullptr;
 
 TEST_P(ClientSearchTest, ConstructionTracesTheLoadAndItsWarnings) {
@@ -165,8 +165,8 @@ TEST_P(ClientSearchTest, BinaryAndTextValuesComeBackByteForByte) {
     EXPECT_EQ(nullptr, client->m_entry);
 
     // The certificate decodes as the one stored.
-    testpki::CertPtr cert =
-        testpki::certificateFromDER(testpki::Bytes(s_caDer->begin(), s_caDer->end()));
+    labpki::CertPtr cert =
+        labpki::certificateFromDER(labpki::Bytes(s_caDer->begin(), s_caDer->end()));
     EXPECT_NE(nullptr, cert);
 }
 

@@ -1,9 +1,9 @@
 // Containers of ASN.1 objects: ownership and typed access.
 #include <gtest/gtest.h>
 
+#include "labpki.h"
 #include "ryxasn.h"
 #include "ryxexception.h"
-#include "testpki.h"
 
 namespace {
 
@@ -75,9 +75,9 @@ TEST(ASNContainer, IndexAndNullChecks) {
 }
 
 TEST(ASNContainer, TypedAccess) {
-    testpki::Authority ca = testpki::Authority::root("cn=Container CA");
-    testpki::Bytes certDer = ca.issue("cn=Leaf", 7);
-    testpki::Bytes crlDer = ca.crl();
+    labpki::Authority ca = labpki::Authority::root("cn=Container CA");
+    labpki::Bytes certDer = ca.issue("cn=Leaf", 7);
+    labpki::Bytes crlDer = ca.crl();
 
     RYXASNCertificateContainer certs(RYX_OWNER);
     auto* cert = new RYXASNx509Certificate(RYXASN_SECURITY_NONE);

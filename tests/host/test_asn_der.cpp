@@ -6,16 +6,16 @@
 #include <cstring>
 #include <string>
 
+#include "labpki.h"
 #include "ryxasn.h"
 #include "ryxexception.h"
-#include "testpki.h"
 
 namespace {
 
-using testpki::Bytes;
+using labpki::Bytes;
 
-const testpki::Authority& testCA() {
-    static const testpki::Authority ca = testpki::Authority::root("cn=Test Root CA,o=Org,c=US");
+const labpki::Authority& testCA() {
+    static const labpki::Authority ca = labpki::Authority::root("cn=Test Root CA,o=Org,c=US");
     return ca;
 }
 
@@ -25,7 +25,7 @@ const std::time_t kMay6 = 2030512089;
 
 const Bytes& aliceCertificate() {
     static const Bytes der = [] {
-        testpki::CertOptions options;
+        labpki::CertOptions options;
         options.serial = 0x1234ABCDull;
         options.notBefore = kJan2;
         options.notAfter = kMay6;
@@ -36,7 +36,7 @@ const Bytes& aliceCertificate() {
 
 const Bytes& smallCRL() {
     static const Bytes der = [] {
-        testpki::CrlOptions options;
+        labpki::CrlOptions options;
         options.revokedCount = 1000;
         options.thisUpdate = kJan2;
         options.nextUpdate = kMay6;
@@ -110,7 +110,7 @@ TEST(ASNCertificate, DecodesAndExposesItsFields) {
 }
 
 TEST(ASNCertificate, SerialNumbersInUpperCaseHex) {
-    testpki::CertOptions options;
+    labpki::CertOptions options;
     for (std::uint64_t serial : {1ull, 0x80ull, 0xDEADBEEFCAFEull}) {
         options.serial = serial;
         Bytes der = testCA().issue("cn=Serial", options);
@@ -146,7 +146,7 @@ TEST(ASNCertificate, RejectsAnythingButOneCompleteEncoding) {
     bad.push_back(smallCRL());
     for (const Bytes& der : bad) {
         EXPECT_EQ(asnError([&] { cert.decodeDER(der.data(), der.size()); }), RYX_ERR_ASN_DECODE)
-            << testpki::toHex(Bytes(der.begin(), der.begin() + std::min<size_t>(der.size(), 16)));
+            << labpki::toHex(Bytes(der.begin(), der.begin() + std::min<size_t>(der.size(), 16)));
         EXPECT_EQ(rfc2253(cert.getSubject()), "CN=Alice,O=Org,C=US");
     }
     EXPECT_EQ(asnError([&] { cert.decodeDER(good.data(), 0); }), RYX_ERR_ASN_DECODE);
@@ -212,7 +212,7 @@ TEST(ASNCertificateList, LooksUpSerialNumbers) {
 }
 
 TEST(ASNCertificateList, WithoutNextUpdateOrEntries) {
-    testpki::CrlOptions options;
+    labpki::CrlOptions options;
     options.hasNextUpdate = false;
     Bytes der = testCA().arl(options);
     RYXASNCertificateList crl(RYXASN_SECURITY_NONE);
@@ -238,7 +238,7 @@ TEST(ASNCertificateList, RejectsAnythingButOneCompleteEncoding) {
 }
 
 TEST(ASNCertificateList, TenThousandEntries) {
-    testpki::CrlOptions options;
+    labpki::CrlOptions options;
     options.revokedCount = 10000;
     options.firstSerial = 0x1000000;
     Bytes der = testCA().crl(options);
@@ -255,7 +255,7 @@ TEST(ASNCertificateList, AMillionEntries) {
     if (big == nullptr || std::string(big) != "1") {
         GTEST_SKIP() << "set RYX_BIG_TESTS=1";
     }
-    testpki::CrlOptions options;
+    labpki::CrlOptions options;
     options.revokedCount = 1000000;
     Bytes der = testCA().crl(options);
     RYXASNCertificateList crl(RYXASN_SECURITY_NONE);

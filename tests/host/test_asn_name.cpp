@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "labpki.h"
 #include "ryxasn.h"
 #include "ryxexception.h"
-#include "testpki.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(ASNName, RoundTripsThroughItsText) {
     }
 }
 
-// A name built by the test PKI's own small parser prints and encodes the same.
+// A name built by the lab PKI's own small parser prints and encodes the same.
 TEST(ASNName, AgreesWithAnIndependentlyBuiltName) {
     const char* inputs[] = {
         "CN=Alice,O=Org,C=US",
@@ -94,10 +94,10 @@ TEST(ASNName, AgreesWithAnIndependentlyBuiltName) {
         "emailAddress=a@b.example,serialNumber=42,cn=x",
     };
     for (const char* input : inputs) {
-        testpki::NamePtr reference = testpki::parseName(input);
+        labpki::NamePtr reference = labpki::parseName(input);
         RYXASNx500Name name(input);
-        EXPECT_EQ(print(name), testpki::nameText(reference.get())) << input;
-        EXPECT_EQ(der(name), testpki::toDER(reference.get())) << input;
+        EXPECT_EQ(print(name), labpki::nameText(reference.get())) << input;
+        EXPECT_EQ(der(name), labpki::toDER(reference.get())) << input;
         RYXASNx500Name copied(reference.get());
         EXPECT_TRUE(copied.equals(name)) << input;
     }
@@ -159,7 +159,7 @@ TEST(ASNName, DecodesDERStrictly) {
     for (const auto& bad : {trailing, truncated, std::vector<unsigned char>{0x02, 0x01, 0x01}}) {
         try {
             name.decodeDER(bad.data(), bad.size());
-            ADD_FAILURE() << "accepted " << testpki::toHex(bad);
+            ADD_FAILURE() << "accepted " << labpki::toHex(bad);
         } catch (const RYXASNException& e) {
             EXPECT_EQ(e.getError(), RYX_ERR_ASN_DECODE);
         }

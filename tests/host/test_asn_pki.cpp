@@ -1,4 +1,4 @@
-// The test PKI generator, checked with OpenSSL alone.
+// The lab PKI generator, checked with OpenSSL alone.
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -6,11 +6,11 @@
 #include <memory>
 #include <stdexcept>
 
-#include "testpki.h"
+#include "labpki.h"
 
 namespace {
 
-using testpki::Bytes;
+using labpki::Bytes;
 
 struct StoreFree {
     void operator()(X509_STORE* p) const { X509_STORE_free(p); }
@@ -20,15 +20,15 @@ struct StoreFree {
 };
 
 TEST(TestPKI, ChainVerifiesWithOpenSSL) {
-    testpki::Authority root = testpki::Authority::root("cn=Root,o=PKI,c=US");
-    testpki::Authority sub = root.intermediate("cn=Sub,o=PKI,c=US");
+    labpki::Authority root = labpki::Authority::root("cn=Root,o=PKI,c=US");
+    labpki::Authority sub = root.intermediate("cn=Sub,o=PKI,c=US");
     Bytes leafDer = sub.issue("cn=Leaf+uid=leaf1,ou=People,o=PKI,c=US", 0x4242);
-    testpki::CertPtr leaf = testpki::certificateFromDER(leafDer);
+    labpki::CertPtr leaf = labpki::certificateFromDER(leafDer);
 
     EXPECT_EQ(root.subject(), "CN=Root,O=PKI,C=US");
-    EXPECT_EQ(testpki::nameText(X509_get_subject_name(leaf.get())),
+    EXPECT_EQ(labpki::nameText(X509_get_subject_name(leaf.get())),
               "UID=leaf1+CN=Leaf,OU=People,O=PKI,C=US");
-    EXPECT_EQ(testpki::nameText(X509_get_issuer_name(leaf.get())), "CN=Sub,O=PKI,C=US");
+    EXPECT_EQ(labpki::nameText(X509_get_issuer_name(leaf.get())), "CN=Sub,O=PKI,C=US");
     EXPECT_EQ(ASN1_INTEGER_get(X509_get0_serialNumber(leaf.get())), 0x4242);
     EXPECT_TRUE(X509_check_ca(const_cast<X509*>(sub.certificate())));
     EXPECT_FALSE(X509_check_ca(leaf.get()));
@@ -44,12 +44,12 @@ TEST(TestPKI, ChainVerifiesWithOpenSSL) {
 }
 
 TEST(TestPKI, RevocationListsAreSignedAndOrdered) {
-    testpki::Authority ca = testpki::Authority::root("cn=CRL CA");
-    testpki::CrlOptions options;
+    labpki::Authority ca = labpki::Authority::root("cn=CRL CA");
+    labpki::CrlOptions options;
     options.revokedCount = 500;
     options.firstSerial = 1000;
     options.crlNumber = 9;
-    testpki::CrlPtr crl = testpki::crlFromDER(ca.crl(options));
+    labpki::CrlPtr crl = labpki::crlFromDER(ca.crl(options));
     EXPECT_EQ(X509_CRL_verify(crl.get(), X509_get0_pubkey(ca.certificate())), 1);
     STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl.get());
     ASSERT_EQ(sk_X509_REVOKED_num(revoked), 500);
@@ -60,7 +60,7 @@ TEST(TestPKI, RevocationListsAreSignedAndOrdered) {
     }
     EXPECT_EQ(X509_CRL_get_ext_by_NID(crl.get(), NID_issuing_distribution_point, -1), -1);
 
-    testpki::CrlPtr arl = testpki::crlFromDER(ca.arl());
+    labpki::CrlPtr arl = labpki::crlFromDER(ca.arl());
     EXPECT_EQ(X509_CRL_verify(arl.get(), X509_get0_pubkey(ca.certificate())), 1);
     std::unique_ptr<ISSUING_DIST_POINT, StoreFree> idp(static_cast<ISSUING_DIST_POINT*>(
         X509_CRL_get_ext_d2i(arl.get(), NID_issuing_distribution_point, nullptr, nullptr)));
@@ -70,25 +70,25 @@ TEST(TestPKI, RevocationListsAreSignedAndOrdered) {
 }
 
 TEST(TestPKI, TextForms) {
-    testpki::Authority ca = testpki::Authority::root("cn=Text CA");
+    labpki::Authority ca = labpki::Authority::root("cn=Text CA");
     Bytes der = ca.certificateDER();
-    std::string pem = testpki::certificatePEM(der);
+    std::string pem = labpki::certificatePEM(der);
     EXPECT_EQ(pem.rfind("-----BEGIN CERTIFICATE-----\n", 0), 0u);
-    EXPECT_EQ(testpki::fromPEM(pem), der);
+    EXPECT_EQ(labpki::fromPEM(pem), der);
     Bytes crl = ca.crl();
-    std::string crlPem = testpki::crlPEM(crl);
+    std::string crlPem = labpki::crlPEM(crl);
     EXPECT_EQ(crlPem.rfind("-----BEGIN X509 CRL-----\n", 0), 0u);
-    EXPECT_EQ(testpki::fromPEM(crlPem), crl);
+    EXPECT_EQ(labpki::fromPEM(crlPem), crl);
 
-    EXPECT_EQ(testpki::toHex({0x0a, 0xbc}), "0abc");
-    EXPECT_EQ(testpki::toHex({0x0a, 0xbc}, true), "0ABC");
-    EXPECT_EQ(testpki::fromHex("0aBC"), (Bytes{0x0a, 0xbc}));
-    EXPECT_EQ(testpki::asnHexText({0x30, 0x00}), "{ASN}3000");
-    EXPECT_EQ(testpki::asnHexText({0x30, 0x00}, "{Asn}"), "{Asn}3000");
-    EXPECT_THROW(testpki::fromHex("abc"), std::runtime_error);
-    EXPECT_THROW(testpki::fromHex("zz"), std::runtime_error);
-    EXPECT_THROW(testpki::parseName("nosuchtype=x"), std::runtime_error);
-    EXPECT_THROW(testpki::certificateFromDER(Bytes{0x30, 0x00}), std::runtime_error);
+    EXPECT_EQ(labpki::toHex({0x0a, 0xbc}), "0abc");
+    EXPECT_EQ(labpki::toHex({0x0a, 0xbc}, true), "0ABC");
+    EXPECT_EQ(labpki::fromHex("0aBC"), (Bytes{0x0a, 0xbc}));
+    EXPECT_EQ(labpki::asnHexText({0x30, 0x00}), "{ASN}3000");
+    EXPECT_EQ(labpki::asnHexText({0x30, 0x00}, "{Asn}"), "{Asn}3000");
+    EXPECT_THROW(labpki::fromHex("abc"), std::runtime_error);
+    EXPECT_THROW(labpki::fromHex("zz"), std::runtime_error);
+    EXPECT_THROW(labpki::parseName("nosuchtype=x"), std::runtime_error);
+    EXPECT_THROW(labpki::certificateFromDER(Bytes{0x30, 0x00}), std::runtime_error);
 }
 
 }  // namespace

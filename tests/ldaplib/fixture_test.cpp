@@ -6,15 +6,15 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "labslapd.h"
 #include "ldaptestutil.h"
-#include "slapdfixture.h"
 
 namespace {
 
 const std::string kDer = selfSignedDer("Test CA");
 
-std::vector<std::string> searchValues(const SlapdFixture& f, const std::string& base,
-                                      const char* attr, std::string* returnedName) {
+std::vector<std::string> searchValues(const LabSlapd& f, const std::string& base, const char* attr,
+                                      std::string* returnedName) {
     int rc = -1;
     RyxLdap ld = bindTo(f.host(), f.port(), nullptr, nullptr, &rc);
     EXPECT_EQ(rc, LDAP_SUCCESS);
@@ -34,8 +34,8 @@ std::vector<std::string> searchValues(const SlapdFixture& f, const std::string& 
     return valuesOf(ld.get(), e, names[0].c_str());
 }
 
-TEST(SlapdFixtureTest, StockSchemaNeedsBinaryOptionAndReturnsIt) {
-    SlapdFixture f(SlapdFixture::Schema::Stock);
+TEST(LabSlapdTest, StockSchemaNeedsBinaryOptionAndReturnsIt) {
+    LabSlapd f(LabSlapd::Schema::Stock);
     f.start();
     const std::string dn = "cn=CA1," + f.suffix();
     EXPECT_NE(f.tryAddEntry(dn, {{"objectClass", {"applicationProcess", "pkiCA"}},
@@ -50,8 +50,8 @@ TEST(SlapdFixtureTest, StockSchemaNeedsBinaryOptionAndReturnsIt) {
     EXPECT_EQ(name, "cACertificate;binary");
 }
 
-TEST(SlapdFixtureTest, OctetStringSchemaStoresPlainNames) {
-    SlapdFixture f(SlapdFixture::Schema::OctetString, "o=Test,c=US");
+TEST(LabSlapdTest, OctetStringSchemaStoresPlainNames) {
+    LabSlapd f(LabSlapd::Schema::OctetString, "o=Test,c=US");
     f.start();
     const std::string dn = "cn=CRL1," + f.suffix();
     f.addEntry(dn, {{"objectClass", {"cRLDistributionPoint"}},
@@ -67,8 +67,8 @@ TEST(SlapdFixtureTest, OctetStringSchemaStoresPlainNames) {
               LDAP_SUCCESS);
 }
 
-TEST(SlapdFixtureTest, LdifLoadReplaceDeleteAndRestartKeepsData) {
-    SlapdFixture f;
+TEST(LabSlapdTest, LdifLoadReplaceDeleteAndRestartKeepsData) {
+    LabSlapd f;
     f.start();
     const int port = f.port();
     f.addLdif("dn: cn=Alice," + f.suffix() +
@@ -90,11 +90,11 @@ TEST(SlapdFixtureTest, LdifLoadReplaceDeleteAndRestartKeepsData) {
               LDAP_SUCCESS);
 }
 
-TEST(SlapdFixtureTest, DestroyedFixtureLeavesNoServerOrFolder) {
+TEST(LabSlapdTest, DestroyedFixtureLeavesNoServerOrFolder) {
     pid_t pid = -1;
     std::string dir;
     {
-        SlapdFixture f;
+        LabSlapd f;
         f.start();
         pid = f.pid();
         dir = f.directory();
@@ -105,8 +105,8 @@ TEST(SlapdFixtureTest, DestroyedFixtureLeavesNoServerOrFolder) {
     EXPECT_FALSE(std::filesystem::exists(dir));
 }
 
-TEST(SlapdFixtureTest, StopAndStartAgain) {
-    SlapdFixture f;
+TEST(LabSlapdTest, StopAndStartAgain) {
+    LabSlapd f;
     f.start();
     f.stop();
     EXPECT_FALSE(f.running());

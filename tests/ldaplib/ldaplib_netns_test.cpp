@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "labslapd.h"
 #include "ldaptestutil.h"
-#include "slapdfixture.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ const std::string kDer("\x30\x03\x02\x01\x07", 5);
 class NetnsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::OctetString, "dc=localhost", 389);
+        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString, "dc=localhost", 389);
         s_slapd->start();
         s_slapd->addEntry("cn=CRL,dc=localhost", {{"objectClass", {"cRLDistributionPoint"}},
                                                   {"cn", {"CRL"}},
@@ -24,10 +24,10 @@ class NetnsTest : public ::testing::Test {
         delete s_slapd;
         s_slapd = nullptr;
     }
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
 };
 
-SlapdFixture* NetnsTest::s_slapd = nullptr;
+LabSlapd* NetnsTest::s_slapd = nullptr;
 
 TEST_F(NetnsTest, UrlWithHostButNoPortUses389) {
     // The primary points at a port where nothing listens.

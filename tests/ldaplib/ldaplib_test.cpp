@@ -9,8 +9,8 @@
 #include <cstring>
 #include <set>
 
+#include "labslapd.h"
 #include "ldaptestutil.h"
-#include "slapdfixture.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ int closedLoopbackPort() {
 class LdapLibTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::Stock);
+        s_slapd = new LabSlapd(LabSlapd::Schema::Stock);
         s_slapd->start();
         const std::string& sfx = s_slapd->suffix();
         s_slapd->addLdif("dn: ou=people," + sfx +
@@ -78,10 +78,10 @@ class LdapLibTest : public ::testing::Test {
         return e == nullptr ? std::vector<std::string>{} : valuesOf(ld, e, attr);
     }
 
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
 };
 
-SlapdFixture* LdapLibTest::s_slapd = nullptr;
+LabSlapd* LdapLibTest::s_slapd = nullptr;
 
 TEST_F(LdapLibTest, BindGoodBadAndAnonymous) {
     int rc = -1;
@@ -273,7 +273,7 @@ TEST(LdapLibErrors, NullArgumentsAreRefused) {
 }
 
 TEST(LdapLibServerDown, SearchAfterRestartGives81) {
-    SlapdFixture f;
+    LabSlapd f;
     f.start();
     int rc = -1;
     RyxLdap ld = bindTo(f.host(), f.port(), nullptr, nullptr, &rc);
@@ -309,7 +309,7 @@ TEST(LdapLibServerDown, DeadPortFailsWithServerDownOrConnectError) {
 }
 
 TEST(LdapLibServerDown, HostListFailsOverToTheNextHost) {
-    SlapdFixture f;
+    LabSlapd f;
     f.start();
     const std::string hosts = "127.0.0.1:" + std::to_string(closedLoopbackPort()) + "  127.0.0.1";
     RyxLdap ld(ryx_ldap_init(hosts.c_str(), f.port()));
@@ -379,7 +379,7 @@ TEST_F(LdapUrlTest, UrlWithoutHostSearchesTheGivenConnection) {
 }
 
 TEST(LdapUrlReuse, SecondUrlToTheSameServerReusesTheConnection) {
-    SlapdFixture f;
+    LabSlapd f;
     f.start();
     RyxLdap ld(ryx_ldap_init("127.0.0.1", closedLoopbackPort()));
     ASSERT_NE(ld, nullptr);

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "labslapd.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
 #include "ldiftestutil.h"
-#include "slapdfixture.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string quoted(const std::string& text) {
 }
 
 TEST(LdifFromSlapd, CommandLineSearchReadsBackIntoTheSameAttributes) {
-    SlapdFixture slapd(SlapdFixture::Schema::Stock);
+    LabSlapd slapd(LabSlapd::Schema::Stock);
     slapd.start();
     slapd.addLdif(std::string("dn: ") + kDn +
                   "\n"

@@ -2,7 +2,7 @@
 # manager's objects are linked straight into the test program.
 ryx_add_gtest(manager_fake_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/manager_fake_test.cpp
-  LIBS dirldap_core ryx8cms ryx8sys fakeldap_paths ryxtestsupport
+  LIBS dirldap_core ryx8cms ryx8sys fakeldap_paths ryxlab ryxtesthelpers
   LABELS manager fake)
 
 # A retry after a lost server forgets the dead connection without an unbind, so

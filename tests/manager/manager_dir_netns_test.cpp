@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "labpki.h"
+#include "labslapd.h"
 #include "managerhost.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 using namespace managerhost;
 
@@ -25,9 +25,9 @@ const char* const kCompleted =
 class ManagerNetnsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::OctetString, "dc=localhost", 389);
+        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString, "dc=localhost", 389);
         s_slapd->start();
-        s_ca = new testpki::Authority(testpki::Authority::root(kCaDN));
+        s_ca = new labpki::Authority(labpki::Authority::root(kCaDN));
         s_crl = new Bytes(s_ca->crl());
         s_slapd->addEntry(kCaDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
                                   {"cn", {"Local CA"}},
@@ -58,14 +58,14 @@ class ManagerNetnsTest : public ::testing::Test {
         return contents(c.get());
     }
 
-    static SlapdFixture* s_slapd;
-    static testpki::Authority* s_ca;
+    static LabSlapd* s_slapd;
+    static labpki::Authority* s_ca;
     static Bytes* s_crl;
     Plugin m_plugin;
 };
 
-SlapdFixture* ManagerNetnsTest::s_slapd = nullptr;
-testpki::Authority* ManagerNetnsTest::s_ca = nullptr;
+LabSlapd* ManagerNetnsTest::s_slapd = nullptr;
+labpki::Authority* ManagerNetnsTest::s_ca = nullptr;
 Bytes* ManagerNetnsTest::s_crl = nullptr;
 
 // The URLs the client searched, from the entry records of its URL searches.

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "labpki.h"
+#include "labslapd.h"
 #include "managerhost.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 // A retry after a lost server forgets the dead connection without an unbind,
 // so the LDAP library's object for it is never released.
@@ -40,7 +40,7 @@ const char* const kDown = "Can't contact LDAP server";
 
 // One-line PEM: printable text without the mark.
 std::string oneLinePem(const Bytes& der) {
-    std::string pem = testpki::certificatePEM(der);
+    std::string pem = labpki::certificatePEM(der);
     std::string line;
     for (char c : pem) {
         if (c != '\n') {
@@ -51,21 +51,21 @@ std::string oneLinePem(const Bytes& der) {
 }
 
 struct Data {
-    testpki::Authority root = testpki::Authority::root(kCaDN);
-    testpki::Authority inter1 = root.intermediate("cn=Inter One,dc=example,dc=com");
-    testpki::Authority inter2 = root.intermediate("cn=Inter Two,dc=example,dc=com");
-    testpki::Authority inter3 = root.intermediate("cn=Inter Three,dc=example,dc=com");
+    labpki::Authority root = labpki::Authority::root(kCaDN);
+    labpki::Authority inter1 = root.intermediate("cn=Inter One,dc=example,dc=com");
+    labpki::Authority inter2 = root.intermediate("cn=Inter Two,dc=example,dc=com");
+    labpki::Authority inter3 = root.intermediate("cn=Inter Three,dc=example,dc=com");
     Bytes alice1 = root.issue(kAliceDN, 101);
     Bytes alice2 = root.issue(kAliceDN, 102);
     Bytes laptop = root.issue("cn=Laptop,cn=Alice,ou=People,dc=example,dc=com", 103);
     Bytes crl = root.crl([] {
-        testpki::CrlOptions o;
+        labpki::CrlOptions o;
         o.revokedCount = 2;
         return o;
     }());
     Bytes arl = root.arl();
     Bytes crl2 = root.crl([] {
-        testpki::CrlOptions o;
+        labpki::CrlOptions o;
         o.crlNumber = 2;
         return o;
     }());
@@ -74,7 +74,7 @@ struct Data {
 class ManagerOctetTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::OctetString);
+        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString);
         s_slapd->start();
         s_data = new Data;
         const Data& d = *s_data;
@@ -84,9 +84,9 @@ class ManagerOctetTest : public ::testing::Test {
                                   {"cn", {"Root CA"}},
                                   {"cACertificate",
                                    {bytes(d.root.certificateDER()),
-                                    testpki::asnHexText(d.inter1.certificateDER(), "{ASN}"),
-                                    testpki::asnHexText(d.inter2.certificateDER(), "{Asn}"),
-                                    testpki::asnHexText(d.inter3.certificateDER(), "{asn}"),
+                                    labpki::asnHexText(d.inter1.certificateDER(), "{ASN}"),
+                                    labpki::asnHexText(d.inter2.certificateDER(), "{Asn}"),
+                                    labpki::asnHexText(d.inter3.certificateDER(), "{asn}"),
                                     oneLinePem(d.inter3.certificateDER())}},
                                   {"certificateRevocationList", {bytes(d.crl)}},
                                   {"authorityRevocationList", {bytes(d.arl)}}});
@@ -100,8 +100,8 @@ class ManagerOctetTest : public ::testing::Test {
             kHexDN,
             {{"objectClass", {"applicationProcess", "pkiCA"}},
              {"cn", {"Hex CA"}},
-             {"certificateRevocationList", {testpki::asnHexText(d.crl, "{ASN}"), bytes(d.crl2)}},
-             {"authorityRevocationList", {testpki::asnHexText(d.arl, "{Asn}")}}});
+             {"certificateRevocationList", {labpki::asnHexText(d.crl, "{ASN}"), bytes(d.crl2)}},
+             {"authorityRevocationList", {labpki::asnHexText(d.arl, "{Asn}")}}});
         s_slapd->addEntry("ou=People,dc=example,dc=com",
                           {{"objectClass", {"organizationalUnit"}}, {"ou", {"People"}}});
         s_slapd->addEntry(kAliceDN, {{"objectClass", {"inetOrgPerson"}},
@@ -149,12 +149,12 @@ class ManagerOctetTest : public ::testing::Test {
                 s_data->inter2.certificateDER()};
     }
 
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
     static Data* s_data;
     std::unique_ptr<Plugin> m_plugin;
 };
 
-SlapdFixture* ManagerOctetTest::s_slapd = nullptr;
+LabSlapd* ManagerOctetTest::s_slapd = nullptr;
 Data* ManagerOctetTest::s_data = nullptr;
 
 TEST_F(ManagerOctetTest, CaCertificatesDecodeBinaryAndMarkedHexAndSkipOtherText) {
@@ -196,7 +196,7 @@ TEST_F(ManagerOctetTest, OneValueThatDoesNotDecodeFailsTheWholeCall) {
     } cases[] = {
         {"not DER", std::string("\x30\x03\x02\x01", 4), RYX_ERR_ASN_DECODE},
         // Line breaks make a PEM text binary to the printable test.
-        {"PEM with line breaks", testpki::certificatePEM(good), RYX_ERR_ASN_DECODE},
+        {"PEM with line breaks", labpki::certificatePEM(good), RYX_ERR_ASN_DECODE},
         {"marked text that is not hex", "{ASN}30zz", RYX_ERR_HEX_STRING},
         {"marked hex that is not a certificate", "{ASN}300302010a", RYX_ERR_ASN_DECODE},
     };
@@ -224,7 +224,7 @@ TEST_F(ManagerOctetTest, RevocationListsFromMarkedHexAndBinaryWithTheirDumps) {
     // The revocation-list heading has no colon; text values are dumped with
     // their NUL.
     const std::string nul(1, '\0');
-    const std::string hexCrl = testpki::asnHexText(d.crl, "{ASN}") + nul;
+    const std::string hexCrl = labpki::asnHexText(d.crl, "{ASN}") + nul;
     const char* plain = "Data Read Trace Limited to 256 Bytes";
     EXPECT_EQ((std::vector<Record>{dump(plain, hexCrl), dump(plain, bytes(d.crl2))}),
               trace.atLevel(RYX_TRACE_LEVEL_ERROR));
@@ -371,9 +371,9 @@ TEST_F(ManagerOctetTest, RestartedServerCostsExactlyOneRetry) {
     const std::string nul(1, '\0');
     for (const std::string& value :
          {bytes(s_data->root.certificateDER()),
-          testpki::asnHexText(s_data->inter1.certificateDER(), "{ASN}") + nul,
-          testpki::asnHexText(s_data->inter2.certificateDER(), "{Asn}") + nul,
-          testpki::asnHexText(s_data->inter3.certificateDER(), "{asn}") + nul,
+          labpki::asnHexText(s_data->inter1.certificateDER(), "{ASN}") + nul,
+          labpki::asnHexText(s_data->inter2.certificateDER(), "{Asn}") + nul,
+          labpki::asnHexText(s_data->inter3.certificateDER(), "{asn}") + nul,
           oneLinePem(s_data->inter3.certificateDER()) + nul}) {
         expected.push_back(dump(kHeading, value));
     }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "labpki.h"
+#include "labslapd.h"
 #include "managerhost.h"
-#include "slapdfixture.h"
-#include "testpki.h"
 
 using namespace managerhost;
 
@@ -22,17 +22,17 @@ const char* const kCrlOnlyDN = "cn=CRL Only CA,dc=example,dc=com";
 const char* const kSameDN = "cn=Same CA,dc=example,dc=com";
 const char* const kBareDN = "cn=Bare CA,dc=example,dc=com";
 
-testpki::CrlOptions numbered(std::uint64_t number, size_t revoked) {
-    testpki::CrlOptions o;
+labpki::CrlOptions numbered(std::uint64_t number, size_t revoked) {
+    labpki::CrlOptions o;
     o.crlNumber = number;
     o.revokedCount = revoked;
     return o;
 }
 
 struct Data {
-    testpki::Authority full = testpki::Authority::root(kFullDN);
-    testpki::Authority crlOnly = testpki::Authority::root(kCrlOnlyDN);
-    testpki::Authority same = testpki::Authority::root(kSameDN);
+    labpki::Authority full = labpki::Authority::root(kFullDN);
+    labpki::Authority crlOnly = labpki::Authority::root(kCrlOnlyDN);
+    labpki::Authority same = labpki::Authority::root(kSameDN);
     Bytes arl = full.arl();
     Bytes crlA = full.crl(numbered(1, 1));
     Bytes crlB = full.crl(numbered(2, 4));
@@ -43,7 +43,7 @@ struct Data {
 class ManagerStockTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::Stock);
+        s_slapd = new LabSlapd(LabSlapd::Schema::Stock);
         s_slapd->start();
         s_data = new Data;
         const Data& d = *s_data;
@@ -90,13 +90,13 @@ class ManagerStockTest : public ::testing::Test {
         return contents(c.get());
     }
 
-    static SlapdFixture* s_slapd;
+    static LabSlapd* s_slapd;
     static Data* s_data;
     Plugin m_plugin;
     std::unique_ptr<RYXDIRManager> m_manager;
 };
 
-SlapdFixture* ManagerStockTest::s_slapd = nullptr;
+LabSlapd* ManagerStockTest::s_slapd = nullptr;
 Data* ManagerStockTest::s_data = nullptr;
 
 TEST_F(ManagerStockTest, CrlsInValueOrderAndArlsFirstInTheAuthorityList) {

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "fakeldap_control.h"
+#include "labpki.h"
 #include "ldapdirmanager.h"
 #include "ryxasn.h"
 #include "ryxdir.h"
 #include "ryxexception.h"
 #include "ryxtrace.h"
-#include "testpki.h"
 #include "tracecapture.h"
 
 // A retry after a lost server forgets the dead connection without an unbind (as
@@ -28,7 +28,7 @@ extern "C" __attribute__((visibility("default"))) const char* __lsan_default_sup
 
 namespace {
 
-using testpki::Bytes;
+using labpki::Bytes;
 
 // The trace captured while alive, on or off as asked, seen as the texts of the
 // plug-in's messages.
@@ -49,12 +49,12 @@ class TraceCapture : public tracetest::TraceCapture {
 };
 
 struct Pki {
-    testpki::Authority root = testpki::Authority::root("cn=Root CA,o=Test,c=US");
+    labpki::Authority root = labpki::Authority::root("cn=Root CA,o=Test,c=US");
     Bytes alice = root.issue("cn=Alice,o=Test,c=US", 11);
     Bytes bob = root.issue("cn=Bob,o=Test,c=US", 12);
     Bytes crl1 = root.crl();
     Bytes crl2 = root.crl([] {
-        testpki::CrlOptions o;
+        labpki::CrlOptions o;
         o.revokedCount = 3;
         o.crlNumber = 2;
         return o;
@@ -336,10 +336,10 @@ TEST_F(ManagerFake, CertificatesAreReadOnlyUnderTheQueriedName) {
 TEST_F(ManagerFake, DecodesBinaryDERAndMarkedHexTextAndSkipsOtherText) {
     auto m = manager(0);
     m_fake.fake_add_entry("cn=Alice,o=Test,c=US");
-    addText("cACertificate", testpki::asnHexText(pki().alice, "{ASN}"));
-    addText("cACertificate", testpki::asnHexText(pki().bob, "{Asn}"));
-    addText("cACertificate", testpki::asnHexText(pki().alice, "{asn}"));
-    addText("cACertificate", testpki::asnHexText(pki().alice, "{ASN "));
+    addText("cACertificate", labpki::asnHexText(pki().alice, "{ASN}"));
+    addText("cACertificate", labpki::asnHexText(pki().bob, "{Asn}"));
+    addText("cACertificate", labpki::asnHexText(pki().alice, "{asn}"));
+    addText("cACertificate", labpki::asnHexText(pki().alice, "{ASN "));
     addText("cACertificate", "MIIBszCCAVmgAwIBAgIBCzAKBggqhkjOPQQDAjA1");
     addText("cACertificate", "{AS");
     addText("cACertificate", "");
@@ -351,7 +351,7 @@ TEST_F(ManagerFake, DecodesBinaryDERAndMarkedHexTextAndSkipsOtherText) {
     // Upper-case hex digits decode the same.
     m_fake.fake_reset();
     m_fake.fake_add_entry("cn=Root CA,o=Test,c=US");
-    addText("certificateRevocationList", "{ASN}" + testpki::toHex(pki().crl1, true));
+    addText("certificateRevocationList", "{ASN}" + labpki::toHex(pki().crl1, true));
     std::unique_ptr<RYXASNCRLContainer> crls(m->getCRLs(m_subject));
     std::vector<Bytes> expectedCrls{pki().crl1};
     EXPECT_EQ(contents(*crls), expectedCrls);
@@ -456,7 +456,7 @@ TEST_F(ManagerFake, ByURLKeepsWhatDecodesAsARevocationListWithoutABind) {
     addValue("cACertificate", pki().alice);  // not a CRL: skipped
     addText("cn", "Root CA");                // unmarked text: skipped
     addValue("certificateRevocationList;binary", pki().crl2);
-    addText("certificateRevocationList", testpki::asnHexText(pki().crl1));
+    addText("certificateRevocationList", labpki::asnHexText(pki().crl1));
     addValue("authorityRevocationList", pki().arl);
     const char url[] = "ldap://fakehost:1389/cn=Root%20CA,o=Test,c=US";
     std::unique_ptr<RYXASNCRLContainer> crls(m->getViaURI(RYXString(url)));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "expectthrows.h"
+#include "labpki.h"
 #include "ryxasn.h"
 #include "ryxdir.h"
 #include "ryxexception.h"
@@ -22,12 +23,11 @@
 #include "ryxstring.h"
 #include "ryxtrace.h"
 #include "ryxutility.h"
-#include "testpki.h"
 #include "tracecapture.h"
 
 namespace managerhost {
 
-using testpki::Bytes;
+using labpki::Bytes;
 
 const char* const kPluginName = "ryx8drld";
 

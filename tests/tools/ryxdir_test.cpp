@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "slapdfixture.h"
-#include "testpki.h"
+#include "labpki.h"
+#include "labslapd.h"
 
 extern char** environ;
 
@@ -43,15 +43,15 @@ class RyxdirTest : public ::testing::Test {
     static void SetUpTestSuite() {
         // Octet-string schema: certificates come back under the plain attribute
         // name, where the manager collects them.
-        s_slapd = new SlapdFixture(SlapdFixture::Schema::OctetString);
+        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString);
         s_slapd->start();
-        s_ca = new testpki::Authority(testpki::Authority::root("cn=Root CA,dc=example,dc=com"));
-        testpki::CrlOptions crl;
+        s_ca = new labpki::Authority(labpki::Authority::root("cn=Root CA,dc=example,dc=com"));
+        labpki::CrlOptions crl;
         crl.revokedCount = 3;
-        s_crl = new testpki::Bytes(s_ca->crl(crl));
-        s_arl = new testpki::Bytes(s_ca->arl());
-        const testpki::Bytes cert = s_ca->certificateDER();
-        auto bytes = [](const testpki::Bytes& b) { return std::string(b.begin(), b.end()); };
+        s_crl = new labpki::Bytes(s_ca->crl(crl));
+        s_arl = new labpki::Bytes(s_ca->arl());
+        const labpki::Bytes cert = s_ca->certificateDER();
+        auto bytes = [](const labpki::Bytes& b) { return std::string(b.begin(), b.end()); };
         s_slapd->addEntry(kCaDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
                                   {"cn", {"Root CA"}},
                                   {"cACertificate", {bytes(cert)}},
@@ -113,24 +113,24 @@ class RyxdirTest : public ::testing::Test {
     }
 
     static constexpr const char* kCaDN = "cn=Root CA,dc=example,dc=com";
-    static SlapdFixture* s_slapd;
-    static testpki::Authority* s_ca;
-    static testpki::Bytes* s_crl;
-    static testpki::Bytes* s_arl;
+    static LabSlapd* s_slapd;
+    static labpki::Authority* s_ca;
+    static labpki::Bytes* s_crl;
+    static labpki::Bytes* s_arl;
     static std::string s_dir;
 };
 
-SlapdFixture* RyxdirTest::s_slapd = nullptr;
-testpki::Authority* RyxdirTest::s_ca = nullptr;
-testpki::Bytes* RyxdirTest::s_crl = nullptr;
-testpki::Bytes* RyxdirTest::s_arl = nullptr;
+LabSlapd* RyxdirTest::s_slapd = nullptr;
+labpki::Authority* RyxdirTest::s_ca = nullptr;
+labpki::Bytes* RyxdirTest::s_crl = nullptr;
+labpki::Bytes* RyxdirTest::s_arl = nullptr;
 std::string RyxdirTest::s_dir;
 
 TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
     // CA certificate as PEM: the very bytes stored.
     Result ca = run({"ca", kCaDN});
     ASSERT_EQ(ca.status, 0) << ca.err;
-    EXPECT_EQ(testpki::fromPEM(ca.out), s_ca->certificateDER());
+    EXPECT_EQ(labpki::fromPEM(ca.out), s_ca->certificateDER());
     EXPECT_EQ(ca.err, "");
 
     // CRL as text: one line with issuer and revoked count.
@@ -148,8 +148,8 @@ TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
     EXPECT_EQ(arl.out, outDir + "/crl-0.der\n" + outDir + "/crl-1.der\n");
     const std::string arlFile = readFile(outDir + "/crl-0.der");
     const std::string crlFile = readFile(outDir + "/crl-1.der");
-    EXPECT_EQ(testpki::Bytes(arlFile.begin(), arlFile.end()), *s_arl);
-    EXPECT_EQ(testpki::Bytes(crlFile.begin(), crlFile.end()), *s_crl);
+    EXPECT_EQ(labpki::Bytes(arlFile.begin(), arlFile.end()), *s_arl);
+    EXPECT_EQ(labpki::Bytes(crlFile.begin(), crlFile.end()), *s_crl);
 
     // By URL, with the host in it and the attribute asked for.
     Result url = run({"-H", "URI", "-f", "text", "url",

@@ -1,17 +1,17 @@
-// A throwaway slapd for directory tests: a real server in a fresh temporary
+// A throwaway slapd (tests, the demo directory, benchmarks): a real server in a fresh temporary
 // folder on a loopback port, started in the foreground as a child of the test
 // process (it dies with the test, even when the test crashes). The server is
 // tied to the thread that started it: start() on a thread that then exits
 // takes the server down with it, so start fixtures on the test's own thread.
-#ifndef SLAPDFIXTURE_H
-#define SLAPDFIXTURE_H
+#ifndef LABSLAPD_H
+#define LABSLAPD_H
 
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
-class SlapdFixture {
+class LabSlapd {
   public:
     enum class Schema {
         // Stock schema: the certificate and revocation-list attribute types
@@ -32,12 +32,12 @@ class SlapdFixture {
     // port 0 picks a free loopback port at the first start(); any other port is
     // used as it is (e.g. 389 inside a private network namespace).
     // Nothing runs until start().
-    explicit SlapdFixture(Schema schema = Schema::Stock, std::string suffix = "dc=example,dc=com",
-                          int port = 0);
+    explicit LabSlapd(Schema schema = Schema::Stock, std::string suffix = "dc=example,dc=com",
+                      int port = 0);
     // Stops slapd (if running) and removes the temporary folder.
-    ~SlapdFixture();
-    SlapdFixture(const SlapdFixture&) = delete;
-    SlapdFixture& operator=(const SlapdFixture&) = delete;
+    ~LabSlapd();
+    LabSlapd(const LabSlapd&) = delete;
+    LabSlapd& operator=(const LabSlapd&) = delete;
 
     // Starts slapd and waits until an anonymous search of the root DSE answers.
     // The first start also creates the suffix entry (objectClass chosen from the

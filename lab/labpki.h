@@ -1,9 +1,9 @@
-// A small test PKI on OpenSSL alone: EC P-256 keys, a self-signed root CA,
+// A small PKI generator on OpenSSL alone: EC P-256 keys, a self-signed root CA,
 // intermediate CAs, end-entity certificates, CRLs and ARLs, as DER bytes, PEM text
 // or hex text. Independent of the host toolkit so that benchmarks against raw
 // OpenSSL can use it too. Failures throw std::runtime_error with OpenSSL's text.
-#ifndef TESTPKI_H
-#define TESTPKI_H
+#ifndef LABPKI_H
+#define LABPKI_H
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace testpki {
+namespace labpki {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -119,6 +119,6 @@ Bytes fromHex(const std::string& hex);
 // The directory's hex text form: "{ASN}" and the hex digits.
 std::string asnHexText(const Bytes& der, const std::string& mark = "{ASN}");
 
-}  // namespace testpki
+}  // namespace labpki
 
 #endif

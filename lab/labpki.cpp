@@ -1,5 +1,5 @@
 // Test PKI generator on OpenSSL.
-#include "testpki.h"
+#include "labpki.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace testpki {
+namespace labpki {
 
 namespace {
 
@@ -32,7 +32,7 @@ template <typename T>
 using Ptr = std::unique_ptr<T, Free>;
 
 [[noreturn]] void fail(const std::string& what) {
-    std::string text = "testpki: " + what;
+    std::string text = "labpki: " + what;
     unsigned long code;
     bool first = true;
     while ((code = ERR_get_error()) != 0) {
@@ -142,7 +142,7 @@ std::string unescaped(const std::string& text, const std::string& whole) {
         } else if (i + 1 < text.size()) {
             value += text[++i];
         } else {
-            throw std::runtime_error("testpki: '\\' at the end of a value in \"" + whole + "\"");
+            throw std::runtime_error("labpki: '\\' at the end of a value in \"" + whole + "\"");
         }
     }
     return value;
@@ -221,12 +221,12 @@ NamePtr parseName(const std::string& rfc4514) {
             const std::string& member = members[m];
             size_t equals = member.find('=');
             if (equals == std::string::npos) {
-                throw std::runtime_error("testpki: '=' missing in \"" + rfc4514 + "\"");
+                throw std::runtime_error("labpki: '=' missing in \"" + rfc4514 + "\"");
             }
             std::string type = trimmed(member.substr(0, equals));
             int nid = attributeNid(type);
             if (nid == NID_undef) {
-                throw std::runtime_error("testpki: unknown attribute type '" + type + "' in \"" +
+                throw std::runtime_error("labpki: unknown attribute type '" + type + "' in \"" +
                                          rfc4514 + "\"");
             }
             std::string raw = member.substr(equals + 1);
@@ -408,7 +408,7 @@ T* decoded(const Bytes& der, T* (*d2i)(T**, const unsigned char**, long), void (
     }
     if (p != der.data() + der.size()) {
         freeFn(value);
-        throw std::runtime_error(std::string("testpki: bytes after the DER of ") + what);
+        throw std::runtime_error(std::string("labpki: bytes after the DER of ") + what);
     }
     return value;
 }
@@ -480,14 +480,14 @@ std::string toHex(const Bytes& bytes, bool upper) {
 
 Bytes fromHex(const std::string& hex) {
     if (hex.size() % 2 != 0) {
-        throw std::runtime_error("testpki: odd number of hex digits");
+        throw std::runtime_error("labpki: odd number of hex digits");
     }
     Bytes bytes(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
         int high = hexValue(hex[i]);
         int low = hexValue(hex[i + 1]);
         if (high < 0 || low < 0) {
-            throw std::runtime_error("testpki: non-hex character in hex text");
+            throw std::runtime_error("labpki: non-hex character in hex text");
         }
         bytes[i / 2] = static_cast<unsigned char>(high * 16 + low);
     }
@@ -498,4 +498,4 @@ std::string asnHexText(const Bytes& der, const std::string& mark) {
     return mark + toHex(der);
 }
 
-}  // namespace testpki
+}  // namespace labpki

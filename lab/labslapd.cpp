@@ -1,4 +1,4 @@
-#include "slapdfixture.h"
+#include "labslapd.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -157,7 +157,7 @@ std::string errorText(LDAP* ld, int rc) {
 // Owns the LDAPMod array handed to libldap; values point into the attributes.
 class ModArray {
   public:
-    ModArray(int op, const std::vector<SlapdFixture::Attribute>& attributes) {
+    ModArray(int op, const std::vector<LabSlapd::Attribute>& attributes) {
         m_mods.reserve(attributes.size());
         for (const auto& a : attributes) {
             std::vector<berval> vals;
@@ -195,7 +195,7 @@ class ModArray {
 
 }  // namespace
 
-SlapdFixture::SlapdFixture(Schema schema, std::string suffix, int port)
+LabSlapd::LabSlapd(Schema schema, std::string suffix, int port)
     : m_schema(schema),
       m_suffix(std::move(suffix)),
       m_port(port),
@@ -207,25 +207,25 @@ SlapdFixture::SlapdFixture(Schema schema, std::string suffix, int port)
     m_dir = templ;
 }
 
-SlapdFixture::~SlapdFixture() {
+LabSlapd::~LabSlapd() {
     stop();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
 }
 
-std::string SlapdFixture::hostPort() const {
+std::string LabSlapd::hostPort() const {
     return host() + ":" + std::to_string(m_port);
 }
 
-std::string SlapdFixture::url() const {
+std::string LabSlapd::url() const {
     return "ldap://" + hostPort();
 }
 
-std::string SlapdFixture::logPath() const {
+std::string LabSlapd::logPath() const {
     return m_dir + "/slapd.log";
 }
 
-std::string SlapdFixture::logTail(size_t lines) const {
+std::string LabSlapd::logTail(size_t lines) const {
     std::ifstream in(logPath());
     std::deque<std::string> tail;
     std::string line;
@@ -240,17 +240,17 @@ std::string SlapdFixture::logTail(size_t lines) const {
     return out;
 }
 
-bool SlapdFixture::running() const {
+bool LabSlapd::running() const {
     if (m_pid <= 0)
         return false;
     return ::kill(m_pid, 0) == 0;
 }
 
-pid_t SlapdFixture::pid() const {
+pid_t LabSlapd::pid() const {
     return m_pid;
 }
 
-void SlapdFixture::writeConfig() {
+void LabSlapd::writeConfig() {
     if (m_port == 0)
         m_port = pickFreePort();
     std::filesystem::create_directories(m_dir + "/db");
@@ -264,7 +264,7 @@ void SlapdFixture::writeConfig() {
             throw std::runtime_error("cannot read " + schemaDir + "/core.schema");
         writeFile(m_dir + "/core-stripped.schema", strippedCoreSchema(core));
         conf << "include " << m_dir << "/core-stripped.schema\n";
-        conf << "include " << RYX_TEST_SCHEMA_DIR << "/octetstring-pki.schema\n";
+        conf << "include " << RYX_LAB_SCHEMA_DIR << "/octetstring-pki.schema\n";
     }
     conf << "include " << schemaDir << "/cosine.schema\n"
          << "include " << schemaDir << "/inetorgperson.schema\n"
@@ -283,7 +283,7 @@ void SlapdFixture::writeConfig() {
     m_configured = true;
 }
 
-void SlapdFixture::launch() {
+void LabSlapd::launch() {
     const std::string conf = m_dir + "/slapd.conf";
     const std::string listen = "ldap://" + hostPort() + "/";
     const std::string log = logPath();
@@ -319,7 +319,7 @@ void SlapdFixture::launch() {
     m_pid = child;
 }
 
-bool SlapdFixture::waitReady() {
+bool LabSlapd::waitReady() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
@@ -345,7 +345,7 @@ bool SlapdFixture::waitReady() {
     return false;
 }
 
-void SlapdFixture::start() {
+void LabSlapd::start() {
     if (running())
         return;
     const bool first = !m_configured;
@@ -361,7 +361,7 @@ void SlapdFixture::start() {
         createSuffixEntry();
 }
 
-void SlapdFixture::stop() {
+void LabSlapd::stop() {
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);
@@ -382,12 +382,12 @@ void SlapdFixture::stop() {
     m_pid = -1;
 }
 
-void SlapdFixture::restart() {
+void LabSlapd::restart() {
     stop();
     start();
 }
 
-void SlapdFixture::createSuffixEntry() {
+void LabSlapd::createSuffixEntry() {
     const size_t eq = m_suffix.find('=');
     const size_t comma = m_suffix.find(',');
     std::string type = m_suffix.substr(0, eq);
@@ -413,8 +413,8 @@ void SlapdFixture::createSuffixEntry() {
 
 // op: LDAP_MOD_ADD adds an entry, LDAP_MOD_REPLACE modifies, LDAP_MOD_DELETE
 // with no attributes deletes the entry.
-int SlapdFixture::modify(const std::string& dn, int op, const std::vector<Attribute>* attributes,
-                         std::string* error) {
+int LabSlapd::modify(const std::string& dn, int op, const std::vector<Attribute>* attributes,
+                     std::string* error) {
     LdapPtr ld = connectTo(url());
     berval cred{static_cast<ber_len_t>(m_rootPassword.size()), m_rootPassword.data()};
     int rc = ldap_sasl_bind_s(ld.get(), m_rootDN.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr,
@@ -434,30 +434,30 @@ int SlapdFixture::modify(const std::string& dn, int op, const std::vector<Attrib
     return rc;
 }
 
-int SlapdFixture::tryAddEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
+int LabSlapd::tryAddEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
     return modify(dn, LDAP_MOD_ADD, &attributes, nullptr);
 }
 
-void SlapdFixture::addEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
+void LabSlapd::addEntry(const std::string& dn, const std::vector<Attribute>& attributes) {
     std::string error;
     if (modify(dn, LDAP_MOD_ADD, &attributes, &error) != LDAP_SUCCESS)
         throw std::runtime_error("cannot add " + dn + ": " + error);
 }
 
-void SlapdFixture::replaceAttribute(const std::string& dn, const Attribute& attribute) {
+void LabSlapd::replaceAttribute(const std::string& dn, const Attribute& attribute) {
     std::vector<Attribute> attrs = {attribute};
     std::string error;
     if (modify(dn, LDAP_MOD_REPLACE, &attrs, &error) != LDAP_SUCCESS)
         throw std::runtime_error("cannot modify " + dn + ": " + error);
 }
 
-void SlapdFixture::deleteEntry(const std::string& dn) {
+void LabSlapd::deleteEntry(const std::string& dn) {
     std::string error;
     if (modify(dn, LDAP_MOD_DELETE, nullptr, &error) != LDAP_SUCCESS)
         throw std::runtime_error("cannot delete " + dn + ": " + error);
 }
 
-void SlapdFixture::addLdif(const std::string& ldif) {
+void LabSlapd::addLdif(const std::string& ldif) {
     static int counter = 0;
     const std::string base = m_dir + "/load" + std::to_string(++counter);
     const std::string input = base + ".ldif";
