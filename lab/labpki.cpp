@@ -193,6 +193,13 @@ CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, con
         addExtension(cert.get(), &ctx, NID_key_usage, "critical,digitalSignature");
     }
     addExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
+    if (!options.crlDistributionPoints.empty()) {
+        std::string points;
+        for (const std::string& uri : options.crlDistributionPoints) {
+            points += (points.empty() ? "URI:" : ",URI:") + uri;
+        }
+        addExtension(cert.get(), &ctx, NID_crl_distribution_points, points.c_str());
+    }
     if (issuer != nullptr) {
         addExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
     }
@@ -311,6 +318,12 @@ Bytes Authority::issue(const std::string& subject, std::uint64_t serial) const {
     return issue(subject, options);
 }
 
+Bytes Authority::certify(const Authority& subjectCA, const CertOptions& options) const {
+    CertPtr cert = makeCertificate(X509_get_subject_name(subjectCA.m_cert.get()),
+                                   subjectCA.m_key.get(), m_cert.get(), m_key.get(), options);
+    return toDER(cert.get());
+}
+
 Bytes Authority::crl(const CrlOptions& options) const {
     return makeList(options, false);
 }
@@ -343,9 +356,13 @@ Bytes Authority::makeList(const CrlOptions& options, bool authority) const {
     Ptr<ASN1_INTEGER> serial(checked(ASN1_INTEGER_new(), "ASN1_INTEGER_new"));
     Ptr<ASN1_ENUMERATED> reason(checked(ASN1_ENUMERATED_new(), "ASN1_ENUMERATED_new"));
     check(ASN1_ENUMERATED_set(reason.get(), CRL_REASON_KEY_COMPROMISE), "setting a reason");
-    for (std::size_t i = 0; i < options.revokedCount; ++i) {
+    const std::size_t total = options.revokedCount + options.serials.size();
+    for (std::size_t i = 0; i < total; ++i) {
         Ptr<X509_REVOKED> entry(checked(X509_REVOKED_new(), "X509_REVOKED_new"));
-        check(ASN1_INTEGER_set_uint64(serial.get(), options.firstSerial + i), "setting a serial");
+        const std::uint64_t number = i < options.revokedCount
+                                         ? options.firstSerial + i
+                                         : options.serials[i - options.revokedCount];
+        check(ASN1_INTEGER_set_uint64(serial.get(), number), "setting a serial");
         check(X509_REVOKED_set_serialNumber(entry.get(), serial.get()), "setting a serial");
         check(X509_REVOKED_set_revocationDate(entry.get(), revokedAt.get()),
               "setting a revocation date");

@@ -50,6 +50,8 @@ struct CertOptions {
     std::time_t notAfter = 0;   // 0: a year from now
     bool ca = false;            // basicConstraints cA, keyCertSign and cRLSign
     int pathLength = -1;        // for a CA; -1: none
+    // URIs of the CRL distribution points extension (none: no extension).
+    std::vector<std::string> crlDistributionPoints;
 };
 
 struct CrlOptions {
@@ -60,6 +62,8 @@ struct CrlOptions {
     bool hasNextUpdate = true;
     std::uint64_t crlNumber = 1;
     bool withReasons = false;  // a keyCompromise reason on every tenth entry
+    // Further serial numbers revoked beside the contiguous run above.
+    std::vector<std::uint64_t> serials;
 };
 
 // A certification authority: its key and its certificate.
@@ -75,6 +79,9 @@ class Authority {
     Bytes issue(const std::string& subject, const CertOptions& options,
                 const EVP_PKEY* key = nullptr) const;
     Bytes issue(const std::string& subject, std::uint64_t serial) const;
+    // A CA certificate for another authority's subject and key, signed by this
+    // one: a cross-certificate, or one link of a loop of CAs.
+    Bytes certify(const Authority& subjectCA, const CertOptions& options) const;
     // A CRL signed by this CA.
     Bytes crl(const CrlOptions& options = CrlOptions()) const;
     // An authority revocation list: a CRL about CA certificates, marked with a

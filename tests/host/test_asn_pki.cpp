@@ -17,6 +17,7 @@ struct StoreFree {
     void operator()(X509_STORE_CTX* p) const { X509_STORE_CTX_free(p); }
     void operator()(STACK_OF(X509) * p) const { sk_X509_free(p); }
     void operator()(ISSUING_DIST_POINT* p) const { ISSUING_DIST_POINT_free(p); }
+    void operator()(STACK_OF(DIST_POINT) * p) const { CRL_DIST_POINTS_free(p); }
 };
 
 TEST(TestPKI, ChainVerifiesWithOpenSSL) {
@@ -67,6 +68,39 @@ TEST(TestPKI, RevocationListsAreSignedAndOrdered) {
     ASSERT_TRUE(idp);
     EXPECT_TRUE(idp->onlyCA);
     EXPECT_FALSE(idp->onlyuser);
+}
+
+TEST(TestPKI, CrossCertificatesDistributionPointsAndListedSerials) {
+    labpki::Authority a = labpki::Authority::root("cn=A");
+    labpki::Authority b = labpki::Authority::root("cn=B");
+    labpki::CertOptions options = labpki::Authority::caDefaults(7);
+    options.crlDistributionPoints = {"ldap:///cn=A?certificateRevocationList", "http://x/a.crl"};
+    labpki::CertPtr cross = labpki::certificateFromDER(a.certify(b, options));
+    EXPECT_EQ(labpki::nameText(X509_get_subject_name(cross.get())), "CN=B");
+    EXPECT_EQ(labpki::nameText(X509_get_issuer_name(cross.get())), "CN=A");
+    EXPECT_EQ(X509_verify(cross.get(), a.key()), 1);
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cross.get()), b.key()), 1);
+    std::unique_ptr<STACK_OF(DIST_POINT), StoreFree> points(static_cast<STACK_OF(DIST_POINT)*>(
+        X509_get_ext_d2i(cross.get(), NID_crl_distribution_points, nullptr, nullptr)));
+    ASSERT_TRUE(points);
+    ASSERT_EQ(sk_DIST_POINT_num(points.get()), 2);
+    const GENERAL_NAME* uri =
+        sk_GENERAL_NAME_value(sk_DIST_POINT_value(points.get(), 1)->distpoint->name.fullname, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(
+                  ASN1_STRING_get0_data(uri->d.uniformResourceIdentifier))),
+              "http://x/a.crl");
+
+    labpki::CrlOptions list;
+    list.revokedCount = 2;
+    list.firstSerial = 10;
+    list.serials = {99};
+    labpki::CrlPtr crl = labpki::crlFromDER(a.crl(list));
+    X509_REVOKED* entry = nullptr;
+    labpki::CertPtr revoked = labpki::certificateFromDER(a.issue("cn=r", 99));
+    labpki::CertPtr kept = labpki::certificateFromDER(a.issue("cn=k", 12));
+    EXPECT_EQ(sk_X509_REVOKED_num(X509_CRL_get_REVOKED(crl.get())), 3);
+    EXPECT_EQ(X509_CRL_get0_by_cert(crl.get(), &entry, revoked.get()), 1);
+    EXPECT_EQ(X509_CRL_get0_by_cert(crl.get(), &entry, kept.get()), 0);
 }
 
 TEST(TestPKI, TextForms) {
