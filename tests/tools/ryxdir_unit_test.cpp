@@ -15,6 +15,7 @@
 #include "hostlist.h"
 #include "json.h"
 #include "status.h"
+#include "timetext.h"
 
 namespace {
 
@@ -59,6 +60,36 @@ TEST(RyxdirJson, NestedDocument) {
     EXPECT_EQ(json.text(),
               "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
               "  \"none\": null,\n  \"ok\": false\n}\n");
+}
+
+TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
+    const struct {
+        const char* text;
+        bool ok;
+        std::time_t when;
+    } rows[] = {
+        {"1970-01-01T00:00:00Z", true, 0},
+        {"2000-02-29T12:00:00Z", true, 951825600},
+        {"2038-01-19T03:14:08Z", true, 2147483648LL},
+        {"1700000000", true, 1700000000},
+        {"2027-02-29T00:00:00Z", false, 0},  // no such day
+        {"2026-13-01T00:00:00Z", false, 0},
+        {"2026-12-07T24:00:00Z", false, 0},
+        {"2026-12-07 11:26:51Z", false, 0},
+        {"2026-12-07T11:26:51", false, 0},
+        {"2026-12-07T11:26:51+01:00", false, 0},
+        {"", false, 0},
+        {"-5", false, 0},
+        {"12a", false, 0},
+        {"9999999999999", false, 0},
+    };
+    for (const auto& row : rows) {
+        std::time_t when = -1;
+        EXPECT_EQ(parseTime(row.text, when), row.ok) << row.text;
+        if (row.ok) {
+            EXPECT_EQ(when, row.when) << row.text;
+        }
+    }
 }
 
 TEST(RyxdirHosts, EntriesAreCheckedOneByOne) {
@@ -151,6 +182,14 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         std::vector<const char*> args;
         const char* error;  // null: accepted
     } rows[] = {
+        {{"verify", "--trust", "t.pem", "--crl-optional", "c.pem"}, nullptr},
+        {{"-f", "json", "verify", "c.pem", "--at=1700000000"}, nullptr},
+        {{"--trust", "t.pem", "verify", "c.pem"}, "option --trust belongs to command verify"},
+        {{"ca", "--crl-optional", "CN=x"}, "option --crl-optional belongs to command verify"},
+        {{"verify", "--crl-optional=yes", "c.pem"}, "option --crl-optional takes no value"},
+        {{"-f", "pem", "verify", "c.pem"}, "command verify writes text json, not pem"},
+        {{"verify", "--at", "tomorrow", "c.pem"}, "bad time \"tomorrow\""},
+        {{"verify"}, "command verify needs CERT-FILE"},
         {{"ca", "-f", "json", "CN=x"}, nullptr},
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
@@ -164,6 +203,8 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         try {
             Settings s = parseCommandLine(static_cast<int>(argv.size()), argv.data());
             EXPECT_EQ(row.error, nullptr) << row.args[0];
+            EXPECT_EQ(s.errorMode, std::string(s.command->name) == "verify" ? 1 : 0)
+                << "verify treats a missing entry as empty";
         } catch (const Failure& f) {
             ASSERT_NE(row.error, nullptr) << f.message;
             EXPECT_EQ(f.message.rfind(row.error, 0), 0u) << f.message;

@@ -98,6 +98,9 @@ void finishSettings(Settings& s) {
     if (s.formatName == "der" && s.outDir.empty()) {
         usageError("format der needs -o DIR");
     }
+    if (!s.errorModeGiven && std::strcmp(c.name, "verify") == 0) {
+        s.errorMode = 1;  // a missing entry holds no certificate or list
+    }
 }
 
 // Rows "  NAME VALUE   help", help aligned, continuation lines indented.

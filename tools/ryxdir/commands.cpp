@@ -16,6 +16,10 @@ const Command kCommands[] = {
      runUrl},
     {"check", nullptr, "bind to the server and unbind", "text json pem der", Format::Text,
      runCheck},
+    {"verify", "CERT-FILE",
+     "validate a certificate (PEM or DER): chain and revocation lists from the\n"
+     "directory, decision by OpenSSL",
+     "text json", Format::Text, runVerify},
     {"loaded-from", nullptr, "the file the plug-in was loaded from", "text json pem der",
      Format::Text, runLoadedFrom},
     {nullptr, nullptr, nullptr, nullptr, Format::Text, nullptr},

@@ -13,6 +13,7 @@ int runCrl(Settings& settings, Output& out);
 int runArl(Settings& settings, Output& out);
 int runUrl(Settings& settings, Output& out);
 int runCheck(Settings& settings, Output& out);
+int runVerify(Settings& settings, Output& out);
 int runLoadedFrom(Settings& settings, Output& out);
 
 }  // namespace ryxdir

@@ -7,6 +7,7 @@
 #include "hostlist.h"
 #include "password.h"
 #include "status.h"
+#include "timetext.h"
 
 namespace ryxdir {
 
@@ -67,6 +68,20 @@ void setOutDir(Settings& s, const char* v) {
 void setHelp(Settings& s, const char*) {
     s.help = true;
 }
+void setTrust(Settings& s, const char* v) {
+    s.trustFile = v;
+}
+void setCrlOptional(Settings& s, const char*) {
+    s.crlOptional = true;
+}
+void setAt(Settings& s, const char* v) {
+    if (!parseTime(v, s.at)) {
+        usageError(std::string("bad time \"") + v +
+                   "\": give YYYY-MM-DDTHH:MM:SSZ or seconds since 1970");
+    }
+    s.atGiven = true;
+}
+
 }  // namespace
 
 // TLS options join this table as rows of their own.
@@ -83,8 +98,8 @@ const Option kOptions[] = {
     {"-W", nullptr, nullptr, "ask for the bind password on the terminal", setPrompt},
     {"-P", "2|3", nullptr, "LDAP protocol version (default 3)", setProtocol},
     {"-e", "MODE", nullptr,
-     "error mode: 0 report every failure (default), 1 treat a missing\n"
-     "entry as empty, 2 never fail a search",
+     "error mode: 0 report every failure (default; verify: 1), 1 treat a\n"
+     "missing entry as empty, 2 never fail a search",
      setErrorMode},
     {"-L", "PATH", nullptr, "LDAP C API library to load (default: the toolkit's own)", setDriver},
     {"-f", "FORMAT", nullptr,
@@ -92,6 +107,12 @@ const Option kOptions[] = {
     {"-o", "DIR", nullptr, "with -f der: write one file per object into DIR", setOutDir},
     {"-h", nullptr, nullptr, "this help", setHelp},
     {"--help", nullptr, nullptr, nullptr, setHelp},
+    {"--trust", "FILE", "verify", "trust anchors, a PEM bundle (default: the system's store)",
+     setTrust},
+    {"--crl-optional", nullptr, "verify", "a certificate without a CRL is a warning, not a failure",
+     setCrlOptional},
+    {"--at", "TIME", "verify",
+     "validate at TIME: YYYY-MM-DDTHH:MM:SSZ or seconds since 1970 (default now)", setAt},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
