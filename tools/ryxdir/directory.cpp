@@ -28,36 +28,52 @@ std::string whyLibraryFails(const std::string& path) {
     return "LDAP library \"" + path + "\" lacks functions of the LDAP C API";
 }
 
-[[noreturn]] void directoryFailed(const RYXException& e) {
-    std::ostringstream text;
-    text << "error " << e.getError() << ": " << e.getMessage().c_str();
-    fail(EXIT_DIRECTORY, text.str());
+bool push(STACK_OF(X509) * stack, X509* cert) {
+    return sk_X509_push(stack, cert) > 0;
+}
+bool push(STACK_OF(X509_CRL) * stack, X509_CRL* crl) {
+    return sk_X509_CRL_push(stack, crl) > 0;
+}
+
+// The objects of a container the caller hands over, as a stack of OpenSSL
+// objects that shares them.
+template <typename Stack, typename Container, typename Get>
+Stack stackOf(Container* container, Stack stack, Get get) {
+    std::unique_ptr<Container> owned(container);
+    if (!stack) {
+        throw std::bad_alloc();
+    }
+    for (size_t i = 0; owned && i < owned->size(); ++i) {
+        auto object = shared(get(*owned, i)->native());
+        if (!push(stack.get(), object.get())) {
+            throw std::bad_alloc();
+        }
+        object.release();
+    }
+    return stack;
 }
 
 CertStack certificates(RYXASNCertificateContainer* container) {
-    std::unique_ptr<RYXASNCertificateContainer> owned(container);
-    CertStack stack(sk_X509_new_null());
-    for (size_t i = 0; owned && i < owned->size(); ++i) {
-        X509Ptr cert = shared(owned->getCertificate(i)->native());
-        if (!stack || sk_X509_push(stack.get(), cert.get()) <= 0) {
-            throw std::bad_alloc();
-        }
-        cert.release();
-    }
-    return stack;
+    return stackOf(
+        container, CertStack(sk_X509_new_null()),
+        [](const RYXASNCertificateContainer& c, size_t i) { return c.getCertificate(i); });
 }
 
 CrlStack revocationLists(RYXASNCRLContainer* container) {
-    std::unique_ptr<RYXASNCRLContainer> owned(container);
-    CrlStack stack(sk_X509_CRL_new_null());
-    for (size_t i = 0; owned && i < owned->size(); ++i) {
-        CrlPtr crl = shared(owned->getCRL(i)->native());
-        if (!stack || sk_X509_CRL_push(stack.get(), crl.get()) <= 0) {
-            throw std::bad_alloc();
-        }
-        crl.release();
+    return stackOf(container, CrlStack(sk_X509_CRL_new_null()),
+                   [](const RYXASNCRLContainer& c, size_t i) { return c.getCRL(i); });
+}
+
+// A manager call whose toolkit failure ends the command with status 4.
+template <typename Call>
+auto guarded(Call call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const RYXException& e) {
+        std::ostringstream text;
+        text << "error " << e.getError() << ": " << e.getMessage().c_str();
+        fail(EXIT_DIRECTORY, text.str());
     }
-    return stack;
 }
 
 }  // namespace
@@ -120,51 +136,27 @@ Directory::~Directory() {
 }
 
 CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
-    try {
-        return certificates(m_manager->getCACertificates(subject));
-    } catch (const RYXException& e) {
-        directoryFailed(e);
-    }
+    return guarded([&] { return certificates(m_manager->getCACertificates(subject)); });
 }
 
 CertStack Directory::userCertificates(const RYXASNx500Name& subject) {
-    try {
-        return certificates(m_manager->getUserCertificates(subject));
-    } catch (const RYXException& e) {
-        directoryFailed(e);
-    }
+    return guarded([&] { return certificates(m_manager->getUserCertificates(subject)); });
 }
 
 CrlStack Directory::crls(const RYXASNx500Name& issuer) {
-    try {
-        return revocationLists(m_manager->getCRLs(issuer));
-    } catch (const RYXException& e) {
-        directoryFailed(e);
-    }
+    return guarded([&] { return revocationLists(m_manager->getCRLs(issuer)); });
 }
 
 CrlStack Directory::arls(const RYXASNx500Name& issuer) {
-    try {
-        return revocationLists(m_manager->getARLs(issuer));
-    } catch (const RYXException& e) {
-        directoryFailed(e);
-    }
+    return guarded([&] { return revocationLists(m_manager->getARLs(issuer)); });
 }
 
 CrlStack Directory::viaUri(const std::string& url) {
-    try {
-        return revocationLists(m_manager->getViaURI(RYXString(url.c_str())));
-    } catch (const RYXException& e) {
-        directoryFailed(e);
-    }
+    return guarded([&] { return revocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
 }
 
 void Directory::validate() {
-    try {
-        m_manager->validateConnection();
-    } catch (const RYXException& e) {
-        directoryFailed(e);
-    }
+    guarded([&] { m_manager->validateConnection(); });
 }
 
 }  // namespace ryxdir

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <vector>
 
 #include "atomicfile.h"
 #include "describe.h"
@@ -102,64 +103,67 @@ std::string pem(const T* object, int (*write)(BIO*, const T*)) {
     return text;
 }
 
-}  // namespace
+// How one kind of object is written in each format.
+template <typename T>
+struct Form {
+    const char* jsonKey;   // "certificates"
+    const char* lineName;  // "certificate 0: ..."
+    const char* fileName;  // "cert-0.der"
+    std::string (*text)(const T*);
+    void (*json)(JsonWriter&, const T*, bool);
+    int (*writePem)(BIO*, const T*);
+    int (*i2d)(const T*, unsigned char**);
+};
 
-void writeCertificates(Output& out, const STACK_OF(X509) * certs) {
-    const int count = sk_X509_num(certs);
+template <typename T>
+void writeObjects(Output& out, const std::vector<const T*>& objects, const Form<T>& form) {
     if (out.json()) {
         JsonWriter& json = out.document();
-        json.key("certificates");
+        json.key(form.jsonKey);
         json.beginArray();
-        for (int i = 0; i < count; ++i) {
+        for (const T* object : objects) {
             json.beginObject();
-            certificateJson(json, sk_X509_value(certs, i), true);
+            form.json(json, object, true);
             json.endObject();
         }
         json.endArray();
         return;
     }
-    for (int i = 0; i < count; ++i) {
-        const X509* cert = sk_X509_value(certs, i);
+    for (size_t i = 0; i < objects.size(); ++i) {
         switch (out.format()) {
             case Format::Pem:
-                out.raw(pem(cert, PEM_write_bio_X509));
+                out.raw(pem(objects[i], form.writePem));
                 break;
             case Format::Der:
-                out.derFile("cert", static_cast<size_t>(i), der(cert, i2d_X509));
+                out.derFile(form.fileName, i, der(objects[i], form.i2d));
                 break;
             default:
-                out.line("certificate " + std::to_string(i) + ": " + certificateText(cert));
+                out.line(std::string(form.lineName) + " " + std::to_string(i) + ": " +
+                         form.text(objects[i]));
         }
     }
 }
 
+}  // namespace
+
+void writeCertificates(Output& out, const STACK_OF(X509) * certs) {
+    std::vector<const X509*> objects;
+    for (int i = 0; i < sk_X509_num(certs); ++i) {
+        objects.push_back(sk_X509_value(certs, i));
+    }
+    writeObjects(out, objects,
+                 Form<X509>{"certificates", "certificate", "cert", certificateText, certificateJson,
+                            PEM_write_bio_X509, i2d_X509});
+}
+
 void writeCrls(Output& out, const STACK_OF(X509_CRL) * crls) {
-    const int count = sk_X509_CRL_num(crls);
-    if (out.json()) {
-        JsonWriter& json = out.document();
-        json.key("crls");
-        json.beginArray();
-        for (int i = 0; i < count; ++i) {
-            json.beginObject();
-            crlJson(json, sk_X509_CRL_value(crls, i), true);
-            json.endObject();
-        }
-        json.endArray();
-        return;
+    std::vector<const X509_CRL*> objects;
+    for (int i = 0; i < sk_X509_CRL_num(crls); ++i) {
+        objects.push_back(sk_X509_CRL_value(crls, i));
     }
-    for (int i = 0; i < count; ++i) {
-        const X509_CRL* crl = sk_X509_CRL_value(crls, i);
-        switch (out.format()) {
-            case Format::Pem:
-                out.raw(pem(crl, PEM_write_bio_X509_CRL));
-                break;
-            case Format::Der:
-                out.derFile("crl", static_cast<size_t>(i), der(crl, i2d_X509_CRL));
-                break;
-            default:
-                out.line("crl " + std::to_string(i) + ": " + crlText(crl));
-        }
-    }
+    writeObjects(out, objects,
+                 Form<X509_CRL>{"crls", "crl", "crl", crlText, crlJson, PEM_write_bio_X509_CRL,
+                                i2d_X509_CRL});
 }
 
 }  // namespace ryxdir
