@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -43,29 +44,32 @@ class Descriptor {
     int m_fd;
 };
 
-// Reads bytes until a line end, the end of the input or kMaxPassword bytes.
-// Returns false with errno set on a read error.
+// Reads until a line end, the end of the input or kMaxPassword bytes; what
+// follows the first line end is dropped. Returns false with errno set on a read
+// error.
 bool readLine(int fd, std::string& line, bool& sawNul) {
-    char c;
     line.reserve(256);
-    for (;;) {
-        ssize_t n = ::read(fd, &c, 1);
+    char buffer[4096];
+    bool ended = false;
+    while (!ended && line.size() < kMaxPassword) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
+            OPENSSL_cleanse(buffer, sizeof buffer);
             return false;
         }
-        if (n == 0 || c == '\n' || line.size() >= kMaxPassword) {
-            break;
-        }
-        sawNul = sawNul || c == '\0';
-        line += c;
+        const char* end = static_cast<const char*>(std::memchr(buffer, '\n', n));
+        const size_t take = end != nullptr ? static_cast<size_t>(end - buffer) : n;
+        sawNul = sawNul || std::memchr(buffer, '\0', take) != nullptr;
+        line.append(buffer, std::min(take, kMaxPassword - line.size()));
+        ended = n == 0 || end != nullptr;
     }
+    OPENSSL_cleanse(buffer, sizeof buffer);
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
-    c = 0;
     return true;
 }
 
