@@ -161,6 +161,33 @@ void addExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
     check(X509_add_ext(cert, extension.get(), -1), "adding an extension");
 }
 
+// One distribution point per URI, built as structures: the text form of the
+// extension splits at commas, which every LDAP URL holds.
+void addDistributionPoints(X509* cert, const std::vector<std::string>& uris) {
+    std::unique_ptr<CRL_DIST_POINTS, void (*)(CRL_DIST_POINTS*)> points(
+        checked(CRL_DIST_POINTS_new(), "CRL_DIST_POINTS_new"), CRL_DIST_POINTS_free);
+    for (const std::string& uri : uris) {
+        DIST_POINT* point = checked(DIST_POINT_new(), "DIST_POINT_new");
+        if (sk_DIST_POINT_push(points.get(), point) <= 0) {
+            DIST_POINT_free(point);
+            fail("adding a distribution point");
+        }
+        point->distpoint = checked(DIST_POINT_NAME_new(), "DIST_POINT_NAME_new");
+        point->distpoint->type = 0;
+        point->distpoint->name.fullname = checked(GENERAL_NAMES_new(), "GENERAL_NAMES_new");
+        GENERAL_NAME* name = checked(GENERAL_NAME_new(), "GENERAL_NAME_new");
+        if (sk_GENERAL_NAME_push(point->distpoint->name.fullname, name) <= 0) {
+            GENERAL_NAME_free(name);
+            fail("adding a distribution point name");
+        }
+        ASN1_IA5STRING* text = checked(ASN1_IA5STRING_new(), "ASN1_IA5STRING_new");
+        GENERAL_NAME_set0_value(name, GEN_URI, text);
+        check(ASN1_STRING_set(text, uri.data(), static_cast<int>(uri.size())), "setting a URI");
+    }
+    check(X509_add1_ext_i2d(cert, NID_crl_distribution_points, points.get(), 0, 0),
+          "adding the CRL distribution points");
+}
+
 CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, const X509* issuer,
                         EVP_PKEY* issuerKey, const CertOptions& options) {
     CertPtr cert(checked(X509_new(), "X509_new"));
@@ -194,11 +221,7 @@ CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, con
     }
     addExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
     if (!options.crlDistributionPoints.empty()) {
-        std::string points;
-        for (const std::string& uri : options.crlDistributionPoints) {
-            points += (points.empty() ? "URI:" : ",URI:") + uri;
-        }
-        addExtension(cert.get(), &ctx, NID_crl_distribution_points, points.c_str());
+        addDistributionPoints(cert.get(), options.crlDistributionPoints);
     }
     if (issuer != nullptr) {
         addExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");

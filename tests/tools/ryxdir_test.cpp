@@ -1,10 +1,14 @@
 // The ryxdir tool run as a user runs it, against a real slapd holding a CA
 // entry with its certificate, CRL and ARL.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,31 +16,18 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "labpki.h"
 #include "labslapd.h"
-
-extern char** environ;
+#include "ryxdirrun.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using ryxdirrun::readFile;
+using ryxdirrun::Result;
+using ryxdirrun::writeFile;
 
 class RyxdirTest : public ::testing::Test {
   protected:
@@ -57,6 +48,11 @@ class RyxdirTest : public ::testing::Test {
                                   {"cACertificate", {bytes(cert)}},
                                   {"certificateRevocationList", {bytes(*s_crl)}},
                                   {"authorityRevocationList", {bytes(*s_arl)}}});
+        labpki::CrlOptions big;
+        big.revokedCount = 4000;
+        s_slapd->addEntry(kBigDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
+                                   {"cn", {"Big CA"}},
+                                   {"certificateRevocationList", {bytes(s_ca->crl(big))}}});
         s_dir = s_slapd->directory() + "/ryxdir";
         ASSERT_EQ(::mkdir(s_dir.c_str(), 0700), 0);
     }
@@ -67,10 +63,9 @@ class RyxdirTest : public ::testing::Test {
         delete s_slapd;
     }
 
-    // Runs ryxdir with the server options first, then args; extra environment
-    // settings come on top of the test's own.
+    // Runs ryxdir with the server options first, then args.
     Result run(std::vector<std::string> args, bool server = true,
-               const std::vector<std::string>& env = {}) {
+               const ryxdirrun::RunOptions& options = ryxdirrun::RunOptions()) {
         std::vector<std::string> argv{RYXDIR_PATH};
         if (server) {
             std::vector<std::string> s{"-H", s_slapd->host(), "-p",
@@ -78,41 +73,16 @@ class RyxdirTest : public ::testing::Test {
             argv.insert(argv.end(), s.begin(), s.end());
         }
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> cargv;
-        for (auto& a : argv)
-            cargv.push_back(&a[0]);
-        cargv.push_back(nullptr);
-        std::vector<std::string> envs;
-        for (char** e = environ; *e != nullptr; ++e)
-            envs.emplace_back(*e);
-        envs.insert(envs.end(), env.begin(), env.end());
-        std::vector<char*> cenv;
-        for (auto& e : envs)
-            cenv.push_back(&e[0]);
-        cenv.push_back(nullptr);
-
-        const std::string out = s_dir + "/stdout", err = s_dir + "/stderr";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        Result r;
-        int rc = posix_spawn(&pid, cargv[0], &fa, nullptr, cargv.data(), cenv.data());
-        posix_spawn_file_actions_destroy(&fa);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start " << cargv[0];
-            return r;
-        }
-        int wstatus = 0;
-        ::waitpid(pid, &wstatus, 0);
-        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-        r.out = readFile(out);
-        r.err = readFile(err);
-        return r;
+        return ryxdirrun::run(argv, s_dir, options);
+    }
+    Result run(std::vector<std::string> args, bool server, const std::vector<std::string>& env) {
+        ryxdirrun::RunOptions options;
+        options.env = env;
+        return run(std::move(args), server, options);
     }
 
     static constexpr const char* kCaDN = "cn=Root CA,dc=example,dc=com";
+    static constexpr const char* kBigDN = "cn=Big CA,dc=example,dc=com";
     static LabSlapd* s_slapd;
     static labpki::Authority* s_ca;
     static labpki::Bytes* s_crl;
@@ -133,12 +103,25 @@ TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
     EXPECT_EQ(labpki::fromPEM(ca.out), s_ca->certificateDER());
     EXPECT_EQ(ca.err, "");
 
-    // CRL as text: one line with issuer and revoked count.
+    // Certificate as text: one line with its SHA-256 fingerprint.
+    Result text = run({"-f", "text", "ca", kCaDN});
+    ASSERT_EQ(text.status, 0) << text.err;
+    unsigned char digest[32];
+    unsigned int length = 0;
+    ASSERT_EQ(X509_digest(s_ca->certificate(), EVP_sha256(), digest, &length), 1);
+    std::string fingerprint;
+    for (unsigned int i = 0; i < length; ++i) {
+        fingerprint += (i ? ":" : "") + labpki::toHex(labpki::Bytes{digest[i]}, true);
+    }
+    EXPECT_EQ(text.out.rfind("certificate 0: subject=CN=Root CA,DC=example,DC=com ", 0), 0u);
+    EXPECT_NE(text.out.find(" sha256=" + fingerprint + "\n"), std::string::npos) << text.out;
+
+    // CRL as text: one line with issuer, CRL number and revoked count.
     Result crl = run({"-f", "text", "crl", kCaDN});
     ASSERT_EQ(crl.status, 0) << crl.err;
     EXPECT_EQ(crl.out.rfind("crl 0: issuer=CN=Root CA,DC=example,DC=com thisUpdate=", 0), 0u)
         << crl.out;
-    EXPECT_NE(crl.out.find(" revoked=3\n"), std::string::npos) << crl.out;
+    EXPECT_NE(crl.out.find(" number=1 revoked=3\n"), std::string::npos) << crl.out;
 
     // ARLs come first, then the CRLs of the same issuer; as DER files.
     const std::string outDir = s_dir + "/der";
@@ -211,11 +194,219 @@ TEST_F(RyxdirTest, UsageErrorsAndPluginFailures) {
     // An LDAP library that cannot be loaded makes no manager.
     Result lib = run({"-L", "/nonexistent/libldap.so", "ca", kCaDN});
     EXPECT_EQ(lib.status, 3);
-    EXPECT_EQ(lib.err.rfind("ryxdir: cannot set up the directory plug-in: ", 0), 0u) << lib.err;
-    // Server down.
-    Result down = run({"-H", "127.0.0.1", "-p", "1", "ca", kCaDN}, false);
+    EXPECT_EQ(lib.err,
+              "ryxdir: cannot set up the directory plug-in: cannot load LDAP library "
+              "\"/nonexistent/libldap.so\": /nonexistent/libldap.so: cannot open shared object "
+              "file: No such file or directory\n");
+    // Server down: check names the server it tried.
+    Result down = run({"-H", "127.0.0.1:1", "check"}, false);
     EXPECT_EQ(down.status, 4);
     EXPECT_EQ(down.err.rfind("ryxdir: error 576002: ", 0), 0u) << down.err;
+    EXPECT_NE(down.err.find(" (server 127.0.0.1:1)\n"), std::string::npos) << down.err;
+}
+
+TEST_F(RyxdirTest, PasswordSourcesFailClearly) {
+    const std::string folder = s_dir + "/pwfolder", empty = s_dir + "/pwempty",
+                      nul = s_dir + "/pwnul";
+    ::mkdir(folder.c_str(), 0700);
+    writeFile(empty, "");
+    writeFile(nul, std::string("se\0cret\n", 8));
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } rows[] = {
+        {{"-y", folder}, "password file \"" + folder + "\" is a folder"},
+        {{"-y", empty}, "password file \"" + empty + "\" is empty"},
+        {{"-y", nul}, "password file \"" + nul + "\" holds a NUL byte"},
+        {{"-y", s_dir + "/nopw"}, "cannot read password file \"" + s_dir + "/nopw\": No such file"},
+        {{"-W"}, "-W needs a terminal to ask for the password: /dev/tty: "},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args{"-D", s_slapd->rootDN()};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.push_back("check");
+        ryxdirrun::RunOptions detached;
+        detached.setsid = true;  // no controlling terminal
+        Result r = run(args, true, detached);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("ryxdir: " + row.error, 0), 0u) << r.err;
+    }
+    for (const char* hosts : {"ldap://127.0.0.1", "127.0.0.1:0", "::1"}) {
+        Result r = run({"-H", hosts, "check"}, false);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind(std::string("ryxdir: -H entry \"") + hosts + "\" ", 0), 0u) << r.err;
+    }
+}
+
+TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
+    const std::string secret = s_slapd->rootPassword();
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    const std::string port = std::to_string(s_slapd->port());
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // A new session whose controlling terminal is the pty.
+        ::setsid();
+        const int tty = ::open(slave.c_str(), O_RDWR);
+        ::dup2(tty, 0);
+        ::dup2(tty, 1);
+        ::dup2(tty, 2);
+        ::execl(RYXDIR_PATH, RYXDIR_PATH, "-H", "127.0.0.1", "-p", port.c_str(), "-D",
+                s_slapd->rootDN().c_str(), "-W", "check", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string seen;
+    // Reads from the pty until text appears or 20 s pass.
+    auto readUntil = [&](const std::string& text) {
+        for (int i = 0; i < 200 && seen.find(text) == std::string::npos; ++i) {
+            struct pollfd p = {master, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                char buffer[256];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0) {
+                    break;
+                }
+                seen.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        return seen.find(text) != std::string::npos;
+    };
+    EXPECT_TRUE(readUntil("Enter LDAP password: ")) << seen;
+    // Echo is off while the prompt waits.
+    struct termios mode;
+    bool echoOff = false;
+    for (int i = 0; i < 100 && !echoOff; ++i) {
+        echoOff = ::tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0;
+        if (!echoOff) {
+            ::usleep(20000);
+        }
+    }
+    EXPECT_TRUE(echoOff);
+    const std::string line = secret + "\n";
+    EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    EXPECT_TRUE(readUntil(" is valid")) << seen;
+    int status = 0;
+    for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
+        ::usleep(50000);
+    }
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(seen.find(secret), std::string::npos) << "echoed: " << seen;
+}
+
+TEST_F(RyxdirTest, JsonOnEveryCommand) {
+    const struct {
+        std::vector<std::string> args;
+        bool server;
+        int status;
+        std::string member;  // a line the document holds
+    } rows[] = {
+        {{"ca", kCaDN}, true, 0, "\"subject\": \"CN=Root CA,DC=example,DC=com\""},
+        {{"user", kCaDN}, true, 1, "\"certificates\": []"},
+        {{"crl", kCaDN}, true, 0, "\"crlNumber\": \"1\""},
+        {{"arl", kCaDN}, true, 0, "\"revoked\": 3"},
+        {{"-H", "URI", "url", s_slapd->url() + "/" + kCaDN + "?certificateRevocationList"},
+         false,
+         0,
+         "\"nextUpdate\": \"20"},
+        {{"check"}, true, 0, "\"valid\": true"},
+        {{"loaded-from"}, false, 0, "\"path\": \"/"},
+        {{"user", "cn=Nob\\\"ody,dc=example,dc=com"}, true, 4, "\"error\": \"error 576004: "},
+        {{"user", "cn=x,,"}, true, 2, "\"error\": \"bad distinguished name \\\"cn=x,,\\\"\""},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args{"-f", "json"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        Result r = run(args, row.server);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_TRUE(ryxdirrun::parsesAsJson(r.out, s_dir)) << r.out;
+        EXPECT_NE(r.out.find(row.member), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\"status\": " + std::to_string(row.status) + "\n}\n"),
+                  std::string::npos)
+            << r.out;
+    }
+}
+
+TEST_F(RyxdirTest, DerFilesAreWrittenWholeOrNotAtAll) {
+    const std::string outDir = s_dir + "/atomic";
+    ASSERT_EQ(::mkdir(outDir.c_str(), 0700), 0);
+    // A symbolic link in the way is not followed, and its target is untouched.
+    const std::string victim = s_dir + "/victim";
+    writeFile(victim, "keep");
+    ASSERT_EQ(::symlink(victim.c_str(), (outDir + "/crl-0.der").c_str()), 0);
+    Result link = run({"-f", "der", "-o", outDir, "crl", kCaDN});
+    EXPECT_EQ(link.status, 5);
+    EXPECT_EQ(link.err, "ryxdir: cannot write \"" + outDir +
+                            "/crl-0.der\": it is a symbolic link, which is not followed\n");
+    EXPECT_EQ(readFile(victim), "keep");
+
+    // A full disk: a 16 KiB tmpfs in a private mount namespace, and a list of
+    // about 100 KiB. Nothing is left in the folder.
+    const std::string full = s_dir + "/full";
+    ASSERT_EQ(::mkdir(full.c_str(), 0700), 0);
+    const std::string command = "mount -t tmpfs -o size=16k tmpfs " + full +
+                                " && " RYXDIR_PATH " -H 127.0.0.1 -p " +
+                                std::to_string(s_slapd->port()) + " -f der -o " + full + " crl '" +
+                                kBigDN + "'; status=$?; ls -A " + full + " >&2; exit $status";
+    Result r = ryxdirrun::run({"unshare", "-m", "sh", "-c", command}, s_dir);
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_EQ(r.err, "ryxdir: cannot write \"" + full + "/crl-0.der\": No space left on device\n");
+}
+
+TEST_F(RyxdirTest, StandardStreamsAndPipes) {
+    // Started with standard output closed: the output goes nowhere, never
+    // into a file or connection opened later (here the trace file).
+    const std::string trace = s_dir + "/closed-trace";
+    ryxdirrun::RunOptions closed;
+    closed.closed = {1};
+    closed.env = {"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace};
+    Result quiet = run({"ca", kCaDN}, true, closed);
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_NE(readFile(trace).find("getCACertificates"), std::string::npos);
+    EXPECT_EQ(readFile(trace).find("BEGIN CERTIFICATE"), std::string::npos);
+
+    // Output that cannot be written is an error of its own.
+    ryxdirrun::RunOptions toFull;
+    toFull.stdoutPath = "/dev/full";
+    Result lost = run({"ca", kCaDN}, true, toFull);
+    EXPECT_EQ(lost.status, 5);
+    EXPECT_EQ(lost.err, "ryxdir: cannot write to standard output: No space left on device\n");
+
+    // A server that hangs up while a long password is sent: a clear error,
+    // not death by SIGPIPE.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::thread hangUp([listener] {
+        struct pollfd p = {listener, POLLIN, 0};
+        if (::poll(&p, 1, 20000) > 0) {
+            const int c = ::accept(listener, nullptr, nullptr);
+            ::close(c);
+        }
+    });
+    const std::string longPassword = s_dir + "/longpw";
+    writeFile(longPassword, std::string(1 << 20, 'x') + "\n");
+    Result pipe = run({"-H", "127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "-D", "cn=x",
+                       "-y", longPassword, "check"},
+                      false);
+    hangUp.join();
+    ::close(listener);
+    EXPECT_EQ(pipe.status, 4) << pipe.err;
+    EXPECT_EQ(pipe.err.rfind("ryxdir: error 576002: ", 0), 0u) << pipe.err;
 }
 
 TEST_F(RyxdirTest, LoadedFromNamesThePluginFile) {

@@ -1,0 +1,222 @@
+// ryxdir's parts that need no directory: JSON text, times, host lists, atomic
+// files and the command line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "atomicfile.h"
+#include "cli.h"
+#include "hostlist.h"
+#include "json.h"
+#include "status.h"
+#include "timetext.h"
+
+namespace {
+
+using namespace ryxdir;
+
+TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
+    const struct {
+        std::string in;
+        std::string out;
+    } rows[] = {
+        {"CN=Alice,O=Example", "\"CN=Alice,O=Example\""},
+        {"a\"b\\c/d", "\"a\\\"b\\\\c/d\""},
+        {"\n\t\r", "\"\\n\\t\\r\""},
+        {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
+        {std::string("a\0b", 3), "\"a\\u0000b\""},
+        {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91\""},
+        {"\xff", "\"\xef\xbf\xbd\""},                                  // not UTF-8 at all
+        {"\xc3", "\"\xef\xbf\xbd\""},                                  // cut short
+        {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                  // overlong
+        {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // surrogate
+        {"\xf4\x90\x80\x80x", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdx\""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(jsonQuoted(row.in), row.out) << row.in;
+    }
+}
+
+TEST(RyxdirJson, NestedDocument) {
+    JsonWriter json;
+    json.beginObject();
+    json.member("command", "verify");
+    json.key("list");
+    json.beginArray();
+    json.value(1);
+    json.beginObject();
+    json.endObject();
+    json.endArray();
+    json.key("none");
+    json.null();
+    json.member("ok", false);
+    json.endObject();
+    EXPECT_EQ(json.text(),
+              "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
+              "  \"none\": null,\n  \"ok\": false\n}\n");
+}
+
+TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
+    const struct {
+        const char* text;
+        bool ok;
+        std::time_t when;
+    } rows[] = {
+        {"1970-01-01T00:00:00Z", true, 0},
+        {"2000-02-29T12:00:00Z", true, 951825600},
+        {"2038-01-19T03:14:08Z", true, 2147483648LL},
+        {"1700000000", true, 1700000000},
+        {"2027-02-29T00:00:00Z", false, 0},  // no such day
+        {"2026-13-01T00:00:00Z", false, 0},
+        {"2026-12-07T24:00:00Z", false, 0},
+        {"2026-12-07 11:26:51Z", false, 0},
+        {"2026-12-07T11:26:51", false, 0},
+        {"2026-12-07T11:26:51+01:00", false, 0},
+        {"", false, 0},
+        {"-5", false, 0},
+        {"12a", false, 0},
+        {"9999999999999", false, 0},
+    };
+    for (const auto& row : rows) {
+        std::time_t when = -1;
+        EXPECT_EQ(parseTime(row.text, when), row.ok) << row.text;
+        if (row.ok) {
+            EXPECT_EQ(when, row.when) << row.text;
+        }
+    }
+}
+
+TEST(RyxdirHosts, EntriesAreCheckedOneByOne) {
+    const struct {
+        const char* hosts;
+        const char* error;  // null: accepted
+    } rows[] = {
+        {"localhost", nullptr},
+        {"URI", nullptr},
+        {"a.example  b.example:1389", nullptr},
+        {"[::1]:389 127.0.0.1", nullptr},
+        {"", "-H needs at least one host"},
+        {"   ", "-H needs at least one host"},
+        {"ldap://a.example", "-H entry \"ldap://a.example\" is a URL"},
+        {"a.example h:0", "-H entry \"h:0\" has a bad port"},
+        {"h:65536", "-H entry \"h:65536\" has a bad port"},
+        {"h:", "-H entry \"h:\" has a bad port"},
+        {"h:x1", "-H entry \"h:x1\" has a bad port"},
+        {"::1", "-H entry \"::1\" has several colons"},
+        {"[::1", "-H entry \"[::1\" is not a bracketed IPv6 address"},
+        {"a/b", "-H entry \"a/b\" is not a host name"},
+        {":389", "-H entry \":389\" is not a host name"},
+    };
+    for (const auto& row : rows) {
+        try {
+            checkHostList(row.hosts);
+            EXPECT_EQ(row.error, nullptr) << row.hosts;
+        } catch (const Failure& f) {
+            ASSERT_NE(row.error, nullptr) << row.hosts << ": " << f.message;
+            EXPECT_EQ(f.status, EXIT_USAGE);
+            EXPECT_EQ(f.message.rfind(row.error, 0), 0u) << f.message;
+        }
+    }
+    EXPECT_EQ(describeTargets("a.example [::1]:1389", 389), "a.example:389 [::1]:1389");
+}
+
+class RyxdirAtomicFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ryxdir-atomic-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf " + m_dir).c_str()); }
+
+    std::string read(const std::string& name) {
+        std::ifstream in(m_dir + "/" + name);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // The names in the folder.
+    std::string listing() {
+        std::string names;
+        FILE* ls = ::popen(("ls -A " + m_dir).c_str(), "r");
+        for (int c; (c = std::fgetc(ls)) != EOF;) {
+            names += static_cast<char>(c == '\n' ? ' ' : c);
+        }
+        ::pclose(ls);
+        return names;
+    }
+    int statusOf(const std::string& name, const std::string& bytes) {
+        try {
+            writeFileAtomically(m_dir + "/" + name, bytes.data(), bytes.size());
+            return 0;
+        } catch (const Failure& f) {
+            return f.status;
+        }
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(RyxdirAtomicFile, WritesWholeFilesAndNeverThroughLinks) {
+    EXPECT_EQ(statusOf("a.der", "first"), 0);
+    EXPECT_EQ(statusOf("a.der", "second"), 0);
+    EXPECT_EQ(read("a.der"), "second");
+
+    ASSERT_EQ(::symlink((m_dir + "/a.der").c_str(), (m_dir + "/link.der").c_str()), 0);
+    ASSERT_EQ(::mkdir((m_dir + "/sub").c_str(), 0700), 0);
+    EXPECT_EQ(statusOf("link.der", "through the link"), EXIT_OUTPUT);
+    EXPECT_EQ(statusOf("sub", "over a folder"), EXIT_OUTPUT);
+    EXPECT_EQ(statusOf("missing/a.der", "no folder"), EXIT_OUTPUT);
+    EXPECT_EQ(read("a.der"), "second");
+    EXPECT_EQ(listing(), "a.der link.der sub ");
+}
+
+TEST(RyxdirCommandLine, OptionsAndOperands) {
+    const struct {
+        std::vector<const char*> args;
+        const char* error;  // null: accepted
+    } rows[] = {
+        {{"verify", "--trust", "t.pem", "--crl-optional", "c.pem"}, nullptr},
+        {{"-f", "json", "verify", "c.pem", "--at=1700000000"}, nullptr},
+        {{"--trust", "t.pem", "verify", "c.pem"}, "option --trust belongs to command verify"},
+        {{"ca", "--crl-optional", "CN=x"}, "option --crl-optional belongs to command verify"},
+        {{"verify", "--crl-optional=yes", "c.pem"}, "option --crl-optional takes no value"},
+        {{"-f", "pem", "verify", "c.pem"}, "command verify writes text json, not pem"},
+        {{"verify", "--at", "tomorrow", "c.pem"}, "bad time \"tomorrow\""},
+        {{"verify"}, "command verify needs CERT-FILE"},
+        {{"ca", "-f", "json", "CN=x"}, nullptr},
+        {{"check", "--", "-f"}, "unexpected argument \"-f\""},
+        {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
+        {{"-H", "ldap://h", "check"}, "-H entry \"ldap://h\" is a URL"},
+    };
+    for (const auto& row : rows) {
+        std::vector<char*> argv{const_cast<char*>("ryxdir")};
+        for (const char* a : row.args) {
+            argv.push_back(const_cast<char*>(a));
+        }
+        try {
+            Settings s = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+            EXPECT_EQ(row.error, nullptr) << row.args[0];
+            EXPECT_EQ(s.errorMode, std::string(s.command->name) == "verify" ? 1 : 0)
+                << "verify treats a missing entry as empty";
+        } catch (const Failure& f) {
+            ASSERT_NE(row.error, nullptr) << f.message;
+            EXPECT_EQ(f.message.rfind(row.error, 0), 0u) << f.message;
+        }
+    }
+    // Every option with help text appears in the usage.
+    const std::string usage = usageText();
+    for (const Option* o = kOptions; o->name != nullptr; ++o) {
+        if (o->help != nullptr) {
+            EXPECT_NE(usage.find(std::string("  ") + o->name + " "), std::string::npos) << o->name;
+        }
+    }
+}
+
+}  // namespace

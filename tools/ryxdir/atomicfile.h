@@ -1,0 +1,17 @@
+// Files written whole or not at all: the bytes go to a new temporary file in
+// the target's folder, are synced, and the temporary is renamed over the target.
+#ifndef RYXDIR_ATOMICFILE_H
+#define RYXDIR_ATOMICFILE_H
+
+#include <string>
+
+namespace ryxdir {
+
+// Writes size bytes to path. Refuses a target that is a symbolic link or not a
+// regular file. On any failure no temporary is left behind, the target is
+// unchanged, and an output failure (status 5) names the file and the reason.
+void writeFileAtomically(const std::string& path, const void* data, size_t size);
+
+}  // namespace ryxdir
+
+#endif

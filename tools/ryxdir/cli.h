@@ -1,0 +1,44 @@
+// The command line: one table of commands and one of options, from which the
+// parser and the usage text are made.
+#ifndef RYXDIR_CLI_H
+#define RYXDIR_CLI_H
+
+#include <string>
+
+#include "output.h"
+#include "settings.h"
+
+namespace ryxdir {
+
+using Handler = int (*)(Settings&, Output&);
+
+struct Command {
+    const char* name;
+    const char* operand;  // the name of its one operand; null: none
+    const char* summary;
+    const char* formats;  // the -f values it takes, blank-separated
+    Format defaultFormat;
+    Handler handler;
+};
+
+struct Option {
+    const char* name;     // "-H", "--trust"
+    const char* value;    // the name of its value; null: a flag
+    const char* command;  // the command it belongs to; null: every command
+    const char* help;     // may span lines
+    void (*apply)(Settings&, const char* value);
+};
+
+extern const Command kCommands[];
+extern const Option kOptions[];
+
+// Settings from argv. Options without a command may stand before the command;
+// the command's own and the general ones may follow it, mixed with its
+// operand. Fails with a usage failure.
+Settings parseCommandLine(int argc, char** argv);
+
+std::string usageText();
+
+}  // namespace ryxdir
+
+#endif

@@ -1,0 +1,167 @@
+#include "describe.h"
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace ryxdir {
+
+namespace {
+
+struct BioFree {
+    void operator()(BIO* b) const { BIO_free(b); }
+};
+
+template <typename Print>
+std::string printed(Print print) {
+    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    if (!bio || !print(bio.get())) {
+        return std::string();
+    }
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
+}
+
+// A time as OpenSSL prints it ("Jan  2 03:04:05 2027 GMT").
+std::string timeText(const ASN1_TIME* time) {
+    if (time == nullptr) {
+        return std::string();
+    }
+    return printed([&](BIO* b) { return ASN1_TIME_print(b, time) == 1; });
+}
+
+// A time as ISO 8601 ("2027-01-02T03:04:05Z").
+std::string timeIso(const ASN1_TIME* time) {
+    struct tm tm = {};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) {
+        return std::string();
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+template <typename BnText>
+std::string integerText(const ASN1_INTEGER* number, BnText toText) {
+    if (number == nullptr) {
+        return std::string();
+    }
+    BIGNUM* bn = ASN1_INTEGER_to_BN(number, nullptr);
+    char* text = bn != nullptr ? toText(bn) : nullptr;
+    BN_free(bn);
+    std::string result = text != nullptr ? text : "";
+    OPENSSL_free(text);
+    return result;
+}
+
+std::string serialHex(const X509* cert) {
+    return integerText(X509_get0_serialNumber(cert), BN_bn2hex);
+}
+
+// The CRL number in decimal, "" when the list has none.
+std::string crlNumber(const X509_CRL* crl) {
+    ASN1_INTEGER* number =
+        static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, nullptr, nullptr));
+    std::string text = integerText(number, BN_bn2dec);
+    ASN1_INTEGER_free(number);
+    return text;
+}
+
+long revokedCount(const X509_CRL* crl) {
+    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(const_cast<X509_CRL*>(crl));
+    return revoked != nullptr ? sk_X509_REVOKED_num(revoked) : 0;
+}
+
+template <typename T>
+std::string base64Der(const T* object, int (*i2d)(const T*, unsigned char**)) {
+    unsigned char* der = nullptr;
+    const int length = i2d(object, &der);
+    if (length <= 0) {
+        return std::string();
+    }
+    std::vector<unsigned char> text(4 * ((static_cast<size_t>(length) + 2) / 3) + 1);
+    const int n = EVP_EncodeBlock(text.data(), der, length);
+    OPENSSL_free(der);
+    return std::string(reinterpret_cast<const char*>(text.data()), static_cast<size_t>(n));
+}
+
+void optionalMember(JsonWriter& json, const char* key, const std::string& text) {
+    json.key(key);
+    if (text.empty()) {
+        json.null();
+    } else {
+        json.value(text);
+    }
+}
+
+}  // namespace
+
+std::string nameText(const X509_NAME* name) {
+    return printed([&](BIO* b) { return X509_NAME_print_ex(b, name, 0, XN_FLAG_RFC2253) >= 0; });
+}
+
+std::string fingerprint(const X509* cert) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(cert, EVP_sha256(), digest, &length) != 1) {
+        return std::string();
+    }
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
+        text += hex;
+    }
+    return text;
+}
+
+std::string certificateText(const X509* cert) {
+    return "subject=" + nameText(X509_get_subject_name(cert)) +
+           " issuer=" + nameText(X509_get_issuer_name(cert)) + " serial=" + serialHex(cert) +
+           " notAfter=" + timeText(X509_get0_notAfter(cert)) + " sha256=" + fingerprint(cert);
+}
+
+std::string crlText(const X509_CRL* crl) {
+    std::string text = "issuer=" + nameText(X509_CRL_get_issuer(crl)) +
+                       " thisUpdate=" + timeText(X509_CRL_get0_lastUpdate(crl));
+    if (X509_CRL_get0_nextUpdate(crl) != nullptr) {
+        text += " nextUpdate=" + timeText(X509_CRL_get0_nextUpdate(crl));
+    }
+    const std::string number = crlNumber(crl);
+    if (!number.empty()) {
+        text += " number=" + number;
+    }
+    return text + " revoked=" + std::to_string(revokedCount(crl));
+}
+
+void certificateJson(JsonWriter& json, const X509* cert, bool withDer) {
+    json.member("subject", nameText(X509_get_subject_name(cert)));
+    json.member("issuer", nameText(X509_get_issuer_name(cert)));
+    json.member("serial", serialHex(cert));
+    json.member("notBefore", timeIso(X509_get0_notBefore(cert)));
+    json.member("notAfter", timeIso(X509_get0_notAfter(cert)));
+    json.member("sha256", fingerprint(cert));
+    if (withDer) {
+        json.member("der", base64Der(cert, i2d_X509));
+    }
+}
+
+void crlJson(JsonWriter& json, const X509_CRL* crl, bool withDer) {
+    json.member("issuer", nameText(X509_CRL_get_issuer(crl)));
+    json.member("thisUpdate", timeIso(X509_CRL_get0_lastUpdate(crl)));
+    optionalMember(json, "nextUpdate", timeIso(X509_CRL_get0_nextUpdate(crl)));
+    optionalMember(json, "crlNumber", crlNumber(crl));
+    json.member("revoked", revokedCount(crl));
+    if (withDer) {
+        json.member("der", base64Der(crl, i2d_X509_CRL));
+    }
+}
+
+}  // namespace ryxdir

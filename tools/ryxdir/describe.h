@@ -1,0 +1,32 @@
+// How certificates and revocation lists are shown: one text line of facts, or
+// the members of a JSON object.
+#ifndef RYXDIR_DESCRIBE_H
+#define RYXDIR_DESCRIBE_H
+
+#include <openssl/x509.h>
+
+#include <string>
+
+#include "json.h"
+
+namespace ryxdir {
+
+// RFC 2253 text of a name, as OpenSSL prints it.
+std::string nameText(const X509_NAME* name);
+
+// SHA-256 of the DER, upper-case hex bytes separated by colons.
+std::string fingerprint(const X509* cert);
+
+// "subject=... issuer=... serial=... notAfter=... sha256=..."
+std::string certificateText(const X509* cert);
+// "issuer=... thisUpdate=... nextUpdate=... number=... revoked=N"
+std::string crlText(const X509_CRL* crl);
+
+// Members of the object the caller has opened; times in ISO 8601, the DER in
+// base64 when withDer.
+void certificateJson(JsonWriter& json, const X509* cert, bool withDer);
+void crlJson(JsonWriter& json, const X509_CRL* crl, bool withDer);
+
+}  // namespace ryxdir
+
+#endif

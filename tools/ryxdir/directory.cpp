@@ -1,0 +1,162 @@
+#include "directory.h"
+
+#include <openssl/crypto.h>
+
+#include <sstream>
+
+#include "password.h"
+#include "ryxexception.h"
+#include "ryxlibrary.h"
+#include "ryxstring.h"
+#include "status.h"
+
+namespace ryxdir {
+
+namespace {
+
+const char* const kPluginName = "ryx8drld";
+// The plug-in's code for an LDAP library that cannot be loaded or lacks a function.
+const long kLdapLibraryError = 576001;
+
+// Why the LDAP library at path cannot serve the plug-in, in the loader's words.
+std::string whyLibraryFails(const std::string& path) {
+    void* handle = nullptr;
+    if (ryx_load_library(path.c_str(), &handle) != 0) {
+        return std::string("cannot load LDAP library \"") + path + "\": " + ryx_library_error();
+    }
+    ryx_free_library(handle);
+    return "LDAP library \"" + path + "\" lacks functions of the LDAP C API";
+}
+
+bool push(STACK_OF(X509) * stack, X509* cert) {
+    return sk_X509_push(stack, cert) > 0;
+}
+bool push(STACK_OF(X509_CRL) * stack, X509_CRL* crl) {
+    return sk_X509_CRL_push(stack, crl) > 0;
+}
+
+// The objects of a container the caller hands over, as a stack of OpenSSL
+// objects that shares them.
+template <typename Stack, typename Container, typename Get>
+Stack stackOf(Container* container, Stack stack, Get get) {
+    std::unique_ptr<Container> owned(container);
+    if (!stack) {
+        throw std::bad_alloc();
+    }
+    for (size_t i = 0; owned && i < owned->size(); ++i) {
+        auto object = shared(get(*owned, i)->native());
+        if (!push(stack.get(), object.get())) {
+            throw std::bad_alloc();
+        }
+        object.release();
+    }
+    return stack;
+}
+
+CertStack certificates(RYXASNCertificateContainer* container) {
+    return stackOf(
+        container, CertStack(sk_X509_new_null()),
+        [](const RYXASNCertificateContainer& c, size_t i) { return c.getCertificate(i); });
+}
+
+CrlStack revocationLists(RYXASNCRLContainer* container) {
+    return stackOf(container, CrlStack(sk_X509_CRL_new_null()),
+                   [](const RYXASNCRLContainer& c, size_t i) { return c.getCRL(i); });
+}
+
+// A manager call whose toolkit failure ends the command with status 4.
+template <typename Call>
+auto guarded(Call call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const RYXException& e) {
+        std::ostringstream text;
+        text << "error " << e.getError() << ": " << e.getMessage().c_str();
+        fail(EXIT_DIRECTORY, text.str());
+    }
+}
+
+}  // namespace
+
+PluginHandle::PluginHandle() {
+    try {
+        m_handle = RYXLibraryManager::loadPlugin(RYXString(kPluginName));
+    } catch (const RYXException& e) {
+        fail(EXIT_PLUGIN,
+             std::string("cannot load the directory plug-in: ") + e.getMessage().c_str());
+    }
+}
+
+PluginHandle::~PluginHandle() {
+    RYXLibraryManager::unloadPlugin(m_handle);
+}
+
+RYXASNx500Name parseName(const std::string& text) {
+    try {
+        return RYXASNx500Name(text.c_str());
+    } catch (const RYXException&) {
+        fail(EXIT_USAGE, "bad distinguished name \"" + text + "\"");
+    }
+}
+
+Directory::Directory(Settings& s) {
+    if (s.promptPassword) {
+        s.password = promptPassword("Enter LDAP password: ");
+    }
+    RYXBuffer password(static_cast<unsigned int>(s.password.text().size()),
+                       reinterpret_cast<const unsigned char*>(s.password.text().data()));
+    RYXDIRConnectInfo::LDAP info(s.host.c_str(), s.port, s.bindDN.c_str(), password,
+                                 s.protocol == 3 ? 1 : 0, s.errorMode, s.driverPath.c_str(),
+                                 nullptr);
+    password.cleanse();
+    s.password.clear();
+
+    m_plugin.reset(new PluginHandle);
+    try {
+        m_manager.reset(static_cast<RYXDIRManager*>(
+            RYXLibraryManager::callLibEntry(RYXString(kPluginName), &info)));
+    } catch (const RYXException& e) {
+        std::string why = e.getMessage().c_str();
+        if (e.getError() == kLdapLibraryError && !s.driverPath.empty()) {
+            why = whyLibraryFails(s.driverPath);
+        } else if (why.empty()) {
+            why = "error " + std::to_string(e.getError());
+        }
+        fail(EXIT_PLUGIN, "cannot set up the directory plug-in: " + why);
+    }
+    if (!m_manager) {
+        fail(EXIT_PLUGIN, "the directory plug-in returned no manager");
+    }
+}
+
+Directory::~Directory() {
+    // The manager's code lives in the plug-in: destroy it before unloading.
+    m_manager.reset();
+    m_plugin.reset();
+}
+
+CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
+    return guarded([&] { return certificates(m_manager->getCACertificates(subject)); });
+}
+
+CertStack Directory::userCertificates(const RYXASNx500Name& subject) {
+    return guarded([&] { return certificates(m_manager->getUserCertificates(subject)); });
+}
+
+CrlStack Directory::crls(const RYXASNx500Name& issuer) {
+    return guarded([&] { return revocationLists(m_manager->getCRLs(issuer)); });
+}
+
+CrlStack Directory::arls(const RYXASNx500Name& issuer) {
+    return guarded([&] { return revocationLists(m_manager->getARLs(issuer)); });
+}
+
+CrlStack Directory::viaUri(const std::string& url) {
+    return guarded([&] { return revocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+}
+
+void Directory::validate() {
+    guarded([&] { m_manager->validateConnection(); });
+}
+
+}  // namespace ryxdir

@@ -1,0 +1,62 @@
+// The directory as ryxdir reaches it: the plug-in loaded by the library
+// manager, its registered entry function called with the connection
+// information, and the manager it returns asked for objects. Failures become
+// one-line messages with their exit status.
+#ifndef RYXDIR_DIRECTORY_H
+#define RYXDIR_DIRECTORY_H
+
+#include <memory>
+#include <string>
+
+#include "ossl.h"
+#include "ryxasn.h"
+#include "ryxdir.h"
+#include "settings.h"
+
+namespace ryxdir {
+
+// Keeps the plug-in loaded while it is alive.
+class PluginHandle {
+  public:
+    PluginHandle();  // fails with status 3
+    ~PluginHandle();
+    PluginHandle(const PluginHandle&) = delete;
+    PluginHandle& operator=(const PluginHandle&) = delete;
+    void* get() const { return m_handle; }
+
+  private:
+    void* m_handle;
+};
+
+// A distinguished name from its LDAP text; a usage failure when malformed.
+RYXASNx500Name parseName(const std::string& text);
+
+class Directory {
+  public:
+    // Asks for the password first when -W was given. Fails with status 3 when
+    // the plug-in cannot be set up, naming the reason.
+    explicit Directory(Settings& settings);
+    ~Directory();
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+
+    RYXDIRManager& manager() { return *m_manager; }
+
+    // The manager's retrievals as OpenSSL objects; a directory failure ends
+    // the command with status 4 ("error CODE: message").
+    CertStack caCertificates(const RYXASNx500Name& subject);
+    CertStack userCertificates(const RYXASNx500Name& subject);
+    CrlStack crls(const RYXASNx500Name& issuer);
+    CrlStack arls(const RYXASNx500Name& issuer);
+    CrlStack viaUri(const std::string& url);
+    // Binds and unbinds; fails with status 4.
+    void validate();
+
+  private:
+    std::unique_ptr<PluginHandle> m_plugin;
+    std::unique_ptr<RYXDIRManager> m_manager;
+};
+
+}  // namespace ryxdir
+
+#endif

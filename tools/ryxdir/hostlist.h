@@ -1,0 +1,22 @@
+// The -H value: blank-separated host entries "HOST", "HOST:PORT", "[IPV6]" or
+// "[IPV6]:PORT", or the word URI (the URLs name their servers).
+#ifndef RYXDIR_HOSTLIST_H
+#define RYXDIR_HOSTLIST_H
+
+#include <string>
+
+namespace ryxdir {
+
+// True for the word that leaves the server to the URLs.
+bool isUriHost(const std::string& hosts);
+
+// Fails with a usage error naming the first malformed entry.
+void checkHostList(const std::string& hosts);
+
+// The servers a connection goes to, each with the port it uses:
+// "a.example:389 b.example:1389".
+std::string describeTargets(const std::string& hosts, int port);
+
+}  // namespace ryxdir
+
+#endif

@@ -1,0 +1,81 @@
+// ryxdir: fetches certificates and revocation lists from an LDAP directory
+// through the toolkit's directory plug-in, and validates certificates with
+// them, the way the toolkit itself does: the plug-in is loaded by the library
+// manager, its registered entry function is called with the connection
+// information, and the manager it returns is asked for the objects.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+#include "cli.h"
+#include "output.h"
+#include "ryxexception.h"
+#include "status.h"
+
+namespace {
+
+// Runs before any library's initialisers (the trace may open its file there):
+// descriptors 0 to 2 are made open, so that no file or connection opened
+// later takes the place of a closed standard stream and receives its output.
+// A write to a closed pipe or socket becomes an error return, not a signal.
+void prepareProcess(int, char**, char**) {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1) {
+            const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (opened != fd) {
+                ::_exit(ryxdir::EXIT_OUTPUT);
+            }
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+__attribute__((section(".preinit_array"), used)) void (*const s_prepare)(int, char**,
+                                                                         char**) = prepareProcess;
+
+int run(int argc, char** argv) {
+    using namespace ryxdir;
+    Settings settings;
+    try {
+        settings = parseCommandLine(argc, argv);
+    } catch (const Failure& f) {
+        std::cerr << "ryxdir: " << f.message << "\n" << usageText();
+        return f.status;
+    }
+    if (settings.help) {
+        std::cout << usageText() << std::flush;
+        return std::cout ? EXIT_FOUND : EXIT_OUTPUT;
+    }
+    const std::string command = settings.command->name;
+    Output out(settings.format, settings.outDir);
+    int status = EXIT_FOUND;
+    std::string message;
+    try {
+        out.start(command);
+        status = settings.command->handler(settings, out);
+        out.finish(status);
+        return status;
+    } catch (const Failure& f) {
+        status = f.status;
+        message = f.message;
+    } catch (const RYXException& e) {
+        status = EXIT_PLUGIN;
+        message = e.what();
+    } catch (const std::exception& e) {
+        status = EXIT_DIRECTORY;
+        message = e.what();
+    }
+    note(message);
+    out.finishFailed(command, status, message);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}

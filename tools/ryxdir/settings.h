@@ -1,0 +1,46 @@
+// What the command line asks for.
+#ifndef RYXDIR_SETTINGS_H
+#define RYXDIR_SETTINGS_H
+
+#include <ctime>
+#include <string>
+
+#include "secret.h"
+
+namespace ryxdir {
+
+struct Command;
+
+enum class Format { Pem, Der, Text, Json };
+
+struct Settings {
+    // Server and connection.
+    std::string host = "localhost";
+    int port = 389;
+    std::string bindDN;
+    Secret password;
+    bool promptPassword = false;  // -W: ask on the terminal
+    int protocol = 3;
+    int errorMode = 0;
+    bool errorModeGiven = false;
+    std::string driverPath;
+
+    // Output.
+    std::string formatName;  // empty: the command's default
+    Format format = Format::Pem;
+    std::string outDir;
+
+    // verify.
+    std::string trustFile;  // empty: the system's trust store
+    bool crlOptional = false;
+    bool atGiven = false;
+    std::time_t at = 0;
+
+    bool help = false;
+    const Command* command = nullptr;
+    std::string operand;
+};
+
+}  // namespace ryxdir
+
+#endif

@@ -1,0 +1,39 @@
+// Exit statuses of ryxdir and the failure that carries one to main.
+#ifndef RYXDIR_STATUS_H
+#define RYXDIR_STATUS_H
+
+#include <string>
+
+namespace ryxdir {
+
+enum ExitStatus {
+    EXIT_FOUND = 0,       // objects written, connection valid, certificate valid
+    EXIT_NONE = 1,        // the directory answered but held nothing to return
+    EXIT_USAGE = 2,       // bad command line or argument
+    EXIT_PLUGIN = 3,      // the plug-in could not be loaded or made no manager
+    EXIT_DIRECTORY = 4,   // a directory operation failed
+    EXIT_OUTPUT = 5,      // output could not be written
+    EXIT_INVALID = 6,     // certificate invalid (revoked, expired, bad signature, ...)
+    EXIT_NO_PATH = 7,     // no path to a trust anchor
+    EXIT_REVOCATION = 8,  // revocation status unavailable
+};
+
+// Ends the command with a status and a one-line message for standard error.
+struct Failure {
+    int status;
+    std::string message;
+    // Usage errors also print the usage text.
+    bool showUsage = false;
+};
+
+[[noreturn]] inline void fail(int status, const std::string& message) {
+    throw Failure{status, message};
+}
+
+[[noreturn]] inline void usageError(const std::string& message) {
+    throw Failure{EXIT_USAGE, message, true};
+}
+
+}  // namespace ryxdir
+
+#endif

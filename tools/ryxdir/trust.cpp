@@ -1,0 +1,76 @@
+#include "trust.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "status.h"
+
+namespace ryxdir {
+
+namespace {
+
+StorePtr newStore() {
+    StorePtr store(X509_STORE_new());
+    if (!store) {
+        throw std::bad_alloc();
+    }
+    return store;
+}
+
+}  // namespace
+
+TrustStore TrustStore::fromFile(const std::string& path) {
+    const std::string what = "trust file \"" + path + "\"";
+    errno = 0;
+    BIO* bio = BIO_new_file(path.c_str(), "r");
+    if (bio == nullptr) {
+        ERR_clear_error();
+        usageError("cannot read " + what + ": " + std::strerror(errno != 0 ? errno : EIO));
+    }
+    StorePtr store = newStore();
+    int count = 0;
+    while (X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
+        X509Ptr owned(cert);
+        if (X509_STORE_add_cert(store.get(), cert) != 1) {
+            ERR_clear_error();  // the same anchor twice
+        }
+        ++count;
+    }
+    const unsigned long last = ERR_peek_last_error();
+    ERR_clear_error();
+    BIO_free(bio);
+    // The loop ends at the end of the text; anything else is damage.
+    if (ERR_GET_REASON(last) != PEM_R_NO_START_LINE && last != 0) {
+        usageError(what + " holds a damaged certificate");
+    }
+    if (count == 0) {
+        usageError(what + " holds no PEM certificate");
+    }
+    return TrustStore(std::move(store), path);
+}
+
+TrustStore TrustStore::system() {
+    StorePtr store = newStore();
+    if (X509_STORE_set_default_paths(store.get()) != 1) {
+        ERR_clear_error();
+    }
+    return TrustStore(std::move(store), "system store");
+}
+
+CertStack TrustStore::withSubject(const X509_NAME* name) const {
+    StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!ctx || X509_STORE_CTX_init(ctx.get(), m_store.get(), nullptr, nullptr) != 1) {
+        throw std::bad_alloc();
+    }
+    CertStack found(X509_STORE_CTX_get1_certs(ctx.get(), const_cast<X509_NAME*>(name)));
+    ERR_clear_error();
+    if (!found) {
+        found.reset(sk_X509_new_null());
+    }
+    return found;
+}
+
+}  // namespace ryxdir

@@ -1,0 +1,35 @@
+// Trust anchors: a PEM bundle named with --trust, or the system's store.
+#ifndef RYXDIR_TRUST_H
+#define RYXDIR_TRUST_H
+
+#include <string>
+
+#include "ossl.h"
+
+namespace ryxdir {
+
+class TrustStore {
+  public:
+    // Fails with a usage failure when the file cannot be read or holds no
+    // PEM certificate.
+    static TrustStore fromFile(const std::string& path);
+    // OpenSSL's default locations (SSL_CERT_FILE and SSL_CERT_DIR override).
+    static TrustStore system();
+
+    X509_STORE* store() const { return m_store.get(); }
+    // Where the anchors come from: the file, or "system store".
+    const std::string& origin() const { return m_origin; }
+    // The anchors whose subject is name (none: an empty stack).
+    CertStack withSubject(const X509_NAME* name) const;
+
+  private:
+    TrustStore(StorePtr store, std::string origin)
+        : m_store(std::move(store)), m_origin(std::move(origin)) {}
+
+    StorePtr m_store;
+    std::string m_origin;
+};
+
+}  // namespace ryxdir
+
+#endif
