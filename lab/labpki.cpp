@@ -26,6 +26,9 @@ struct Free {
     void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
     void operator()(X509_REVOKED* p) const { X509_REVOKED_free(p); }
     void operator()(ISSUING_DIST_POINT* p) const { ISSUING_DIST_POINT_free(p); }
+    void operator()(CRL_DIST_POINTS* p) const { CRL_DIST_POINTS_free(p); }
+    void operator()(DIST_POINT* p) const { DIST_POINT_free(p); }
+    void operator()(GENERAL_NAME* p) const { GENERAL_NAME_free(p); }
     void operator()(unsigned char* p) const { OPENSSL_free(p); }
 };
 template <typename T>
@@ -161,6 +164,33 @@ void addExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
     check(X509_add_ext(cert, extension.get(), -1), "adding an extension");
 }
 
+// One distribution point per URI, each with the URI as its full name. Built
+// from the structures, not from configuration text, where a ',' (as in the DN of
+// an LDAP URL) would split the URI.
+void addDistributionPoints(X509* cert, const std::vector<std::string>& uris) {
+    Ptr<CRL_DIST_POINTS> points(checked(sk_DIST_POINT_new_null(), "sk_DIST_POINT_new_null"));
+    for (const std::string& uri : uris) {
+        Ptr<DIST_POINT> point(checked(DIST_POINT_new(), "DIST_POINT_new"));
+        point->distpoint = checked(DIST_POINT_NAME_new(), "DIST_POINT_NAME_new");
+        point->distpoint->type = 0;  // fullName
+        point->distpoint->name.fullname = checked(GENERAL_NAMES_new(), "GENERAL_NAMES_new");
+        Ptr<GENERAL_NAME> name(checked(GENERAL_NAME_new(), "GENERAL_NAME_new"));
+        ASN1_IA5STRING* text = checked(ASN1_IA5STRING_new(), "ASN1_IA5STRING_new");
+        GENERAL_NAME_set0_value(name.get(), GEN_URI, text);
+        check(ASN1_STRING_set(text, uri.data(), static_cast<int>(uri.size())), "setting a URI");
+        if (sk_GENERAL_NAME_push(point->distpoint->name.fullname, name.get()) <= 0) {
+            fail("adding a URI");
+        }
+        name.release();
+        if (sk_DIST_POINT_push(points.get(), point.get()) <= 0) {
+            fail("adding a distribution point");
+        }
+        point.release();
+    }
+    check(X509_add1_ext_i2d(cert, NID_crl_distribution_points, points.get(), 0, X509V3_ADD_DEFAULT),
+          "adding the CRL distribution points");
+}
+
 CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, const X509* issuer,
                         EVP_PKEY* issuerKey, const CertOptions& options) {
     CertPtr cert(checked(X509_new(), "X509_new"));
@@ -194,11 +224,7 @@ CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, con
     }
     addExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
     if (!options.crlDistributionPoints.empty()) {
-        std::string points;
-        for (const std::string& uri : options.crlDistributionPoints) {
-            points += (points.empty() ? "URI:" : ",URI:") + uri;
-        }
-        addExtension(cert.get(), &ctx, NID_crl_distribution_points, points.c_str());
+        addDistributionPoints(cert.get(), options.crlDistributionPoints);
     }
     if (issuer != nullptr) {
         addExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
