@@ -308,7 +308,6 @@ int start(const std::string& dir, int port) {
             throw Failure{EXIT_FOLDER, "cannot write " + dir + "/" + kMarker};
     }
     checkInterrupted();
-    guard.done();
 
     std::cout << "ryxlab: demo directory running at " << slapd.url() << " (slapd pid "
               << slapd.pid() << "), suffix " << slapd.suffix() << "\n"
@@ -333,6 +332,7 @@ int start(const std::string& dir, int port) {
               << "  ryxlab stop " << dir << "\n";
     if (!std::cout.flush())
         throw Failure{EXIT_FOLDER, "cannot write to standard output"};
+    guard.done();
     return EXIT_OK;
 }
 
@@ -411,6 +411,11 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Descriptors 0-2 open before anything else is: a closed one would
+    // otherwise be taken by a file or an LDAP connection and receive output.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) < 0)
+            return EXIT_FOLDER;
     try {
         return run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const Failure& f) {
