@@ -26,9 +26,6 @@ struct Free {
     void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
     void operator()(X509_REVOKED* p) const { X509_REVOKED_free(p); }
     void operator()(ISSUING_DIST_POINT* p) const { ISSUING_DIST_POINT_free(p); }
-    void operator()(CRL_DIST_POINTS* p) const { CRL_DIST_POINTS_free(p); }
-    void operator()(DIST_POINT* p) const { DIST_POINT_free(p); }
-    void operator()(GENERAL_NAME* p) const { GENERAL_NAME_free(p); }
     void operator()(unsigned char* p) const { OPENSSL_free(p); }
 };
 template <typename T>
@@ -164,30 +161,30 @@ void addExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
     check(X509_add_ext(cert, extension.get(), -1), "adding an extension");
 }
 
-// One distribution point per URI, each with the URI as its full name. Built
-// from the structures, not from configuration text, where a ',' (as in the DN of
-// an LDAP URL) would split the URI.
+// One distribution point per URI, built as structures: the text form of the
+// extension splits at commas, which every LDAP URL holds.
 void addDistributionPoints(X509* cert, const std::vector<std::string>& uris) {
-    Ptr<CRL_DIST_POINTS> points(checked(sk_DIST_POINT_new_null(), "sk_DIST_POINT_new_null"));
+    std::unique_ptr<CRL_DIST_POINTS, void (*)(CRL_DIST_POINTS*)> points(
+        checked(CRL_DIST_POINTS_new(), "CRL_DIST_POINTS_new"), CRL_DIST_POINTS_free);
     for (const std::string& uri : uris) {
-        Ptr<DIST_POINT> point(checked(DIST_POINT_new(), "DIST_POINT_new"));
-        point->distpoint = checked(DIST_POINT_NAME_new(), "DIST_POINT_NAME_new");
-        point->distpoint->type = 0;  // fullName
-        point->distpoint->name.fullname = checked(GENERAL_NAMES_new(), "GENERAL_NAMES_new");
-        Ptr<GENERAL_NAME> name(checked(GENERAL_NAME_new(), "GENERAL_NAME_new"));
-        ASN1_IA5STRING* text = checked(ASN1_IA5STRING_new(), "ASN1_IA5STRING_new");
-        GENERAL_NAME_set0_value(name.get(), GEN_URI, text);
-        check(ASN1_STRING_set(text, uri.data(), static_cast<int>(uri.size())), "setting a URI");
-        if (sk_GENERAL_NAME_push(point->distpoint->name.fullname, name.get()) <= 0) {
-            fail("adding a URI");
-        }
-        name.release();
-        if (sk_DIST_POINT_push(points.get(), point.get()) <= 0) {
+        DIST_POINT* point = checked(DIST_POINT_new(), "DIST_POINT_new");
+        if (sk_DIST_POINT_push(points.get(), point) <= 0) {
+            DIST_POINT_free(point);
             fail("adding a distribution point");
         }
-        point.release();
+        point->distpoint = checked(DIST_POINT_NAME_new(), "DIST_POINT_NAME_new");
+        point->distpoint->type = 0;
+        point->distpoint->name.fullname = checked(GENERAL_NAMES_new(), "GENERAL_NAMES_new");
+        GENERAL_NAME* name = checked(GENERAL_NAME_new(), "GENERAL_NAME_new");
+        if (sk_GENERAL_NAME_push(point->distpoint->name.fullname, name) <= 0) {
+            GENERAL_NAME_free(name);
+            fail("adding a distribution point name");
+        }
+        ASN1_IA5STRING* text = checked(ASN1_IA5STRING_new(), "ASN1_IA5STRING_new");
+        GENERAL_NAME_set0_value(name, GEN_URI, text);
+        check(ASN1_STRING_set(text, uri.data(), static_cast<int>(uri.size())), "setting a URI");
     }
-    check(X509_add1_ext_i2d(cert, NID_crl_distribution_points, points.get(), 0, X509V3_ADD_DEFAULT),
+    check(X509_add1_ext_i2d(cert, NID_crl_distribution_points, points.get(), 0, 0),
           "adding the CRL distribution points");
 }
 
