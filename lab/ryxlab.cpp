@@ -252,6 +252,7 @@ int start(const std::string& dir, int port) {
         checkPortFree(port);
     struct sigaction action {};
     action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(s, &action, nullptr);
 
@@ -289,6 +290,7 @@ int start(const std::string& dir, int port) {
         checkInterrupted();
         sample = labsample::load(*server);
     } catch (const std::runtime_error& e) {
+        checkInterrupted();  // a signal may have cut a wait short
         throw Failure{EXIT_SERVER, serverFailure(e.what(), server.get())};
     }
     checkInterrupted();
