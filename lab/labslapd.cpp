@@ -13,11 +13,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -193,6 +195,40 @@ class ModArray {
     std::vector<LDAPMod*> m_list;
 };
 
+// A detached server's pid as recorded by the process that launched it (slapd's
+// own pid file appears only once it has started).
+const char* const kDetachedPidFile = "server.pid";
+
+// True while pid names a process that has not exited (a zombie has).
+bool processAlive(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos || paren + 2 >= stat.size())
+        return false;
+    const char state = stat[paren + 2];
+    return state != 'Z' && state != 'X';
+}
+
+// True when pid runs slapd with the configuration file conf.
+bool runsSlapdWith(pid_t pid, const std::string& conf) {
+    std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+    std::vector<std::string> args;
+    for (size_t start = 0; start < cmdline.size();) {
+        size_t end = cmdline.find('\0', start);
+        if (end == std::string::npos)
+            end = cmdline.size();
+        args.push_back(cmdline.substr(start, end - start));
+        start = end + 1;
+    }
+    if (args.empty() || args[0] != RYX_SLAPD)
+        return false;
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "-f" && args[i + 1] == conf)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 LabSlapd::LabSlapd(Schema schema, std::string suffix, int port)
@@ -207,7 +243,25 @@ LabSlapd::LabSlapd(Schema schema, std::string suffix, int port)
     m_dir = templ;
 }
 
+LabSlapd::LabSlapd(Detached detached, Schema schema, std::string suffix, int port)
+    : m_schema(schema),
+      m_suffix(std::move(suffix)),
+      m_port(port),
+      m_rootDN("cn=admin," + m_suffix),
+      m_rootPassword("secret"),
+      m_dir(std::filesystem::absolute(detached.directory).lexically_normal().string()),
+      m_detached(true) {
+    while (m_dir.size() > 1 && m_dir.back() == '/')
+        m_dir.pop_back();
+    std::error_code ec;
+    std::filesystem::create_directories(m_dir, ec);
+    if (ec)
+        throw std::runtime_error("cannot create " + m_dir + ": " + ec.message());
+}
+
 LabSlapd::~LabSlapd() {
+    if (m_detached)
+        return;
     stop();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
@@ -264,7 +318,7 @@ void LabSlapd::writeConfig() {
             throw std::runtime_error("cannot read " + schemaDir + "/core.schema");
         writeFile(m_dir + "/core-stripped.schema", strippedCoreSchema(core));
         conf << "include " << m_dir << "/core-stripped.schema\n";
-        conf << "include " << RYX_LAB_SCHEMA_DIR << "/octetstring-pki.schema\n";
+        conf << "include " << m_labSchemaDir << "/octetstring-pki.schema\n";
     }
     conf << "include " << schemaDir << "/cosine.schema\n"
          << "include " << schemaDir << "/inetorgperson.schema\n"
@@ -299,9 +353,14 @@ void LabSlapd::launch() {
         throw std::runtime_error("fork failed");
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
+        if (m_detached) {
+            ::setsid();
+            ::close_range(3, ~0U, 0);
+        } else {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(127);
+        }
         int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
             ::dup2(fd, 1);
@@ -317,6 +376,8 @@ void LabSlapd::launch() {
         ::_exit(127);
     }
     m_pid = child;
+    if (m_detached)
+        writeFile(m_dir + "/" + kDetachedPidFile, std::to_string(child) + "\n");
 }
 
 bool LabSlapd::waitReady() {
@@ -380,6 +441,47 @@ void LabSlapd::stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     m_pid = -1;
+}
+
+pid_t LabSlapd::detachedPid(const std::string& directory) {
+    const std::string text = readFile(directory + "/" + kDetachedPidFile);
+    char* end = nullptr;
+    const long pid = std::strtol(text.c_str(), &end, 10);
+    if (pid <= 0 || end == text.c_str() || (*end != '\n' && *end != '\0'))
+        return -1;
+    if (!processAlive(static_cast<pid_t>(pid)) ||
+        !runsSlapdWith(static_cast<pid_t>(pid), directory + "/slapd.conf"))
+        return -1;
+    return static_cast<pid_t>(pid);
+}
+
+bool LabSlapd::stopDetached(const std::string& directory) {
+    const pid_t pid = detachedPid(directory);
+    if (pid < 0)
+        return false;
+    // Waits for the process to end; reaps it when it is our own child.
+    auto ended = [pid](std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            int status = 0;
+            ::waitpid(pid, &status, WNOHANG);
+            if (!processAlive(pid))
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    };
+    if (::kill(pid, SIGTERM) != 0 && errno != ESRCH)
+        throw std::runtime_error("cannot stop slapd (pid " + std::to_string(pid) +
+                                 "): " + std::strerror(errno));
+    if (!ended(std::chrono::seconds(5))) {
+        ::kill(pid, SIGKILL);
+        if (!ended(std::chrono::seconds(5)))
+            throw std::runtime_error("slapd (pid " + std::to_string(pid) + ") does not stop");
+    }
+    std::remove((directory + "/" + kDetachedPidFile).c_str());
+    return true;
 }
 
 void LabSlapd::restart() {

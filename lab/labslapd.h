@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class LabSlapd {
@@ -34,6 +35,29 @@ class LabSlapd {
     // Nothing runs until start().
     explicit LabSlapd(Schema schema = Schema::Stock, std::string suffix = "dc=example,dc=com",
                       int port = 0);
+
+    // A server that outlives this process (the demo directory): slapd runs from
+    // `directory` (created when missing) in a session of its own, with no tie to
+    // this process and none of its descriptors beyond 0-2. While this process
+    // lives, stop() still stops it; the destructor leaves the server running and
+    // its folder in place. stopDetached() stops it later from any process.
+    struct Detached {
+        std::string directory;
+    };
+    LabSlapd(Detached detached, Schema schema, std::string suffix = "dc=example,dc=com",
+             int port = 0);
+    // The running slapd of a detached server in `directory`, -1 when none runs:
+    // the pid recorded at launch, taken only while that process is alive and
+    // is a slapd reading that folder's configuration.
+    static pid_t detachedPid(const std::string& directory);
+    // Stops the slapd of a detached server: SIGTERM, SIGKILL after a few
+    // seconds. False when none was running; throws std::runtime_error when it
+    // cannot be stopped.
+    static bool stopDetached(const std::string& directory);
+
+    // Folder of our octet-string schema file (default: the one the library was
+    // built with). Set before the first start().
+    void setSchemaDirectory(std::string directory) { m_labSchemaDir = std::move(directory); }
     // Stops slapd (if running) and removes the temporary folder.
     ~LabSlapd();
     LabSlapd(const LabSlapd&) = delete;
@@ -103,6 +127,8 @@ class LabSlapd {
     std::string m_dir;
     pid_t m_pid = -1;
     bool m_configured = false;
+    bool m_detached = false;
+    std::string m_labSchemaDir = RYX_LAB_SCHEMA_DIR;
 };
 
 #endif

@@ -74,7 +74,9 @@ TEST(TestPKI, CrossCertificatesDistributionPointsAndListedSerials) {
     labpki::Authority a = labpki::Authority::root("cn=A");
     labpki::Authority b = labpki::Authority::root("cn=B");
     labpki::CertOptions options = labpki::Authority::caDefaults(7);
-    options.crlDistributionPoints = {"ldap:///cn=A?certificateRevocationList", "http://x/a.crl"};
+    // A ',' inside a URI (the DN of an LDAP URL) does not split it.
+    options.crlDistributionPoints = {"ldap:///cn=A,dc=x?certificateRevocationList",
+                                     "http://x/a.crl"};
     labpki::CertPtr cross = labpki::certificateFromDER(a.certify(b, options));
     EXPECT_EQ(labpki::nameText(X509_get_subject_name(cross.get())), "CN=B");
     EXPECT_EQ(labpki::nameText(X509_get_issuer_name(cross.get())), "CN=A");
@@ -84,11 +86,14 @@ TEST(TestPKI, CrossCertificatesDistributionPointsAndListedSerials) {
         X509_get_ext_d2i(cross.get(), NID_crl_distribution_points, nullptr, nullptr)));
     ASSERT_TRUE(points);
     ASSERT_EQ(sk_DIST_POINT_num(points.get()), 2);
-    const GENERAL_NAME* uri =
-        sk_GENERAL_NAME_value(sk_DIST_POINT_value(points.get(), 1)->distpoint->name.fullname, 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(
-                  ASN1_STRING_get0_data(uri->d.uniformResourceIdentifier))),
-              "http://x/a.crl");
+    for (int i = 0; i < 2; ++i) {
+        const GENERAL_NAMES* names = sk_DIST_POINT_value(points.get(), i)->distpoint->name.fullname;
+        ASSERT_EQ(sk_GENERAL_NAME_num(names), 1);
+        const GENERAL_NAME* uri = sk_GENERAL_NAME_value(names, 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(
+                      ASN1_STRING_get0_data(uri->d.uniformResourceIdentifier))),
+                  options.crlDistributionPoints[i]);
+    }
 
     labpki::CrlOptions list;
     list.revokedCount = 2;
