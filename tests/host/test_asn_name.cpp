@@ -201,7 +201,9 @@ TEST(ASNName, RejectsBadText) {
         "cn=#zz",      //
         "cn=#020101",  //
         "cn=#0C03666F6Fx",
-        "c=USA",        // OpenSSL's limits for the attribute
+        "c=USA",  // OpenSSL's limits for the attribute, also in '#' form
+        "c=#1303555341",
+        "cn=#0C00",
         "cn=\\FF\\FE",  // not UTF-8
     };
     for (const char* text : bad) {
