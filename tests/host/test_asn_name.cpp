@@ -204,7 +204,8 @@ TEST(ASNName, RejectsBadText) {
         "c=USA",  // OpenSSL's limits for the attribute, also in '#' form
         "c=#1303555341",
         "cn=#0C00",
-        "cn=\\FF\\FE",  // not UTF-8
+        "c=#1E040041040A",  // and to its string types
+        "cn=\\FF\\FE",      // not UTF-8
     };
     for (const char* text : bad) {
         try {
