@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -79,17 +79,32 @@ void noteReason(int apiCode, const std::string& why) {
     traceError(t_reasonText);
 }
 
+// The library's shared state lives in static storage that is never destroyed,
+// so that a call made while the process exits (a host's static object unbinding
+// its handle late) finds it intact; what it holds is released when the library
+// is unloaded (see Reclaim below).
+template <class T>
+T& immortal() {
+    alignas(T) static unsigned char storage[sizeof(T)];
+    static T* object = new (storage) T();
+    return *object;
+}
+
 // Settings complaints are traced once per text, not on every ryx_ldap_init.
+struct Complaints {
+    std::mutex mutex;
+    std::set<std::string> traced;
+};
+
 Settings currentSettings() {
-    static std::mutex mutex;
-    static std::set<std::string> traced;
     std::vector<std::string> complaints;
     Settings s =
         ryxldap::readSettings([](const char* name) { return std::getenv(name); }, &complaints);
     if (!complaints.empty()) {
-        std::lock_guard<std::mutex> lock(mutex);
+        Complaints& known = immortal<Complaints>();
+        std::lock_guard<std::mutex> lock(known.mutex);
         for (const std::string& c : complaints) {
-            if (traced.insert(c).second)
+            if (known.traced.insert(c).second)
                 traceError(c);
         }
     }
@@ -347,16 +362,28 @@ bool serverLost(int rc) {
 // mistaken for a later one. Every function checks its handle here first.
 class Registry {
   public:
-    ~Registry() {
-        // Unloading reclaims the handles their users forgot.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_handles.clear();
+    // Releases every handle, also those their users forgot, and refuses new
+    // ones; the containers give back their memory too.
+    void reclaim() {
+        std::unordered_map<uintptr_t, std::shared_ptr<Connection>> handles;
+        std::vector<uintptr_t> closed;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_reclaimed = true;
+            handles.swap(m_handles);
+            closed.swap(m_closed);
+        }
+        std::lock_guard<std::mutex> lock(m_walkerMutex);
         if (m_walker != nullptr)
             ldap_unbind_ext_s(m_walker, nullptr, nullptr);
+        m_walker = nullptr;
     }
 
+    // Null once reclaimed.
     LDAP* add(const std::shared_ptr<Connection>& c) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_reclaimed)
+            return nullptr;
         m_next += kStep;
         c->handle = reinterpret_cast<LDAP*>(m_next);
         m_handles.emplace(m_next, c);
@@ -386,13 +413,13 @@ class Registry {
         std::vector<std::shared_ptr<Connection>> evicted;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closed.push_back(reinterpret_cast<uintptr_t>(handle));
-        while (m_closed.size() > kKeepClosed) {
-            auto it = m_handles.find(m_closed.front());
-            m_closed.pop_front();
-            if (it != m_handles.end()) {
-                evicted.push_back(std::move(it->second));
-                m_handles.erase(it);
-            }
+        if (m_closed.size() <= kKeepClosed)
+            return;
+        auto it = m_handles.find(m_closed.front());
+        m_closed.erase(m_closed.begin());
+        if (it != m_handles.end()) {
+            evicted.push_back(std::move(it->second));
+            m_handles.erase(it);
         }
     }
 
@@ -410,15 +437,15 @@ class Registry {
     static constexpr size_t kKeepClosed = 64;
     std::mutex m_mutex;
     std::unordered_map<uintptr_t, std::shared_ptr<Connection>> m_handles;
-    std::deque<uintptr_t> m_closed;
+    std::vector<uintptr_t> m_closed;  // oldest first
+    bool m_reclaimed = false;
     uintptr_t m_next = 0x5259000;
     std::mutex m_walkerMutex;
     LDAP* m_walker = nullptr;
 };
 
 Registry& registry() {
-    static Registry r;
-    return r;
+    return immortal<Registry>();
 }
 
 // Records an operation's outcome on c: the code, the reason for
@@ -533,6 +560,12 @@ class FoldTable {
         m_chains.erase(it);
         m_count.store(m_entries.size());
     }
+    void reclaim() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unordered_map<LDAPMessage*, std::vector<LDAPMessage*>>().swap(m_chains);
+        std::unordered_map<LDAPMessage*, std::shared_ptr<const FoldSet>>().swap(m_entries);
+        m_count.store(0);
+    }
     std::shared_ptr<const FoldSet> namesFor(LDAPMessage* entry) {
         if (m_count.load() == 0)
             return nullptr;
@@ -549,9 +582,20 @@ class FoldTable {
 };
 
 FoldTable& foldTable() {
-    static FoldTable t;
-    return t;
+    return immortal<FoldTable>();
 }
+
+// Unloading the library (or the end of the process) releases what the shared
+// state holds.
+struct Reclaim {
+    ~Reclaim() {
+        registry().reclaim();
+        foldTable().reclaim();
+        Complaints& known = immortal<Complaints>();
+        std::lock_guard<std::mutex> lock(known.mutex);
+        std::set<std::string>().swap(known.traced);
+    }
+} s_reclaim;
 
 void registerFold(const Connection& c, LDAP* walkLd, char** attrs, LDAPMessage* result) {
     if (!c.settings.foldBinary || result == nullptr)
@@ -658,6 +702,8 @@ LDAP* ryx_ldap_init(const char* host, int port) {
             parsed = ryxldap::hostListToUrls(hosts, port, &urls, &why);
         }
         LDAP* handle = registry().add(c);
+        if (handle == nullptr)
+            return nullptr;
         if (!parsed) {
             // Reported by the first operation, which says why.
             c->closedCode = LDAP_PARAM_ERROR;
