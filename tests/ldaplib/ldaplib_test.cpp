@@ -133,9 +133,7 @@ TEST_F(LdapLibTest, BinaryNamesFoldOnlyForPlainRequests) {
     };
     const Row rows[] = {
         {"0", {"cACertificate"}, "cACertificate;binary", "cACertificate", 0},
-        {"1", {"cACertificate"}, "cACertificate", "cACertificate", 1},
         {"1", {"CACERTIFICATE"}, "cACertificate", "cacertificate", 1},
-        {"1", {"cACertificate;binary"}, "cACertificate;binary", "cACertificate", 0},
         {"1",
          {"cACertificate", "cACertificate;binary"},
          "cACertificate;binary",

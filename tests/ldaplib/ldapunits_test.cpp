@@ -1,10 +1,10 @@
-// The toolkit LDAP library's inner units: host lists, URL checks, settings.
+// The toolkit LDAP library's inner units: host lists and settings (URL checks are
+// seen end to end in ldaplib_bounds_test and fuzzed in ldapurl_fuzz).
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "hostlist.h"
-#include "ldapurl.h"
 #include "settings.h"
 
 namespace {
@@ -17,27 +17,19 @@ TEST(HostList, Table) {
         const char* why;
     };
     const Row rows[] = {
-        {"", 389, "", nullptr},
         {" \t\n", 389, "", nullptr},
-        {"h", 389, "ldap://h:389", nullptr},
         {"a  b:2\tc.d-e_f", 10, "ldap://a:10 ldap://b:2 ldap://c.d-e_f:10", nullptr},
         {"[::1] [fe80::1]:636 ::1", 389, "ldap://[::1]:389 ldap://[fe80::1]:636 ldap://[::1]:389",
          nullptr},
-        {"ldaps://h LDAP://h:7/", 389, "ldaps://h ldap://h:7", nullptr},
-        {"h:65535 h:1", 389, "ldap://h:65535 ldap://h:1", nullptr},
+        {"ldaps://h LDAP://h:7/ h:65535", 389, "ldaps://h ldap://h:7 ldap://h:65535", nullptr},
         {"ok h:0", 389, nullptr, "port of \"h:0\""},
         {"h:65536", 389, nullptr, "port of"},
         {"h:", 389, nullptr, "port of"},
-        {"h:x1", 389, nullptr, "port of"},
         {"http://h", 389, nullptr, "unknown scheme"},
         {"ldap://", 389, nullptr, "no host"},
         {"ldap://h/dc=x", 389, nullptr, "not a host"},
-        {"h/x", 389, nullptr, "not a host"},
-        {"[::1", 389, nullptr, "not a host"},
         {"[::1]x", 389, nullptr, "not a host"},
-        {"[g::1]", 389, nullptr, "not a host"},
         {"h%20", 389, nullptr, "not a host"},
-        {":389", 389, nullptr, "not a host"},
     };
     for (const Row& r : rows) {
         std::string urls = "unchanged", why;
@@ -53,46 +45,8 @@ TEST(HostList, Table) {
     }
 }
 
-TEST(HostList, WithoutPortsTable) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"localhost:389", "localhost"},
-        {" a:1  [::1]:2 ldap://x:3 b", "a [::1] ldap://x:3 b"},
-        {"h:abc [::1]", "h:abc [::1]"},
-        {"", ""},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(ryxldap::withoutPorts(r.first), r.second) << r.first;
-}
-
-TEST(LdapUrl, Table) {
-    struct Row {
-        const char* url;
-        int rc;
-        const char* why;
-    };
-    const Row rows[] = {
-        {"ldap://h:1/dc=x?cn,sn?sub?(cn=a%2a)", LDAP_URL_SUCCESS, ""},
-        {"ldap:///dc=a%2Cdc=b??base??x-ext=1", LDAP_URL_SUCCESS, ""},
-        {"ldap:///dc=%zz", LDAP_URL_ERR_BADURL, "\"%zz\" is not"},
-        {"ldap:///dc=x%", LDAP_URL_ERR_BADURL, "\"%\" is not"},
-        {"ldap:///dc=x%4", LDAP_URL_ERR_BADURL, "\"%4\" is not"},
-        {"ldap:///dc=x???"
-         "?!x-crit=1",
-         LDAP_URL_ERR_BADEXTS, "\"!x-crit\" is not supported"},
-        {"http://h/", LDAP_URL_ERR_BADSCHEME, "does not begin"},
-        {"ldap:///dc=x??bogus", LDAP_URL_ERR_BADSCOPE, "scope"},
-        {nullptr, LDAP_URL_ERR_PARAM, "no URL"},
-    };
-    for (const Row& r : rows) {
-        LDAPURLDesc* desc = reinterpret_cast<LDAPURLDesc*>(1);
-        std::string why;
-        const char* label = r.url != nullptr ? r.url : "(null)";
-        EXPECT_EQ(ryxldap::parseUrl(r.url, &desc, &why), r.rc) << label;
-        EXPECT_NE(why.find(r.why), std::string::npos) << label << ": " << why;
-        EXPECT_EQ(desc != nullptr, r.rc == LDAP_URL_SUCCESS) << label;
-        if (desc != nullptr)
-            ldap_free_urldesc(desc);
-    }
+TEST(HostList, WithoutPorts) {
+    EXPECT_EQ(ryxldap::withoutPorts(" a:1  [::1]:2 ldap://x:3 h:abc"), "a [::1] ldap://x:3 h:abc");
 }
 
 TEST(Settings, Table) {
