@@ -103,7 +103,7 @@ TEST_F(PluginLib, RetriesReleaseWhatTheyOpen) {
         for (int i = 0; i < n; ++i)
             EXPECT_TRUE(caCertificates(*m).empty());
     };
-    retrievals(50);  // first-use allocations, and the kept record of closed handles filled
+    retrievals(100);  // first-use allocations, and the 64 closed handles kept filled
     const int fds = openDescriptors();
     const size_t heap = mallinfo2().uordblks;
     const int retries = RUNNING_ON_VALGRIND ? 100 : 1000;
@@ -112,9 +112,9 @@ TEST_F(PluginLib, RetriesReleaseWhatTheyOpen) {
     EXPECT_EQ(openDescriptors(), fds);
     // One connection a retrieval: the one the retry makes. (The plug-in keeps the
     // retry's lost connection, which answers the next search at once.)
-    EXPECT_EQ(server.connections(), 1 + 50 + retries);
+    EXPECT_EQ(server.connections(), 1 + 100 + retries);
 #ifndef __SANITIZE_ADDRESS__
-    EXPECT_LT(heapGrowth, 16 * 1024);
+    EXPECT_LT(heapGrowth, 1024);
 #endif
     std::cout << "  after " << retries << " retries: descriptors " << fds << " -> "
               << openDescriptors() << ", heap in use " << heap << " -> " << heap + heapGrowth
