@@ -102,6 +102,7 @@ RYX_LDAP_EXPORT int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrso
 // OpenLDAP's parser, which also refuses a '%' not followed by two hex digits
 // (LDAP_URL_ERR_BADURL) and any critical extension (LDAP_URL_ERR_BADEXTS).
 RYX_LDAP_EXPORT int ryx_ldap_url_parse(const char* url, LDAPURLDesc** desc);
+// As OpenLDAP's; null is allowed.
 RYX_LDAP_EXPORT void ryx_ldap_free_urldesc(LDAPURLDesc* desc);
 // -1 for an unknown handle or a null result.
 RYX_LDAP_EXPORT int ryx_ldap_count_entries(LDAP* ld, LDAPMessage* result);
@@ -117,6 +118,7 @@ RYX_LDAP_EXPORT int ryx_ldap_modrdn_s(LDAP* ld, const char* dn, const char* newr
 RYX_LDAP_EXPORT LDAPMessage* ryx_ldap_first_entry(LDAP* ld, LDAPMessage* result);
 RYX_LDAP_EXPORT LDAPMessage* ryx_ldap_next_entry(LDAP* ld, LDAPMessage* entry);
 RYX_LDAP_EXPORT char* ryx_ldap_get_dn(LDAP* ld, LDAPMessage* entry);
+// As OpenLDAP's; null is allowed.
 RYX_LDAP_EXPORT void ryx_ldap_memfree(void* p);
 // With RYX_LDAP_FOLD_BINARY=1, a name "NAME;binary" is reported as "NAME" when
 // the search asked for NAME by its plain name and not for "NAME;binary", and the
@@ -126,6 +128,7 @@ RYX_LDAP_EXPORT char* ryx_ldap_first_attribute(LDAP* ld, LDAPMessage* entry, Ber
 RYX_LDAP_EXPORT char* ryx_ldap_next_attribute(LDAP* ld, LDAPMessage* entry, BerElement* ber);
 RYX_LDAP_EXPORT struct berval** ryx_ldap_get_values_len(LDAP* ld, LDAPMessage* entry,
                                                         const char* attr);
+// As OpenLDAP's; null is allowed.
 RYX_LDAP_EXPORT void ryx_ldap_value_free_len(struct berval** values);
 // Not in OpenLDAP: the last result code of an operation on ld (C LDAP API
 // numbering); 89 for an unknown handle.
