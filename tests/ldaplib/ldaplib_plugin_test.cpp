@@ -121,6 +121,22 @@ TEST_F(PluginLib, RetriesReleaseWhatTheyOpen) {
               << " bytes\n";
 }
 
+TEST_F(PluginLib, SettingComplaintsAndReasonsReachTheTrace) {
+    ::setenv("RYX_LDAP_TIMEOUT", "2x", 1);
+    TraceCapture trace;
+    std::unique_ptr<RYXDIRManager> m = makeManager(at(1, 2));
+    std::unique_ptr<RYXASNCRLContainer> crls(m->getViaURI("ldap://127.0.0.1:1/cn=x%zz"));
+    EXPECT_TRUE(crls->empty());
+    const std::string reason =
+        "Bad parameter to an ldap routine (bad URL: \"%zz\" is not '%' and two hex digits)";
+    const std::vector<Record> expected = {
+        {0x200, RYX_TRACE_LEVEL_ERROR,
+         "RYX_LDAP_TIMEOUT=\"2x\" is not a number of seconds; using 60"},
+        {0x200, RYX_TRACE_LEVEL_ERROR, reason},
+        errorRec("Error(89) from ldap_url_search_st().  " + reason)};
+    EXPECT_EQ(trace.atLevel(RYX_TRACE_LEVEL_ERROR), expected);
+}
+
 TEST_F(PluginLib, LostServerFailsOverToTheReplica) {
     LabSlapd provider(LabSlapd::Schema::OctetString);
     provider.makeProvider();
