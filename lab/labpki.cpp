@@ -223,6 +223,13 @@ CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, con
     if (!options.crlDistributionPoints.empty()) {
         addDistributionPoints(cert.get(), options.crlDistributionPoints);
     }
+    if (!options.subjectAltNames.empty()) {
+        std::string names;
+        for (const std::string& name : options.subjectAltNames) {
+            names += (names.empty() ? "" : ",") + name;
+        }
+        addExtension(cert.get(), &ctx, NID_subject_alt_name, names.c_str());
+    }
     if (issuer != nullptr) {
         addExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
     }
@@ -486,6 +493,17 @@ std::string toPEM(const Bytes& der, const std::string& label) {
 
 std::string certificatePEM(const Bytes& der) {
     return toPEM(der, "CERTIFICATE");
+}
+
+std::string privateKeyPEM(const EVP_PKEY* key) {
+    Ptr<BIO> bio(checked(BIO_new(BIO_s_mem()), "BIO_new"));
+    if (PEM_write_bio_PrivateKey(bio.get(), const_cast<EVP_PKEY*>(key), nullptr, nullptr, 0,
+                                 nullptr, nullptr) <= 0) {
+        fail("writing a private key");
+    }
+    char* data = nullptr;
+    long length = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<size_t>(length));
 }
 
 std::string crlPEM(const Bytes& der) {

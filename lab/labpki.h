@@ -52,6 +52,8 @@ struct CertOptions {
     int pathLength = -1;        // for a CA; -1: none
     // URIs of the CRL distribution points extension (none: no extension).
     std::vector<std::string> crlDistributionPoints;
+    // Subject alternative names, "DNS:name" or "IP:address" (none: no extension).
+    std::vector<std::string> subjectAltNames;
 };
 
 struct CrlOptions {
@@ -115,6 +117,8 @@ CrlPtr crlFromDER(const Bytes& der);
 // PEM text of DER under label ("CERTIFICATE", "X509 CRL").
 std::string toPEM(const Bytes& der, const std::string& label);
 std::string certificatePEM(const Bytes& der);
+// The private key as unencrypted PKCS #8 PEM text.
+std::string privateKeyPEM(const EVP_PKEY* key);
 std::string crlPEM(const Bytes& der);
 // The DER inside the first PEM block of text.
 Bytes fromPEM(const std::string& pem);

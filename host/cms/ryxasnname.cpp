@@ -338,6 +338,21 @@ class DNParser {
         assertion.type = tag;
         assertion.value.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(content)),
                                static_cast<size_t>(ASN1_STRING_length(content)));
+        // Held to OpenSSL's rules for the attribute (length bounds, string
+        // types), as a string value is: otherwise the name would print as text
+        // that does not parse.
+        const int form = tag == V_ASN1_UTF8STRING        ? MBSTRING_UTF8
+                         : tag == V_ASN1_BMPSTRING       ? MBSTRING_BMP
+                         : tag == V_ASN1_UNIVERSALSTRING ? MBSTRING_UNIV
+                                                         : MBSTRING_ASC;
+        ASN1_STRING* checked = ASN1_STRING_set_by_NID(nullptr, ASN1_STRING_get0_data(content),
+                                                      ASN1_STRING_length(content), form,
+                                                      OBJ_obj2nid(assertion.object.get()));
+        ERR_clear_error();
+        if (checked == nullptr) {
+            fail("the value after '#' is not accepted for its attribute", start);
+        }
+        ASN1_STRING_free(checked);
     }
 
     // The most significant RDN comes first in X509_NAME, last in the text; the
