@@ -26,20 +26,17 @@ void requireValue(const X509* cert) {
 namespace ryxasn_internal {
 
 RYXString integerHex(const ASN1_INTEGER* value) {
-    BIGNUM* number = ASN1_INTEGER_to_BN(value, nullptr);
-    if (number == nullptr) {
+    ryx::UniquePtr<BIGNUM> number(ASN1_INTEGER_to_BN(value, nullptr));
+    if (!number) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    char* hex = BN_bn2hex(number);
-    BN_free(number);
-    if (hex == nullptr) {
+    ryx::UniquePtr<char> hex(BN_bn2hex(number.get()));
+    if (!hex) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    RYXString text(hex);
-    OPENSSL_free(hex);
-    return text;
+    return RYXString(hex.get());
 }
 
 }  // namespace ryxasn_internal

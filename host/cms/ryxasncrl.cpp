@@ -25,13 +25,6 @@ void requireValue(const X509_CRL* crl) {
     }
 }
 
-struct BignumFree {
-    void operator()(BIGNUM* number) const { BN_free(number); }
-};
-struct IntegerFree {
-    void operator()(ASN1_INTEGER* number) const { ASN1_INTEGER_free(number); }
-};
-
 }  // namespace
 
 RYXASNCertificateList::RYXASNCertificateList(RYXASNSecurityType type)
@@ -92,8 +85,8 @@ bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
                            RYXString("Not a hex serial number: \"") +
                                RYXString(serialHex == nullptr ? "(null)" : serialHex) + "\"");
     }
-    std::unique_ptr<BIGNUM, BignumFree> number(parsed);
-    std::unique_ptr<ASN1_INTEGER, IntegerFree> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
+    ryx::UniquePtr<BIGNUM> number(parsed);
+    ryx::UniquePtr<ASN1_INTEGER> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
     if (!serial) {
         ERR_clear_error();
         throw std::bad_alloc();

@@ -13,19 +13,10 @@
 
 #include "ryxbuffer.h"
 #include "ryxexception.h"
+#include "ryxopensslptr.h"
 #include "ryxstring.h"
 
 namespace ryxasn_internal {
-
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-
-struct OpenSSLBytesFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
-using OpenSSLBytes = std::unique_ptr<unsigned char, OpenSSLBytesFree>;
 
 // Text of every entry in this thread's OpenSSL error queue, joined by "; ", and
 // an empty queue afterwards.
@@ -36,7 +27,7 @@ std::string takeOpenSSLErrors();
 [[noreturn]] void throwASN(const char* file, int line, int code, const std::string& message);
 
 // A new memory BIO; throws std::bad_alloc when none can be made.
-BioPtr newMemoryBio();
+ryx::UniquePtr<BIO> newMemoryBio();
 // What was written into a memory BIO.
 RYXString bioText(BIO* bio);
 // An ASN.1 time as ASN1_TIME_print writes it ("Jan  2 03:04:05 2024 GMT").
@@ -90,7 +81,7 @@ RYXBuffer encodeDER(const T* value, int (*i2d)(const T*, unsigned char**), const
     }
     unsigned char* out = nullptr;
     int length = i2d(value, &out);
-    OpenSSLBytes owned(out);
+    ryx::UniquePtr<unsigned char> owned(out);
     if (length <= 0 || out == nullptr) {
         throwASN(file, line, RYX_ERR_ASN_STATE,
                  std::string("Unable to encode the ") + what + " as DER");

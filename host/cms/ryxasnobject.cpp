@@ -43,8 +43,8 @@ void throwASN(const char* file, int line, int code, const std::string& message) 
     throw RYXASNException(file, line, code, RYXString(text.data(), text.size()));
 }
 
-BioPtr newMemoryBio() {
-    BioPtr bio(BIO_new(BIO_s_mem()));
+ryx::UniquePtr<BIO> newMemoryBio() {
+    ryx::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
     if (!bio) {
         ERR_clear_error();
         throw std::bad_alloc();
@@ -65,7 +65,7 @@ RYXString timeText(const ASN1_TIME* time) {
     if (time == nullptr) {
         return RYXString();
     }
-    BioPtr bio = newMemoryBio();
+    ryx::UniquePtr<BIO> bio = newMemoryBio();
     if (ASN1_TIME_print(bio.get(), time) != 1) {
         ERR_clear_error();
         return RYXString();
