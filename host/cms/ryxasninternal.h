@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "ryxasn.h"
 #include "ryxbuffer.h"
 #include "ryxexception.h"
 #include "ryxopensslptr.h"
@@ -36,6 +37,19 @@ RYXString timeText(const ASN1_TIME* time);
 // Upper-case hex digits of an ASN.1 integer ("0" for zero, "-" before a negative).
 RYXString integerHex(const ASN1_INTEGER* value);
 
+// Throws RYXASNException (RYX_ERR_ASN_DECODE) when there are no bytes to decode
+// or more than INT_MAX (OpenSSL's strings count their bytes in an int).
+void requireInput(const unsigned char* der, size_t length, const char* what, const char* file,
+                  int line);
+
+// Throws RYXASNException (RYX_ERR_ASN_DECODE) for the used bytes of a length-byte
+// input when bytes follow the first complete encoding.
+void requireAllUsed(size_t used, size_t length, const char* what, const char* file, int line);
+
+// Overwrites the bytes of an object of the given security type when it holds
+// secrets, before they are released.
+void forgetBytes(RYXBuffer& bytes, RYXASNSecurityType type);
+
 // Decodes exactly length bytes of DER into a new T with d2i, or throws
 // RYXASNException (RYX_ERR_ASN_DECODE): no data, a decoder failure, or bytes left
 // over after the first complete encoding. what names the type in the message.
@@ -44,15 +58,7 @@ T* decodeStrict(const unsigned char* der, size_t length,
                 T* (*d2i)(T**, const unsigned char**, long), void (*freeFn)(T*), const char* what,
                 const char* file, int line) {
     ERR_clear_error();
-    if (der == nullptr || length == 0) {
-        throwASN(file, line, RYX_ERR_ASN_DECODE,
-                 std::string("Unable to decode ") + what + ": no data");
-    }
-    if (length > static_cast<size_t>(LONG_MAX)) {
-        throwASN(file, line, RYX_ERR_ASN_DECODE,
-                 std::string("Unable to decode ") + what + ": " + std::to_string(length) +
-                     " bytes are too many");
-    }
+    requireInput(der, length, what, file, line);
     const unsigned char* p = der;
     T* value = d2i(nullptr, &p, static_cast<long>(length));
     if (value == nullptr) {
@@ -63,9 +69,7 @@ T* decodeStrict(const unsigned char* der, size_t length,
     size_t used = static_cast<size_t>(p - der);
     if (used != length) {
         freeFn(value);
-        throwASN(file, line, RYX_ERR_ASN_DECODE,
-                 std::string("Unable to decode ") + what + ": " + std::to_string(length - used) +
-                     " bytes follow the " + std::to_string(used) + "-byte DER encoding");
+        requireAllUsed(used, length, what, file, line);
     }
     ERR_clear_error();
     return value;

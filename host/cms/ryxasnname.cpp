@@ -31,8 +31,15 @@ X509_NAME* newEmptyName() {
     return name;
 }
 
+// OpenSSL copies a name by encoding and decoding it. An empty name read with a
+// long-form length ("30 81 00") does not decode on its own, so an empty name is
+// copied as the empty name.
 X509_NAME* copyName(const X509_NAME* name) {
     X509_NAME* copy = X509_NAME_dup(name);
+    if (copy == nullptr && X509_NAME_entry_count(name) == 0) {
+        ERR_clear_error();
+        return newEmptyName();
+    }
     if (copy == nullptr) {
         ERR_clear_error();
         throw std::bad_alloc();

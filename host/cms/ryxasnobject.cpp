@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 
+#include <climits>
 #include <new>
 #include <string>
 
@@ -41,6 +42,33 @@ void throwASN(const char* file, int line, int code, const std::string& message) 
         text += " (" + errors + ")";
     }
     throw RYXASNException(file, line, code, RYXString(text.data(), text.size()));
+}
+
+void requireInput(const unsigned char* der, size_t length, const char* what, const char* file,
+                  int line) {
+    if (der == nullptr || length == 0) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": no data");
+    }
+    if (length > static_cast<size_t>(INT_MAX)) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": " + std::to_string(length) +
+                     " bytes are too many");
+    }
+}
+
+void requireAllUsed(size_t used, size_t length, const char* what, const char* file, int line) {
+    if (used != length) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": " + std::to_string(length - used) +
+                     " bytes follow the " + std::to_string(used) + "-byte DER encoding");
+    }
+}
+
+void forgetBytes(RYXBuffer& bytes, RYXASNSecurityType type) {
+    if (type == RYXASN_SECURITY_SENSITIVE) {
+        bytes.cleanse();
+    }
 }
 
 ryx::UniquePtr<BIO> newMemoryBio() {
