@@ -19,17 +19,8 @@ namespace labpki {
 
 namespace {
 
-struct Free {
-    void operator()(BIO* p) const { BIO_free(p); }
-    // ASN1_TIME, ASN1_INTEGER and ASN1_ENUMERATED are all ASN1_STRING.
-    void operator()(ASN1_STRING* p) const { ASN1_STRING_free(p); }
-    void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
-    void operator()(X509_REVOKED* p) const { X509_REVOKED_free(p); }
-    void operator()(ISSUING_DIST_POINT* p) const { ISSUING_DIST_POINT_free(p); }
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
 template <typename T>
-using Ptr = std::unique_ptr<T, Free>;
+using Ptr = ryx::UniquePtr<T>;
 
 [[noreturn]] void fail(const std::string& what) {
     std::string text = "labpki: " + what;
