@@ -392,6 +392,19 @@ class Scanner {
         return kFail;
     }
 
+    // The header at p with the tag expected (asn1_check_tlen): kAbsent when an
+    // optional element has another tag; a bad header fails even then.
+    int expect(const unsigned char* p, long length, int tag, unsigned char cls, bool opt,
+               Header& h) {
+        if (!readHeader(p, length, h)) {
+            return fail(p);
+        }
+        if (h.tag != tag || h.cls != cls) {
+            return opt ? kAbsent : fail(p);
+        }
+        return kOk;
+    }
+
     // A SEQUENCE of N fields (asn1_item_embed_d2i): decode(field, cursor, left,
     // opt) reads one. A field may be left out only where optional says so; the
     // last field present must end the content.
@@ -399,11 +412,9 @@ class Scanner {
     int sequence(const unsigned char*& p, long length, int tag, unsigned char cls, bool opt,
                  const std::array<bool, N>& optional, Field decode) {
         Header h;
-        if (!readHeader(p, length, h)) {
-            return fail(p);
-        }
-        if (h.tag != tag || h.cls != cls) {
-            return opt ? kAbsent : fail(p);
+        const int header = expect(p, length, tag, cls, opt, h);
+        if (header != kOk) {
+            return header;
         }
         if (!h.constructed) {
             return fail(p);
@@ -461,11 +472,9 @@ class Scanner {
     template <typename Item>
     int listOf(const unsigned char*& p, long length, int tag, bool opt, Item item) {
         Header h;
-        if (!readHeader(p, length, h)) {
-            return fail(p);
-        }
-        if (h.tag != tag || h.cls != kUniversal) {
-            return opt ? kAbsent : fail(p);
+        const int header = expect(p, length, tag, kUniversal, opt, h);
+        if (header != kOk) {
+            return header;
         }
         const unsigned char* q = p + h.size;
         long left = h.length;
@@ -496,11 +505,9 @@ class Scanner {
     template <typename Inner>
     int explicitTag(const unsigned char*& p, long length, int tag, bool opt, Inner inner) {
         Header h;
-        if (!readHeader(p, length, h)) {
-            return fail(p);
-        }
-        if (h.tag != tag || h.cls != kContext) {
-            return opt ? kAbsent : fail(p);
+        const int header = expect(p, length, tag, kContext, opt, h);
+        if (header != kOk) {
+            return header;
         }
         if (!h.constructed) {
             return fail(p);
@@ -572,13 +579,8 @@ class Scanner {
     // A value of one universal type.
     int primitive(const unsigned char*& p, long length, int utype, bool opt, Content* out) {
         Header h;
-        if (!readHeader(p, length, h)) {
-            return fail(p);
-        }
-        if (h.tag != utype || h.cls != kUniversal) {
-            return opt ? kAbsent : fail(p);
-        }
-        return primitiveBody(p, h, utype, out);
+        const int header = expect(p, length, utype, kUniversal, opt, h);
+        return header != kOk ? header : primitiveBody(p, h, utype, out);
     }
 
     // A value of one of the universal types in mask (OpenSSL's MSTRING).

@@ -1,4 +1,4 @@
-// Hex digits, read the same way by every unit of the host toolkit.
+// Hex digits, read the same way by every unit of the host toolkit and the lab.
 #ifndef RYXHEX_H
 #define RYXHEX_H
 
