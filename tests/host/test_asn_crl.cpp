@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "crlbuild.h"
 #include "crlcompare.h"
 #include "labpki.h"
 #include "ryxasn.h"
@@ -23,86 +24,7 @@
 namespace {
 
 using labpki::Bytes;
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-// An element with a definite length in its shortest form, or with the length in
-// long form over two octets, or in indefinite form.
-enum class Length { Short, Long, Indefinite };
-
-Bytes tlv(Bytes identifier, const Bytes& content, Length form = Length::Short) {
-    Bytes out = std::move(identifier);
-    const size_t n = content.size();
-    if (form == Length::Indefinite) {
-        out.push_back(0x80);
-        out.insert(out.end(), content.begin(), content.end());
-        out.insert(out.end(), {0x00, 0x00});
-        return out;
-    }
-    if (form == Length::Long || n >= 0x80) {
-        out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8),
-                               static_cast<unsigned char>(n & 0xff)});
-    } else {
-        out.push_back(static_cast<unsigned char>(n));
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-Bytes tlv(unsigned char tag, const Bytes& content, Length form = Length::Short) {
-    return tlv(Bytes{tag}, content, form);
-}
-
-const Bytes kEcdsaSha256 = tlv(0x30, tlv(0x06, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x04, 0x03, 0x02}));
-
-Bytes nameOf(unsigned char stringTag, const Bytes& value) {
-    return tlv(0x30,
-               tlv(0x31, tlv(0x30, cat({tlv(0x06, {0x55, 0x04, 0x03}), tlv(stringTag, value)}))));
-}
-
-Bytes entry(const Bytes& serial, const Bytes& extensions = Bytes()) {
-    return tlv(0x30, cat({tlv(0x02, serial), tlv(0x17, text("240102020405Z")),
-                          extensions.empty() ? Bytes() : tlv(0x30, extensions)}));
-}
-
-Bytes extension(const Bytes& oid, const Bytes& value, const Bytes& critical = Bytes()) {
-    return tlv(0x30, cat({tlv(0x06, oid), critical, tlv(0x04, value)}));
-}
-
-const Bytes kCrlNumber = {0x55, 0x1d, 0x14};
-const Bytes kReasonCode = {0x55, 0x1d, 0x15};
-const Bytes kCertificateIssuer = {0x55, 0x1d, 0x1d};
-
-// The parts of an unsigned list (decoding does not check the signature); a test
-// changes one part and builds.
-struct Parts {
-    Bytes version = tlv(0x02, {0x01});
-    Bytes issuer = nameOf(0x0c, text("Test CA"));
-    Bytes thisUpdate = tlv(0x17, text("240102030405Z"));
-    Bytes nextUpdate = tlv(0x17, text("240109030405Z"));
-    Bytes revoked = tlv(0x30, cat({entry({0x05}), entry({0x07})}));
-    Bytes extensions = tlv(0xa0, tlv(0x30, extension(kCrlNumber, tlv(0x02, {0x2a}))));
-    Bytes signature = tlv(0x03, {0x00, 0x01});
-    Length tbsForm = Length::Short;
-    Length outerForm = Length::Short;
-
-    Bytes build() const {
-        Bytes tbs = tlv(
-            0x30, cat({version, kEcdsaSha256, issuer, thisUpdate, nextUpdate, revoked, extensions}),
-            tbsForm);
-        return tlv(0x30, cat({tbs, kEcdsaSha256, signature}), outerForm);
-    }
-};
+using namespace crlbuild;
 
 bool opensslAccepts(const Bytes& der) {
     const unsigned char* p = der.data();
@@ -122,10 +44,6 @@ bool oursAccepts(const Bytes& der) {
     }
 }
 
-std::string str(const RYXString& s) {
-    return std::string(s.data(), s.length());
-}
-
 std::unique_ptr<RYXASNCertificateList> decoded(const Bytes& der) {
     std::unique_ptr<RYXASNCertificateList> list(new RYXASNCertificateList(RYXASN_SECURITY_NONE));
     list->decodeDER(der.data(), der.size());
@@ -137,12 +55,6 @@ struct EncodingCase {
     Bytes der;
     bool accepted;
 };
-
-Parts with(void (*change)(Parts&)) {
-    Parts parts;
-    change(parts);
-    return parts;
-}
 
 // BER that OpenSSL tolerates and DER forbids is accepted; what OpenSSL refuses is
 // refused. Both decoders must give the answer of the table.
@@ -272,29 +184,6 @@ TEST(ASNCertificateList, AccessorsAgreeWithOpenSSL) {
     }
 }
 
-TEST(ASNCertificateList, DecodesAndExposesItsFields) {
-    labpki::Authority ca = labpki::Authority::root("cn=Test Root CA,o=Org,c=US");
-    labpki::CrlOptions options;
-    options.revokedCount = 1000;
-    options.thisUpdate = 1704164645;  // 2024-01-02 03:04:05 UTC
-    options.nextUpdate = 2030512089;  // 2034-05-06 07:08:09 UTC
-    options.crlNumber = 0x1234567890ull;
-    const Bytes der = ca.crl(options);
-    RYXASNCertificateList list(RYXASN_SECURITY_NONE);
-    RYXASNUtility::setDEREncoding(list,
-                                  RYXASNCBuffer(der.data(), static_cast<unsigned int>(der.size())));
-    ASSERT_TRUE(list.hasValue());
-    EXPECT_EQ(str(list.getClassName()), "RYXASNCertificateList");
-    EXPECT_EQ(str(RYXASNUtility::getRFC2253String(list.getIssuer(), false, RYXASN_STRREP_RFC2253)),
-              "CN=Test Root CA,O=Org,C=US");
-    EXPECT_EQ(str(list.getThisUpdate()), "Jan  2 03:04:05 2024 GMT");
-    EXPECT_EQ(str(list.getNextUpdate()), "May  6 07:08:09 2034 GMT");
-    EXPECT_EQ(str(list.getCRLNumber()), "1234567890");
-    EXPECT_EQ(list.getRevokedCount(), 1000);
-    EXPECT_NE(list.native(), nullptr);
-    EXPECT_EQ(list.native(), list.native());  // built once
-}
-
 struct LookupCase {
     const char* serial;
     bool revoked;
@@ -377,29 +266,13 @@ TEST(ASNCertificateList, KeepsTheBytesItDecoded) {
     const Bytes bad = cat({ber, {0x00}});
     EXPECT_THROW(list->decodeDER(bad.data(), bad.size()), RYXASNException);
     EXPECT_EQ(list->getDERView().getData(), view.getData());
+    EXPECT_EQ(list->native(), list->native());  // built once
 
     const Bytes certificate = labpki::Authority::root("cn=Kept").certificateDER();
     RYXASNx509Certificate cert(RYXASN_SECURITY_SENSITIVE);
     cert.decodeDER(certificate.data(), certificate.size());
     RYXASNCBuffer certView = cert.getDERView();
     EXPECT_EQ(Bytes(certView.getData(), certView.getData() + certView.getLength()), certificate);
-}
-
-// Belongs with the benchmarks; RYX_BIG_TESTS=1 runs it.
-TEST(ASNCertificateList, AMillionEntries) {
-    const char* big = std::getenv("RYX_BIG_TESTS");
-    if (big == nullptr || std::string(big) != "1") {
-        GTEST_SKIP() << "set RYX_BIG_TESTS=1";
-    }
-    labpki::CrlOptions options;
-    options.revokedCount = 1000000;
-    const Bytes der = labpki::Authority::root("cn=Big").crl(options);
-    std::unique_ptr<RYXASNCertificateList> list = decoded(der);
-    EXPECT_EQ(list->getRevokedCount(), 1000000);
-    EXPECT_TRUE(list->isRevoked("F4240"));
-    EXPECT_FALSE(list->isRevoked("F4241"));
-    EXPECT_EQ(sk_X509_REVOKED_num(X509_CRL_get_REVOKED(const_cast<X509_CRL*>(list->native()))),
-              1000000);
 }
 
 }  // namespace
