@@ -15,20 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "ryxopensslptr.h"
+
 namespace labpki {
 
 using Bytes = std::vector<unsigned char>;
 
-struct OpenSSLFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-    void operator()(X509* p) const { X509_free(p); }
-    void operator()(X509_CRL* p) const { X509_CRL_free(p); }
-    void operator()(X509_NAME* p) const { X509_NAME_free(p); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, OpenSSLFree>;
-using CertPtr = std::unique_ptr<X509, OpenSSLFree>;
-using CrlPtr = std::unique_ptr<X509_CRL, OpenSSLFree>;
-using NamePtr = std::unique_ptr<X509_NAME, OpenSSLFree>;
+using KeyPtr = ryx::UniquePtr<EVP_PKEY>;
+using CertPtr = ryx::UniquePtr<X509>;
+using CrlPtr = ryx::UniquePtr<X509_CRL>;
+using NamePtr = ryx::UniquePtr<X509_NAME>;
 
 // A new EC P-256 key pair.
 KeyPtr makeKey();
