@@ -795,8 +795,13 @@ int LDAPClient::getErrno() {
     return m_lastError;
 }
 
+// Drivers export the published two-argument function; freebuf 0 says that the
+// element's buffer belongs to the entry and is not to be freed with it. The
+// table keeps the one-argument type, so the call goes through the generic
+// function pointer type to the two-argument one.
 void LDAPClient::berFree(BerElement* ber) {
     if (m_ldap_ber_free != nullptr) {
-        m_ldap_ber_free(ber);
+        typedef void (*PublishedBerFree)(BerElement * ber, int freebuf);
+        reinterpret_cast<PublishedBerFree>(reinterpret_cast<void (*)()>(m_ldap_ber_free))(ber, 0);
     }
 }

@@ -934,7 +934,7 @@ int ryx_ldap_get_errno(LDAP* ld) {
     return c->lastError;
 }
 
-void ryx_ldap_ber_free(BerElement* ber) {
+void ryx_ldap_ber_free(BerElement* ber, int) {
     if (ber != nullptr)
         ber_free(ber, 0);
 }

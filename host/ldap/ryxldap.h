@@ -133,9 +133,9 @@ RYX_LDAP_EXPORT void ryx_ldap_value_free_len(struct berval** values);
 // Not in OpenLDAP: the last result code of an operation on ld (C LDAP API
 // numbering); 89 for an unknown handle.
 RYX_LDAP_EXPORT int ryx_ldap_get_errno(LDAP* ld);
-// Not in OpenLDAP (ber_free(ber, 0)): releases the attribute iteration state,
-// whose buffer is the entry's.
-RYX_LDAP_EXPORT void ryx_ldap_ber_free(BerElement* ber);
+// Not in OpenLDAP (ber_free(ber, freebuf)): releases the attribute iteration
+// state. Its buffer is the entry's, so freebuf is ignored (taken as 0).
+RYX_LDAP_EXPORT void ryx_ldap_ber_free(BerElement* ber, int freebuf);
 }
 
 #endif

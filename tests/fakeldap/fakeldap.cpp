@@ -490,8 +490,10 @@ EXPORT int API(ldap_get_errno)(LDAP* ld) {
     return ld == nullptr ? LDAP_PARAM_ERROR : ld->lastError;
 }
 
-EXPORT void API(ldap_ber_free)(BerElement* ber) {
-    record("ldap_ber_free()");
+// The published two-argument form: freebuf is recorded, and the buffer is the
+// entry's whatever it says.
+EXPORT void API(ldap_ber_free)(BerElement* ber, int freebuf) {
+    record("ldap_ber_free(" + std::to_string(freebuf) + ")");
     if (ber != nullptr) {
         delete ber;
         --state().live;

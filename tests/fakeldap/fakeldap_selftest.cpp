@@ -50,7 +50,7 @@ TEST(FakeLdapWalk, ReleasesEverythingAndRecordsCalls) {
         dlsym(h, "ldap_get_values_len"));
     auto freeValues = reinterpret_cast<void (*)(berval**)>(dlsym(h, "ldap_value_free_len"));
     auto memfree = reinterpret_cast<void (*)(void*)>(dlsym(h, "ldap_memfree"));
-    auto berFree = reinterpret_cast<void (*)(BerElement*)>(dlsym(h, "ldap_ber_free"));
+    auto berFree = reinterpret_cast<void (*)(BerElement*, int)>(dlsym(h, "ldap_ber_free"));
     auto msgfree = reinterpret_cast<int (*)(LDAPMessage*)>(dlsym(h, "ldap_msgfree"));
     auto unbind = reinterpret_cast<int (*)(LDAP*)>(dlsym(h, "ldap_unbind"));
 
@@ -77,7 +77,7 @@ TEST(FakeLdapWalk, ReleasesEverythingAndRecordsCalls) {
     freeValues(v);
     memfree(a);
     memfree(d);
-    berFree(ber);
+    berFree(ber, 0);
     msgfree(res);
     unbind(ld);
     EXPECT_EQ(fake.fake_live_allocations(), 0);

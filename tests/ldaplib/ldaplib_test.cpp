@@ -302,7 +302,7 @@ TEST(LdapLibErrors, NullArgumentsAreRefused) {
     EXPECT_EQ(ryx_ldap_msgfree(nullptr), 0);
     ryx_ldap_memfree(nullptr);
     ryx_ldap_value_free_len(nullptr);
-    ryx_ldap_ber_free(nullptr);
+    ryx_ldap_ber_free(nullptr, 0);
     ryx_ldap_free_urldesc(nullptr);
     LDAPURLDesc* desc = nullptr;
     EXPECT_NE(ryx_ldap_url_parse("not a url", &desc), LDAP_URL_SUCCESS);

@@ -51,7 +51,7 @@ inline std::vector<std::string> attributesOf(LDAP* ld, LDAPMessage* entry) {
         out.emplace_back(a);
         ryx_ldap_memfree(a);
     }
-    ryx_ldap_ber_free(ber);
+    ryx_ldap_ber_free(ber, 0);
     return out;
 }
 

@@ -141,6 +141,14 @@ TEST_F(ResultsWalk, NullDnAndAttributesWithoutValues) {
     // Each attribute name, also the one without values, and each DN went back.
     EXPECT_EQ(5, m_fake.fake_call_count("ldap_memfree"));
     EXPECT_EQ(3, m_fake.fake_call_count("ldap_ber_free"));
+    // freebuf 0: the element's buffer is the entry's.
+    const std::string log = m_fake.fake_call_log();
+    size_t zeros = 0;
+    for (size_t at = log.find("ldap_ber_free(0)"); at != std::string::npos;
+         at = log.find("ldap_ber_free(0)", at + 1)) {
+        ++zeros;
+    }
+    EXPECT_EQ(3u, zeros);
     EXPECT_EQ(2, m_fake.fake_call_count("ldap_value_free_len"));
 }
 
