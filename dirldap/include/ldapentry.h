@@ -22,7 +22,7 @@ bool isPrintable(const unsigned char* bytes, int count);
 // A text value is stored with its terminating NUL (length = text length + 1), a
 // binary value with exactly its bytes. The entry owns every name copy and buffer.
 class LDAPEntry {
-public:
+  public:
     typedef std::multimap<char*, RYXBuffer*, LDAPNameLess> AttributeMap;
     typedef AttributeMap::iterator iterator;
     typedef AttributeMap::const_iterator const_iterator;
@@ -49,7 +49,7 @@ public:
     // Releases every name copy and buffer and empties the entry.
     void clear();
 
-private:
+  private:
     AttributeMap m_attributes;
 };
 

@@ -11,7 +11,7 @@
 class LDAPClient;
 
 class LDAPSearchResults {
-public:
+  public:
     explicit LDAPSearchResults(LDAPClient& client);
     explicit LDAPSearchResults(std::istream& is);
     ~LDAPSearchResults();
@@ -23,7 +23,7 @@ public:
     void erase();
     size_t size() const { return m_entries->size(); }
 
-private:
+  private:
     std::vector<LDAPEntry*>* m_entries;
     LDAPEntry** m_cursor;
 };

@@ -8,13 +8,14 @@
 
 // A plain, non-owning view of bytes: data pointer and length.
 class RYXASNCBuffer {
-public:
+  public:
     RYXASNCBuffer() : m_data(nullptr), m_length(0) {}
-    RYXASNCBuffer(const unsigned char* data, unsigned int length) : m_data(data), m_length(length) {}
+    RYXASNCBuffer(const unsigned char* data, unsigned int length)
+        : m_data(data), m_length(length) {}
     const unsigned char* getData() const { return m_data; }
     unsigned int getLength() const { return m_length; }
 
-private:
+  private:
     const unsigned char* m_data;
     unsigned int m_length;
 };
@@ -22,7 +23,7 @@ private:
 // Owning byte buffer. The stored bytes are followed by one hidden NUL byte so that
 // a text value can be read as a C string without reading past the allocation.
 class RYX_EXPORT RYXBuffer {
-public:
+  public:
     RYXBuffer();
     // Copies length bytes from bytes; null bytes give length zero bytes.
     RYXBuffer(unsigned int length, const unsigned char* bytes);
@@ -39,7 +40,7 @@ public:
     // Overwrites the bytes with zeros (for secrets) before they are released.
     void cleanse();
 
-private:
+  private:
     unsigned char* m_data;
     unsigned int m_length;
 };

@@ -6,7 +6,7 @@
 #include "ryxexport.h"
 
 class RYX_EXPORT RYXCMSGlobal {
-public:
+  public:
     RYXCMSGlobal();
     ~RYXCMSGlobal();
     RYXCMSGlobal(const RYXCMSGlobal&) = delete;

@@ -14,7 +14,7 @@ typedef struct ldap LDAP;
 
 // Opens an LDAP connection on a client's behalf (callback connection).
 class RYX_EXPORT LDAPInitAgent {
-public:
+  public:
     LDAPInitAgent();
     virtual ~LDAPInitAgent();
     // Prepares the connection: 0 on success.
@@ -27,7 +27,7 @@ public:
 
 // Connection information of a directory. One nested class per kind.
 class RYX_EXPORT RYXDIRConnectInfo {
-public:
+  public:
     class LDAP;
     class HTTP;
 
@@ -42,14 +42,14 @@ public:
 
     static RYXString getClassName();  // "RYXDIRConnectInfo"
 
-protected:
+  protected:
     RYXDIRConnectInfo(const RYXDIRConnectInfo&) = default;
     RYXDIRConnectInfo& operator=(const RYXDIRConnectInfo&) = default;
 };
 
 // Connection information of an LDAP directory.
 class RYX_EXPORT RYXDIRConnectInfo::LDAP : public RYXDIRConnectInfo {
-public:
+  public:
     RYXConstString host;        // server host(s); "URI"/"uri": the URL names the server
     int port;                   // server port
     RYXConstString userDN;      // bind DN; empty: anonymous
@@ -78,7 +78,7 @@ public:
 // Connection information of a directory reached over HTTP (another kind, which
 // the LDAP plug-in refuses).
 class RYX_EXPORT RYXDIRConnectInfo::HTTP : public RYXDIRConnectInfo {
-public:
+  public:
     RYXConstString url;
 
     HTTP();
@@ -96,7 +96,7 @@ public:
 // Abstract directory manager. Every container returned is new and owned by the
 // caller.
 class RYX_EXPORT RYXDIRManager {
-public:
+  public:
     RYXDIRManager();
     virtual ~RYXDIRManager();
     virtual RYXDIRManager* duplicate() = 0;
@@ -110,7 +110,7 @@ public:
     virtual bool isKindOf(const RYXString& name) const;
     virtual RYXString getClassName();
 
-protected:
+  protected:
     RYXDIRManager(const RYXDIRManager&) = default;
     RYXDIRManager& operator=(const RYXDIRManager&) = default;
 };

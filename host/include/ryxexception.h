@@ -19,7 +19,7 @@ enum RYXHostErrorCode {
 };
 
 class RYX_EXPORT RYXException : public std::exception {
-public:
+  public:
     RYXException(const char* file, int line, int error, const RYXString& message);
     RYXException(const RYXException& other);
     RYXException& operator=(const RYXException& other);
@@ -32,7 +32,7 @@ public:
     // The message text.
     const char* what() const noexcept override;
 
-private:
+  private:
     RYXString m_file;
     int m_line;
     int m_error;
@@ -40,7 +40,7 @@ private:
 };
 
 class RYX_EXPORT RYXDIRException : public RYXException {
-public:
+  public:
     RYXDIRException(const char* file, int line, int error, const RYXString& message);
     RYXDIRException(const RYXDIRException& other);
     RYXDIRException& operator=(const RYXDIRException& other);
@@ -48,7 +48,7 @@ public:
 };
 
 class RYX_EXPORT RYXASNException : public RYXException {
-public:
+  public:
     RYXASNException(const char* file, int line, int error, const RYXString& message);
     RYXASNException(const RYXASNException& other);
     RYXASNException& operator=(const RYXASNException& other);

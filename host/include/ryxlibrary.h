@@ -28,7 +28,7 @@ typedef void* (*RYXLibEntryFunction)(void*);
 // libraries. The search-path variable is RYX_LIBRARY_PATH (folders separated by
 // ':').
 class RYX_EXPORT RYXLibraryManager {
-public:
+  public:
     // Loads lib<name>.so, looking in this order: the folder `directory` when not
     // empty, the folders of RYX_LIBRARY_PATH, the folder of the host library
     // itself, then the loader's search path. A name holding a '/' is loaded as it

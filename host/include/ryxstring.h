@@ -11,7 +11,7 @@
 // Owning, mutable text. Embedded NUL bytes are allowed; c_str() is always
 // NUL-terminated.
 class RYX_EXPORT RYXString {
-public:
+  public:
     static const size_t npos;
 
     RYXString();
@@ -58,7 +58,7 @@ public:
     bool empty() const;
     char operator[](size_t pos) const;
 
-private:
+  private:
     std::string m_value;
 };
 
@@ -70,7 +70,7 @@ RYX_EXPORT std::ostream& operator<<(std::ostream& os, const RYXString& s);
 
 // Read-only text. Copyable and assignable as a whole, never changed in place.
 class RYX_EXPORT RYXConstString {
-public:
+  public:
     RYXConstString();
     RYXConstString(const char* text);  // null gives the empty string
     RYXConstString(const char* text, size_t length);
@@ -89,7 +89,7 @@ public:
     // Writes the text for people to read: non-printable bytes as \xNN.
     void display(std::ostream& os) const;
 
-private:
+  private:
     RYXString m_value;
 };
 

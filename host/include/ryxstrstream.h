@@ -14,7 +14,7 @@
 namespace ryxstrstream {
 
 class RYX_EXPORT ostrstream : public std::ostream {
-public:
+  public:
     ostrstream();
     ~ostrstream() override;
     ostrstream(const ostrstream&) = delete;
@@ -25,14 +25,14 @@ public:
     // Number of characters written so far.
     size_t pcount() const;
 
-private:
+  private:
     std::stringbuf m_buf;
     std::string m_frozen;
     bool m_isFrozen;
 };
 
 class RYX_EXPORT strstream : public std::iostream {
-public:
+  public:
     strstream();
     ~strstream() override;
     strstream(const strstream&) = delete;
@@ -41,7 +41,7 @@ public:
     char* str();
     size_t pcount() const;
 
-private:
+  private:
     std::stringbuf m_buf;
     std::string m_frozen;
     bool m_isFrozen;

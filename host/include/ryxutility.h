@@ -10,7 +10,7 @@
 #include "ryxstring.h"
 
 class RYX_EXPORT RYXUtility {
-public:
+  public:
     // Converts hex digits (either case, no separators) into bytes. An odd number of
     // digits or any other character throws RYXException (RYX_ERR_HEX_STRING).
     // The first form reads up to the terminating NUL; null throws.

@@ -69,7 +69,7 @@ const char* fake_last_search_attrs(void);
 const void* fake_last_search_timeout(void);  // the timeval pointer passed
 const char* fake_last_url(void);
 int fake_last_deleteoldrdn(void);
-const char* fake_last_dn(void);      // DN of the last add/modify/delete/modrdn
+const char* fake_last_dn(void);  // DN of the last add/modify/delete/modrdn
 const char* fake_last_newrdn(void);
 // The modification array of the last ldap_add_s / ldap_modify_s, described as one
 // line per LDAPMod: "op=<mod_op> type=<mod_type> n=<values> [<len>:<hex>] ..."
@@ -90,10 +90,11 @@ int fake_open_connections(void);
 
 // Test-side access to a fake library's controls through its own dlopen handle.
 class FakeLdap {
-public:
+  public:
     explicit FakeLdap(const std::string& path) {
         m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (m_handle == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+        if (m_handle == nullptr)
+            throw std::runtime_error(std::string("dlopen: ") + dlerror());
 #define FAKE_BIND(name) name = reinterpret_cast<decltype(&::name)>(symbol(#name))
         FAKE_BIND(fake_reset);
         FAKE_BIND(fake_add_entry);
@@ -126,7 +127,9 @@ public:
 #undef FAKE_BIND
         fake_reset();
     }
-    ~FakeLdap() { dlclose(m_handle); }
+    ~FakeLdap() {
+        dlclose(m_handle);
+    }
     FakeLdap(const FakeLdap&) = delete;
     FakeLdap& operator=(const FakeLdap&) = delete;
 
@@ -159,10 +162,11 @@ public:
     decltype(&::fake_live_allocations) fake_live_allocations;
     decltype(&::fake_open_connections) fake_open_connections;
 
-private:
+  private:
     void* symbol(const char* name) {
         void* p = dlsym(m_handle, name);
-        if (p == nullptr) throw std::runtime_error(std::string("dlsym: ") + name);
+        if (p == nullptr)
+            throw std::runtime_error(std::string("dlsym: ") + name);
         return p;
     }
     void* m_handle;
