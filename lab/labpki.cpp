@@ -10,6 +10,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
@@ -278,8 +279,27 @@ std::string nameText(const X509_NAME* name) {
     return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
 }
 
+namespace {
+std::atomic<std::time_t> g_reference{0};
+}
+
+std::time_t referenceTime() {
+    std::time_t reference = g_reference.load();
+    if (reference == 0) {
+        std::time_t now = std::time(nullptr);
+        // The first caller wins; every later one sees its value.
+        g_reference.compare_exchange_strong(reference, now);
+        reference = g_reference.load();
+    }
+    return reference;
+}
+
+void setReferenceTime(std::time_t reference) {
+    g_reference.store(reference);
+}
+
 std::time_t fromNow(long seconds) {
-    return std::time(nullptr) + seconds;
+    return referenceTime() + seconds;
 }
 
 CertOptions Authority::caDefaults(std::uint64_t serial) {
@@ -349,7 +369,7 @@ Bytes Authority::makeList(const CrlOptions& options, bool authority) const {
     check(X509_CRL_set_version(crl.get(), X509_CRL_VERSION_2), "setting the CRL version");
     check(X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(m_cert.get())),
           "setting the CRL issuer");
-    std::time_t thisUpdate = options.thisUpdate != 0 ? options.thisUpdate : std::time(nullptr);
+    std::time_t thisUpdate = options.thisUpdate != 0 ? options.thisUpdate : referenceTime();
     Ptr<ASN1_TIME> time(checked(ASN1_TIME_new(), "ASN1_TIME_new"));
     setTime(time.get(), thisUpdate, "setting thisUpdate");
     check(X509_CRL_set1_lastUpdate(crl.get(), time.get()), "setting thisUpdate");

@@ -37,13 +37,20 @@ NamePtr parseName(const std::string& rfc4514);
 // The name as OpenSSL prints it with XN_FLAG_RFC2253.
 std::string nameText(const X509_NAME* name);
 
-// Validity or update times relative to now (seconds; negative is the past).
+// The generator's "now": read from the clock once, at the first use in the
+// process, so that every certificate and list of a run shares one reference
+// time (no validity or update time straddles a clock tick between two objects).
+// setReferenceTime fixes it, for a reproducible PKI or one of another date.
+std::time_t referenceTime();
+void setReferenceTime(std::time_t reference);
+// Validity or update times relative to the reference time (seconds; negative
+// is the past).
 std::time_t fromNow(long seconds);
 
 struct CertOptions {
     std::uint64_t serial = 1;
-    std::time_t notBefore = 0;  // 0: an hour ago
-    std::time_t notAfter = 0;   // 0: a year from now
+    std::time_t notBefore = 0;  // 0: an hour before the reference time
+    std::time_t notAfter = 0;   // 0: a year after the reference time
     bool ca = false;            // basicConstraints cA, keyCertSign and cRLSign
     int pathLength = -1;        // for a CA; -1: none
     // URIs of the CRL distribution points extension (none: no extension).
@@ -55,7 +62,7 @@ struct CertOptions {
 struct CrlOptions {
     std::size_t revokedCount = 0;
     std::uint64_t firstSerial = 1;  // entries revoke firstSerial, firstSerial + 1, ...
-    std::time_t thisUpdate = 0;     // 0: now
+    std::time_t thisUpdate = 0;     // 0: the reference time
     std::time_t nextUpdate = 0;     // 0: a week after thisUpdate
     bool hasNextUpdate = true;
     std::uint64_t crlNumber = 1;
