@@ -203,10 +203,11 @@ TEST_F(ClientFake, RefusedBindsRaiseByCodeAndLeaveNoConnection) {
     auto c = client();
     for (const auto& k : cases) {
         m_fake.fake_push_result("ldap_simple_bind_s", k.rc);
-        expectThrows<RYXDIRException>([&] { c->login("cn=u,o=x", "pw"); }, k.code,
-                                      "Cannot bind to LDAP server, dir.example userDN=cn=u,o=x "
-                                      "ldap_simple_bind() rc=" +
-                                          std::to_string(k.rc) + ". " + k.text);
+        EXPECT_TRUE(
+            throwsError<RYXDIRException>([&] { c->login("cn=u,o=x", "pw"); }, k.code,
+                                         "Cannot bind to LDAP server, dir.example userDN=cn=u,o=x "
+                                         "ldap_simple_bind() rc=" +
+                                             std::to_string(k.rc) + ". " + k.text));
         EXPECT_EQ(nullptr, c->m_ld);
         EXPECT_EQ(k.rc, c->m_lastError);
         EXPECT_EQ(0, m_fake.fake_open_connections());
@@ -248,10 +249,10 @@ TEST_F(ClientFake, AnonymousLoginAndAFailingInit) {
 
     m_fake.fake_set_init_fails(1);
     c->m_lastError = 81;
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { c->login("cn=u", "pw"); }, 576002,
         "Cannot open connection to LDAP server:  dir.example:389.  ldap_init() "
-        "returned Can't contact LDAP server");
+        "returned Can't contact LDAP server"));
     m_fake.fake_set_init_fails(0);
     EXPECT_EQ(nullptr, c->m_ld);
 }
@@ -286,7 +287,7 @@ TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
         "Cannot operate agent (callback) connection to LDAP server:  dir.example:389.  "
         "initAgent () returned 7 and reason code 13";
     LDAPClient c("dir.example", FAKELDAP_FULL, &agent, 389, 3);
-    expectThrows<RYXDIRException>([&] { c.login("cn=u", "pw"); }, 576002, message);
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { c.login("cn=u", "pw"); }, 576002, message));
     TraceCapture trace;
     EXPECT_FALSE(c.init_client());
     EXPECT_EQ((std::vector<Record>{errorRec("InitAgent beig used"), errorRec(message)}),
@@ -376,8 +377,8 @@ TEST_F(ClientFake, SearchNeedsAConnectionAndReportsFailures) {
     c->m_ld = nullptr;
     {
         TraceCapture trace;
-        expectThrows<RYXDIRException>([&] { c->search("o=x", 0, "(cn=*)", nullptr, 0); }, 576002,
-                                      "LDAP server dir.example did not bind");
+        EXPECT_TRUE(throwsError<RYXDIRException>([&] { c->search("o=x", 0, "(cn=*)", nullptr, 0); },
+                                                 576002, "LDAP server dir.example did not bind"));
         EXPECT_TRUE(trace.all().empty());
     }
     EXPECT_EQ(nullptr, c->m_result);
@@ -385,16 +386,16 @@ TEST_F(ClientFake, SearchNeedsAConnectionAndReportsFailures) {
     c->m_ld = ld;
 
     m_fake.fake_push_result("ldap_search_st", 32);
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
-        "Error searching LDAP server. ldap_search_st() rc=32. No such object");
+        "Error searching LDAP server. ldap_search_st() rc=32. No such object"));
     EXPECT_EQ(32, c->m_lastError);
     // The connection's own error number names the text when there is one.
     m_fake.fake_set_errno_override(1, 50);
     m_fake.fake_push_result("ldap_search_st", 1);
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
-        "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access");
+        "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access"));
     m_fake.fake_set_errno_override(0, 0);
 }
 
@@ -421,14 +422,14 @@ TEST_F(ClientFake, SearchByURICompletesAHostlessURL) {
         EXPECT_EQ(expected, trace.all());
     }
     m_fake.fake_push_result("ldap_url_search_st", 32);
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576004,
         "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such "
-        "object");
+        "object"));
     c->logout(true);
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576002,
-        "Cannot search LDAP server by URI: no connection is open to ldap://h/o=x");
+        "Cannot search LDAP server by URI: no connection is open to ldap://h/o=x"));
 }
 
 TEST(ClientNoUrl, SearchByURIIsNotSupportedBeforeAnyRecord) {
@@ -436,8 +437,8 @@ TEST(ClientNoUrl, SearchByURIIsNotSupportedBeforeAnyRecord) {
     LDAPClient c("h", FAKELDAP_NOURL, nullptr, 389, 3);
     ASSERT_TRUE(c.init_client());
     TraceCapture trace;
-    expectThrows<RYXDIRException>([&] { c.searchByURI(RYXString("ldap:///dc=a"), 0); }, 576004,
-                                  "searchByURI not supported by this client");
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { c.searchByURI(RYXString("ldap:///dc=a"), 0); },
+                                             576004, "searchByURI not supported by this client"));
     EXPECT_TRUE(trace.all().empty());
 }
 

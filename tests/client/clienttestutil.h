@@ -11,8 +11,8 @@ namespace clienttest {
 using tracetest::entryRec;
 using tracetest::errorRec;
 using tracetest::exitRec;
-using tracetest::expectThrows;
 using tracetest::Record;
+using tracetest::throwsError;
 using tracetest::TraceCapture;
 
 }  // namespace clienttest

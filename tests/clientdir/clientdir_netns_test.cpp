@@ -84,9 +84,9 @@ TEST_F(ClientNetnsTest, UriHostLogsInWithoutABind) {
 TEST_F(ClientNetnsTest, HostlessUrlOfAMissingEntryFailsWith32) {
     LDAPClient client("127.0.0.1", "", nullptr, 389, 3);
     ASSERT_TRUE(client.init_client());
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { client.searchByURI(RYXString("ldap:///cn=Nobody,dc=localhost?cn"), 0); }, 576004,
-        "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object");
+        "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object"));
     EXPECT_EQ(32, client.m_lastError);
     // The connection stays usable.
     expectCrlEntry(client, kHostless, kCompleted);

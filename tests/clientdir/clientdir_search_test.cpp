@@ -124,9 +124,10 @@ TEST_P(ClientSearchTest, WrongPasswordIsRefusedWith49) {
     std::unique_ptr<LDAPClient> client = makeClient();
     const std::string dn = s_slapd->rootDN();
     TraceCapture trace;
-    expectThrows<RYXDIRException>([&] { client->login(dn.c_str(), "not the password"); }, 576009,
-                                  "Cannot bind to LDAP server, 127.0.0.1 userDN=" + dn +
-                                      " ldap_simple_bind() rc=49. Invalid credentials");
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { client->login(dn.c_str(), "not the password"); },
+                                             576009,
+                                             "Cannot bind to LDAP server, 127.0.0.1 userDN=" + dn +
+                                                 " ldap_simple_bind() rc=49. Invalid credentials"));
     EXPECT_EQ(nullptr, client->m_ld);
     EXPECT_EQ(49, client->m_lastError);
     const std::string name = "LDAPClient::login(" + dn + ")";
@@ -137,8 +138,9 @@ TEST_P(ClientSearchTest, WrongPasswordIsRefusedWith49) {
         EXPECT_EQ(std::string::npos, t.find("not the password")) << t;
 
     // Not bound: a search is refused before it reaches the library.
-    expectThrows<RYXDIRException>([&] { client->search(kCaDn, 0, "(objectClass=*)", nullptr, 0); },
-                                  576002, "LDAP server 127.0.0.1 did not bind");
+    EXPECT_TRUE(throwsError<RYXDIRException>(
+        [&] { client->search(kCaDn, 0, "(objectClass=*)", nullptr, 0); }, 576002,
+        "LDAP server 127.0.0.1 did not bind"));
 }
 
 TEST_P(ClientSearchTest, BinaryAndTextValuesComeBackByteForByte) {
@@ -191,8 +193,8 @@ TEST_P(ClientSearchTest, OneLevelSearchFindsEveryEntry) {
     // A filter that matches nothing: an empty result, which the result set refuses.
     EXPECT_EQ(0, client->search(base.c_str(), 1, "(cn=Nobody)", nullptr, 0));
     EXPECT_NE(nullptr, client->m_result);
-    expectThrows<RYXException>([&] { LDAPSearchResults empty(*client); }, 0,
-                               "LDAPSearchResults: zero entries found.");
+    EXPECT_TRUE(throwsError<RYXException>([&] { LDAPSearchResults empty(*client); }, 0,
+                                          "LDAPSearchResults: zero entries found."));
 }
 
 TEST_P(ClientSearchTest, MissingBaseFailsWith32AndTheClientStaysUsable) {
@@ -201,9 +203,9 @@ TEST_P(ClientSearchTest, MissingBaseFailsWith32AndTheClientStaysUsable) {
     const std::string name = "LDAPClient::search( -b " + base + "  (objectClass=*) )";
     {
         TraceCapture trace;
-        expectThrows<RYXDIRException>(
+        EXPECT_TRUE(throwsError<RYXDIRException>(
             [&] { client->search(base.c_str(), 0, "(objectClass=*)", nullptr, 0); }, 576004,
-            "Error searching LDAP server. ldap_search_st() rc=32. No such object");
+            "Error searching LDAP server. ldap_search_st() rc=32. No such object"));
         EXPECT_EQ((std::vector<Record>{entryRec(name), entryRec("errorMessage"),
                                        exitRec("errorMessage"), exitRec(name)}),
                   trace.records());
@@ -223,8 +225,8 @@ TEST_P(ClientSearchTest, SearchByUriWithAHost) {
         (s_slapd->url() + "/" + kCaDn + "?cn,description?base?(objectClass=*)").c_str());
     TraceCapture trace;
     if (GetParam().libldap) {
-        expectThrows<RYXDIRException>([&] { client->searchByURI(url, 0); }, 576004,
-                                      "searchByURI not supported by this client");
+        EXPECT_TRUE(throwsError<RYXDIRException>([&] { client->searchByURI(url, 0); }, 576004,
+                                                 "searchByURI not supported by this client"));
         EXPECT_TRUE(trace.records().empty()) << ::testing::PrintToString(trace.records());
         return;
     }
@@ -241,9 +243,9 @@ TEST_P(ClientSearchTest, SearchByUriWithAHost) {
 
     const RYXString missing(
         (s_slapd->url() + "/cn=Nobody," + kSuffix + "?cn?base?(objectClass=*)").c_str());
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [&] { client->searchByURI(missing, 0); }, 576004,
-        "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object");
+        "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object"));
     EXPECT_EQ(32, client->m_lastError);
 }
 
@@ -254,9 +256,9 @@ INSTANTIATE_TEST_SUITE_P(Drivers, ClientSearchTest, ::testing::ValuesIn(kDrivers
 
 TEST(ClientLoad, ALibraryThatCannotBeOpenedFailsWith576001) {
     TraceCapture trace;
-    expectThrows<RYXDIRException>(
+    EXPECT_TRUE(throwsError<RYXDIRException>(
         [] { LDAPClient client("127.0.0.1", "/nonexistent/libldap.so", nullptr, 389, 3); }, 576001,
-        "");
+        ""));
     const std::string ctorName = "LDAPClient(127.0.0.1 , 389 , 3 )";
     const std::string loadName =
         "LDAPClient::connectDynamic(  Driver Path: /nonexistent/libldap.so )";

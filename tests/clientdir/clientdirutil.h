@@ -74,7 +74,7 @@ class TraceCapture : public tracetest::TraceCapture {
     }
 };
 
-using tracetest::expectThrows;
+using tracetest::throwsError;
 
 }  // namespace clientdir
 

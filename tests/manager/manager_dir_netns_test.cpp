@@ -108,7 +108,7 @@ TEST_F(ManagerNetnsTest, SearchByNameAfterAUrlUsesItsConnectionWithoutABind) {
     EXPECT_EQ(std::vector<Record>{}, trace.messagesWithout("Data Read Trace"));
     // Validation unbinds that connection; the next search logs in and is refused.
     EXPECT_TRUE(m->validateConnection());
-    expectThrows<RYXDIRException>([&] { caCertificates(*m); }, 576009);
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { caCertificates(*m); }, 576009));
 }
 
 TEST_F(ManagerNetnsTest, UriHostOpensWithoutABind) {
@@ -122,7 +122,7 @@ TEST_F(ManagerNetnsTest, UriHostOpensWithoutABind) {
     EXPECT_EQ(std::vector<Bytes>{*s_crl}, contents(crls.get()));
     // Any other capitalisation is an ordinary host name, which does not resolve.
     std::unique_ptr<RYXDIRManager> other = makeManager(wrongPassword("Uri"));
-    expectThrows<RYXDIRException>([&] { other->validateConnection(); }, 576002);
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { other->validateConnection(); }, 576002));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Exception checks for the tests: a call that must throw one exception type
-// with one code and, when given, exactly one message.
+// with one code and, when given, exactly one message. They return an
+// assertion result, so that a failure is reported at the test's own line:
+//     EXPECT_TRUE(throwsError<RYXDIRException>([&] { ... }, kNoConnection));
 #ifndef EXPECTTHROWS_H
 #define EXPECTTHROWS_H
 
@@ -12,35 +14,39 @@
 namespace tracetest {
 
 namespace detail {
-// Runs f, which must throw an exception of type E with this code and, when
-// message is not null, exactly this message.
 template <typename E>
-void expectThrows(const std::function<void()>& f, int code, const std::string* message) {
+::testing::AssertionResult throwsError(const std::function<void()>& f, int code,
+                                       const std::string* message) {
+    const std::string wanted =
+        std::to_string(code) + (message != nullptr ? " \"" + *message + "\"" : std::string());
     try {
         f();
-        ADD_FAILURE() << "no exception; expected " << code
-                      << (message != nullptr ? " \"" + *message + "\"" : std::string());
     } catch (const E& e) {
-        EXPECT_EQ(code, e.getError());
-        if (message != nullptr) {
-            EXPECT_EQ(*message, std::string(e.getMessage().c_str(), e.getMessage().length()));
+        const std::string text(e.getMessage().c_str(), e.getMessage().length());
+        if (e.getError() != code || (message != nullptr && text != *message)) {
+            return ::testing::AssertionFailure()
+                   << "threw " << e.getError() << " \"" << text << "\"; expected " << wanted;
         }
+        return ::testing::AssertionSuccess();
     } catch (const std::exception& e) {
-        ADD_FAILURE() << "other exception: " << e.what();
+        return ::testing::AssertionFailure()
+               << "threw another exception (" << e.what() << "); expected " << wanted;
     }
+    return ::testing::AssertionFailure() << "threw nothing; expected " << wanted;
 }
 }  // namespace detail
 
-// Runs f, which must throw an exception of type E with this code.
+// f must throw an exception of type E with this code.
 template <typename E>
-void expectThrows(const std::function<void()>& f, int code) {
-    detail::expectThrows<E>(f, code, nullptr);
+::testing::AssertionResult throwsError(const std::function<void()>& f, int code) {
+    return detail::throwsError<E>(f, code, nullptr);
 }
 
-// Runs f, which must throw an exception of type E with this code and message.
+// f must throw an exception of type E with this code and exactly this message.
 template <typename E>
-void expectThrows(const std::function<void()>& f, int code, const std::string& message) {
-    detail::expectThrows<E>(f, code, &message);
+::testing::AssertionResult throwsError(const std::function<void()>& f, int code,
+                                       const std::string& message) {
+    return detail::throwsError<E>(f, code, &message);
 }
 
 }  // namespace tracetest

@@ -88,8 +88,8 @@ inline std::string bytes(const Bytes& b) {
 }
 
 using tracetest::errorRec;
-using tracetest::expectThrows;
 using tracetest::Record;
+using tracetest::throwsError;
 
 // The record of one value's hex dump: the heading, a line break and the host's
 // dump of at most the first 256 bytes.
