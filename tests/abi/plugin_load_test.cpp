@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "errorcodes.h"
 #include "ryxdir.h"
 #include "ryxexception.h"
 #include "ryxlibrary.h"
@@ -161,7 +162,7 @@ TEST_F(Factory, RefusesNullAndOtherKindsOfConnectionInformation) {
         call(nullptr);
         FAIL() << "no exception";
     } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), 571002);
+        EXPECT_EQ(e.getError(), ryxcode::kBadArgument);
         EXPECT_STREQ(e.what(), "args cannot be NULL");
     }
     RYXDIRConnectInfo::HTTP http(RYXConstString("http://example.com/"));
@@ -169,7 +170,7 @@ TEST_F(Factory, RefusesNullAndOtherKindsOfConnectionInformation) {
         call(&http);
         FAIL() << "no exception";
     } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), 571002);
+        EXPECT_EQ(e.getError(), ryxcode::kBadArgument);
         EXPECT_STREQ(e.what(), "args is invalid");
     }
 }
@@ -199,7 +200,7 @@ TEST_F(Factory, PassesOnTheClientsFailureToLoadItsLibrary) {
         call(&info);
         FAIL() << "no exception";
     } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), 576001);
+        EXPECT_EQ(e.getError(), ryxcode::kLibraryUnusable);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "clienttestutil.h"
+#include "errorcodes.h"
 #include "fakeldap_control.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
@@ -117,7 +118,7 @@ TEST(ClientBinding, EachLibraryVariantBindsOrFailsWithItsRecords) {
             EXPECT_FALSE(c.fails);
         } catch (const RYXDIRException& e) {
             EXPECT_TRUE(c.fails);
-            EXPECT_EQ(576001, e.getError());
+            EXPECT_EQ(ryxcode::kLibraryUnusable, e.getError());
             EXPECT_STREQ("", e.getMessage().c_str());
         }
         EXPECT_EQ(c.errors, trace.atLevel(RYX_TRACE_LEVEL_ERROR));
@@ -197,9 +198,9 @@ TEST_F(ClientFake, RefusedBindsRaiseByCodeAndLeaveNoConnection) {
         int rc;
         int code;
         const char* text;
-    } cases[] = {{32, 576009, "No such object"},
-                 {49, 576009, "Invalid credentials"},
-                 {50, 576002, "Insufficient access"}};
+    } cases[] = {{32, ryxcode::kBadCredentials, "No such object"},
+                 {49, ryxcode::kBadCredentials, "Invalid credentials"},
+                 {50, ryxcode::kNoConnection, "Insufficient access"}};
     auto c = client();
     for (const auto& k : cases) {
         m_fake.fake_push_result("ldap_simple_bind_s", k.rc);
@@ -250,7 +251,7 @@ TEST_F(ClientFake, AnonymousLoginAndAFailingInit) {
     m_fake.fake_set_init_fails(1);
     c->m_lastError = 81;
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->login("cn=u", "pw"); }, 576002,
+        [&] { c->login("cn=u", "pw"); }, ryxcode::kNoConnection,
         "Cannot open connection to LDAP server:  dir.example:389.  ldap_init() "
         "returned Can't contact LDAP server"));
     m_fake.fake_set_init_fails(0);
@@ -287,7 +288,8 @@ TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
         "Cannot operate agent (callback) connection to LDAP server:  dir.example:389.  "
         "initAgent () returned 7 and reason code 13";
     LDAPClient c("dir.example", FAKELDAP_FULL, &agent, 389, 3);
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { c.login("cn=u", "pw"); }, 576002, message));
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { c.login("cn=u", "pw"); }, ryxcode::kNoConnection,
+                                             message));
     TraceCapture trace;
     EXPECT_FALSE(c.init_client());
     EXPECT_EQ((std::vector<Record>{errorRec("InitAgent beig used"), errorRec(message)}),
@@ -338,7 +340,7 @@ TEST_F(ClientFake, PasswordCopyIsClearedAndNeverTraced) {
             c->login(RYXConstString("cn=u"), password);
             EXPECT_EQ(0, rc);
         } catch (const RYXDIRException& e) {
-            EXPECT_EQ(576009, e.getError());
+            EXPECT_EQ(ryxcode::kBadCredentials, e.getError());
             EXPECT_EQ(std::string::npos, std::string(e.getMessage().c_str()).find(secret));
         }
         // The library saw the password, NUL-terminated ...
@@ -378,7 +380,8 @@ TEST_F(ClientFake, SearchNeedsAConnectionAndReportsFailures) {
     {
         TraceCapture trace;
         EXPECT_TRUE(throwsError<RYXDIRException>([&] { c->search("o=x", 0, "(cn=*)", nullptr, 0); },
-                                                 576002, "LDAP server dir.example did not bind"));
+                                                 ryxcode::kNoConnection,
+                                                 "LDAP server dir.example did not bind"));
         EXPECT_TRUE(trace.all().empty());
     }
     EXPECT_EQ(nullptr, c->m_result);
@@ -387,14 +390,14 @@ TEST_F(ClientFake, SearchNeedsAConnectionAndReportsFailures) {
 
     m_fake.fake_push_result("ldap_search_st", 32);
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
+        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, ryxcode::kSearchFailed,
         "Error searching LDAP server. ldap_search_st() rc=32. No such object"));
     EXPECT_EQ(32, c->m_lastError);
     // The connection's own error number names the text when there is one.
     m_fake.fake_set_errno_override(1, 50);
     m_fake.fake_push_result("ldap_search_st", 1);
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, 576004,
+        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, ryxcode::kSearchFailed,
         "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access"));
     m_fake.fake_set_errno_override(0, 0);
 }
@@ -423,12 +426,12 @@ TEST_F(ClientFake, SearchByURICompletesAHostlessURL) {
     }
     m_fake.fake_push_result("ldap_url_search_st", 32);
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576004,
+        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, ryxcode::kSearchFailed,
         "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such "
         "object"));
     c->logout(true);
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, 576002,
+        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, ryxcode::kNoConnection,
         "Cannot search LDAP server by URI: no connection is open to ldap://h/o=x"));
 }
 
@@ -438,7 +441,8 @@ TEST(ClientNoUrl, SearchByURIIsNotSupportedBeforeAnyRecord) {
     ASSERT_TRUE(c.init_client());
     TraceCapture trace;
     EXPECT_TRUE(throwsError<RYXDIRException>([&] { c.searchByURI(RYXString("ldap:///dc=a"), 0); },
-                                             576004, "searchByURI not supported by this client"));
+                                             ryxcode::kSearchFailed,
+                                             "searchByURI not supported by this client"));
     EXPECT_TRUE(trace.all().empty());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "clientdirutil.h"
+#include "errorcodes.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "ldapclient.h"
@@ -236,7 +237,7 @@ TEST_F(ClientModifyTest, WritesWithoutTheRightCredentialsAreRefused) {
     // the bind's code stays.
     LDAPClient wrong(s_slapd->host().c_str(), "", nullptr, s_slapd->port(), 3);
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { wrong.login(s_slapd->rootDN().c_str(), "wrong"); }, 576009,
+        [&] { wrong.login(s_slapd->rootDN().c_str(), "wrong"); }, ryxcode::kBadCredentials,
         "Cannot bind to LDAP server, 127.0.0.1 userDN=" + s_slapd->rootDN() +
             " ldap_simple_bind() rc=49. Invalid credentials"));
     EXPECT_EQ(nullptr, wrong.m_ld);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "clientdirutil.h"
+#include "errorcodes.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "ldapclient.h"
@@ -85,7 +86,8 @@ TEST_F(ClientNetnsTest, HostlessUrlOfAMissingEntryFailsWith32) {
     LDAPClient client("127.0.0.1", "", nullptr, 389, 3);
     ASSERT_TRUE(client.init_client());
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { client.searchByURI(RYXString("ldap:///cn=Nobody,dc=localhost?cn"), 0); }, 576004,
+        [&] { client.searchByURI(RYXString("ldap:///cn=Nobody,dc=localhost?cn"), 0); },
+        ryxcode::kSearchFailed,
         "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object"));
     EXPECT_EQ(32, client.m_lastError);
     // The connection stays usable.

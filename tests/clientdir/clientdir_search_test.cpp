@@ -8,6 +8,7 @@
 #include <string>
 
 #include "clientdirutil.h"
+#include "errorcodes.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "ldapclient.h"
@@ -125,7 +126,7 @@ TEST_P(ClientSearchTest, WrongPasswordIsRefusedWith49) {
     const std::string dn = s_slapd->rootDN();
     TraceCapture trace;
     EXPECT_TRUE(throwsError<RYXDIRException>([&] { client->login(dn.c_str(), "not the password"); },
-                                             576009,
+                                             ryxcode::kBadCredentials,
                                              "Cannot bind to LDAP server, 127.0.0.1 userDN=" + dn +
                                                  " ldap_simple_bind() rc=49. Invalid credentials"));
     EXPECT_EQ(nullptr, client->m_ld);
@@ -139,7 +140,7 @@ TEST_P(ClientSearchTest, WrongPasswordIsRefusedWith49) {
 
     // Not bound: a search is refused before it reaches the library.
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { client->search(kCaDn, 0, "(objectClass=*)", nullptr, 0); }, 576002,
+        [&] { client->search(kCaDn, 0, "(objectClass=*)", nullptr, 0); }, ryxcode::kNoConnection,
         "LDAP server 127.0.0.1 did not bind"));
 }
 
@@ -204,7 +205,8 @@ TEST_P(ClientSearchTest, MissingBaseFailsWith32AndTheClientStaysUsable) {
     {
         TraceCapture trace;
         EXPECT_TRUE(throwsError<RYXDIRException>(
-            [&] { client->search(base.c_str(), 0, "(objectClass=*)", nullptr, 0); }, 576004,
+            [&] { client->search(base.c_str(), 0, "(objectClass=*)", nullptr, 0); },
+            ryxcode::kSearchFailed,
             "Error searching LDAP server. ldap_search_st() rc=32. No such object"));
         EXPECT_EQ((std::vector<Record>{entryRec(name), entryRec("errorMessage"),
                                        exitRec("errorMessage"), exitRec(name)}),
@@ -225,7 +227,8 @@ TEST_P(ClientSearchTest, SearchByUriWithAHost) {
         (s_slapd->url() + "/" + kCaDn + "?cn,description?base?(objectClass=*)").c_str());
     TraceCapture trace;
     if (GetParam().libldap) {
-        EXPECT_TRUE(throwsError<RYXDIRException>([&] { client->searchByURI(url, 0); }, 576004,
+        EXPECT_TRUE(throwsError<RYXDIRException>([&] { client->searchByURI(url, 0); },
+                                                 ryxcode::kSearchFailed,
                                                  "searchByURI not supported by this client"));
         EXPECT_TRUE(trace.records().empty()) << ::testing::PrintToString(trace.records());
         return;
@@ -244,7 +247,7 @@ TEST_P(ClientSearchTest, SearchByUriWithAHost) {
     const RYXString missing(
         (s_slapd->url() + "/cn=Nobody," + kSuffix + "?cn?base?(objectClass=*)").c_str());
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { client->searchByURI(missing, 0); }, 576004,
+        [&] { client->searchByURI(missing, 0); }, ryxcode::kSearchFailed,
         "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object"));
     EXPECT_EQ(32, client->m_lastError);
 }
@@ -257,8 +260,8 @@ INSTANTIATE_TEST_SUITE_P(Drivers, ClientSearchTest, ::testing::ValuesIn(kDrivers
 TEST(ClientLoad, ALibraryThatCannotBeOpenedFailsWith576001) {
     TraceCapture trace;
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [] { LDAPClient client("127.0.0.1", "/nonexistent/libldap.so", nullptr, 389, 3); }, 576001,
-        ""));
+        [] { LDAPClient client("127.0.0.1", "/nonexistent/libldap.so", nullptr, 389, 3); },
+        ryxcode::kLibraryUnusable, ""));
     const std::string ctorName = "LDAPClient(127.0.0.1 , 389 , 3 )";
     const std::string loadName =
         "LDAPClient::connectDynamic(  Driver Path: /nonexistent/libldap.so )";

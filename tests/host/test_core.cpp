@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "errorcodes.h"
 #include "ryxbuffer.h"
 #include "ryxdir.h"
 #include "ryxexception.h"
@@ -59,12 +60,12 @@ TEST(RYXBufferTest, CopiesOwnBytesAndKeepHiddenNul) {
 
 TEST(RYXExceptionTest, CarriesPlaceCodeAndMessageAcrossCopies) {
     try {
-        throw RYXDIRException("unit.cpp", 42, 576004, RYXString("failed"));
+        throw RYXDIRException("unit.cpp", 42, ryxcode::kSearchFailed, RYXString("failed"));
     } catch (const RYXException& e) {
         RYXException copy(e);
         EXPECT_STREQ(copy.getFile(), "unit.cpp");
         EXPECT_EQ(copy.getLine(), 42);
-        EXPECT_EQ(copy.getError(), 576004);
+        EXPECT_EQ(copy.getError(), ryxcode::kSearchFailed);
         EXPECT_STREQ(copy.what(), "failed");
         EXPECT_NE(dynamic_cast<const RYXDIRException*>(&e), nullptr);
     }

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <thread>
 
+#include "errorcodes.h"
 #include "fakeserver.h"
 #include "labpki.h"
 #include "labslapd.h"
@@ -75,9 +76,9 @@ TEST_F(PluginLib, SilentServersEndWithinTheBound) {
         int waits;  // bounded waits: the search's retry makes two
     };
     const Row rows[] = {
-        {"bind never answered", Mode::Silent, 576002, 1},
-        {"search never answered", Mode::BindOnly, 576004, 2},
-        {"search stalls mid-transfer", Mode::Stall, 576004, 2},
+        {"bind never answered", Mode::Silent, ryxcode::kNoConnection, 1},
+        {"search never answered", Mode::BindOnly, ryxcode::kSearchFailed, 2},
+        {"search stalls mid-transfer", Mode::Stall, ryxcode::kSearchFailed, 2},
     };
     for (const Row& r : rows) {
         FakeServer server(r.mode);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "errorcodes.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
@@ -43,7 +44,7 @@ class ManagerNetnsTest : public ::testing::Test {
         s_slapd = nullptr;
     }
 
-    // The root DN with a wrong password: any bind would fail with 576009.
+    // The root DN with a wrong password: any bind would fail with ryxcode::kBadCredentials.
     static Connection wrongPassword(const char* host = "127.0.0.1") {
         Connection c;
         c.host = host;
@@ -108,7 +109,8 @@ TEST_F(ManagerNetnsTest, SearchByNameAfterAUrlUsesItsConnectionWithoutABind) {
     EXPECT_EQ(std::vector<Record>{}, trace.messagesWithout("Data Read Trace"));
     // Validation unbinds that connection; the next search logs in and is refused.
     EXPECT_TRUE(m->validateConnection());
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { caCertificates(*m); }, 576009));
+    EXPECT_TRUE(
+        throwsError<RYXDIRException>([&] { caCertificates(*m); }, ryxcode::kBadCredentials));
 }
 
 TEST_F(ManagerNetnsTest, UriHostOpensWithoutABind) {
@@ -122,7 +124,8 @@ TEST_F(ManagerNetnsTest, UriHostOpensWithoutABind) {
     EXPECT_EQ(std::vector<Bytes>{*s_crl}, contents(crls.get()));
     // Any other capitalisation is an ordinary host name, which does not resolve.
     std::unique_ptr<RYXDIRManager> other = makeManager(wrongPassword("Uri"));
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { other->validateConnection(); }, 576002));
+    EXPECT_TRUE(
+        throwsError<RYXDIRException>([&] { other->validateConnection(); }, ryxcode::kNoConnection));
 }
 
 }  // namespace

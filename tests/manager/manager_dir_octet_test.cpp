@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "errorcodes.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
@@ -242,7 +243,7 @@ TEST_F(ManagerOctetTest, MissingEntryThrowsOrGivesAnEmptyContainerByErrorMode) {
     const char* nobody = "cn=Nobody,dc=example,dc=com";
     std::unique_ptr<RYXDIRManager> strict = makeManager(admin(0));
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { caCertificates(*strict, nobody); }, 576004,
+        [&] { caCertificates(*strict, nobody); }, ryxcode::kSearchFailed,
         "Error searching LDAP server. ldap_search_st() rc=32. No such object"));
     for (int mode : {1, 2}) {
         SCOPED_TRACE(mode);
@@ -262,15 +263,16 @@ TEST_F(ManagerOctetTest, WrongPasswordIsRefusedWith576009) {
     EXPECT_TRUE(makeManager(c)->validateConnection());
     c.password = "wrong";
     std::unique_ptr<RYXDIRManager> m = makeManager(c);
-    EXPECT_TRUE(
-        throwsError<RYXDIRException>([&] { m->validateConnection(); }, 576009, refused.c_str()));
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { m->validateConnection(); },
+                                             ryxcode::kBadCredentials, refused.c_str()));
     // No connection is kept: the next call binds again and fails the same way.
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { caCertificates(*m); }, 576009, refused.c_str()));
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { caCertificates(*m); }, ryxcode::kBadCredentials,
+                                             refused.c_str()));
     // Mode 1 spares only "no such object"; any other mode gives an empty result.
     c.errorMode = 1;
     std::unique_ptr<RYXDIRManager> lenient = makeManager(c);
-    EXPECT_TRUE(
-        throwsError<RYXDIRException>([&] { caCertificates(*lenient); }, 576009, refused.c_str()));
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { caCertificates(*lenient); },
+                                             ryxcode::kBadCredentials, refused.c_str()));
     c.errorMode = 2;
     EXPECT_TRUE(caCertificates(*makeManager(c)).empty());
 }
@@ -303,7 +305,7 @@ TEST_F(ManagerOctetTest, FailedUrlSearchByErrorMode) {
         std::unique_ptr<RYXDIRManager> m = makeManager(admin(0));
         TraceCapture trace;
         EXPECT_TRUE(throwsError<RYXDIRException>(
-            [&] { m->getViaURI(RYXString(url.c_str())); }, 576004,
+            [&] { m->getViaURI(RYXString(url.c_str())); }, ryxcode::kSearchFailed,
             "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object"));
         EXPECT_EQ(
             std::vector<Record>{errorRec("Error(32) from ldap_url_search_st().  No such object")},
@@ -334,7 +336,7 @@ TEST_F(ManagerOctetTest, LibraryWithoutUrlFunctions) {
     {
         std::unique_ptr<RYXDIRManager> m = makeManager(c);
         TraceCapture trace;
-        EXPECT_TRUE(throwsError<RYXDIRException>([&] { m->getViaURI(url); }, 576004,
+        EXPECT_TRUE(throwsError<RYXDIRException>([&] { m->getViaURI(url); }, ryxcode::kSearchFailed,
                                                  "searchByURI not supported by this client"));
         EXPECT_EQ(std::vector<Record>{errorRec(expectedTrace)},
                   trace.atLevel(RYX_TRACE_LEVEL_ERROR));
@@ -392,7 +394,7 @@ TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
         if (mode < 2) {
             // The retry's log-in fails: thrown in modes 0 and 1 (81 is not 32).
             EXPECT_TRUE(throwsError<RYXDIRException>([&] { caCertificates(*managers[mode]); },
-                                                     576002, refused.c_str()));
+                                                     ryxcode::kNoConnection, refused.c_str()));
         } else {
             EXPECT_TRUE(caCertificates(*managers[mode]).empty());
         }
@@ -401,8 +403,8 @@ TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
     // A manager that never logged in fails at once, without a retry.
     TraceCapture trace;
     std::unique_ptr<RYXDIRManager> fresh = makeManager(admin(0));
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { fresh->validateConnection(); }, 576002,
-                                             refused.c_str()));
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { fresh->validateConnection(); },
+                                             ryxcode::kNoConnection, refused.c_str()));
     EXPECT_TRUE(trace.atLevel(RYX_TRACE_LEVEL_ERROR).empty());
     s_slapd->start();
     // Back up: the manager of mode 0 logs in again.
@@ -458,15 +460,16 @@ TEST_F(ManagerOctetTest, LoadUnloadAndLoadAgainRegisterOnceEachTime) {
 
 TEST_F(ManagerOctetTest, FactoryRefusesBadArguments) {
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [] { RYXLibraryManager::callLibEntry(RYXString(kPluginName), nullptr); }, 571002,
-        "args cannot be NULL"));
+        [] { RYXLibraryManager::callLibEntry(RYXString(kPluginName), nullptr); },
+        ryxcode::kBadArgument, "args cannot be NULL"));
     RYXDIRConnectInfo::HTTP http("http://127.0.0.1/");
     EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { RYXLibraryManager::callLibEntry(RYXString(kPluginName), &http); }, 571002,
-        "args is invalid"));
+        [&] { RYXLibraryManager::callLibEntry(RYXString(kPluginName), &http); },
+        ryxcode::kBadArgument, "args is invalid"));
     Connection c = admin();
     c.driverPath = "/nonexistent/libldap.so";
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { makeManager(c); }, 576001, ""));
+    EXPECT_TRUE(
+        throwsError<RYXDIRException>([&] { makeManager(c); }, ryxcode::kLibraryUnusable, ""));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "errorcodes.h"
 #include "fakeldap_control.h"
 #include "labpki.h"
 #include "ldapdirmanager.h"
@@ -211,7 +212,7 @@ TEST_F(ManagerFake, ASecondServerDownFailureIsNotRetriedAgain) {
             throw;
         }
     } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), 576004);
+        EXPECT_EQ(e.getError(), ryxcode::kSearchFailed);
         EXPECT_NE(std::string(e.what()).find(" ldap_search_st() rc=91. "), std::string::npos)
             << e.what();
     }
@@ -236,11 +237,16 @@ TEST_F(ManagerFake, ErrorModesDecideBetweenAnExceptionAndAnEmptyResult) {
         int thrown;  // 0: empty container
     };
     const Case cases[] = {
-        {"ldap_search_st", 32, 0, 576004},     {"ldap_search_st", 32, 1, 0},
-        {"ldap_search_st", 32, 2, 0},          {"ldap_search_st", 50, 1, 576004},
-        {"ldap_search_st", 50, 7, 0},          {"ldap_simple_bind_s", 49, 0, 576009},
-        {"ldap_simple_bind_s", 49, 1, 576009}, {"ldap_simple_bind_s", 49, 2, 0},
-        {"ldap_simple_bind_s", 32, 1, 0},      {"ldap_simple_bind_s", 53, 1, 576002},
+        {"ldap_search_st", 32, 0, ryxcode::kSearchFailed},
+        {"ldap_search_st", 32, 1, 0},
+        {"ldap_search_st", 32, 2, 0},
+        {"ldap_search_st", 50, 1, ryxcode::kSearchFailed},
+        {"ldap_search_st", 50, 7, 0},
+        {"ldap_simple_bind_s", 49, 0, ryxcode::kBadCredentials},
+        {"ldap_simple_bind_s", 49, 1, ryxcode::kBadCredentials},
+        {"ldap_simple_bind_s", 49, 2, 0},
+        {"ldap_simple_bind_s", 32, 1, 0},
+        {"ldap_simple_bind_s", 53, 1, ryxcode::kNoConnection},
         {"ldap_simple_bind_s", 53, -1, 0},
     };
     for (const Case& c : cases) {
@@ -483,7 +489,7 @@ TEST_F(ManagerFake, ByURLFailuresFollowTheErrorMode) {
                 delete m->getViaURI(RYXString(url));
                 ADD_FAILURE() << "no exception";
             } catch (const RYXDIRException& e) {
-                EXPECT_EQ(e.getError(), 576004);
+                EXPECT_EQ(e.getError(), ryxcode::kSearchFailed);
             }
             messages = capture.messages();
         }
@@ -512,7 +518,7 @@ TEST_F(ManagerFake, ByURLWithoutURLFunctionsInTheLibrary) {
             delete m->getViaURI(RYXString(url));
             ADD_FAILURE() << "no exception";
         } catch (const RYXDIRException& e) {
-            EXPECT_EQ(e.getError(), 576004);
+            EXPECT_EQ(e.getError(), ryxcode::kSearchFailed);
             EXPECT_STREQ(e.what(), "searchByURI not supported by this client");
         }
         auto quiet = manager(2, "cn=admin,o=Test", FAKELDAP_NOURL);
