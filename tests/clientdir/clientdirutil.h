@@ -21,7 +21,7 @@ namespace clientdir {
 
 // OpenLDAP's own client library, loaded by path: it lacks ldap_url_search_st,
 // ldap_get_errno and ldap_ber_free.
-const char* const kLibldapPath = "/usr/lib/x86_64-linux-gnu/libldap-2.5.so.0";
+const char* const kLibldapPath = RYX_LIBLDAP_PATH;
 
 // A text value as the entry stores it: the text and its NUL.
 inline std::string text(const std::string& s) {

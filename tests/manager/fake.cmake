@@ -16,7 +16,7 @@ if(RYX_VALGRIND AND NOT RYX_SANITIZE)
    connection forgotten after a lost server (fake ldap_init)
    Memcheck:Leak
    match-leak-kinds: definite
-   fun:_Znwm
+   fun:_Znw*
    fun:*ldap_init
 }
 ]=])

@@ -1,35 +1,20 @@
-// elfdtag: rewrites, in place, the DT_AUXILIARY entry of a shared object's
-// dynamic section into a DT_RPATH entry, after checking that its string is the
-// expected run path. The linker writes only one of DT_RUNPATH and DT_RPATH; the
-// plug-in is linked with a DT_RUNPATH and an auxiliary entry naming the same
-// path, and this tool turns the auxiliary entry into the library run path.
-//
-//   elfdtag FILE EXPECTED-PATH
-//
-// Exit status 0 on success, 1 on any failure (with a one-line message).
-// Handles ELF64 little-endian files only and says so for any other kind.
+#include "elfdtag.h"
+
 #include <elf.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <string>
-#include <vector>
 
+namespace elfdtag {
 namespace {
-
-struct Failure {
-    std::string message;
-};
 
 [[noreturn]] void fail(const std::string& message) {
     throw Failure{message};
 }
 
+// A structure of the file as it is stored there: its fields are in the file's
+// byte order, which get() turns into the build machine's.
 template <class T>
 T readAt(const std::vector<unsigned char>& image, uint64_t offset) {
     if (offset > image.size() || image.size() - offset < sizeof(T)) {
@@ -40,142 +25,151 @@ T readAt(const std::vector<unsigned char>& image, uint64_t offset) {
     return value;
 }
 
-// File offset of a virtual address, through the program's loadable segments.
-uint64_t offsetOfAddress(const std::vector<unsigned char>& image, const Elf64_Ehdr& header,
-                         uint64_t address) {
-    for (unsigned i = 0; i < header.e_phnum; ++i) {
-        Elf64_Phdr ph =
-            readAt<Elf64_Phdr>(image, header.e_phoff + uint64_t(i) * header.e_phentsize);
-        if (ph.p_type == PT_LOAD && address >= ph.p_vaddr && address - ph.p_vaddr < ph.p_filesz) {
-            return ph.p_offset + (address - ph.p_vaddr);
+class ByteOrder {
+  public:
+    explicit ByteOrder(bool swap) : m_swap(swap) {}
+    template <class T>
+    T get(T value) const {
+        if (m_swap) {
+            unsigned char* bytes = reinterpret_cast<unsigned char*>(&value);
+            std::reverse(bytes, bytes + sizeof value);
         }
-    }
-    fail("address " + std::to_string(address) + " is in no loadable segment");
-}
-
-void rewrite(const std::string& path, const std::string& expected) {
-    std::vector<unsigned char> image;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            fail("cannot open " + path + ": " + std::strerror(errno));
-        }
-        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (image.size() < EI_NIDENT || std::memcmp(image.data(), ELFMAG, SELFMAG) != 0) {
-        fail(path + " is not an ELF file");
-    }
-    if (image[EI_CLASS] != ELFCLASS64) {
-        fail(path + ": only ELF64 files are supported");
-    }
-    if (image[EI_DATA] != ELFDATA2LSB) {
-        fail(path + ": only little-endian ELF files are supported");
-    }
-    Elf64_Ehdr header = readAt<Elf64_Ehdr>(image, 0);
-    if (header.e_type != ET_DYN) {
-        fail(path + " is not a shared object");
-    }
-    if (header.e_phentsize != sizeof(Elf64_Phdr)) {
-        fail(path + ": unexpected program header size");
+        return value;
     }
 
-    // The dynamic segment.
+  private:
+    bool m_swap;
+};
+
+template <class Ehdr, class Phdr, class Dyn>
+void rewriteAs(std::vector<unsigned char>& image, const std::string& expected, ByteOrder order) {
+    const Ehdr header = readAt<Ehdr>(image, 0);
+    if (order.get(header.e_type) != ET_DYN) {
+        fail("not a shared object");
+    }
+    if (order.get(header.e_phentsize) != sizeof(Phdr)) {
+        fail("unexpected program header size");
+    }
+    const uint64_t phoff = order.get(header.e_phoff);
+    const unsigned phnum = order.get(header.e_phnum);
+    auto programHeader = [&](unsigned i) {
+        return readAt<Phdr>(image, phoff + uint64_t(i) * sizeof(Phdr));
+    };
+
     uint64_t dynOffset = 0;
     uint64_t dynSize = 0;
     bool found = false;
-    for (unsigned i = 0; i < header.e_phnum; ++i) {
-        Elf64_Phdr ph =
-            readAt<Elf64_Phdr>(image, header.e_phoff + uint64_t(i) * header.e_phentsize);
-        if (ph.p_type == PT_DYNAMIC) {
-            dynOffset = ph.p_offset;
-            dynSize = ph.p_filesz;
+    for (unsigned i = 0; i < phnum; ++i) {
+        const Phdr ph = programHeader(i);
+        if (order.get(ph.p_type) == PT_DYNAMIC) {
+            dynOffset = order.get(ph.p_offset);
+            dynSize = order.get(ph.p_filesz);
             found = true;
         }
     }
     if (!found) {
-        fail(path + " has no dynamic segment");
+        fail("no dynamic segment");
     }
 
     uint64_t strtab = 0;
     uint64_t strsz = 0;
     std::vector<uint64_t> auxiliary;
     bool hasRpath = false;
-    for (uint64_t off = dynOffset; off + sizeof(Elf64_Dyn) <= dynOffset + dynSize;
-         off += sizeof(Elf64_Dyn)) {
-        Elf64_Dyn d = readAt<Elf64_Dyn>(image, off);
-        if (d.d_tag == DT_NULL) {
+    for (uint64_t off = dynOffset; off - dynOffset + sizeof(Dyn) <= dynSize; off += sizeof(Dyn)) {
+        const Dyn d = readAt<Dyn>(image, off);
+        const int64_t tag = order.get(d.d_tag);
+        if (tag == DT_NULL) {
             break;
         }
-        if (d.d_tag == DT_STRTAB) {
-            strtab = d.d_un.d_ptr;
-        } else if (d.d_tag == DT_STRSZ) {
-            strsz = d.d_un.d_val;
-        } else if (d.d_tag == DT_AUXILIARY) {
+        if (tag == DT_STRTAB) {
+            strtab = order.get(d.d_un.d_ptr);
+        } else if (tag == DT_STRSZ) {
+            strsz = order.get(d.d_un.d_val);
+        } else if (tag == DT_AUXILIARY) {
             auxiliary.push_back(off);
-        } else if (d.d_tag == DT_RPATH) {
+        } else if (tag == DT_RPATH) {
             hasRpath = true;
         }
     }
     if (hasRpath) {
-        fail(path + " already has a DT_RPATH entry");
+        fail("already has a DT_RPATH entry");
     }
     if (auxiliary.size() != 1) {
-        fail(path + ": expected exactly one DT_AUXILIARY entry, found " +
-             std::to_string(auxiliary.size()));
+        fail("expected exactly one DT_AUXILIARY entry, found " + std::to_string(auxiliary.size()));
     }
     if (strtab == 0 || strsz == 0) {
-        fail(path + " has no dynamic string table");
+        fail("no dynamic string table");
     }
 
-    Elf64_Dyn entry = readAt<Elf64_Dyn>(image, auxiliary[0]);
-    uint64_t nameOffset = entry.d_un.d_val;
-    if (nameOffset >= strsz) {
-        fail(path + ": DT_AUXILIARY string offset is outside the string table");
+    // File offset of the string table, through the loadable segments.
+    uint64_t strtabOffset = 0;
+    found = false;
+    for (unsigned i = 0; i < phnum && !found; ++i) {
+        const Phdr ph = programHeader(i);
+        const uint64_t vaddr = order.get(ph.p_vaddr);
+        if (order.get(ph.p_type) == PT_LOAD && strtab >= vaddr &&
+            strtab - vaddr < order.get(ph.p_filesz)) {
+            strtabOffset = order.get(ph.p_offset) + (strtab - vaddr);
+            found = true;
+        }
     }
-    uint64_t stringAt = offsetOfAddress(image, header, strtab) + nameOffset;
+    if (!found) {
+        fail("address " + std::to_string(strtab) + " is in no loadable segment");
+    }
+
+    Dyn entry = readAt<Dyn>(image, auxiliary[0]);
+    const uint64_t nameOffset = order.get(entry.d_un.d_val);
+    if (nameOffset >= strsz) {
+        fail("DT_AUXILIARY string offset is outside the string table");
+    }
+    const uint64_t stringAt = strtabOffset + nameOffset;
     if (stringAt >= image.size()) {
-        fail(path + ": DT_AUXILIARY string is outside the file");
+        fail("DT_AUXILIARY string is outside the file");
     }
     const char* text = reinterpret_cast<const char*>(image.data() + stringAt);
-    size_t room = image.size() - stringAt;
-    size_t length = strnlen(text, room);
+    const size_t room = image.size() - stringAt;
+    const size_t length = strnlen(text, room);
     if (length == room) {
-        fail(path + ": DT_AUXILIARY string is not terminated");
+        fail("DT_AUXILIARY string is not terminated");
     }
-    std::string value(text, length);
+    const std::string value(text, length);
     if (value != expected) {
-        fail(path + ": DT_AUXILIARY string is \"" + value + "\", expected \"" + expected + "\"");
+        fail("DT_AUXILIARY string is \"" + value + "\", expected \"" + expected + "\"");
     }
 
-    // Only the tag of that one entry changes; the file keeps its mode and owner.
-    entry.d_tag = DT_RPATH;
-    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-    if (!file) {
-        fail("cannot open " + path + " for writing: " + std::strerror(errno));
-    }
-    file.seekp(static_cast<std::streamoff>(auxiliary[0]));
-    file.write(reinterpret_cast<const char*>(&entry), sizeof entry);
-    file.close();
-    if (!file) {
-        fail("cannot write " + path);
-    }
+    // Only the tag of that one entry changes, stored in the file's byte order.
+    entry.d_tag = order.get(static_cast<decltype(entry.d_tag)>(DT_RPATH));
+    std::memcpy(image.data() + auxiliary[0], &entry, sizeof entry);
+}
+
+bool buildMachineIsBigEndian() {
+    const uint16_t probe = 1;
+    unsigned char first;
+    std::memcpy(&first, &probe, 1);
+    return first == 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: elfdtag FILE EXPECTED-PATH\n";
-        return 1;
+void rewrite(std::vector<unsigned char>& image, const std::string& expected) {
+    if (image.size() < EI_NIDENT || std::memcmp(image.data(), ELFMAG, SELFMAG) != 0) {
+        fail("not an ELF file");
     }
-    try {
-        rewrite(argv[1], argv[2]);
-    } catch (const Failure& f) {
-        std::cerr << "elfdtag: " << f.message << "\n";
-        return 1;
-    } catch (const std::exception& e) {
-        std::cerr << "elfdtag: " << e.what() << "\n";
-        return 1;
+    const unsigned char data = image[EI_DATA];
+    if (data != ELFDATA2LSB && data != ELFDATA2MSB) {
+        fail("unknown byte order " + std::to_string(data));
     }
-    return 0;
+    const ByteOrder order((data == ELFDATA2MSB) != buildMachineIsBigEndian());
+    switch (image[EI_CLASS]) {
+        case ELFCLASS32:
+            rewriteAs<Elf32_Ehdr, Elf32_Phdr, Elf32_Dyn>(image, expected, order);
+            break;
+        case ELFCLASS64:
+            rewriteAs<Elf64_Ehdr, Elf64_Phdr, Elf64_Dyn>(image, expected, order);
+            break;
+        default:
+            fail("unknown ELF class " + std::to_string(image[EI_CLASS]));
+    }
 }
+
+}  // namespace elfdtag

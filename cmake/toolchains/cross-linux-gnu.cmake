@@ -1,0 +1,32 @@
+# Shared part of the cross toolchain files: Debian's cross compilers for
+# RYX_CROSS_TRIPLET, its libraries under /usr/<triplet>, programs run under
+# qemu-user with that folder as their root for libraries.
+#
+# RYX_CROSS_PREFIXES (a list) names the folders where the dependencies that
+# Debian does not ship for the target were installed (scripts/cross-test fills
+# it from its cache).
+set(CMAKE_SYSTEM_NAME Linux)
+set(RYX_CROSS_SYSROOT /usr/${RYX_CROSS_TRIPLET})
+
+set(CMAKE_C_COMPILER ${RYX_CROSS_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${RYX_CROSS_TRIPLET}-g++)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${RYX_QEMU} -L ${RYX_CROSS_SYSROOT})
+
+# try_compile projects see the same dependency folders.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES RYX_CROSS_PREFIXES)
+set(CMAKE_FIND_ROOT_PATH ${RYX_CROSS_SYSROOT} ${RYX_CROSS_PREFIXES})
+set(CMAKE_PREFIX_PATH ${RYX_CROSS_PREFIXES})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# pkg-config reads only the target's .pc files, never the build machine's.
+set(_pc_dirs)
+foreach(_prefix IN LISTS RYX_CROSS_PREFIXES)
+  list(APPEND _pc_dirs ${_prefix}/lib/pkgconfig)
+endforeach()
+string(REPLACE ";" ":" _pc_dirs "${_pc_dirs}")
+set(ENV{PKG_CONFIG_LIBDIR} "${_pc_dirs}")
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
