@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,26 @@ struct State {
 State& state() {
     static State s;
     return s;
+}
+
+// Connections not unbound yet. A caller may forget one (the plug-in does after
+// a lost server); like the toolkit's own library, the fake reclaims those when
+// it is unloaded. Kept apart from State, which fake_reset replaces.
+struct OpenConnections {
+    std::set<ldap*> open;
+    OpenConnections() = default;
+    OpenConnections(const OpenConnections&) = delete;
+    OpenConnections& operator=(const OpenConnections&) = delete;
+    ~OpenConnections() {
+        for (ldap* ld : open) {
+            delete ld;
+        }
+    }
+};
+
+std::set<ldap*>& openConnections() {
+    static OpenConnections c;
+    return c.open;
 }
 
 std::string quote(const char* s) {
@@ -194,7 +215,9 @@ EXPORT LDAP* API(ldap_init)(const char* host, int port) {
         return nullptr;
     }
     ++s.connections;
-    return new ldap;
+    ldap* ld = new ldap;
+    openConnections().insert(ld);
+    return ld;
 }
 
 EXPORT int API(ldap_msgfree)(LDAPMessage* msg) {
@@ -258,6 +281,7 @@ EXPORT int API(ldap_unbind)(LDAP* ld) {
         return LDAP_PARAM_ERROR;
     }
     int rc = take("ldap_unbind");
+    openConnections().erase(ld);
     delete ld;
     --state().connections;
     return rc;

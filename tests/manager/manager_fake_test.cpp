@@ -21,12 +21,6 @@
 #include "ryxtrace.h"
 #include "tracecapture.h"
 
-// A retry after a lost server forgets the dead connection without an unbind (as
-// it must), so the fake's object for that connection is never released.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:ldap_init\n";
-}
-
 namespace {
 
 using labpki::Bytes;
