@@ -10,9 +10,9 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -280,22 +280,22 @@ std::string nameText(const X509_NAME* name) {
 }
 
 namespace {
-std::atomic<std::time_t> g_reference{0};
-}
+// A lock rather than an atomic: a 64-bit atomic needs libatomic on 32-bit targets.
+std::mutex g_referenceLock;
+std::time_t g_reference = 0;
+}  // namespace
 
 std::time_t referenceTime() {
-    std::time_t reference = g_reference.load();
-    if (reference == 0) {
-        std::time_t now = std::time(nullptr);
-        // The first caller wins; every later one sees its value.
-        g_reference.compare_exchange_strong(reference, now);
-        reference = g_reference.load();
+    std::lock_guard<std::mutex> hold(g_referenceLock);
+    if (g_reference == 0) {
+        g_reference = std::time(nullptr);
     }
-    return reference;
+    return g_reference;
 }
 
 void setReferenceTime(std::time_t reference) {
-    g_reference.store(reference);
+    std::lock_guard<std::mutex> hold(g_referenceLock);
+    g_reference = reference;
 }
 
 std::time_t fromNow(long seconds) {
