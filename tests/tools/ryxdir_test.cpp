@@ -409,6 +409,25 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
     EXPECT_EQ(pipe.err.rfind("ryxdir: error 576002: ", 0), 0u) << pipe.err;
 }
 
+// A run loads what its command needs: OpenLDAP's SASL mechanisms stay out (the
+// plug-in binds simply), and OpenSSL's configuration is read when OPENSSL_CONF
+// names one (here one that adds an attribute type).
+TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
+    Result traced = run({"ca", kCaDN}, true, {"LD_DEBUG=files"});
+    EXPECT_EQ(traced.status, 0);
+    EXPECT_NE(traced.err.find("libldap"), std::string::npos) << "the loader reported";
+    EXPECT_EQ(traced.err.find("/sasl2/"), std::string::npos) << traced.err;
+
+    const std::string conf = s_dir + "/openssl.cnf";
+    writeFile(conf,
+              "openssl_conf = init\n[init]\noid_section = oids\n"
+              "[oids]\nlabAttribute = 1.3.6.1.4.1.99999.1\n");
+    const std::vector<std::string> args{"-e", "2", "ca", "labAttribute=x,dc=example,dc=com"};
+    EXPECT_EQ(run(args).status, 2) << "an unknown attribute type";
+    Result configured = run(args, true, {"OPENSSL_CONF=" + conf});
+    EXPECT_EQ(configured.status, 1) << configured.err;
+}
+
 TEST_F(RyxdirTest, LoadedFromNamesThePluginFile) {
     Result r = run({"loaded-from"}, false);
     ASSERT_EQ(r.status, 0) << r.err;

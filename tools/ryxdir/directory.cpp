@@ -64,6 +64,8 @@ CrlStack revocationLists(RYXASNCRLContainer* container) {
                    [](const RYXASNCRLContainer& c, size_t i) { return c.getCRL(i); });
 }
 
+bool g_keepLoaded = false;
+
 // A manager call whose toolkit failure ends the command with status 4.
 template <typename Call>
 auto guarded(Call call) -> decltype(call()) {
@@ -87,8 +89,14 @@ PluginHandle::PluginHandle() {
     }
 }
 
+void keepLoadedUntilExit() {
+    g_keepLoaded = true;
+}
+
 PluginHandle::~PluginHandle() {
-    RYXLibraryManager::unloadPlugin(m_handle);
+    if (!g_keepLoaded) {
+        RYXLibraryManager::unloadPlugin(m_handle);
+    }
 }
 
 RYXASNx500Name parseName(const std::string& text) {
@@ -130,6 +138,10 @@ Directory::Directory(Settings& s) {
 }
 
 Directory::~Directory() {
+    if (g_keepLoaded) {
+        m_manager.release();  // its connection closes when the process exits
+        return;
+    }
     // The manager's code lives in the plug-in: destroy it before unloading.
     m_manager.reset();
     m_plugin.reset();

@@ -15,6 +15,12 @@
 
 namespace ryxdir {
 
+// For a process that ends after its command: plug-in handles and directories
+// destroyed from now on leave the manager and the loaded libraries to the
+// process's exit, which releases them at once, instead of closing and
+// unloading them one by one.
+void keepLoadedUntilExit();
+
 // Keeps the plug-in loaded while it is alive.
 class PluginHandle {
   public:
