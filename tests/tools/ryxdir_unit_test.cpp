@@ -43,23 +43,26 @@ TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
     }
 }
 
-TEST(RyxdirJson, NestedDocument) {
-    JsonWriter json;
-    json.beginObject();
-    json.member("command", "verify");
-    json.key("list");
-    json.beginArray();
-    json.value(1);
-    json.beginObject();
-    json.endObject();
-    json.endArray();
-    json.key("none");
-    json.null();
-    json.member("ok", false);
-    json.endObject();
-    EXPECT_EQ(json.text(),
-              "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
-              "  \"none\": null,\n  \"ok\": false\n}\n");
+TEST(RyxdirJson, NestedDocumentIndentedOrOnOneLine) {
+    for (const bool oneLine : {false, true}) {
+        JsonWriter json(oneLine);
+        json.beginObject();
+        json.member("command", "verify");
+        json.key("list");
+        json.beginArray();
+        json.value(1);
+        json.beginObject();
+        json.endObject();
+        json.endArray();
+        json.key("none");
+        json.null();
+        json.member("ok", false);
+        json.endObject();
+        EXPECT_EQ(json.text(),
+                  oneLine ? "{\"command\":\"verify\",\"list\":[1,{}],\"none\":null,\"ok\":false}\n"
+                          : "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
+                            "  \"none\": null,\n  \"ok\": false\n}\n");
+    }
 }
 
 TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
@@ -194,6 +197,11 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
         {{"-H", "ldap://h", "check"}, "-H entry \"ldap://h\" is a URL"},
+        {{"--batch", "-f", "json", "url"}, nullptr},
+        {{"--batch", "crl", "CN=x"}, "unexpected argument \"CN=x\""},
+        {{"--batch", "verify"}, "command verify has no batch mode"},
+        {{"--batch", "-f", "pem", "ca"}, "--batch writes text or json, not pem"},
+        {{"ca", "--stop-on-error", "CN=x"}, "option --stop-on-error needs --batch"},
     };
     for (const auto& row : rows) {
         std::vector<char*> argv{const_cast<char*>("ryxdir")};

@@ -107,7 +107,11 @@ RYXASNx500Name parseName(const std::string& text) {
     }
 }
 
-Directory::Directory(Settings& s) {
+void Directory::open() {
+    if (m_manager) {
+        return;
+    }
+    Settings& s = m_settings;
     if (s.promptPassword) {
         s.password = promptPassword("Enter LDAP password: ");
     }
@@ -148,26 +152,32 @@ Directory::~Directory() {
 }
 
 CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
+    open();
     return guarded([&] { return certificates(m_manager->getCACertificates(subject)); });
 }
 
 CertStack Directory::userCertificates(const RYXASNx500Name& subject) {
+    open();
     return guarded([&] { return certificates(m_manager->getUserCertificates(subject)); });
 }
 
 CrlStack Directory::crls(const RYXASNx500Name& issuer) {
+    open();
     return guarded([&] { return revocationLists(m_manager->getCRLs(issuer)); });
 }
 
 CrlStack Directory::arls(const RYXASNx500Name& issuer) {
+    open();
     return guarded([&] { return revocationLists(m_manager->getARLs(issuer)); });
 }
 
 CrlStack Directory::viaUri(const std::string& url) {
+    open();
     return guarded([&] { return revocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
 }
 
 void Directory::validate() {
+    open();
     guarded([&] { m_manager->validateConnection(); });
 }
 

@@ -39,14 +39,20 @@ RYXASNx500Name parseName(const std::string& text);
 
 class Directory {
   public:
-    // Asks for the password first when -W was given. Fails with status 3 when
-    // the plug-in cannot be set up, naming the reason.
-    explicit Directory(Settings& settings);
+    // Nothing is loaded until open() or the first retrieval.
+    explicit Directory(Settings& settings) : m_settings(settings) {}
     ~Directory();
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
 
-    RYXDIRManager& manager() { return *m_manager; }
+    // Loads the plug-in and makes its manager, asking for the password first
+    // when -W was given. Fails with status 3 when the plug-in cannot be set up,
+    // naming the reason. Does nothing when already open.
+    void open();
+    RYXDIRManager& manager() {
+        open();
+        return *m_manager;
+    }
 
     // The manager's retrievals as OpenSSL objects; a directory failure ends
     // the command with status 4 ("error CODE: message").
@@ -59,6 +65,7 @@ class Directory {
     void validate();
 
   private:
+    Settings& m_settings;
     std::unique_ptr<PluginHandle> m_plugin;
     std::unique_ptr<RYXDIRManager> m_manager;
 };

@@ -15,6 +15,7 @@
 
 #include "cli.h"
 #include "directory.h"
+#include "handlers.h"
 #include "output.h"
 #include "ryxexception.h"
 #include "status.h"
@@ -82,12 +83,13 @@ int run(int argc, char** argv) {
         return std::cout ? EXIT_FOUND : EXIT_OUTPUT;
     }
     const std::string command = settings.command->name;
-    Output out(settings.format, settings.outDir);
+    Output out(settings.format, settings.outDir, settings.batch);
     int status = EXIT_FOUND;
     std::string message;
     try {
         out.start(command);
-        status = settings.command->handler(settings, out);
+        status =
+            settings.batch ? runBatch(settings, out) : settings.command->handler(settings, out);
         out.finish(status);
         return status;
     } catch (const Failure& f) {
