@@ -2,7 +2,8 @@
 // driven the way the toolkit drives it (getCRLs by issuer name, getViaURI by
 // URL) and timed side by side with the floor: the same search made directly
 // with OpenLDAP and the value decoded with OpenSSL's d2i_X509_CRL. Prints each
-// time and the plug-in's ratio to the floor.
+// time and the plug-in's ratio to the floor, then the peak heap of one call of
+// each path (when the program counts its heap, see heapcount.h).
 //
 //   RYX_BENCH_CRL_ENTRIES   revoked entries of the list (default 1000000)
 #include <benchmark/benchmark.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "heapcount.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
@@ -170,12 +172,17 @@ int run(int argc, char** argv) {
     const RYXASNx500Name issuer(kIssuerDN);
     const RYXString url((slapd.url() + "/" + kIssuerDN + "?" + kAttribute).c_str());
 
-    // Every path must find the whole list before it is timed.
+    // Every path must find the whole list before it is timed. The manager's
+    // client keeps the result of its last search until the next one.
     check("floor", raw.fetchRevoked(), entries);
+    const size_t idle = heapcount::live();
     {
         std::unique_ptr<RYXASNCRLContainer> crls(manager->getCRLs(issuer));
         check("getCRLs", revokedIn(crls.get()), entries);
-        crls.reset(manager->getViaURI(url));
+    }
+    const size_t held = heapcount::live() > idle ? heapcount::live() - idle : 0;
+    {
+        std::unique_ptr<RYXASNCRLContainer> crls(manager->getViaURI(url));
         check("getViaURI", revokedIn(crls.get()), entries);
     }
 
@@ -192,15 +199,22 @@ int run(int argc, char** argv) {
             ->UseRealTime()
             ->Repetitions(5);
     };
-    add("floor_openldap_openssl", [&] { benchmark::DoNotOptimize(raw.fetchRevoked()); });
-    add("plugin_getCRLs", [&] {
-        std::unique_ptr<RYXASNCRLContainer> crls(manager->getCRLs(issuer));
-        benchmark::DoNotOptimize(crls.get());
-    });
-    add("plugin_getViaURI", [&] {
-        std::unique_ptr<RYXASNCRLContainer> crls(manager->getViaURI(url));
-        benchmark::DoNotOptimize(crls.get());
-    });
+    const std::vector<std::pair<const char*, std::function<void()>>> paths = {
+        {"floor_openldap_openssl", [&] { benchmark::DoNotOptimize(raw.fetchRevoked()); }},
+        {"plugin_getCRLs",
+         [&] {
+             std::unique_ptr<RYXASNCRLContainer> crls(manager->getCRLs(issuer));
+             benchmark::DoNotOptimize(crls.get());
+         }},
+        {"plugin_getViaURI",
+         [&] {
+             std::unique_ptr<RYXASNCRLContainer> crls(manager->getViaURI(url));
+             benchmark::DoNotOptimize(crls.get());
+         }},
+    };
+    for (const auto& path : paths) {
+        add(path.first, path.second);
+    }
 
     // Interleaving is on unless the command line says otherwise.
     std::vector<char*> args(argv, argv + argc);
@@ -220,6 +234,20 @@ int run(int argc, char** argv) {
                 std::printf("ratio %s / floor (medians): %.2f\n", name, t / floor);
             }
         }
+    }
+
+    // Peak heap of one call (the list and all the path allocates for it) above
+    // the heap in use when the call starts.
+    if (heapcount::active()) {
+        const double mb = 1024.0 * 1024.0;
+        const double size = static_cast<double>(crl.size());
+        std::printf("peak heap of one call above its start (CRL: %.1f MB):\n", size / mb);
+        for (const auto& path : paths) {
+            const double peak = static_cast<double>(heapcount::peakDuring(path.second));
+            std::printf("  %-24s %8.1f MB  %5.2fx the CRL\n", path.first, peak / mb, peak / size);
+        }
+        std::printf("the manager keeps its last search result between calls: %.1f MB (%.2fx)\n",
+                    static_cast<double>(held) / mb, static_cast<double>(held) / size);
     }
     return 0;
 }

@@ -15,21 +15,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ryxhex.h"
+
 namespace labpki {
 
 namespace {
 
-struct Free {
-    void operator()(BIO* p) const { BIO_free(p); }
-    // ASN1_TIME, ASN1_INTEGER and ASN1_ENUMERATED are all ASN1_STRING.
-    void operator()(ASN1_STRING* p) const { ASN1_STRING_free(p); }
-    void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
-    void operator()(X509_REVOKED* p) const { X509_REVOKED_free(p); }
-    void operator()(ISSUING_DIST_POINT* p) const { ISSUING_DIST_POINT_free(p); }
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
 template <typename T>
-using Ptr = std::unique_ptr<T, Free>;
+using Ptr = ryx::UniquePtr<T>;
 
 [[noreturn]] void fail(const std::string& what) {
     std::string text = "labpki: " + what;
@@ -57,19 +50,6 @@ T* checked(T* p, const char* what) {
         fail(what);
     }
     return p;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 std::string trimmed(const std::string& text) {
@@ -136,8 +116,10 @@ std::string unescaped(const std::string& text, const std::string& whole) {
             value += text[i];
             continue;
         }
-        if (i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            value += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        if (i + 2 < text.size() && ryx::hexDigitValue(text[i + 1]) >= 0 &&
+            ryx::hexDigitValue(text[i + 2]) >= 0) {
+            value += static_cast<char>(ryx::hexDigitValue(text[i + 1]) * 16 +
+                                       ryx::hexDigitValue(text[i + 2]));
             i += 2;
         } else if (i + 1 < text.size()) {
             value += text[++i];
@@ -222,6 +204,13 @@ CertPtr makeCertificate(const X509_NAME* subject, const EVP_PKEY* publicKey, con
     addExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
     if (!options.crlDistributionPoints.empty()) {
         addDistributionPoints(cert.get(), options.crlDistributionPoints);
+    }
+    if (!options.subjectAltNames.empty()) {
+        std::string names;
+        for (const std::string& name : options.subjectAltNames) {
+            names += (names.empty() ? "" : ",") + name;
+        }
+        addExtension(cert.get(), &ctx, NID_subject_alt_name, names.c_str());
     }
     if (issuer != nullptr) {
         addExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
@@ -488,6 +477,17 @@ std::string certificatePEM(const Bytes& der) {
     return toPEM(der, "CERTIFICATE");
 }
 
+std::string privateKeyPEM(const EVP_PKEY* key) {
+    Ptr<BIO> bio(checked(BIO_new(BIO_s_mem()), "BIO_new"));
+    if (PEM_write_bio_PrivateKey(bio.get(), const_cast<EVP_PKEY*>(key), nullptr, nullptr, 0,
+                                 nullptr, nullptr) <= 0) {
+        fail("writing a private key");
+    }
+    char* data = nullptr;
+    long length = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<size_t>(length));
+}
+
 std::string crlPEM(const Bytes& der) {
     return toPEM(der, "X509 CRL");
 }
@@ -524,8 +524,8 @@ Bytes fromHex(const std::string& hex) {
     }
     Bytes bytes(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
-        int high = hexValue(hex[i]);
-        int low = hexValue(hex[i + 1]);
+        int high = ryx::hexDigitValue(hex[i]);
+        int low = ryx::hexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0) {
             throw std::runtime_error("labpki: non-hex character in hex text");
         }

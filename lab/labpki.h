@@ -15,20 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "ryxopensslptr.h"
+
 namespace labpki {
 
 using Bytes = std::vector<unsigned char>;
 
-struct OpenSSLFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-    void operator()(X509* p) const { X509_free(p); }
-    void operator()(X509_CRL* p) const { X509_CRL_free(p); }
-    void operator()(X509_NAME* p) const { X509_NAME_free(p); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, OpenSSLFree>;
-using CertPtr = std::unique_ptr<X509, OpenSSLFree>;
-using CrlPtr = std::unique_ptr<X509_CRL, OpenSSLFree>;
-using NamePtr = std::unique_ptr<X509_NAME, OpenSSLFree>;
+using KeyPtr = ryx::UniquePtr<EVP_PKEY>;
+using CertPtr = ryx::UniquePtr<X509>;
+using CrlPtr = ryx::UniquePtr<X509_CRL>;
+using NamePtr = ryx::UniquePtr<X509_NAME>;
 
 // A new EC P-256 key pair.
 KeyPtr makeKey();
@@ -52,6 +48,8 @@ struct CertOptions {
     int pathLength = -1;        // for a CA; -1: none
     // URIs of the CRL distribution points extension (none: no extension).
     std::vector<std::string> crlDistributionPoints;
+    // Subject alternative names, "DNS:name" or "IP:address" (none: no extension).
+    std::vector<std::string> subjectAltNames;
 };
 
 struct CrlOptions {
@@ -115,6 +113,8 @@ CrlPtr crlFromDER(const Bytes& der);
 // PEM text of DER under label ("CERTIFICATE", "X509 CRL").
 std::string toPEM(const Bytes& der, const std::string& label);
 std::string certificatePEM(const Bytes& der);
+// The private key as unencrypted PKCS #8 PEM text.
+std::string privateKeyPEM(const EVP_PKEY* key);
 std::string crlPEM(const Bytes& der);
 // The DER inside the first PEM block of text.
 Bytes fromPEM(const std::string& pem);

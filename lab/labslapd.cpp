@@ -275,6 +275,23 @@ std::string LabSlapd::url() const {
     return "ldap://" + hostPort();
 }
 
+std::string LabSlapd::tlsUrl() const {
+    return "ldaps://" + host() + ":" + std::to_string(m_tlsPort);
+}
+
+void LabSlapd::enableTls(const std::string& certificatePEM, const std::string& keyPEM) {
+    m_tlsCertificate = certificatePEM;
+    m_tlsKey = keyPEM;
+}
+
+void LabSlapd::makeProvider() {
+    m_provider = true;
+}
+
+void LabSlapd::replicateFrom(const LabSlapd& provider) {
+    m_providerUrl = provider.url();
+}
+
 std::string LabSlapd::logPath() const {
     return m_dir + "/slapd.log";
 }
@@ -307,6 +324,8 @@ pid_t LabSlapd::pid() const {
 void LabSlapd::writeConfig() {
     if (m_port == 0)
         m_port = pickFreePort();
+    if (!m_tlsCertificate.empty() && m_tlsPort == 0)
+        m_tlsPort = pickFreePort();
     std::filesystem::create_directories(m_dir + "/db");
     const std::string schemaDir = RYX_SLAPD_SCHEMA_DIR;
     std::ostringstream conf;
@@ -326,20 +345,38 @@ void LabSlapd::writeConfig() {
          << "argsfile " << m_dir << "/slapd.args\n"
          << "modulepath " << RYX_SLAPD_MODULE_DIR << "\n"
          << "moduleload back_mdb\n"
-         << "sockbuf_max_incoming_auth 268435456\n"
-         << "database mdb\n"
+         << "sockbuf_max_incoming_auth 268435456\n";
+    if (m_provider)
+        conf << "moduleload syncprov\n";
+    if (!m_tlsCertificate.empty()) {
+        writeFile(m_dir + "/server.pem", m_tlsCertificate);
+        writeFile(m_dir + "/server.key", m_tlsKey);
+        conf << "TLSCertificateFile " << m_dir << "/server.pem\n"
+             << "TLSCertificateKeyFile " << m_dir << "/server.key\n";
+    }
+    conf << "database mdb\n"
          << "maxsize 1073741824\n"
          << "suffix \"" << m_suffix << "\"\n"
          << "rootdn \"" << m_rootDN << "\"\n"
          << "rootpw " << m_rootPassword << "\n"
          << "directory " << m_dir << "/db\n";
+    if (m_provider)
+        conf << "index entryCSN,entryUUID eq\n"
+             << "overlay syncprov\n";
+    if (!m_providerUrl.empty())
+        conf << "syncrepl rid=001 provider=" << m_providerUrl
+             << " type=refreshAndPersist retry=\"1 +\" searchbase=\"" << m_suffix
+             << "\" bindmethod=simple binddn=\"" << m_rootDN << "\" credentials=" << m_rootPassword
+             << "\n";
     writeFile(m_dir + "/slapd.conf", conf.str());
     m_configured = true;
 }
 
 void LabSlapd::launch() {
     const std::string conf = m_dir + "/slapd.conf";
-    const std::string listen = "ldap://" + hostPort() + "/";
+    std::string listen = "ldap://" + hostPort() + "/";
+    if (m_tlsPort != 0)
+        listen += " " + tlsUrl() + "/";
     const std::string log = logPath();
     std::vector<std::string> args = {RYX_SLAPD, "-d", "0", "-f", conf, "-h", listen};
     std::vector<char*> argv;
@@ -418,7 +455,7 @@ void LabSlapd::start() {
         throw std::runtime_error("slapd did not start on " + url() + "; log " + logPath() + ":\n" +
                                  logTail());
     }
-    if (first)
+    if (first && m_providerUrl.empty())
         createSuffixEntry();
 }
 

@@ -111,6 +111,21 @@ class LabSlapd {
     // Deletes one entry. Throws std::runtime_error on failure.
     void deleteEntry(const std::string& dn);
 
+    // TLS, set before the first start(): with this certificate and key (PEM),
+    // slapd also listens for ldaps:// on a second loopback port and offers
+    // StartTLS on the plain one.
+    void enableTls(const std::string& certificatePEM, const std::string& keyPEM);
+    // The ldaps:// port (0 without TLS) and "ldaps://127.0.0.1:PORT".
+    int tlsPort() const { return m_tlsPort; }
+    std::string tlsUrl() const;
+
+    // Replication, set before the first start(). A provider offers its changes
+    // (syncprov); a consumer copies everything under the provider's suffix (same
+    // suffix and root DN) and keeps it current (syncrepl, refresh and persist).
+    // A consumer does not create the suffix entry: it comes from the provider.
+    void makeProvider();
+    void replicateFrom(const LabSlapd& provider);
+
   private:
     void writeConfig();
     void launch();
@@ -129,6 +144,11 @@ class LabSlapd {
     bool m_configured = false;
     bool m_detached = false;
     std::string m_labSchemaDir = RYX_LAB_SCHEMA_DIR;
+    int m_tlsPort = 0;
+    std::string m_tlsCertificate;
+    std::string m_tlsKey;
+    bool m_provider = false;
+    std::string m_providerUrl;
 };
 
 #endif

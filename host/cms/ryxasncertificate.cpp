@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <new>
+#include <utility>
 
 #include "ryxasn.h"
 #include "ryxasninternal.h"
@@ -26,20 +27,17 @@ void requireValue(const X509* cert) {
 namespace ryxasn_internal {
 
 RYXString integerHex(const ASN1_INTEGER* value) {
-    BIGNUM* number = ASN1_INTEGER_to_BN(value, nullptr);
-    if (number == nullptr) {
+    ryx::UniquePtr<BIGNUM> number(ASN1_INTEGER_to_BN(value, nullptr));
+    if (!number) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    char* hex = BN_bn2hex(number);
-    BN_free(number);
-    if (hex == nullptr) {
+    ryx::UniquePtr<char> hex(BN_bn2hex(number.get()));
+    if (!hex) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    RYXString text(hex);
-    OPENSSL_free(hex);
-    return text;
+    return RYXString(hex.get());
 }
 
 }  // namespace ryxasn_internal
@@ -49,6 +47,7 @@ RYXASNx509Certificate::RYXASNx509Certificate(RYXASNSecurityType type)
 
 RYXASNx509Certificate::~RYXASNx509Certificate() {
     X509_free(m_cert);
+    ryxasn_internal::forgetBytes(m_der, getSecurityType());
 }
 
 RYXString RYXASNx509Certificate::getClassName() const {
@@ -56,14 +55,23 @@ RYXString RYXASNx509Certificate::getClassName() const {
 }
 
 void RYXASNx509Certificate::decodeDER(const unsigned char* der, size_t length) {
-    X509* cert = ryxasn_internal::decodeStrict<X509>(der, length, d2i_X509, X509_free, kWhat,
-                                                     __FILE__, __LINE__);
+    ryx::UniquePtr<X509> cert(ryxasn_internal::decodeStrict<X509>(der, length, d2i_X509, X509_free,
+                                                                  kWhat, __FILE__, __LINE__));
+    RYXBuffer bytes(static_cast<unsigned int>(length), der);
     X509_free(m_cert);
-    m_cert = cert;
+    m_cert = cert.release();
+    ryxasn_internal::forgetBytes(m_der, getSecurityType());
+    m_der = std::move(bytes);
 }
 
 RYXBuffer RYXASNx509Certificate::getDEREncoding() const {
-    return ryxasn_internal::encodeDER<X509>(m_cert, i2d_X509, kWhat, __FILE__, __LINE__);
+    requireValue(m_cert);
+    return m_der;
+}
+
+RYXASNCBuffer RYXASNx509Certificate::getDERView() const {
+    requireValue(m_cert);
+    return m_der.get();
 }
 
 bool RYXASNx509Certificate::hasValue() const {

@@ -1,44 +1,196 @@
-// Certificate revocation lists: OpenSSL's X509_CRL, decoded from strict DER in one
-// pass (lists with a million entries are common enough to matter).
+// Certificate revocation lists, decoded lazily. Lists with a million entries are
+// common enough to matter: OpenSSL's X509_CRL for one takes about ten times the
+// memory of its 22 MB of DER and most of the time of a retrieval, while the
+// toolkit mostly stores, counts and forwards lists. So decodeDER checks the
+// encoding in one pass with the scanner of ryxcrlscan (it accepts what OpenSSL
+// accepts), keeps the bytes with the little it needs to answer from them, and
+// builds the X509_CRL only when native() is asked for it.
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "ryxasn.h"
 #include "ryxasninternal.h"
+#include "ryxcrlscan.h"
 #include "ryxexception.h"
+
+using ryxasn_internal::CrlLayout;
 
 namespace {
 
 const char* const kWhat = "certificate revocation list";
 
-void requireValue(const X509_CRL* crl) {
-    if (crl == nullptr) {
+// Where a serial number lies in the bytes.
+struct SerialRef {
+    std::uint32_t offset;
+    std::uint32_t length;
+};
+
+RYXString timeText(int type, const std::string& content) {
+    ryx::UniquePtr<ASN1_STRING> time(ASN1_STRING_type_new(type));
+    if (!time ||
+        ASN1_STRING_set(time.get(), content.data(), static_cast<int>(content.size())) != 1) {
+        ERR_clear_error();
+        throw std::bad_alloc();
+    }
+    return ryxasn_internal::timeText(time.get());
+}
+
+}  // namespace
+
+struct RYXASNCertificateList::Impl {
+    RYXBuffer der;
+    CrlLayout layout;
+
+    // Built on demand under the mutex, read without it once published.
+    mutable std::mutex mutex;
+    mutable std::atomic<X509_CRL*> crl{nullptr};
+    mutable std::atomic<bool> indexed{false};
+    mutable std::vector<SerialRef> serials;  // all serial numbers, sorted
+
+    ~Impl() { X509_CRL_free(crl.load()); }
+
+    const unsigned char* bytes() const { return der.getValue(); }
+
+    X509_CRL* openssl() const {
+        X509_CRL* built = crl.load(std::memory_order_acquire);
+        if (built != nullptr) {
+            return built;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        built = crl.load(std::memory_order_relaxed);
+        if (built == nullptr) {
+            built = ryxasn_internal::decodeStrict<X509_CRL>(
+                bytes(), der.getLength(), d2i_X509_CRL, X509_CRL_free, kWhat, __FILE__, __LINE__);
+            crl.store(built, std::memory_order_release);
+        }
+        return built;
+    }
+
+    // Whether an entry has the serial number given by its DER content octets.
+    bool contains(const unsigned char* key, size_t keyLength) const {
+        if (layout.revokedCount == 0) {
+            return false;
+        }
+        return layout.sorted ? containsSorted(key, keyLength) : containsIndexed(key, keyLength);
+    }
+
+    // Entries in order: the last sample not above the key, then at most one
+    // stride of entries from it.
+    bool containsSorted(const unsigned char* key, size_t keyLength) const {
+        const std::vector<std::uint32_t>& samples = layout.samples;
+        size_t low = 0;
+        size_t high = samples.size();
+        while (high - low > 1) {
+            const size_t middle = low + (high - low) / 2;
+            const unsigned char* serial = nullptr;
+            size_t length = 0;
+            size_t next = 0;
+            if (!entry(samples[middle], serial, length, next)) {
+                return false;
+            }
+            if (ryxasn_internal::compareSerials(serial, length, key, keyLength) <= 0) {
+                low = middle;
+            } else {
+                high = middle;
+            }
+        }
+        size_t offset = samples[low];
+        for (size_t i = 0; i < ryxasn_internal::kCrlSampleStride && offset < layout.entriesEnd;
+             ++i) {
+            const unsigned char* serial = nullptr;
+            size_t length = 0;
+            if (!entry(offset, serial, length, offset)) {
+                return false;
+            }
+            const int order = ryxasn_internal::compareSerials(serial, length, key, keyLength);
+            if (order >= 0) {
+                return order == 0;
+            }
+        }
+        return false;
+    }
+
+    // Entries out of order: every serial number, sorted once on the first
+    // look-up (as OpenSSL sorts its entries then).
+    bool containsIndexed(const unsigned char* key, size_t keyLength) const {
+        if (!indexed.load(std::memory_order_acquire)) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!indexed.load(std::memory_order_relaxed)) {
+                buildIndex();
+                indexed.store(true, std::memory_order_release);
+            }
+        }
+        const unsigned char* base = bytes();
+        auto it = std::lower_bound(serials.begin(), serials.end(), key,
+                                   [base, keyLength](const SerialRef& a, const unsigned char* k) {
+                                       return ryxasn_internal::compareSerials(
+                                                  base + a.offset, a.length, k, keyLength) < 0;
+                                   });
+        return it != serials.end() &&
+               ryxasn_internal::compareSerials(base + it->offset, it->length, key, keyLength) == 0;
+    }
+
+    void buildIndex() const {
+        std::vector<SerialRef> all;
+        all.reserve(layout.revokedCount);
+        size_t offset = layout.entriesBegin;
+        while (offset < layout.entriesEnd) {
+            const unsigned char* serial = nullptr;
+            size_t length = 0;
+            if (!entry(offset, serial, length, offset)) {
+                break;
+            }
+            all.push_back(SerialRef{static_cast<std::uint32_t>(serial - bytes()),
+                                    static_cast<std::uint32_t>(length)});
+        }
+        const unsigned char* base = bytes();
+        std::sort(all.begin(), all.end(), [base](const SerialRef& a, const SerialRef& b) {
+            return ryxasn_internal::compareSerials(base + a.offset, a.length, base + b.offset,
+                                                   b.length) < 0;
+        });
+        serials.swap(all);
+    }
+
+    bool entry(size_t offset, const unsigned char*& serial, size_t& length, size_t& next) const {
+        return ryxasn_internal::entrySerial(bytes(), offset, layout.entriesEnd, serial, length,
+                                            next);
+    }
+};
+
+namespace {
+
+// The list's state; throws before a value was decoded.
+template <typename Impl>
+const Impl& requireValue(const Impl* impl) {
+    if (impl == nullptr) {
         ryxasn_internal::throwASN(__FILE__, __LINE__, RYX_ERR_ASN_STATE,
                                   "The certificate revocation list holds no value");
     }
+    return *impl;
 }
-
-struct BignumFree {
-    void operator()(BIGNUM* number) const { BN_free(number); }
-};
-struct IntegerFree {
-    void operator()(ASN1_INTEGER* number) const { ASN1_INTEGER_free(number); }
-};
 
 }  // namespace
 
 RYXASNCertificateList::RYXASNCertificateList(RYXASNSecurityType type)
-    : RYXASNObject(type), m_crl(nullptr) {}
+    : RYXASNObject(type), m_impl(nullptr) {}
 
 RYXASNCertificateList::~RYXASNCertificateList() {
-    X509_CRL_free(m_crl);
+    if (m_impl != nullptr) {
+        ryxasn_internal::forgetBytes(m_impl->der, getSecurityType());
+        delete m_impl;
+    }
 }
 
 RYXString RYXASNCertificateList::getClassName() const {
@@ -46,43 +198,86 @@ RYXString RYXASNCertificateList::getClassName() const {
 }
 
 void RYXASNCertificateList::decodeDER(const unsigned char* der, size_t length) {
-    X509_CRL* crl = ryxasn_internal::decodeStrict<X509_CRL>(
-        der, length, d2i_X509_CRL, X509_CRL_free, kWhat, __FILE__, __LINE__);
-    X509_CRL_free(m_crl);
-    m_crl = crl;
+    ryxasn_internal::requireInput(der, length, kWhat, __FILE__, __LINE__);
+    std::unique_ptr<Impl> impl(new Impl);
+    size_t errorOffset = 0;
+    const size_t used =
+        ryxasn_internal::scanCertificateList(der, length, impl->layout, errorOffset);
+    if (used == 0) {
+        ryxasn_internal::throwASN(
+            __FILE__, __LINE__, RYX_ERR_ASN_DECODE,
+            std::string("Unable to decode ") + kWhat + " from " + std::to_string(length) +
+                " bytes of DER: not a valid encoding at offset " + std::to_string(errorOffset));
+    }
+    ryxasn_internal::requireAllUsed(used, length, kWhat, __FILE__, __LINE__);
+    impl->der = RYXBuffer(static_cast<unsigned int>(length), der);
+    Impl* old = m_impl;
+    m_impl = impl.release();
+    if (old != nullptr) {
+        ryxasn_internal::forgetBytes(old->der, getSecurityType());
+        delete old;
+    }
 }
 
 RYXBuffer RYXASNCertificateList::getDEREncoding() const {
-    return ryxasn_internal::encodeDER<X509_CRL>(m_crl, i2d_X509_CRL, kWhat, __FILE__, __LINE__);
+    return requireValue(m_impl).der;
+}
+
+RYXASNCBuffer RYXASNCertificateList::getDERView() const {
+    return requireValue(m_impl).der.get();
 }
 
 bool RYXASNCertificateList::hasValue() const {
-    return m_crl != nullptr;
+    return m_impl != nullptr;
 }
 
 RYXASNx500Name RYXASNCertificateList::getIssuer() const {
-    requireValue(m_crl);
-    return RYXASNx500Name(X509_CRL_get_issuer(m_crl));
+    const Impl& impl = requireValue(m_impl);
+    // The name read again from its place with the same bound, so that OpenSSL
+    // decodes it exactly as inside the whole list.
+    const unsigned char* p = impl.bytes() + impl.layout.issuerOffset;
+    ryx::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &p, impl.layout.issuerBound));
+    if (!name) {
+        ERR_clear_error();
+        throw std::bad_alloc();
+    }
+    return RYXASNx500Name(name.get());
 }
 
 RYXString RYXASNCertificateList::getThisUpdate() const {
-    requireValue(m_crl);
-    return ryxasn_internal::timeText(X509_CRL_get0_lastUpdate(m_crl));
+    const Impl& impl = requireValue(m_impl);
+    return timeText(impl.layout.thisUpdateType, impl.layout.thisUpdate);
 }
 
 RYXString RYXASNCertificateList::getNextUpdate() const {
-    requireValue(m_crl);
-    return ryxasn_internal::timeText(X509_CRL_get0_nextUpdate(m_crl));
+    const Impl& impl = requireValue(m_impl);
+    if (!impl.layout.hasNextUpdate) {
+        return RYXString();
+    }
+    return timeText(impl.layout.nextUpdateType, impl.layout.nextUpdate);
+}
+
+RYXString RYXASNCertificateList::getCRLNumber() const {
+    const Impl& impl = requireValue(m_impl);
+    if (!impl.layout.hasCrlNumber) {
+        return RYXString();
+    }
+    // Read as OpenSSL reads an extension's value: bytes after the INTEGER are
+    // ignored, a value that does not decode is no number.
+    const std::string& value = impl.layout.crlNumber;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
+    ryx::UniquePtr<ASN1_INTEGER> number(
+        d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(value.size())));
+    ERR_clear_error();
+    return number ? ryxasn_internal::integerHex(number.get()) : RYXString();
 }
 
 long RYXASNCertificateList::getRevokedCount() const {
-    requireValue(m_crl);
-    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(m_crl);
-    return revoked == nullptr ? 0 : sk_X509_REVOKED_num(revoked);
+    return static_cast<long>(requireValue(m_impl).layout.revokedCount);
 }
 
 bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
-    requireValue(m_crl);
+    const Impl& impl = requireValue(m_impl);
     size_t length = serialHex == nullptr ? 0 : std::strlen(serialHex);
     BIGNUM* parsed = nullptr;
     if (length == 0 || length > 1024 || BN_hex2bn(&parsed, serialHex) != static_cast<int>(length)) {
@@ -92,19 +287,32 @@ bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
                            RYXString("Not a hex serial number: \"") +
                                RYXString(serialHex == nullptr ? "(null)" : serialHex) + "\"");
     }
-    std::unique_ptr<BIGNUM, BignumFree> number(parsed);
-    std::unique_ptr<ASN1_INTEGER, IntegerFree> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
+    ryx::UniquePtr<BIGNUM> number(parsed);
+    ryx::UniquePtr<ASN1_INTEGER> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
     if (!serial) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    // OpenSSL sorts the entries once, on the first look-up, then searches them.
-    X509_REVOKED* entry = nullptr;
-    int found = X509_CRL_get0_by_serial(m_crl, &entry, serial.get());
-    ERR_clear_error();
-    return found == 1;
+    if (!impl.layout.plainEntries) {
+        // Entries of other issuers or marked removeFromCRL: OpenSSL decides.
+        X509_REVOKED* entry = nullptr;
+        int found = X509_CRL_get0_by_serial(impl.openssl(), &entry, serial.get());
+        ERR_clear_error();
+        return found == 1;
+    }
+    unsigned char* der = nullptr;
+    const int derLength = i2d_ASN1_INTEGER(serial.get(), &der);
+    ryx::UniquePtr<unsigned char> owned(der);
+    const unsigned char* content = nullptr;
+    size_t contentLength = 0;
+    if (derLength <= 0 || !ryxasn_internal::integerContent(der, static_cast<size_t>(derLength),
+                                                           content, contentLength)) {
+        ERR_clear_error();
+        throw std::bad_alloc();
+    }
+    return impl.contains(content, contentLength);
 }
 
 const X509_crl_st* RYXASNCertificateList::native() const {
-    return m_crl;
+    return m_impl == nullptr ? nullptr : m_impl->openssl();
 }

@@ -11,21 +11,13 @@
 #include <memory>
 #include <string>
 
+#include "ryxasn.h"
 #include "ryxbuffer.h"
 #include "ryxexception.h"
+#include "ryxopensslptr.h"
 #include "ryxstring.h"
 
 namespace ryxasn_internal {
-
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-
-struct OpenSSLBytesFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
-using OpenSSLBytes = std::unique_ptr<unsigned char, OpenSSLBytesFree>;
 
 // Text of every entry in this thread's OpenSSL error queue, joined by "; ", and
 // an empty queue afterwards.
@@ -36,7 +28,7 @@ std::string takeOpenSSLErrors();
 [[noreturn]] void throwASN(const char* file, int line, int code, const std::string& message);
 
 // A new memory BIO; throws std::bad_alloc when none can be made.
-BioPtr newMemoryBio();
+ryx::UniquePtr<BIO> newMemoryBio();
 // What was written into a memory BIO.
 RYXString bioText(BIO* bio);
 // An ASN.1 time as ASN1_TIME_print writes it ("Jan  2 03:04:05 2024 GMT").
@@ -44,6 +36,19 @@ RYXString timeText(const ASN1_TIME* time);
 
 // Upper-case hex digits of an ASN.1 integer ("0" for zero, "-" before a negative).
 RYXString integerHex(const ASN1_INTEGER* value);
+
+// Throws RYXASNException (RYX_ERR_ASN_DECODE) when there are no bytes to decode
+// or more than INT_MAX (OpenSSL's strings count their bytes in an int).
+void requireInput(const unsigned char* der, size_t length, const char* what, const char* file,
+                  int line);
+
+// Throws RYXASNException (RYX_ERR_ASN_DECODE) for the used bytes of a length-byte
+// input when bytes follow the first complete encoding.
+void requireAllUsed(size_t used, size_t length, const char* what, const char* file, int line);
+
+// Overwrites the bytes of an object of the given security type when it holds
+// secrets, before they are released.
+void forgetBytes(RYXBuffer& bytes, RYXASNSecurityType type);
 
 // Decodes exactly length bytes of DER into a new T with d2i, or throws
 // RYXASNException (RYX_ERR_ASN_DECODE): no data, a decoder failure, or bytes left
@@ -53,15 +58,7 @@ T* decodeStrict(const unsigned char* der, size_t length,
                 T* (*d2i)(T**, const unsigned char**, long), void (*freeFn)(T*), const char* what,
                 const char* file, int line) {
     ERR_clear_error();
-    if (der == nullptr || length == 0) {
-        throwASN(file, line, RYX_ERR_ASN_DECODE,
-                 std::string("Unable to decode ") + what + ": no data");
-    }
-    if (length > static_cast<size_t>(LONG_MAX)) {
-        throwASN(file, line, RYX_ERR_ASN_DECODE,
-                 std::string("Unable to decode ") + what + ": " + std::to_string(length) +
-                     " bytes are too many");
-    }
+    requireInput(der, length, what, file, line);
     const unsigned char* p = der;
     T* value = d2i(nullptr, &p, static_cast<long>(length));
     if (value == nullptr) {
@@ -72,9 +69,7 @@ T* decodeStrict(const unsigned char* der, size_t length,
     size_t used = static_cast<size_t>(p - der);
     if (used != length) {
         freeFn(value);
-        throwASN(file, line, RYX_ERR_ASN_DECODE,
-                 std::string("Unable to decode ") + what + ": " + std::to_string(length - used) +
-                     " bytes follow the " + std::to_string(used) + "-byte DER encoding");
+        requireAllUsed(used, length, what, file, line);
     }
     ERR_clear_error();
     return value;
@@ -90,7 +85,7 @@ RYXBuffer encodeDER(const T* value, int (*i2d)(const T*, unsigned char**), const
     }
     unsigned char* out = nullptr;
     int length = i2d(value, &out);
-    OpenSSLBytes owned(out);
+    ryx::UniquePtr<unsigned char> owned(out);
     if (length <= 0 || out == nullptr) {
         throwASN(file, line, RYX_ERR_ASN_STATE,
                  std::string("Unable to encode the ") + what + " as DER");

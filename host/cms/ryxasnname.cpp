@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -18,25 +17,11 @@
 #include "ryxasn.h"
 #include "ryxasninternal.h"
 #include "ryxexception.h"
+#include "ryxhex.h"
 
 using ryxasn_internal::throwASN;
 
 namespace {
-
-struct NameFree {
-    void operator()(X509_NAME* name) const { X509_NAME_free(name); }
-};
-using NamePtr = std::unique_ptr<X509_NAME, NameFree>;
-
-struct ObjectFree {
-    void operator()(ASN1_OBJECT* object) const { ASN1_OBJECT_free(object); }
-};
-using ObjectPtr = std::unique_ptr<ASN1_OBJECT, ObjectFree>;
-
-struct TypeFree {
-    void operator()(ASN1_TYPE* type) const { ASN1_TYPE_free(type); }
-};
-using TypePtr = std::unique_ptr<ASN1_TYPE, TypeFree>;
 
 X509_NAME* newEmptyName() {
     X509_NAME* name = X509_NAME_new();
@@ -47,8 +32,15 @@ X509_NAME* newEmptyName() {
     return name;
 }
 
+// OpenSSL copies a name by encoding and decoding it. An empty name read with a
+// long-form length ("30 81 00") does not decode on its own, so an empty name is
+// copied as the empty name.
 X509_NAME* copyName(const X509_NAME* name) {
     X509_NAME* copy = X509_NAME_dup(name);
+    if (copy == nullptr && X509_NAME_entry_count(name) == 0) {
+        ERR_clear_error();
+        return newEmptyName();
+    }
     if (copy == nullptr) {
         ERR_clear_error();
         throw std::bad_alloc();
@@ -133,22 +125,11 @@ class AttributeNames {
 // string value (OpenSSL then picks the ASN.1 string type the attribute takes) or
 // the ASN.1 tag of a value given as "#" and its BER in hex.
 struct Assertion {
-    ObjectPtr object;
+    ryx::UniquePtr<ASN1_OBJECT> object;
     int type = MBSTRING_UTF8;
     std::string value;
 };
 using RDN = std::vector<Assertion>;
-
-bool isHexDigit(char c) {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    return std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-}
 
 // Reads a distinguished name written as in LDAP: RDNs separated by ',' or ';', the
 // most significant last; the attribute value assertions of a multi-valued RDN
@@ -159,11 +140,11 @@ class DNParser {
   public:
     explicit DNParser(const char* text) : m_text(text), m_length(std::strlen(text)) {}
 
-    NamePtr parse() {
+    ryx::UniquePtr<X509_NAME> parse() {
         std::vector<RDN> rdns;
         skipSpaces();
         if (atEnd()) {
-            return NamePtr(newEmptyName());
+            return ryx::UniquePtr<X509_NAME>(newEmptyName());
         }
         rdns.emplace_back();
         for (;;) {
@@ -193,6 +174,16 @@ class DNParser {
     }
 
     bool atEnd() const { return m_pos >= m_length; }
+
+    // The byte written as two hex digits at pos, or -1.
+    int hexPairAt(size_t pos) const {
+        if (pos + 1 >= m_length) {
+            return -1;
+        }
+        int high = ryx::hexDigitValue(m_text[pos]);
+        int low = ryx::hexDigitValue(m_text[pos + 1]);
+        return high < 0 || low < 0 ? -1 : high * 16 + low;
+    }
     char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
 
     void skipSpaces() {
@@ -221,7 +212,7 @@ class DNParser {
         return assertion;
     }
 
-    ObjectPtr parseType() {
+    ryx::UniquePtr<ASN1_OBJECT> parseType() {
         size_t start = m_pos;
         while (!atEnd()) {
             char c = m_text[m_pos];
@@ -238,7 +229,7 @@ class DNParser {
         if (oid.size() > 4 && lowerCase(oid.substr(0, 4)) == "oid.") {
             oid.erase(0, 4);
         }
-        ObjectPtr object;
+        ryx::UniquePtr<ASN1_OBJECT> object;
         if (std::isdigit(static_cast<unsigned char>(oid[0])) != 0) {
             bool dotted = oid.back() != '.' && oid.find("..") == std::string::npos &&
                           oid.find_first_not_of("0123456789.") == std::string::npos &&
@@ -281,11 +272,12 @@ class DNParser {
             fail("'\\' at the end of the text", start);
         }
         char c = m_text[m_pos];
-        if (isHexDigit(c)) {
-            if (m_pos + 1 >= m_length || !isHexDigit(m_text[m_pos + 1])) {
+        if (ryx::hexDigitValue(c) >= 0) {
+            int byte = hexPairAt(m_pos);
+            if (byte < 0) {
                 fail("'\\' must be followed by a special character or two hex digits", start);
             }
-            value.push_back(static_cast<char>(hexValue(c) * 16 + hexValue(m_text[m_pos + 1])));
+            value.push_back(static_cast<char>(byte));
             m_pos += 2;
             return;
         }
@@ -343,19 +335,20 @@ class DNParser {
     void parseBERValue(Assertion& assertion) {
         size_t start = m_pos++;
         std::string der;
-        while (!atEnd() && isHexDigit(m_text[m_pos])) {
-            if (m_pos + 1 >= m_length || !isHexDigit(m_text[m_pos + 1])) {
+        while (!atEnd() && ryx::hexDigitValue(m_text[m_pos]) >= 0) {
+            int byte = hexPairAt(m_pos);
+            if (byte < 0) {
                 fail("odd number of hex digits after '#'", start);
             }
-            der.push_back(
-                static_cast<char>(hexValue(m_text[m_pos]) * 16 + hexValue(m_text[m_pos + 1])));
+            der.push_back(static_cast<char>(byte));
             m_pos += 2;
         }
         if (der.empty()) {
             fail("hex digits expected after '#'", start);
         }
         const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
-        TypePtr decoded(d2i_ASN1_TYPE(nullptr, &p, static_cast<long>(der.size())));
+        ryx::UniquePtr<ASN1_TYPE> decoded(
+            d2i_ASN1_TYPE(nullptr, &p, static_cast<long>(der.size())));
         if (!decoded || p != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) {
             ERR_clear_error();
             fail("the value after '#' is not one BER encoding", start);
@@ -369,13 +362,28 @@ class DNParser {
         assertion.type = tag;
         assertion.value.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(content)),
                                static_cast<size_t>(ASN1_STRING_length(content)));
+        // Held to OpenSSL's rules for the attribute (length bounds, string
+        // types), as a string value is: otherwise the name would print as text
+        // that does not parse.
+        const int form = tag == V_ASN1_UTF8STRING        ? MBSTRING_UTF8
+                         : tag == V_ASN1_BMPSTRING       ? MBSTRING_BMP
+                         : tag == V_ASN1_UNIVERSALSTRING ? MBSTRING_UNIV
+                                                         : MBSTRING_ASC;
+        ASN1_STRING* checked = ASN1_STRING_set_by_NID(nullptr, ASN1_STRING_get0_data(content),
+                                                      ASN1_STRING_length(content), form,
+                                                      OBJ_obj2nid(assertion.object.get()));
+        ERR_clear_error();
+        if (checked == nullptr) {
+            fail("the value after '#' is not accepted for its attribute", start);
+        }
+        ASN1_STRING_free(checked);
     }
 
     // The most significant RDN comes first in X509_NAME, last in the text; the
     // members of a multi-valued RDN go in in reverse too, so that OpenSSL, which
     // prints the entries last to first, writes them back in their textual order.
-    NamePtr build(const std::vector<RDN>& rdns) const {
-        NamePtr name(newEmptyName());
+    ryx::UniquePtr<X509_NAME> build(const std::vector<RDN>& rdns) const {
+        ryx::UniquePtr<X509_NAME> name(newEmptyName());
         for (size_t r = rdns.size(); r-- > 0;) {
             const RDN& rdn = rdns[r];
             for (size_t a = rdn.size(); a-- > 0;) {

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <climits>
 #include <new>
 #include <string>
 
@@ -45,8 +46,35 @@ void throwASN(const char* file, int line, int code, const std::string& message) 
     throw RYXASNException(file, line, code, RYXString(text.data(), text.size()));
 }
 
-BioPtr newMemoryBio() {
-    BioPtr bio(BIO_new(BIO_s_mem()));
+void requireInput(const unsigned char* der, size_t length, const char* what, const char* file,
+                  int line) {
+    if (der == nullptr || length == 0) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": no data");
+    }
+    if (length > static_cast<size_t>(INT_MAX)) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": " + std::to_string(length) +
+                     " bytes are too many");
+    }
+}
+
+void requireAllUsed(size_t used, size_t length, const char* what, const char* file, int line) {
+    if (used != length) {
+        throwASN(file, line, RYX_ERR_ASN_DECODE,
+                 std::string("Unable to decode ") + what + ": " + std::to_string(length - used) +
+                     " bytes follow the " + std::to_string(used) + "-byte DER encoding");
+    }
+}
+
+void forgetBytes(RYXBuffer& bytes, RYXASNSecurityType type) {
+    if (type == RYXASN_SECURITY_SENSITIVE) {
+        bytes.cleanse();
+    }
+}
+
+ryx::UniquePtr<BIO> newMemoryBio() {
+    ryx::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
     if (!bio) {
         ERR_clear_error();
         throw std::bad_alloc();
@@ -67,7 +95,7 @@ RYXString timeText(const ASN1_TIME* time) {
     if (time == nullptr) {
         return RYXString();
     }
-    BioPtr bio = newMemoryBio();
+    ryx::UniquePtr<BIO> bio = newMemoryBio();
     if (ASN1_TIME_print(bio.get(), time) != 1) {
         ERR_clear_error();
         return RYXString();

@@ -2,7 +2,6 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
-#include <memory>
 #include <new>
 #include <string>
 
@@ -12,11 +11,6 @@
 
 namespace {
 
-struct NameFree {
-    void operator()(X509_NAME* name) const { X509_NAME_free(name); }
-};
-using NamePtr = std::unique_ptr<X509_NAME, NameFree>;
-
 // RFC 1779: RFC 2253's escaping, but values with special characters in quotes,
 // and ", " / " + " between the parts.
 const unsigned long kRFC1779Flags = (ASN1_STRFLGS_RFC2253 | ASN1_STRFLGS_ESC_QUOTE) |
@@ -24,7 +18,7 @@ const unsigned long kRFC1779Flags = (ASN1_STRFLGS_RFC2253 | ASN1_STRFLGS_ESC_QUO
                                     XN_FLAG_DUMP_UNKNOWN_FIELDS;
 
 RYXString printName(const X509_NAME* name, unsigned long flags) {
-    ryxasn_internal::BioPtr bio = ryxasn_internal::newMemoryBio();
+    ryx::UniquePtr<BIO> bio = ryxasn_internal::newMemoryBio();
     if (X509_NAME_print_ex(bio.get(), name, 0, flags) < 0) {
         ryxasn_internal::throwASN(__FILE__, __LINE__, RYX_ERR_ASN_NAME,
                                   "Unable to print a distinguished name");
@@ -35,8 +29,8 @@ RYXString printName(const X509_NAME* name, unsigned long flags) {
 
 // A copy of name with its RDNs in the opposite order; the members of each
 // multi-valued RDN keep their order.
-NamePtr reversedName(const X509_NAME* name) {
-    NamePtr reversed(X509_NAME_new());
+ryx::UniquePtr<X509_NAME> reversedName(const X509_NAME* name) {
+    ryx::UniquePtr<X509_NAME> reversed(X509_NAME_new());
     if (!reversed) {
         ERR_clear_error();
         throw std::bad_alloc();
@@ -63,14 +57,12 @@ NamePtr reversedName(const X509_NAME* name) {
 
 // OpenSSL's one-line form, "/C=US/O=Org/CN=Name" (most significant RDN first).
 RYXString oneLine(const X509_NAME* name) {
-    char* text = X509_NAME_oneline(name, nullptr, 0);
-    if (text == nullptr) {
+    ryx::UniquePtr<char> text(X509_NAME_oneline(name, nullptr, 0));
+    if (!text) {
         ryxasn_internal::throwASN(__FILE__, __LINE__, RYX_ERR_ASN_NAME,
                                   "Unable to print a distinguished name");
     }
-    RYXString result(text);
-    OPENSSL_free(text);
-    return result;
+    return RYXString(text.get());
 }
 
 }  // namespace
@@ -95,7 +87,7 @@ RYXString RYXASNUtility::getRFC2253String(const RYXASNx500Name& name, bool rever
             break;
         case RYXASN_STRREP_ONELINE:
             if (reverse) {
-                NamePtr reversed = reversedName(native);
+                ryx::UniquePtr<X509_NAME> reversed = reversedName(native);
                 return oneLine(reversed.get());
             }
             return oneLine(native);

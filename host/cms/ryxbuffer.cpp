@@ -7,8 +7,8 @@
 #include <utility>
 
 namespace {
-// What an empty buffer shows: a readable, NUL-terminated empty value.
-unsigned char s_empty[1] = {0};
+// What an empty buffer shows to readers: a NUL-terminated empty value.
+const unsigned char s_empty[1] = {0};
 
 unsigned char* copyBytes(unsigned int length, const unsigned char* bytes) {
     unsigned char* data = new unsigned char[static_cast<size_t>(length) + 1];
@@ -68,8 +68,9 @@ RYXBuffer& RYXBuffer::operator=(RYXBuffer&& other) noexcept {
 
 unsigned char* RYXBuffer::getValue() {
     if (m_data == nullptr) {
-        s_empty[0] = 0;
-        return s_empty;
+        // A writable empty value gets a byte of its own: a shared one would be
+        // written by every thread that asks.
+        m_data = copyBytes(0, nullptr);
     }
     return m_data;
 }

@@ -8,17 +8,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "ryxstrstream.h"
 #include "ryxsys.h"
+#include "ryxuniqueptr.h"
 
 struct RYXTrace::Impl {
     std::mutex mutex;
-    FILE* file = nullptr;  // owned; null means standard error
+    ryx::UniquePtr<FILE> file;  // null means standard error
     bool capturing = false;
     std::vector<RYXTraceRecord> records;
 
-    FILE* out() const { return file != nullptr ? file : stderr; }
+    FILE* out() const { return file ? file.get() : stderr; }
 };
 
 namespace {
@@ -65,9 +67,6 @@ RYXTrace::RYXTrace()
     : m_on(false), m_componentMask(0xffffffffu), m_levelMask(0xffffffffu), m_impl(new Impl) {}
 
 RYXTrace::~RYXTrace() {
-    if (m_impl->file != nullptr) {
-        fclose(m_impl->file);
-    }
     delete m_impl;
     if (s_defaultTracePtr == this) {
         s_defaultTracePtr = nullptr;
@@ -124,30 +123,27 @@ bool RYXTrace::write(unsigned int component, const char* file, int line, unsigne
 }
 
 void RYXTrace::setOn(bool on) {
-    m_on = on;
+    m_on.store(on, std::memory_order_relaxed);
 }
 
 void RYXTrace::setComponentMask(unsigned int mask) {
-    m_componentMask = mask;
+    m_componentMask.store(mask, std::memory_order_relaxed);
 }
 
 void RYXTrace::setLevelMask(unsigned int mask) {
-    m_levelMask = mask;
+    m_levelMask.store(mask, std::memory_order_relaxed);
 }
 
 bool RYXTrace::setFile(const char* path) {
-    FILE* file = nullptr;
+    ryx::UniquePtr<FILE> file;
     if (path != nullptr) {
-        file = fopen(path, "a");
-        if (file == nullptr) {
+        file.reset(fopen(path, "a"));
+        if (!file) {
             return false;
         }
     }
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    if (m_impl->file != nullptr) {
-        fclose(m_impl->file);
-    }
-    m_impl->file = file;
+    m_impl->file = std::move(file);
     return true;
 }
 

@@ -9,21 +9,9 @@
 #include <vector>
 
 #include "ryxexception.h"
+#include "ryxhex.h"
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 [[noreturn]] void throwHex(const std::string& message) {
     throw RYXException(__FILE__, __LINE__, RYX_ERR_HEX_STRING,
@@ -55,7 +43,7 @@ RYXBuffer RYXUtility::hexStringToBinary(const char* hex, size_t length) {
     }
     std::vector<unsigned char> bytes(length / 2);
     for (size_t i = 0; i < length; ++i) {
-        int value = hexValue(hex[i]);
+        int value = ryx::hexDigitValue(hex[i]);
         if (value < 0) {
             unsigned char c = static_cast<unsigned char>(hex[i]);
             char shown[32];

@@ -22,10 +22,10 @@ enum RYXASNSecurityType {
 };
 
 enum RYXASNStrRepType {
-    RYXASN_STRREP_ONELINE = 0,   // OpenSSL's one-line form (/C=../O=..)
-    RYXASN_STRREP_RFC1779 = 1,   // RFC 1779
-    RYXASN_STRREP_MULTILINE = 2, // one RDN a line
-    RYXASN_STRREP_RFC2253 = 5,   // RFC 2253, as OpenSSL prints it
+    RYXASN_STRREP_ONELINE = 0,    // OpenSSL's one-line form (/C=../O=..)
+    RYXASN_STRREP_RFC1779 = 1,    // RFC 1779
+    RYXASN_STRREP_MULTILINE = 2,  // one RDN a line
+    RYXASN_STRREP_RFC2253 = 5,    // RFC 2253, as OpenSSL prints it
 };
 
 enum RYXOwnership {
@@ -35,7 +35,7 @@ enum RYXOwnership {
 
 // Base of every ASN.1 object. Not copyable.
 class RYX_EXPORT RYXASNObject {
-public:
+  public:
     explicit RYXASNObject(RYXASNSecurityType type = RYXASN_SECURITY_NONE);
     virtual ~RYXASNObject();
     RYXASNObject(const RYXASNObject&) = delete;
@@ -52,12 +52,12 @@ public:
     virtual bool hasValue() const = 0;
     RYXASNSecurityType getSecurityType() const;
 
-private:
+  private:
     RYXASNSecurityType m_securityType;
 };
 
 class RYX_EXPORT RYXASNx500Name : public RYXASNObject {
-public:
+  public:
     RYXASNx500Name();  // the empty name
     // Parses an RFC 4514 / RFC 2253 string (most significant RDN last, as written
     // in LDAP). Throws RYXASNException (RYX_ERR_ASN_NAME) on bad text.
@@ -79,12 +79,14 @@ public:
     bool equals(const RYXASNx500Name& other) const;
     const X509_name_st* native() const;
 
-private:
+  private:
     X509_name_st* m_name;
 };
 
+// A certificate keeps the bytes it was decoded from: getDEREncoding copies them,
+// getDERView shows them without a copy.
 class RYX_EXPORT RYXASNx509Certificate : public RYXASNObject {
-public:
+  public:
     explicit RYXASNx509Certificate(RYXASNSecurityType type);
     ~RYXASNx509Certificate() override;
 
@@ -92,6 +94,9 @@ public:
     void decodeDER(const unsigned char* der, size_t length) override;
     RYXBuffer getDEREncoding() const override;
     bool hasValue() const override;
+    // The decoded bytes, valid until the object is destroyed or decodes anew;
+    // throws RYXASNException (RYX_ERR_ASN_STATE) before a value was decoded.
+    RYXASNCBuffer getDERView() const;
 
     // These throw RYXASNException (RYX_ERR_ASN_STATE) before a value was decoded.
     RYXASNx500Name getSubject() const;
@@ -101,16 +106,25 @@ public:
     RYXString getNotAfter() const;
     const x509_st* native() const;
 
-private:
+  private:
     x509_st* m_cert;
+    RYXBuffer m_der;
 };
 
+// A revocation list is decoded lazily: decodeDER checks the whole encoding in one
+// pass (it accepts exactly what OpenSSL's decoder accepts) and keeps the bytes,
+// the issuer's place, the times, the CRL number and a sampled index of the
+// revoked serial numbers. OpenSSL's X509_CRL is built from the bytes only when
+// native() is first asked for it. The const operations may be called from
+// several threads at once.
 class RYX_EXPORT RYXASNCertificateList : public RYXASNObject {
-public:
+  public:
     explicit RYXASNCertificateList(RYXASNSecurityType type);
     ~RYXASNCertificateList() override;
 
     RYXString getClassName() const override;
+    // Throws RYXASNException (RYX_ERR_ASN_DECODE) when OpenSSL would not decode
+    // the bytes, or when more than INT_MAX bytes are given.
     void decodeDER(const unsigned char* der, size_t length) override;
     RYXBuffer getDEREncoding() const override;
     bool hasValue() const override;
@@ -119,19 +133,27 @@ public:
     RYXASNx500Name getIssuer() const;
     RYXString getThisUpdate() const;
     RYXString getNextUpdate() const;  // empty when the list has none
+    // The CRL number extension's value in upper-case hex; empty when the list has
+    // none (or has it twice, or it does not decode).
+    RYXString getCRLNumber() const;
     long getRevokedCount() const;
     // Whether the serial number (hex, either case) is on the list.
     bool isRevoked(const char* serialHex) const;
+    // The decoded bytes, valid until the object is destroyed or decodes anew.
+    RYXASNCBuffer getDERView() const;
+    // OpenSSL's object, built on the first call (it costs about ten times the
+    // memory of the bytes); throws RYXASNException when it cannot be built.
     const X509_crl_st* native() const;
 
-private:
-    X509_crl_st* m_crl;
+  private:
+    struct Impl;
+    Impl* m_impl;
 };
 
 // Ordered container of ASN.1 objects. An owning container destroys its objects
 // with itself and with clear().
 class RYX_EXPORT RYXASNObjectContainer {
-public:
+  public:
     explicit RYXASNObjectContainer(RYXOwnership ownership);
     virtual ~RYXASNObjectContainer();
     RYXASNObjectContainer(const RYXASNObjectContainer&) = delete;
@@ -147,13 +169,13 @@ public:
     RYXOwnership getOwnership() const;
     void clear();
 
-private:
+  private:
     std::vector<RYXASNObject*> m_objects;
     RYXOwnership m_ownership;
 };
 
 class RYX_EXPORT RYXASNCertificateContainer : public RYXASNObjectContainer {
-public:
+  public:
     explicit RYXASNCertificateContainer(RYXOwnership ownership);
     ~RYXASNCertificateContainer() override;
     // The certificate at index; throws RYXException past the end or when the
@@ -162,14 +184,14 @@ public:
 };
 
 class RYX_EXPORT RYXASNCRLContainer : public RYXASNObjectContainer {
-public:
+  public:
     explicit RYXASNCRLContainer(RYXOwnership ownership);
     ~RYXASNCRLContainer() override;
     RYXASNCertificateList* getCRL(size_t index) const;
 };
 
 class RYX_EXPORT RYXASNUtility {
-public:
+  public:
     // Decodes der into object (see RYXASNObject::decodeDER); throws RYXASNException.
     static void setDEREncoding(RYXASNObject& object, const RYXASNCBuffer& der);
     // The name as text. With RYXASN_STRREP_RFC2253 and reverse false: RFC 2253 as

@@ -6,9 +6,11 @@
 //   RYX_TRACE_COMPONENTS  component mask, decimal or 0x hex (default: all)
 //   RYX_TRACE_LEVELS      level mask, decimal or 0x hex (default: all)
 // A record is one line: time, thread, component, level, file:line and text.
+// The on flag and the masks may be read and changed from any thread.
 #ifndef RYXTRACE_H
 #define RYXTRACE_H
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -40,7 +42,7 @@ struct RYXTraceRecord {
 };
 
 class RYX_EXPORT RYXTrace {
-public:
+  public:
     static RYXTrace* s_defaultTracePtr;
 
     RYXTrace();
@@ -48,9 +50,10 @@ public:
     RYXTrace(const RYXTrace&) = delete;
     RYXTrace& operator=(const RYXTrace&) = delete;
 
-    bool isOn() const { return m_on; }
+    bool isOn() const { return m_on.load(std::memory_order_relaxed); }
     bool isEnabled(unsigned int component, unsigned int level) const {
-        return m_on && (m_componentMask & component) != 0 && (m_levelMask & level) != 0;
+        return isOn() && (m_componentMask.load(std::memory_order_relaxed) & component) != 0 &&
+               (m_levelMask.load(std::memory_order_relaxed) & level) != 0;
     }
 
     // Writes one record when the trace is on and both masks allow it; returns
@@ -66,8 +69,10 @@ public:
     void setOn(bool on);
     void setComponentMask(unsigned int mask);
     void setLevelMask(unsigned int mask);
-    unsigned int getComponentMask() const { return m_componentMask; }
-    unsigned int getLevelMask() const { return m_levelMask; }
+    unsigned int getComponentMask() const {
+        return m_componentMask.load(std::memory_order_relaxed);
+    }
+    unsigned int getLevelMask() const { return m_levelMask.load(std::memory_order_relaxed); }
     // Sends records to this file (appending); null sends them to standard error.
     // Returns false when the file cannot be opened (the output is then unchanged).
     bool setFile(const char* path);
@@ -80,11 +85,13 @@ public:
     std::vector<RYXTraceRecord> stopCapture();
     std::vector<RYXTraceRecord> captured() const;
 
-private:
+  private:
     struct Impl;
-    bool m_on;
-    unsigned int m_componentMask;
-    unsigned int m_levelMask;
+    // Each is read on its own: a record written while another thread changes the
+    // configuration follows either the old or the new setting of each.
+    std::atomic<bool> m_on;
+    std::atomic<unsigned int> m_componentMask;
+    std::atomic<unsigned int> m_levelMask;
     Impl* m_impl;
 };
 
@@ -93,7 +100,7 @@ private:
 // exit record (same name, no file) when the entry record was written and the exit
 // level is on. The name is copied only when the entry record is written.
 class RYX_EXPORT RYXTraceFunction {
-public:
+  public:
     RYXTraceFunction(unsigned int component, const char* file, int line, const char* name)
         : m_written(false), m_component(component) {
         RYXTrace* t = RYXTrace::s_defaultTracePtr;
@@ -116,7 +123,7 @@ public:
         return t != nullptr && t->isEnabled(component, RYX_TRACE_LEVEL_ENTRY);
     }
 
-private:
+  private:
     void enter(const char* file, int line, const char* name);
     void leave() noexcept;
 

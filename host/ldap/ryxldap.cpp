@@ -1,14 +1,37 @@
 #include "ryxldap.h"
 
+#include <strings.h>
+
+#include <atomic>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include <openssl/bio.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include "hostlist.h"
+#include "ldapurl.h"
+#include "ryxtrace.h"
+#include "settings.h"
+#include "watch.h"
+
 namespace {
+
+using ryxldap::Settings;
+using ryxldap::StartTls;
+using ryxldap::Watch;
 
 // OpenLDAP reports client-side failures as -1 .. -17; the C LDAP API numbers
 // the same failures 0x51 .. 0x61 in the same order.
@@ -28,213 +51,631 @@ int toOpenLdapCode(int rc) {
     return rc;
 }
 
-constexpr int kDefaultPort = LDAP_PORT;
-constexpr long kDefaultNetworkTimeout = 30;
+// ---------------------------------------------------------------- reporting
 
-long networkTimeoutSeconds() {
-    const char* env = std::getenv("RYX_LDAP_NETWORK_TIMEOUT");
-    if (env == nullptr || *env == '\0')
-        return kDefaultNetworkTimeout;
-    char* end = nullptr;
-    long value = std::strtol(env, &end, 10);
-    if (end == env || *end != '\0' || value <= 0)
-        return kDefaultNetworkTimeout;
-    return value;
+// The trace component of this library (the plug-in's is 0x100).
+constexpr unsigned int kTraceComponent = 0x200;
+
+void traceError(const std::string& text) {
+    RYXTrace* t = RYXTrace::s_defaultTracePtr;
+    if (t != nullptr && t->isEnabled(kTraceComponent, RYX_TRACE_LEVEL_ERROR))
+        t->write(kTraceComponent, __FILE__, __LINE__, RYX_TRACE_LEVEL_ERROR, text.data(),
+                 text.size());
 }
 
-void closeLdap(LDAP* ld) {
-    if (ld != nullptr)
-        ldap_unbind_ext_s(ld, nullptr, nullptr);
+// The reason of the latest failure on this thread, for ryx_ldap_err2string.
+// Plain arrays: a thread_local with a destructor would pin the library.
+thread_local int t_reasonCode = 0;
+thread_local char t_reasonText[512];
+
+void noteReason(int apiCode, const std::string& why) {
+    if (why.empty()) {
+        t_reasonCode = 0;
+        return;
+    }
+    std::snprintf(t_reasonText, sizeof t_reasonText, "%s (%s)",
+                  ldap_err2string(toOpenLdapCode(apiCode)), why.c_str());
+    t_reasonCode = apiCode;
+    traceError(t_reasonText);
 }
 
-// One handle of this library: the primary connection, its last result code and
-// the connections opened for URLs that name a server, one per server.
-struct Connection {
-    LDAP* ld = nullptr;
-    int lastError = LDAP_SUCCESS;
-    std::map<std::string, LDAP*> secondaries;
+// The library's shared state lives in static storage that is never destroyed,
+// so that a call made while the process exits (a host's static object unbinding
+// its handle late) finds it intact; what it holds is released when the library
+// is unloaded (see Reclaim below).
+template <class T>
+T& immortal() {
+    alignas(T) static unsigned char storage[sizeof(T)];
+    static T* object = new (storage) T();
+    return *object;
+}
 
-    Connection() = default;
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection() {
-        for (auto& s : secondaries)
-            closeLdap(s.second);
-        closeLdap(ld);
-    }
-
-    int record(int rc) {
-        lastError = toApiCode(rc);
-        return lastError;
-    }
+// Settings complaints are traced once per text, not on every ryx_ldap_init.
+struct Complaints {
+    std::mutex mutex;
+    std::set<std::string> traced;
 };
 
-Connection* conn(LDAP* handle) {
-    return reinterpret_cast<Connection*>(handle);
-}
-
-// The OpenLDAP handle behind a handle of ours, null for a null handle.
-LDAP* raw(LDAP* handle) {
-    return handle == nullptr ? nullptr : conn(handle)->ld;
-}
-
-void applyNetworkTimeout(LDAP* ld) {
-    timeval tv{networkTimeoutSeconds(), 0};
-    ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &tv);
-}
-
-// "host", "host:port" or "[v6]:port" as an LDAP URL; a token that already is a
-// URL stays as it is.
-std::string tokenToUrl(const std::string& token, int port) {
-    if (token.find("://") != std::string::npos)
-        return token;
-    bool hasPort = false;
-    if (!token.empty() && token[0] == '[') {
-        size_t close = token.find(']');
-        hasPort = close != std::string::npos && close + 1 < token.size() && token[close + 1] == ':';
-    } else {
-        size_t colon = token.find(':');
-        hasPort = colon != std::string::npos && token.find(':', colon + 1) == std::string::npos;
-        if (colon != std::string::npos && !hasPort) {
-            // A bare IPv6 address.
-            return "ldap://[" + token + "]:" + std::to_string(port);
+Settings currentSettings() {
+    std::vector<std::string> complaints;
+    Settings s =
+        ryxldap::readSettings([](const char* name) { return std::getenv(name); }, &complaints);
+    if (!complaints.empty()) {
+        Complaints& known = immortal<Complaints>();
+        std::lock_guard<std::mutex> lock(known.mutex);
+        for (const std::string& c : complaints) {
+            if (known.traced.insert(c).second)
+                traceError(c);
         }
     }
-    return "ldap://" + token + (hasPort ? "" : ":" + std::to_string(port));
+    return s;
 }
 
-std::string hostsToUrls(const std::string& hosts, int port) {
+// ---------------------------------------------------------------- connections
+
+// One OpenLDAP handle with its watch; ready once connected and TLS settled.
+struct Link {
+    explicit Link(long idleSeconds) : watch(idleSeconds) {}
+    ~Link() {
+        if (ld != nullptr)
+            ldap_unbind_ext_s(ld, nullptr, nullptr);
+    }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    Watch watch;
+    LDAP* ld = nullptr;
+    bool ready = false;
+    bool implicitTls = false;  // an ldaps:// URL
+    bool probe = false;        // a connection that only diagnoses a TLS failure
     std::string urls;
-    size_t i = 0;
-    while (i < hosts.size()) {
-        while (i < hosts.size() && std::isspace(static_cast<unsigned char>(hosts[i])))
-            ++i;
-        size_t start = i;
-        while (i < hosts.size() && !std::isspace(static_cast<unsigned char>(hosts[i])))
-            ++i;
-        if (i > start) {
-            if (!urls.empty())
-                urls += ' ';
-            urls += tokenToUrl(hosts.substr(start, i - start), port);
-        }
+};
+
+std::string diagnostic(LDAP* ld) {
+    char* text = nullptr;
+    std::string out;
+    if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS &&
+        text != nullptr) {
+        out = text;
+        ldap_memfree(text);
     }
-    return urls;
+    return out;
 }
 
-// The host list of ldap.conf, else localhost.
-std::string defaultHosts() {
-    char* configured = nullptr;
-    std::string hosts = "localhost";
-    if (ldap_get_option(nullptr, LDAP_OPT_HOST_NAME, &configured) == LDAP_OPT_SUCCESS &&
-        configured != nullptr) {
-        if (*configured != '\0')
-            hosts = configured;
-        ldap_memfree(configured);
+long connectBound(const Settings& s) {
+    if (s.networkTimeout == 0)
+        return s.idleTimeout;
+    if (s.idleTimeout == 0)
+        return s.networkTimeout;
+    return std::min(s.networkTimeout, s.idleTimeout);
+}
+
+std::unique_ptr<Link> openLink(const std::string& urls, const Settings& s, int version) {
+    auto link = std::make_unique<Link>(s.idleTimeout);
+    if (ldap_initialize(&link->ld, urls.c_str()) != LDAP_SUCCESS || link->ld == nullptr) {
+        link->ld = nullptr;
+        return nullptr;
     }
-    // The library reports its default hosts with its own port attached
-    // ("localhost:389"); the port asked for by the caller applies instead.
-    std::string bare;
-    size_t i = 0;
-    while (i < hosts.size()) {
-        size_t start = hosts.find_first_not_of(" \t", i);
-        if (start == std::string::npos)
-            break;
-        size_t end = hosts.find_first_of(" \t", start);
+    if (!link->watch.attach(link->ld))
+        return nullptr;
+    ldap_set_option(link->ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    if (const long bound = connectBound(s)) {
+        timeval tv{bound, 0};
+        ldap_set_option(link->ld, LDAP_OPT_NETWORK_TIMEOUT, &tv);
+    }
+    link->implicitTls = urls.find("ldaps://") != std::string::npos;
+    link->urls = urls;
+    return link;
+}
+
+int prepare(Link& link, const Settings& s, std::string* why);
+
+// Why TLS failed on link, as far as a second handshake that checks nothing can
+// tell: the server's certificate does not name the host, or it could not be
+// verified with the trusted CAs. No data is exchanged on that connection.
+std::string tlsFailure(const Link& failed, const Settings& s) {
+    const std::string generic = "the TLS handshake failed";
+    int version = LDAP_VERSION3;
+    std::unique_ptr<Link> probe = openLink(failed.urls, s, version);
+    if (probe == nullptr)
+        return generic;
+    probe->probe = true;
+    int never = LDAP_OPT_X_TLS_NEVER;
+    int client = 0;
+    std::string ignored;
+    if (ldap_set_option(probe->ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &never) != LDAP_OPT_SUCCESS ||
+        ldap_set_option(probe->ld, LDAP_OPT_X_TLS_NEWCTX, &client) != LDAP_OPT_SUCCESS ||
+        prepare(*probe, s, &ignored) != LDAP_SUCCESS)
+        return generic;
+    berval der{0, nullptr};
+    if (ldap_get_option(probe->ld, LDAP_OPT_X_TLS_PEERCERT, &der) != LDAP_OPT_SUCCESS ||
+        der.bv_val == nullptr)
+        return generic;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.bv_val);
+    std::unique_ptr<X509, void (*)(X509*)> cert(
+        d2i_X509(nullptr, &p, static_cast<long>(der.bv_len)), X509_free);
+    ber_memfree(der.bv_val);
+    if (cert == nullptr)
+        return generic;
+    std::string hosts;
+    bool named = false;
+    size_t at = 0;
+    while (at < failed.urls.size()) {  // our own list: URLs separated by one blank
+        size_t end = failed.urls.find(' ', at);
         if (end == std::string::npos)
-            end = hosts.size();
-        std::string token = hosts.substr(start, end - start);
-        const size_t colon = token.rfind(':');
-        const bool bracketed = !token.empty() && token[0] == '[';
-        const bool onePort = colon != std::string::npos && token.find(':') == colon;
-        if (colon != std::string::npos && (onePort || (bracketed && token[colon - 1] == ']')) &&
-            token.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-            token.erase(colon);
+            end = failed.urls.size();
+        LDAPURLDesc* d = nullptr;
+        if (ldap_url_parse(failed.urls.substr(at, end - at).c_str(), &d) == LDAP_URL_SUCCESS) {
+            const char* host = d->lud_host != nullptr ? d->lud_host : "";
+            hosts += (hosts.empty() ? "" : " or ") + std::string(host);
+            named = named || X509_check_host(cert.get(), host, 0, 0, nullptr) == 1 ||
+                    X509_check_ip_asc(cert.get(), host, 0) == 1;
+            ldap_free_urldesc(d);
         }
-        if (!bare.empty())
-            bare += ' ';
-        bare += token;
-        i = end;
+        at = end + 1;
     }
-    return bare.empty() ? std::string("localhost") : bare;
+    if (!named)
+        return "the server's certificate does not name " + hosts;
+    std::string issuer = "?";
+    if (BIO* bio = BIO_new(BIO_s_mem())) {
+        X509_NAME_print_ex(bio, X509_get_issuer_name(cert.get()), 0, XN_FLAG_RFC2253);
+        char* text = nullptr;
+        const long n = BIO_get_mem_data(bio, &text);
+        issuer.assign(text, static_cast<size_t>(n));
+        BIO_free(bio);
+    }
+    return "the server's certificate (issuer " + issuer +
+           ") could not be verified with the trusted CAs";
 }
 
-int simpleBind(LDAP* ld, const char* dn, const char* password) {
+// Connects and settles TLS: StartTLS when configured and the connection is not
+// ldaps:// already. A server that refuses StartTLS is used in clear text only
+// with "try"; a failed handshake or certificate check always fails.
+int prepare(Link& link, const Settings& s, std::string* why) {
+    if (link.ready)
+        return LDAP_SUCCESS;
+    link.watch.restart();
+    int rc = ldap_connect(link.ld);
+    if (rc != LDAP_SUCCESS) {
+        *why = link.watch.silence();
+        const std::string diag = diagnostic(link.ld);
+        if (why->empty() && link.implicitTls && !diag.empty()) {
+            *why = "TLS: " + (link.probe ? diag : tlsFailure(link, s));
+            return LDAP_CONNECT_ERROR;
+        }
+        return rc;
+    }
+    if (s.startTls != StartTls::Off && !ldap_tls_inplace(link.ld)) {
+        int msgid = -1;
+        LDAPMessage* answer = nullptr;
+        rc = ldap_start_tls(link.ld, nullptr, nullptr, &msgid);
+        if (rc == LDAP_SUCCESS)
+            rc = link.watch.await(link.ld, msgid, nullptr, &answer, why);
+        if (rc == LDAP_SUCCESS) {
+            int code = LDAP_OTHER;
+            char* text = nullptr;
+            ldap_parse_result(link.ld, answer, &code, nullptr, &text, nullptr, nullptr, 1);
+            const std::string serverText = text != nullptr ? text : "";
+            ldap_memfree(text);
+            if (code != LDAP_SUCCESS) {
+                std::string refusal =
+                    "the server refused StartTLS: " + std::string(ldap_err2string(code)) +
+                    (serverText.empty() ? "" : ", " + serverText);
+                if (s.startTls == StartTls::Try) {
+                    traceError("TLS: " + refusal + "; going on without TLS");
+                    link.ready = true;
+                    return LDAP_SUCCESS;
+                }
+                *why = "TLS required: " + refusal;
+                return LDAP_CONNECT_ERROR;
+            }
+            link.watch.restart();
+            rc = ldap_install_tls(link.ld);
+            if (rc != LDAP_SUCCESS) {
+                *why = link.watch.silence();
+                if (why->empty())
+                    *why = "TLS: " + (link.probe ? diagnostic(link.ld) : tlsFailure(link, s));
+                return LDAP_CONNECT_ERROR;
+            }
+        } else if (why->empty()) {
+            *why = "TLS: StartTLS failed";
+        }
+        if (rc != LDAP_SUCCESS)
+            return rc;
+    }
+    link.ready = true;
+    return LDAP_SUCCESS;
+}
+
+// The result code of a complete answer; the answer is released when freeIt.
+int resultCode(LDAP* ld, LDAPMessage* answer, int freeIt) {
+    int code = LDAP_OTHER;
+    const int rc = ldap_parse_result(ld, answer, &code, nullptr, nullptr, nullptr, nullptr, freeIt);
+    return rc == LDAP_SUCCESS ? code : rc;
+}
+
+// Runs one request on a link: connect and TLS first, then send, then wait for
+// the whole answer. send returns an OpenLDAP code and stores the message id.
+template <class Send>
+int exchange(Link& link, const Settings& s, Send send, const timeval* limit, LDAPMessage** answer,
+             std::string* why) {
+    int rc = prepare(link, s, why);
+    if (rc != LDAP_SUCCESS)
+        return rc;
+    link.watch.restart();
+    int msgid = -1;
+    rc = send(link.ld, &msgid);
+    if (rc != LDAP_SUCCESS) {
+        *why = link.watch.silence();
+        return rc;
+    }
+    return link.watch.await(link.ld, msgid, limit, answer, why);
+}
+
+int simpleBind(Link& link, const Settings& s, const char* dn, const char* password,
+               std::string* why) {
     berval cred{0, nullptr};
     if (password != nullptr) {
         cred.bv_len = std::strlen(password);
         cred.bv_val = const_cast<char*>(password);
     }
-    return ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
+    LDAPMessage* answer = nullptr;
+    const int rc = exchange(
+        link, s,
+        [&](LDAP* ld, int* id) {
+            return ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, id);
+        },
+        nullptr, &answer, why);
+    return rc == LDAP_SUCCESS ? resultCode(link.ld, answer, 1) : rc;
 }
 
-int search(LDAP* ld, const char* base, int scope, const char* filter, char** attrs, int attrsonly,
-           timeval* timeout, LDAPMessage** result) {
-    return ldap_search_ext_s(ld, base, scope, filter, attrs, attrsonly, nullptr, nullptr, timeout,
-                             LDAP_NO_LIMIT, result);
+// A write (add, modify, delete, rename) whose answer carries only a code.
+template <class Send>
+int write(Link& link, const Settings& s, Send send, std::string* why) {
+    LDAPMessage* answer = nullptr;
+    const int rc = exchange(link, s, send, nullptr, &answer, why);
+    return rc == LDAP_SUCCESS ? resultCode(link.ld, answer, 1) : rc;
 }
 
-struct UrlDescFree {
-    LDAPURLDesc* desc;
-    ~UrlDescFree() {
-        if (desc != nullptr)
-            ldap_free_urldesc(desc);
-    }
+// One handle of this library: the primary connection, the connections opened
+// for URLs that name a server (one per server), the settings read when it was
+// made, and the last result code. A handle whose server was lost is closed:
+// its connections are released at once and every later operation answers with
+// the code and reason that closed it.
+struct Connection {
+    LDAP* handle = nullptr;
+    Settings settings;
+    std::unique_ptr<Link> primary;
+    std::map<std::string, std::unique_ptr<Link>> secondaries;
+    int lastError = LDAP_SUCCESS;
+    int closedCode = LDAP_SUCCESS;  // OpenLDAP numbering
+    std::string closedWhy;
+
+    bool closed() const { return closedCode != LDAP_SUCCESS; }
 };
+
+bool serverLost(int rc) {
+    return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR;
+}
+
+// Handles are numbers, not addresses: a handle that was released can never be
+// mistaken for a later one. Every function checks its handle here first.
+class Registry {
+  public:
+    // Releases every handle, also those their users forgot, and refuses new
+    // ones; the containers give back their memory too.
+    void reclaim() {
+        std::unordered_map<uintptr_t, std::shared_ptr<Connection>> handles;
+        std::vector<uintptr_t> closed;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_reclaimed = true;
+            handles.swap(m_handles);
+            closed.swap(m_closed);
+        }
+        std::lock_guard<std::mutex> lock(m_walkerMutex);
+        if (m_walker != nullptr)
+            ldap_unbind_ext_s(m_walker, nullptr, nullptr);
+        m_walker = nullptr;
+    }
+
+    // Null once reclaimed.
+    LDAP* add(const std::shared_ptr<Connection>& c) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_reclaimed)
+            return nullptr;
+        m_next += kStep;
+        c->handle = reinterpret_cast<LDAP*>(m_next);
+        m_handles.emplace(m_next, c);
+        return c->handle;
+    }
+
+    std::shared_ptr<Connection> find(LDAP* handle) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_handles.find(reinterpret_cast<uintptr_t>(handle));
+        return it == m_handles.end() ? nullptr : it->second;
+    }
+
+    bool remove(LDAP* handle) {
+        std::shared_ptr<Connection> gone;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_handles.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == m_handles.end())
+            return false;
+        gone = std::move(it->second);
+        m_handles.erase(it);
+        return true;
+    }
+
+    // A closed handle is kept for its user, who may still ask for its code or
+    // unbind it; of those never unbound, only the latest kKeepClosed stay.
+    void closed(LDAP* handle) {
+        std::vector<std::shared_ptr<Connection>> evicted;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed.push_back(reinterpret_cast<uintptr_t>(handle));
+        if (m_closed.size() <= kKeepClosed)
+            return;
+        auto it = m_handles.find(m_closed.front());
+        m_closed.erase(m_closed.begin());
+        if (it != m_handles.end()) {
+            evicted.push_back(std::move(it->second));
+            m_handles.erase(it);
+        }
+    }
+
+    // An unconnected OpenLDAP handle for walking results when the handle's own
+    // connection is gone; used under the returned lock.
+    LDAP* walker(std::unique_lock<std::mutex>* lock) {
+        *lock = std::unique_lock<std::mutex>(m_walkerMutex);
+        if (m_walker == nullptr)
+            ldap_initialize(&m_walker, nullptr);
+        return m_walker;
+    }
+
+  private:
+    static constexpr uintptr_t kStep = 16;
+    static constexpr size_t kKeepClosed = 64;
+    std::mutex m_mutex;
+    std::unordered_map<uintptr_t, std::shared_ptr<Connection>> m_handles;
+    std::vector<uintptr_t> m_closed;  // oldest first
+    bool m_reclaimed = false;
+    uintptr_t m_next = 0x5259000;
+    std::mutex m_walkerMutex;
+    LDAP* m_walker = nullptr;
+};
+
+Registry& registry() {
+    return immortal<Registry>();
+}
+
+// Records an operation's outcome on c: the code, the reason for
+// ryx_ldap_err2string and, when the primary connection's server is lost, the
+// closing. Returns the code in API numbering.
+int finish(Connection& c, int rc, const std::string& why, bool onPrimary) {
+    c.lastError = toApiCode(rc);
+    if (rc != LDAP_SUCCESS)
+        noteReason(c.lastError, why);
+    if (onPrimary && serverLost(rc) && !c.closed()) {
+        c.closedCode = rc;
+        c.closedWhy = why;
+        c.secondaries.clear();
+        c.primary.reset();
+        registry().closed(c.handle);
+    }
+    return c.lastError;
+}
+
+int unknownHandle() {
+    noteReason(toApiCode(LDAP_PARAM_ERROR), "not a connection handle of this library");
+    return toApiCode(LDAP_PARAM_ERROR);
+}
+
+// Runs body(c, link, why) on the primary connection of a known, open handle.
+template <class Body>
+int onPrimary(LDAP* handle, Body body) {
+    std::shared_ptr<Connection> c = registry().find(handle);
+    if (c == nullptr)
+        return unknownHandle();
+    if (c->closed())
+        return finish(*c, c->closedCode, c->closedWhy, false);
+    std::string why;
+    const int rc = body(*c, *c->primary, &why);
+    return finish(*c, rc, why, true);
+}
+
+// The OpenLDAP handle that walks results of handle: its own connection's, or
+// the shared walker (under *lock) when that is gone. Null for an unknown handle.
+LDAP* walkerFor(LDAP* handle, std::unique_lock<std::mutex>* lock) {
+    std::shared_ptr<Connection> c = registry().find(handle);
+    if (c == nullptr)
+        return nullptr;
+    if (c->primary != nullptr)
+        return c->primary->ld;  // stays open: only its own thread closes it
+    return registry().walker(lock);
+}
+
+// ---------------------------------------------------------------- ";binary"
+
+bool endsWithBinary(const char* name, size_t* baseLength) {
+    static const char kOption[] = ";binary";
+    const size_t n = std::strlen(name);
+    const size_t k = sizeof kOption - 1;
+    if (n <= k || strcasecmp(name + n - k, kOption) != 0)
+        return false;
+    *baseLength = n - k;
+    return true;
+}
+
+std::string lower(const char* text, size_t n) {
+    std::string out(text, n);
+    for (char& ch : out)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return out;
+}
+
+using FoldSet = std::set<std::string>;  // lower-case names asked for plainly only
+
+// The attribute names asked for by their plain name without also asking for
+// the ";binary" description of the same attribute.
+std::shared_ptr<const FoldSet> foldSetFor(char** attrs) {
+    FoldSet plain, binary;
+    for (char** a = attrs; a != nullptr && *a != nullptr; ++a) {
+        size_t base = 0;
+        if (endsWithBinary(*a, &base))
+            binary.insert(lower(*a, base));
+        else if (std::strchr(*a, ';') == nullptr && std::strcmp(*a, "*") != 0 &&
+                 std::strcmp(*a, "+") != 0 && std::strcmp(*a, LDAP_NO_ATTRS) != 0)
+            plain.insert(lower(*a, std::strlen(*a)));
+    }
+    for (const std::string& b : binary)
+        plain.erase(b);
+    if (plain.empty())
+        return nullptr;
+    return std::make_shared<const FoldSet>(std::move(plain));
+}
+
+// The entries of results whose ";binary" names are reported under the plain
+// name, with the names that fold; released with their result.
+class FoldTable {
+  public:
+    void add(LDAP* ld, LDAPMessage* chain, std::shared_ptr<const FoldSet> names) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<LDAPMessage*>& list = m_chains[chain];
+        for (LDAPMessage* e = ldap_first_entry(ld, chain); e != nullptr;
+             e = ldap_next_entry(ld, e)) {
+            list.push_back(e);
+            m_entries[e] = names;
+        }
+        m_count.store(m_entries.size());
+    }
+    void release(LDAPMessage* chain) {
+        if (m_count.load() == 0)
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_chains.find(chain);
+        if (it == m_chains.end())
+            return;
+        for (LDAPMessage* e : it->second)
+            m_entries.erase(e);
+        m_chains.erase(it);
+        m_count.store(m_entries.size());
+    }
+    void reclaim() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unordered_map<LDAPMessage*, std::vector<LDAPMessage*>>().swap(m_chains);
+        std::unordered_map<LDAPMessage*, std::shared_ptr<const FoldSet>>().swap(m_entries);
+        m_count.store(0);
+    }
+    std::shared_ptr<const FoldSet> namesFor(LDAPMessage* entry) {
+        if (m_count.load() == 0)
+            return nullptr;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(entry);
+        return it == m_entries.end() ? nullptr : it->second;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::atomic<size_t> m_count{0};
+    std::unordered_map<LDAPMessage*, std::vector<LDAPMessage*>> m_chains;
+    std::unordered_map<LDAPMessage*, std::shared_ptr<const FoldSet>> m_entries;
+};
+
+FoldTable& foldTable() {
+    return immortal<FoldTable>();
+}
+
+// Unloading the library (or the end of the process) releases what the shared
+// state holds.
+struct Reclaim {
+    ~Reclaim() {
+        registry().reclaim();
+        foldTable().reclaim();
+        Complaints& known = immortal<Complaints>();
+        std::lock_guard<std::mutex> lock(known.mutex);
+        std::set<std::string>().swap(known.traced);
+    }
+} s_reclaim;
+
+void registerFold(const Connection& c, LDAP* walkLd, char** attrs, LDAPMessage* result) {
+    if (!c.settings.foldBinary || result == nullptr)
+        return;
+    if (std::shared_ptr<const FoldSet> names = foldSetFor(attrs))
+        foldTable().add(walkLd, result, std::move(names));
+}
+
+// name as the caller sees it: "X;binary" becomes "X" (in place) when X folds
+// for this entry and the entry has no plain X of its own.
+char* folded(LDAP* ld, LDAPMessage* entry, char* name) {
+    size_t base = 0;
+    if (name == nullptr || !endsWithBinary(name, &base))
+        return name;
+    std::shared_ptr<const FoldSet> names = foldTable().namesFor(entry);
+    if (names == nullptr || names->count(lower(name, base)) == 0)
+        return name;
+    const std::string plain(name, base);
+    berval** own = ldap_get_values_len(ld, entry, plain.c_str());
+    if (own != nullptr) {
+        ldap_value_free_len(own);
+        return name;
+    }
+    name[base] = '\0';
+    return name;
+}
+
+// ---------------------------------------------------------------- URL search
 
 // The connection for a server named in a URL: reused when already open,
 // otherwise opened with the primary's protocol version and bound anonymously.
-int secondaryFor(Connection* c, const LDAPURLDesc* lud, LDAP** out) {
-    const bool secure = lud->lud_scheme != nullptr && std::strcmp(lud->lud_scheme, "ldaps") == 0;
-    const int port = lud->lud_port != 0 ? lud->lud_port : (secure ? LDAPS_PORT : kDefaultPort);
+int secondaryFor(Connection& c, const LDAPURLDesc* lud, Link** out, std::string* why) {
+    const bool secure = lud->lud_scheme != nullptr && strcasecmp(lud->lud_scheme, "ldaps") == 0;
+    const int port = lud->lud_port != 0 ? lud->lud_port : (secure ? LDAPS_PORT : LDAP_PORT);
     std::string host = lud->lud_host;
     if (host.find(':') != std::string::npos)
         host = "[" + host + "]";
     const std::string key =
         std::string(secure ? "ldaps" : "ldap") + "://" + host + ":" + std::to_string(port);
-    auto found = c->secondaries.find(key);
-    if (found != c->secondaries.end()) {
-        *out = found->second;
+    auto found = c.secondaries.find(key);
+    if (found != c.secondaries.end()) {
+        *out = found->second.get();
         return LDAP_SUCCESS;
     }
-    LDAP* ld = nullptr;
-    int rc = ldap_initialize(&ld, key.c_str());
-    if (rc != LDAP_SUCCESS || ld == nullptr)
-        return rc != LDAP_SUCCESS ? rc : LDAP_NO_MEMORY;
     int version = LDAP_VERSION3;
-    ldap_get_option(c->ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-    // Same network timeout as the primary connection.
-    timeval* primaryTimeout = nullptr;
-    if (ldap_get_option(c->ld, LDAP_OPT_NETWORK_TIMEOUT, &primaryTimeout) == LDAP_OPT_SUCCESS &&
-        primaryTimeout != nullptr) {
-        ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, primaryTimeout);
-        ldap_memfree(primaryTimeout);
-    } else {
-        applyNetworkTimeout(ld);
-    }
-    rc = simpleBind(ld, nullptr, nullptr);
-    if (rc != LDAP_SUCCESS) {
-        closeLdap(ld);
-        return rc;
-    }
-    try {
-        c->secondaries.emplace(key, ld);
-    } catch (...) {
-        closeLdap(ld);
+    ldap_get_option(c.primary->ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    std::unique_ptr<Link> link = openLink(key, c.settings, version);
+    if (link == nullptr)
         return LDAP_NO_MEMORY;
-    }
-    *out = ld;
+    const int rc = simpleBind(*link, c.settings, nullptr, nullptr, why);
+    if (rc != LDAP_SUCCESS)
+        return rc;
+    *out = link.get();
+    c.secondaries.emplace(key, std::move(link));
     return LDAP_SUCCESS;
 }
 
-void dropSecondary(Connection* c, LDAP* ld) {
-    for (auto it = c->secondaries.begin(); it != c->secondaries.end(); ++it) {
-        if (it->second == ld) {
-            closeLdap(ld);
-            c->secondaries.erase(it);
+void dropSecondary(Connection& c, const Link* link) {
+    for (auto it = c.secondaries.begin(); it != c.secondaries.end(); ++it) {
+        if (it->second.get() == link) {
+            c.secondaries.erase(it);
             return;
         }
     }
+}
+
+int search(Connection& c, Link& link, const char* base, int scope, const char* filter, char** attrs,
+           int attrsonly, timeval* timeout, LDAPMessage** result, std::string* why) {
+    int rc = exchange(
+        link, c.settings,
+        [&](LDAP* ld, int* id) {
+            return ldap_search_ext(ld, base, scope, filter, attrs, attrsonly, nullptr, nullptr,
+                                   timeout, LDAP_NO_LIMIT, id);
+        },
+        timeout, result, why);
+    if (rc != LDAP_SUCCESS)
+        return rc;
+    rc = resultCode(link.ld, *result, 0);
+    registerFold(c, link.ld, attrs, *result);
+    return rc;
 }
 
 }  // namespace
@@ -243,100 +684,131 @@ extern "C" {
 
 LDAP* ryx_ldap_init(const char* host, int port) {
     try {
-        if (port <= 0)
-            port = kDefaultPort;
-        std::string urls = host != nullptr ? hostsToUrls(host, port) : std::string();
-        if (urls.empty())
-            urls = hostsToUrls(defaultHosts(), port);
-        if (urls.empty())
+        if (port <= 0 || port > 65535)
+            port = LDAP_PORT;
+        auto c = std::make_shared<Connection>();
+        c->settings = currentSettings();
+        std::string urls, why;
+        bool parsed = ryxldap::hostListToUrls(host != nullptr ? host : "", port, &urls, &why);
+        if (parsed && urls.empty()) {
+            char* configured = nullptr;
+            std::string hosts = "localhost";
+            if (ldap_get_option(nullptr, LDAP_OPT_HOST_NAME, &configured) == LDAP_OPT_SUCCESS &&
+                configured != nullptr) {
+                if (*configured != '\0')
+                    hosts = ryxldap::withoutPorts(configured);
+                ldap_memfree(configured);
+            }
+            parsed = ryxldap::hostListToUrls(hosts, port, &urls, &why);
+        }
+        LDAP* handle = registry().add(c);
+        if (handle == nullptr)
             return nullptr;
-        LDAP* ld = nullptr;
-        if (ldap_initialize(&ld, urls.c_str()) != LDAP_SUCCESS || ld == nullptr)
-            return nullptr;
-        applyNetworkTimeout(ld);
-        int version = LDAP_VERSION3;
-        ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-        Connection* c = new (std::nothrow) Connection;
-        if (c == nullptr) {
-            closeLdap(ld);
+        if (!parsed) {
+            // Reported by the first operation, which says why.
+            c->closedCode = LDAP_PARAM_ERROR;
+            c->closedWhy = "host list: " + why;
+            registry().closed(handle);
+            return handle;
+        }
+        c->primary = openLink(urls, c->settings, LDAP_VERSION3);
+        if (c->primary == nullptr) {
+            registry().remove(handle);
             return nullptr;
         }
-        c->ld = ld;
-        return reinterpret_cast<LDAP*>(c);
+        return handle;
     } catch (...) {
         return nullptr;
     }
 }
 
 int ryx_ldap_msgfree(LDAPMessage* msg) {
-    return msg == nullptr ? 0 : ldap_msgfree(msg);
+    if (msg == nullptr)
+        return 0;
+    foldTable().release(msg);
+    return ldap_msgfree(msg);
 }
 
 char* ryx_ldap_err2string(int rc) {
+    if (rc != LDAP_SUCCESS && rc == t_reasonCode)
+        return t_reasonText;
     return ldap_err2string(toOpenLdapCode(rc));
 }
 
 int ryx_ldap_set_option(LDAP* ld, int option, const void* value) {
-    return toApiCode(ldap_set_option(raw(ld), option, value));
+    if (ld == nullptr)
+        return toApiCode(ldap_set_option(nullptr, option, value));
+    std::shared_ptr<Connection> c = registry().find(ld);
+    if (c == nullptr)
+        return unknownHandle();
+    if (c->closed())
+        return toApiCode(c->closedCode);
+    return toApiCode(ldap_set_option(c->primary->ld, option, value));
 }
 
 int ryx_ldap_simple_bind_s(LDAP* ld, const char* dn, const char* password) {
-    if (ld == nullptr)
-        return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->record(simpleBind(raw(ld), dn, password));
+    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+        return simpleBind(link, c.settings, dn, password, why);
+    });
 }
 
 int ryx_ldap_unbind(LDAP* ld) {
-    if (ld == nullptr)
-        return toApiCode(LDAP_PARAM_ERROR);
-    delete conn(ld);
+    if (!registry().remove(ld))
+        return unknownHandle();
     return LDAP_SUCCESS;
 }
 
 int ryx_ldap_search_st(LDAP* ld, const char* base, int scope, const char* filter, char** attrs,
                        int attrsonly, struct timeval* timeout, LDAPMessage** result) {
-    if (result != nullptr)
-        *result = nullptr;
-    if (ld == nullptr || result == nullptr)
+    if (result == nullptr)
         return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->record(
-        search(raw(ld), base, scope, filter, attrs, attrsonly, timeout, result));
+    *result = nullptr;
+    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+        return search(c, link, base, scope, filter, attrs, attrsonly, timeout, result, why);
+    });
 }
 
 int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly, struct timeval* timeout,
                            LDAPMessage** result) {
-    if (result != nullptr)
-        *result = nullptr;
-    if (ld == nullptr || result == nullptr || url == nullptr)
+    if (result == nullptr)
         return toApiCode(LDAP_PARAM_ERROR);
-    Connection* c = conn(ld);
-    UrlDescFree lud{nullptr};
-    if (ldap_url_parse(url, &lud.desc) != LDAP_URL_SUCCESS || lud.desc == nullptr)
-        return c->record(LDAP_PARAM_ERROR);
-    const LDAPURLDesc* d = lud.desc;
-    LDAP* target = c->ld;
-    const bool named = d->lud_host != nullptr && *d->lud_host != '\0';
-    if (named) {
-        int rc = secondaryFor(c, d, &target);
-        if (rc != LDAP_SUCCESS)
-            return c->record(rc);
+    *result = nullptr;
+    std::shared_ptr<Connection> c = registry().find(ld);
+    if (c == nullptr)
+        return unknownHandle();
+    LDAPURLDesc* lud = nullptr;
+    std::string why;
+    const int parsed = ryxldap::parseUrl(url, &lud, &why);
+    std::unique_ptr<LDAPURLDesc, void (*)(LDAPURLDesc*)> owner(lud, ldap_free_urldesc);
+    if (parsed != LDAP_URL_SUCCESS)
+        return finish(*c, parsed == LDAP_URL_ERR_BADEXTS ? LDAP_NOT_SUPPORTED : LDAP_PARAM_ERROR,
+                      why, false);
+    if (c->closed())
+        return finish(*c, c->closedCode, c->closedWhy, false);
+    const int scope = lud->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_BASE : lud->lud_scope;
+    const char* filter = lud->lud_filter != nullptr && *lud->lud_filter != '\0' ? lud->lud_filter
+                                                                                : "(objectClass=*)";
+    const char* base = lud->lud_dn != nullptr ? lud->lud_dn : "";
+    if (lud->lud_host == nullptr || *lud->lud_host == '\0') {
+        const int rc = search(*c, *c->primary, base, scope, filter, lud->lud_attrs, attrsonly,
+                              timeout, result, &why);
+        return finish(*c, rc, why, true);
     }
-    const int scope = d->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_BASE : d->lud_scope;
-    const char* filter =
-        d->lud_filter != nullptr && *d->lud_filter != '\0' ? d->lud_filter : "(objectClass=*)";
-    const char* base = d->lud_dn != nullptr ? d->lud_dn : "";
-    int rc = search(target, base, scope, filter, d->lud_attrs, attrsonly, timeout, result);
-    if (named && rc == LDAP_SERVER_DOWN)
-        dropSecondary(c, target);
-    return c->record(rc);
+    Link* target = nullptr;
+    int rc = secondaryFor(*c, lud, &target, &why);
+    if (rc == LDAP_SUCCESS)
+        rc = search(*c, *target, base, scope, filter, lud->lud_attrs, attrsonly, timeout, result,
+                    &why);
+    if (target != nullptr && serverLost(rc))
+        dropSecondary(*c, target);
+    return finish(*c, rc, why, false);
 }
 
 int ryx_ldap_url_parse(const char* url, LDAPURLDesc** desc) {
-    if (desc != nullptr)
-        *desc = nullptr;
-    if (url == nullptr || desc == nullptr)
+    if (desc == nullptr)
         return LDAP_URL_ERR_PARAM;
-    return ldap_url_parse(url, desc);
+    std::string why;
+    return ryxldap::parseUrl(url, desc, &why);
 }
 
 void ryx_ldap_free_urldesc(LDAPURLDesc* desc) {
@@ -345,52 +817,72 @@ void ryx_ldap_free_urldesc(LDAPURLDesc* desc) {
 }
 
 int ryx_ldap_count_entries(LDAP* ld, LDAPMessage* result) {
-    if (ld == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || result == nullptr)
         return -1;
-    return ldap_count_entries(raw(ld), result);
+    return ldap_count_entries(walk, result);
 }
 
 int ryx_ldap_add_s(LDAP* ld, const char* dn, LDAPMod** mods) {
-    if (ld == nullptr)
-        return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->record(ldap_add_ext_s(raw(ld), dn, mods, nullptr, nullptr));
+    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+        return write(
+            link, c.settings,
+            [&](LDAP* l, int* id) { return ldap_add_ext(l, dn, mods, nullptr, nullptr, id); }, why);
+    });
 }
 
 int ryx_ldap_delete_s(LDAP* ld, const char* dn) {
-    if (ld == nullptr)
-        return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->record(ldap_delete_ext_s(raw(ld), dn, nullptr, nullptr));
+    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+        return write(
+            link, c.settings,
+            [&](LDAP* l, int* id) { return ldap_delete_ext(l, dn, nullptr, nullptr, id); }, why);
+    });
 }
 
 int ryx_ldap_modify_s(LDAP* ld, const char* dn, LDAPMod** mods) {
-    if (ld == nullptr)
-        return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->record(ldap_modify_ext_s(raw(ld), dn, mods, nullptr, nullptr));
+    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+        return write(
+            link, c.settings,
+            [&](LDAP* l, int* id) { return ldap_modify_ext(l, dn, mods, nullptr, nullptr, id); },
+            why);
+    });
 }
 
 int ryx_ldap_modrdn_s(LDAP* ld, const char* dn, const char* newrdn, int deleteoldrdn) {
-    if (ld == nullptr)
-        return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->record(
-        ldap_rename_s(raw(ld), dn, newrdn, nullptr, deleteoldrdn ? 1 : 0, nullptr, nullptr));
+    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+        return write(
+            link, c.settings,
+            [&](LDAP* l, int* id) {
+                return ldap_rename(l, dn, newrdn, nullptr, deleteoldrdn ? 1 : 0, nullptr, nullptr,
+                                   id);
+            },
+            why);
+    });
 }
 
 LDAPMessage* ryx_ldap_first_entry(LDAP* ld, LDAPMessage* result) {
-    if (ld == nullptr || result == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || result == nullptr)
         return nullptr;
-    return ldap_first_entry(raw(ld), result);
+    return ldap_first_entry(walk, result);
 }
 
 LDAPMessage* ryx_ldap_next_entry(LDAP* ld, LDAPMessage* entry) {
-    if (ld == nullptr || entry == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || entry == nullptr)
         return nullptr;
-    return ldap_next_entry(raw(ld), entry);
+    return ldap_next_entry(walk, entry);
 }
 
 char* ryx_ldap_get_dn(LDAP* ld, LDAPMessage* entry) {
-    if (ld == nullptr || entry == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || entry == nullptr)
         return nullptr;
-    return ldap_get_dn(raw(ld), entry);
+    return ldap_get_dn(walk, entry);
 }
 
 void ryx_ldap_memfree(void* p) {
@@ -401,21 +893,33 @@ void ryx_ldap_memfree(void* p) {
 char* ryx_ldap_first_attribute(LDAP* ld, LDAPMessage* entry, BerElement** ber) {
     if (ber != nullptr)
         *ber = nullptr;
-    if (ld == nullptr || entry == nullptr || ber == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || entry == nullptr || ber == nullptr)
         return nullptr;
-    return ldap_first_attribute(raw(ld), entry, ber);
+    return folded(walk, entry, ldap_first_attribute(walk, entry, ber));
 }
 
 char* ryx_ldap_next_attribute(LDAP* ld, LDAPMessage* entry, BerElement* ber) {
-    if (ld == nullptr || entry == nullptr || ber == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || entry == nullptr || ber == nullptr)
         return nullptr;
-    return ldap_next_attribute(raw(ld), entry, ber);
+    return folded(walk, entry, ldap_next_attribute(walk, entry, ber));
 }
 
 struct berval** ryx_ldap_get_values_len(LDAP* ld, LDAPMessage* entry, const char* attr) {
-    if (ld == nullptr || entry == nullptr || attr == nullptr)
+    std::unique_lock<std::mutex> lock;
+    LDAP* walk = walkerFor(ld, &lock);
+    if (walk == nullptr || entry == nullptr || attr == nullptr)
         return nullptr;
-    return ldap_get_values_len(raw(ld), entry, attr);
+    berval** values = ldap_get_values_len(walk, entry, attr);
+    if (values == nullptr && std::strchr(attr, ';') == nullptr) {
+        std::shared_ptr<const FoldSet> names = foldTable().namesFor(entry);
+        if (names != nullptr && names->count(lower(attr, std::strlen(attr))) != 0)
+            values = ldap_get_values_len(walk, entry, (std::string(attr) + ";binary").c_str());
+    }
+    return values;
 }
 
 void ryx_ldap_value_free_len(struct berval** values) {
@@ -424,9 +928,10 @@ void ryx_ldap_value_free_len(struct berval** values) {
 }
 
 int ryx_ldap_get_errno(LDAP* ld) {
-    if (ld == nullptr)
+    std::shared_ptr<Connection> c = registry().find(ld);
+    if (c == nullptr)
         return toApiCode(LDAP_PARAM_ERROR);
-    return conn(ld)->lastError;
+    return c->lastError;
 }
 
 void ryx_ldap_ber_free(BerElement* ber) {

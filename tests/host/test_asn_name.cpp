@@ -201,8 +201,11 @@ TEST(ASNName, RejectsBadText) {
         "cn=#zz",      //
         "cn=#020101",  //
         "cn=#0C03666F6Fx",
-        "c=USA",        // OpenSSL's limits for the attribute
-        "cn=\\FF\\FE",  // not UTF-8
+        "c=USA",  // OpenSSL's limits for the attribute, also in '#' form
+        "c=#1303555341",
+        "cn=#0C00",
+        "c=#1E040041040A",  // and to its string types
+        "cn=\\FF\\FE",      // not UTF-8
     };
     for (const char* text : bad) {
         try {

@@ -123,6 +123,43 @@ TEST_F(LdapLibTest, SearchReturnsBinaryUnderBinaryNameAndText) {
     EXPECT_EQ(ryx_ldap_next_entry(ld.get(), e), nullptr);
 }
 
+TEST_F(LdapLibTest, BinaryNamesFoldOnlyForPlainRequests) {
+    struct Row {
+        const char* fold;
+        std::vector<const char*> asked;
+        const char* reported;  // the one attribute name the walk gives
+        const char* lookup;    // a name for ryx_ldap_get_values_len
+        size_t values;
+    };
+    const Row rows[] = {
+        {"0", {"cACertificate"}, "cACertificate;binary", "cACertificate", 0},
+        {"1", {"CACERTIFICATE"}, "cACertificate", "cacertificate", 1},
+        {"1",
+         {"cACertificate", "cACertificate;binary"},
+         "cACertificate;binary",
+         "cACertificate",
+         0},
+    };
+    for (const Row& r : rows) {
+        ::setenv("RYX_LDAP_FOLD_BINARY", r.fold, 1);
+        RyxLdap ld = anonymous();
+        std::vector<char*> attrs;
+        for (const char* a : r.asked)
+            attrs.push_back(const_cast<char*>(a));
+        attrs.push_back(nullptr);
+        LDAPMessage* raw = nullptr;
+        ASSERT_EQ(ryx_ldap_search_st(ld.get(), dn("cn=CA1").c_str(), LDAP_SCOPE_BASE,
+                                     "(objectClass=*)", attrs.data(), 0, nullptr, &raw),
+                  LDAP_SUCCESS);
+        RyxMessage res(raw);
+        LDAPMessage* e = ryx_ldap_first_entry(ld.get(), res.get());
+        const std::string label = std::string(r.fold) + " " + r.asked[0];
+        EXPECT_EQ(attributesOf(ld.get(), e), std::vector<std::string>{r.reported}) << label;
+        EXPECT_EQ(valuesOf(ld.get(), e, r.lookup).size(), r.values) << label;
+    }
+    ::unsetenv("RYX_LDAP_FOLD_BINARY");
+}
+
 TEST_F(LdapLibTest, NoHostMeansTheDefaultHostOnTheGivenPort) {
     // The default host list comes with the library's own port attached; the
     // port asked for must win over it.

@@ -16,18 +16,6 @@
 #include "labslapd.h"
 #include "managerhost.h"
 
-// A retry after a lost server forgets the dead connection without an unbind,
-// so the LDAP library's object for it is never released.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:ryx_ldap_init\n";
-}
-
-namespace {
-// The leak checkers name the frames of that leak at exit, when the client has
-// long released the library: keep it mapped for the whole run.
-void* const s_pinnedLdapLibrary = dlopen(RYX_LDAP_LIBRARY, RTLD_NOW);
-}  // namespace
-
 using namespace managerhost;
 
 namespace {

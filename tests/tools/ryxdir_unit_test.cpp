@@ -12,7 +12,7 @@
 
 #include "atomicfile.h"
 #include "cli.h"
-#include "hostlist.h"
+#include "hosts.h"
 #include "json.h"
 #include "status.h"
 #include "timetext.h"
@@ -106,15 +106,16 @@ TEST(RyxdirHosts, EntriesAreCheckedOneByOne) {
         {"[::1]:389 127.0.0.1", nullptr},
         {"", "-H needs at least one host"},
         {"   ", "-H needs at least one host"},
-        {"ldap://a.example", "-H entry \"ldap://a.example\" is a URL"},
-        {"a.example h:0", "-H entry \"h:0\" has a bad port"},
-        {"h:65536", "-H entry \"h:65536\" has a bad port"},
-        {"h:", "-H entry \"h:\" has a bad port"},
-        {"h:x1", "-H entry \"h:x1\" has a bad port"},
-        {"::1", "-H entry \"::1\" has several colons"},
-        {"[::1", "-H entry \"[::1\" is not a bracketed IPv6 address"},
-        {"a/b", "-H entry \"a/b\" is not a host name"},
-        {":389", "-H entry \":389\" is not a host name"},
+        {"ldap://a.example ldaps://b.example:1636/", nullptr},
+        {"::1", nullptr},
+        {"http://a.example", "-H: unknown scheme in \"http://a.example\""},
+        {"ldaps://", "-H: no host in \"ldaps://\""},
+        {"a.example h:0", "-H: port of \"h:0\" is not a number"},
+        {"h:65536", "-H: port of \"h:65536\" is not a number"},
+        {"h:", "-H: port of \"h:\" is not a number"},
+        {"[::1", "-H: \"[::1\" is not a host name or address"},
+        {"a/b", "-H: \"a/b\" is not a host name or address"},
+        {":389", "-H: \":389\" is not a host name or address"},
     };
     for (const auto& row : rows) {
         try {
@@ -126,7 +127,8 @@ TEST(RyxdirHosts, EntriesAreCheckedOneByOne) {
             EXPECT_EQ(f.message.rfind(row.error, 0), 0u) << f.message;
         }
     }
-    EXPECT_EQ(describeTargets("a.example [::1]:1389", 389), "a.example:389 [::1]:1389");
+    EXPECT_EQ(describeTargets("a.example [::1]:1389 ldaps://c.example", 389),
+              "a.example:389 [::1]:1389 ldaps://c.example");
 }
 
 class RyxdirAtomicFile : public ::testing::Test {
@@ -196,7 +198,7 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"ca", "-f", "json", "CN=x"}, nullptr},
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
-        {{"-H", "ldap://h", "check"}, "-H entry \"ldap://h\" is a URL"},
+        {{"-H", "http://h", "check"}, "-H: unknown scheme"},
         {{"--batch", "-f", "json", "url"}, nullptr},
         {{"--batch", "crl", "CN=x"}, "unexpected argument \"CN=x\""},
         {{"--batch", "verify"}, "command verify has no batch mode"},

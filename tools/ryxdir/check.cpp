@@ -1,7 +1,7 @@
 // check: bind to the server with the given credentials, and unbind.
 #include "directory.h"
 #include "handlers.h"
-#include "hostlist.h"
+#include "hosts.h"
 #include "status.h"
 
 namespace ryxdir {

@@ -1,10 +1,13 @@
 // The table of options and what each does to the settings.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cli.h"
-#include "hostlist.h"
+#include "hosts.h"
 #include "password.h"
 #include "status.h"
 #include "timetext.h"
@@ -55,6 +58,24 @@ void setErrorMode(Settings& s, const char* v) {
 void setDriver(Settings& s, const char* v) {
     s.driverPath = v;
 }
+void setStartTlsTry(Settings& s, const char*) {
+    if (s.startTls != Settings::StartTls::Require) {
+        s.startTls = Settings::StartTls::Try;
+    }
+}
+void setStartTlsRequire(Settings& s, const char*) {
+    s.startTls = Settings::StartTls::Require;
+}
+void setCaCert(Settings& s, const char* v) {
+    if (::access(v, R_OK) != 0) {
+        usageError(std::string("cannot read CA certificate file \"") + v +
+                   "\": " + std::strerror(errno));
+    }
+    s.caCertFile = v;
+}
+void setNoFold(Settings& s, const char*) {
+    s.foldBinary = false;
+}
 void setFormat(Settings& s, const char* v) {
     const std::string name = v;
     if (name != "pem" && name != "der" && name != "text" && name != "json") {
@@ -90,7 +111,6 @@ void setAt(Settings& s, const char* v) {
 
 }  // namespace
 
-// TLS options join this table as rows of their own.
 const Option kOptions[] = {
     {"-H", "HOST", nullptr,
      "server host(s), blank-separated, each HOST, HOST:PORT or [IPV6]:PORT;\n"
@@ -107,6 +127,20 @@ const Option kOptions[] = {
      "error mode: 0 report every failure (default; verify: 1), 1 treat a\n"
      "missing entry as empty, 2 never fail a search",
      setErrorMode},
+    {"-Z", nullptr, nullptr,
+     "StartTLS; clear text only when the server does not offer it (ldaps:// hosts\n"
+     "in -H use TLS from the start)",
+     setStartTlsTry},
+    {"-ZZ", nullptr, nullptr, "StartTLS, required: no bind or search without a verified server",
+     setStartTlsRequire},
+    {"--cacert", "FILE", nullptr,
+     "CA certificates (PEM) that verify the server (default: TLS_CACERT of\n"
+     "ldap.conf or LDAPTLS_CACERT, else the system's store)",
+     setCaCert},
+    {"--no-fold-binary", nullptr, nullptr,
+     "report NAME;binary values under that name (default: as NAME when NAME was\n"
+     "asked for, so certificates are found in directories that add ;binary)",
+     setNoFold},
     {"-L", "PATH", nullptr, "LDAP C API library to load (default: the toolkit's own)", setDriver},
     {"-f", "FORMAT", nullptr,
      "pem (default for objects), der (needs -o), text (default otherwise) or json", setFormat},

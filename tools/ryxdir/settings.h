@@ -24,6 +24,10 @@ struct Settings {
     int errorMode = 0;
     bool errorModeGiven = false;
     std::string driverPath;
+    // TLS and attribute names, handed to the toolkit LDAP library.
+    enum class StartTls { Off, Try, Require } startTls = StartTls::Off;
+    std::string caCertFile;  // empty: ldap.conf's TLS_CACERT, else the system's store
+    bool foldBinary = true;  // report "NAME;binary" as "NAME" when NAME was asked for
 
     // Output.
     std::string formatName;  // empty: the command's default

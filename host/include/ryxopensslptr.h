@@ -1,0 +1,45 @@
+// Release functions of the OpenSSL types that the host toolkit and the lab own
+// through ryx::UniquePtr. Bytes and text that OpenSSL allocated (i2d output,
+// BN_bn2hex, X509_NAME_oneline) are owned as UniquePtr<unsigned char> and
+// UniquePtr<char> and released with OPENSSL_free.
+//
+// ASN1_INTEGER, ASN1_TIME, ASN1_OCTET_STRING and the other string types are all
+// ASN1_STRING in OpenSSL: one registration covers them.
+#ifndef RYXOPENSSLPTR_H
+#define RYXOPENSSLPTR_H
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include "ryxuniqueptr.h"
+
+namespace ryx {
+inline void releaseOpenSSLMemory(void* pointer) {
+    OPENSSL_free(pointer);
+}
+}  // namespace ryx
+
+RYX_MAKE_DELETER(unsigned char, ryx::releaseOpenSSLMemory)
+RYX_MAKE_DELETER(char, ryx::releaseOpenSSLMemory)
+RYX_MAKE_DELETER(ASN1_OBJECT, ASN1_OBJECT_free)
+RYX_MAKE_DELETER(ASN1_STRING, ASN1_STRING_free)
+RYX_MAKE_DELETER(ASN1_TYPE, ASN1_TYPE_free)
+RYX_MAKE_DELETER(BIGNUM, BN_free)
+RYX_MAKE_DELETER(BIO, BIO_free)
+RYX_MAKE_DELETER(CRL_DIST_POINTS, CRL_DIST_POINTS_free)
+RYX_MAKE_DELETER(DIST_POINT, DIST_POINT_free)
+RYX_MAKE_DELETER(EVP_PKEY, EVP_PKEY_free)
+RYX_MAKE_DELETER(GENERAL_NAME, GENERAL_NAME_free)
+RYX_MAKE_DELETER(ISSUING_DIST_POINT, ISSUING_DIST_POINT_free)
+RYX_MAKE_DELETER(X509, X509_free)
+RYX_MAKE_DELETER(X509_CRL, X509_CRL_free)
+RYX_MAKE_DELETER(X509_EXTENSION, X509_EXTENSION_free)
+RYX_MAKE_DELETER(X509_NAME, X509_NAME_free)
+RYX_MAKE_DELETER(X509_REVOKED, X509_REVOKED_free)
+
+#endif

@@ -1,0 +1,167 @@
+// A small LDAP server on a loopback port, in a thread of the test, for what a
+// real server does not do on demand: stay silent, stall or trickle a transfer,
+// drop the connection. It answers simple binds with success and each search
+// with one entry "cn=x" (description: the given value) as its mode says. It
+// stops with its owner, and by itself after a minute.
+#ifndef FAKESERVER_H
+#define FAKESERVER_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FakeServer {
+  public:
+    enum class Mode {
+        Silent,    // reads, never answers
+        BindOnly,  // answers binds, never a search
+        Stall,     // sends the first half of the entry, then nothing
+        Trickle,   // sends the entry in eight chunks, one every 500 ms
+        Drop,      // closes the connection when a search arrives
+    };
+
+    explicit FakeServer(Mode mode, std::string value = "v") : m_mode(mode), m_value(value) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listener, 16);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~FakeServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+
+    int port() const { return m_port; }
+    std::string hostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+    int connections() const { return m_accepted; }
+
+  private:
+    static std::string tlv(unsigned char tag, const std::string& content) {
+        std::string len;
+        for (size_t n = content.size(); n != 0; n >>= 8)
+            len.insert(len.begin(), static_cast<char>(n & 0xff));
+        if (content.size() < 128)
+            len = std::string(1, static_cast<char>(content.size()));
+        else
+            len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
+        return static_cast<char>(tag) + len + content;
+    }
+    static std::string reply(const std::string& id, unsigned char op, const std::string& body) {
+        return tlv(0x30, tlv(0x02, id) + tlv(op, body));
+    }
+
+    // Splits the first whole request off buf: its message id and operation tag.
+    static bool request(std::string* buf, std::string* id, unsigned char* op) {
+        const auto header = [&](size_t at, size_t* len) -> size_t {
+            const unsigned char first = static_cast<unsigned char>((*buf)[at + 1]);
+            if (first < 128) {
+                *len = first;
+                return 2;
+            }
+            *len = 0;
+            for (size_t i = 0; i < (first & 0x7fu); ++i)
+                *len = (*len << 8) | static_cast<unsigned char>((*buf)[at + 2 + i]);
+            return 2 + (first & 0x7fu);
+        };
+        size_t total = 0, idLen = 0;
+        if (buf->size() < 6 || buf->size() < header(0, &total) + total)
+            return false;
+        const size_t idAt = header(0, &total);
+        const size_t idHeader = header(idAt, &idLen);
+        *id = buf->substr(idAt + idHeader, idLen);
+        *op = static_cast<unsigned char>((*buf)[idAt + idHeader + idLen]);
+        buf->erase(0, header(0, &total) + total);
+        return true;
+    }
+
+    void send(int fd, const std::string& bytes) {
+        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+
+    // Answers one request; false when the connection is to be closed.
+    bool answer(int fd, const std::string& id, unsigned char op) {
+        const std::string done = tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "");
+        if (op == 0x42 || (op == 0x63 && m_mode == Mode::Drop))  // unbind, search
+            return false;
+        if (m_mode == Mode::Silent || (op != 0x60 && op != 0x63))
+            return true;
+        if (op == 0x60) {  // bind
+            send(fd, reply(id, 0x61, done));
+            return true;
+        }
+        const std::string attr =
+            tlv(0x30, tlv(0x04, "description") + tlv(0x31, tlv(0x04, m_value)));
+        const std::string entry = reply(id, 0x64, tlv(0x04, "cn=x") + tlv(0x30, attr));
+        if (m_mode == Mode::Stall)
+            send(fd, entry.substr(0, entry.size() / 2));
+        if (m_mode != Mode::Trickle)
+            return true;
+        for (size_t at = 0, chunk = entry.size() / 8 + 1; at < entry.size() && !m_stop;
+             at += chunk) {
+            send(fd, entry.substr(at, chunk));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        send(fd, reply(id, 0x65, done));
+        return true;
+    }
+
+    void run() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
+        std::vector<std::string> buffers(1);
+        while (!m_stop && std::chrono::steady_clock::now() < end) {
+            if (::poll(fds.data(), fds.size(), 50) <= 0)
+                continue;
+            for (size_t i = fds.size(); i-- > 1;) {
+                if (fds[i].revents == 0)
+                    continue;
+                char chunk[4096];
+                const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+                bool open = n > 0;
+                if (open)
+                    buffers[i].append(chunk, static_cast<size_t>(n));
+                std::string id;
+                unsigned char op = 0;
+                while (open && request(&buffers[i], &id, &op))
+                    open = answer(fds[i].fd, id, op);
+                if (!open) {
+                    ::close(fds[i].fd);
+                    fds.erase(fds.begin() + static_cast<long>(i));
+                    buffers.erase(buffers.begin() + static_cast<long>(i));
+                }
+            }
+            if (fds[0].revents & POLLIN) {
+                fds.push_back({::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+                buffers.emplace_back();
+                ++m_accepted;
+            }
+        }
+        for (size_t i = 1; i < fds.size(); ++i)
+            ::close(fds[i].fd);
+    }
+
+    Mode m_mode;
+    std::string m_value;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0};
+    std::thread m_thread;
+};
+
+#endif

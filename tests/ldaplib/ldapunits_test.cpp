@@ -1,0 +1,127 @@
+// The toolkit LDAP library's inner units: host lists and settings (URL checks are
+// seen end to end in ldaplib_bounds_test and fuzzed in ldapurl_fuzz).
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "hostlist.h"
+#include "settings.h"
+
+namespace {
+
+TEST(HostList, Table) {
+    struct Row {
+        const char* hosts;
+        int port;
+        const char* urls;  // null: refused, with why containing `why`
+        const char* why;
+    };
+    const Row rows[] = {
+        {" \t\n", 389, "", nullptr},
+        {"a  b:2\tc.d-e_f", 10, "ldap://a:10 ldap://b:2 ldap://c.d-e_f:10", nullptr},
+        {"[::1] [fe80::1]:636 ::1", 389, "ldap://[::1]:389 ldap://[fe80::1]:636 ldap://[::1]:389",
+         nullptr},
+        {"ldaps://h LDAP://h:7/ h:65535", 389, "ldaps://h ldap://h:7 ldap://h:65535", nullptr},
+        {"ok h:0", 389, nullptr, "port of \"h:0\""},
+        {"h:65536", 389, nullptr, "port of"},
+        {"h:", 389, nullptr, "port of"},
+        {"http://h", 389, nullptr, "unknown scheme"},
+        {"ldap://", 389, nullptr, "no host"},
+        {"ldap://h/dc=x", 389, nullptr, "not a host"},
+        {"[::1]x", 389, nullptr, "not a host"},
+        {"h%20", 389, nullptr, "not a host"},
+    };
+    for (const Row& r : rows) {
+        std::string urls = "unchanged", why;
+        const bool ok = ryxldap::hostListToUrls(r.hosts, r.port, &urls, &why);
+        if (r.urls != nullptr) {
+            EXPECT_TRUE(ok) << r.hosts << ": " << why;
+            EXPECT_EQ(urls, r.urls) << r.hosts;
+        } else {
+            EXPECT_FALSE(ok) << r.hosts;
+            EXPECT_EQ(urls, "unchanged") << r.hosts;
+            EXPECT_NE(why.find(r.why), std::string::npos) << r.hosts << ": " << why;
+        }
+    }
+}
+
+TEST(HostList, WithoutPorts) {
+    EXPECT_EQ(ryxldap::withoutPorts(" a:1  [::1]:2 ldap://x:3 h:abc"), "a [::1] ldap://x:3 h:abc");
+}
+
+TEST(Settings, Table) {
+    using ryxldap::StartTls;
+    struct Row {
+        std::map<std::string, std::string> env;
+        long network, idle;
+        StartTls tls;
+        bool fold;
+        size_t complaints;
+    };
+    const Row rows[] = {
+        {{}, 30, 60, StartTls::Off, false, 0},
+        {{{"RYX_LDAP_TIMEOUT", "0"}, {"RYX_LDAP_NETWORK_TIMEOUT", "7"}},
+         7,
+         0,
+         StartTls::Off,
+         false,
+         0},
+        {{{"RYX_LDAP_TIMEOUT", "86400"}, {"RYX_LDAP_NETWORK_TIMEOUT", "2147484"}},
+         86400,
+         86400,
+         StartTls::Off,
+         false,
+         1},
+        {{{"RYX_LDAP_TIMEOUT", "99999999999999999999999"}}, 30, 86400, StartTls::Off, false, 1},
+        {{{"RYX_LDAP_TIMEOUT", "-1"}, {"RYX_LDAP_NETWORK_TIMEOUT", "ten"}},
+         30,
+         60,
+         StartTls::Off,
+         false,
+         2},
+        {{{"RYX_LDAP_TIMEOUT", " 5"}}, 30, 60, StartTls::Off, false, 1},
+        {{{"RYX_LDAP_STARTTLS", "Try"}, {"RYX_LDAP_FOLD_BINARY", "1"}},
+         30,
+         60,
+         StartTls::Try,
+         true,
+         0},
+        {{{"RYX_LDAP_STARTTLS", "require"}, {"RYX_LDAP_FOLD_BINARY", "off"}},
+         30,
+         60,
+         StartTls::Require,
+         false,
+         0},
+        {{{"RYX_LDAP_STARTTLS", "requird"}, {"RYX_LDAP_FOLD_BINARY", "maybe"}},
+         30,
+         60,
+         StartTls::Require,
+         false,
+         2},
+        {{{"RYX_LDAP_STARTTLS", "off"}, {"RYX_LDAP_FOLD_BINARY", ""}},
+         30,
+         60,
+         StartTls::Off,
+         false,
+         0},
+    };
+    for (const Row& r : rows) {
+        std::vector<std::string> complaints;
+        const ryxldap::Settings s = ryxldap::readSettings(
+            [&](const char* name) {
+                auto it = r.env.find(name);
+                return it == r.env.end() ? static_cast<const char*>(nullptr) : it->second.c_str();
+            },
+            &complaints);
+        std::string label;
+        for (const auto& e : r.env)
+            label += e.first + "=" + e.second + " ";
+        EXPECT_EQ(s.networkTimeout, r.network) << label;
+        EXPECT_EQ(s.idleTimeout, r.idle) << label;
+        EXPECT_EQ(s.startTls, r.tls) << label;
+        EXPECT_EQ(s.foldBinary, r.fold) << label;
+        EXPECT_EQ(complaints.size(), r.complaints) << label;
+    }
+}
+
+}  // namespace

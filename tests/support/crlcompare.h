@@ -1,0 +1,129 @@
+// A decoded revocation list of the host against OpenSSL's object for the same
+// bytes: every accessor, and look-ups of the listed serial numbers and their
+// neighbours. Shared by the unit tests and the differential fuzz target.
+#ifndef CRLCOMPARE_H
+#define CRLCOMPARE_H
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/err.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstring>
+#include <string>
+
+#include "ryxasn.h"
+#include "ryxopensslptr.h"
+
+namespace crlcompare {
+
+inline std::string text(const RYXString& s) {
+    return std::string(s.data(), s.length());
+}
+
+inline std::string timeText(const ASN1_TIME* time) {
+    ryx::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
+    if (time == nullptr || ASN1_TIME_print(bio.get(), time) != 1) {
+        ERR_clear_error();
+        return "";
+    }
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<size_t>(length));
+}
+
+inline std::string hexOf(const BIGNUM* number) {
+    ryx::UniquePtr<char> hex(BN_bn2hex(number));
+    return hex ? std::string(hex.get()) : std::string();
+}
+
+inline std::string nameDER(const X509_NAME* name) {
+    unsigned char* out = nullptr;
+    const int length = i2d_X509_NAME(name, &out);
+    ryx::UniquePtr<unsigned char> owned(out);
+    return length > 0 ? std::string(reinterpret_cast<char*>(out), length) : std::string();
+}
+
+// The issuer's DER; an empty name as "empty" (the host copies it as "30 00"
+// whatever its length form).
+inline std::string issuerText(const X509_NAME* name) {
+    return X509_NAME_entry_count(name) == 0 ? "empty" : nameDER(name);
+}
+
+inline std::string differs(const std::string& what, const std::string& ours,
+                           const std::string& openssl) {
+    return what + ": ours \"" + ours + "\", OpenSSL \"" + openssl + "\"";
+}
+
+// Up to 48 listed serial numbers (from both ends), each with its neighbours.
+inline std::string compareLookups(const RYXASNCertificateList& list, X509_CRL* crl) {
+    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl);
+    const int count = revoked == nullptr ? 0 : sk_X509_REVOKED_num(revoked);
+    for (int i = 0; i < count && i < 48; ++i) {
+        const int index = i < 24 ? i : count - 1 - (i - 24);
+        const ASN1_INTEGER* serial =
+            X509_REVOKED_get0_serialNumber(sk_X509_REVOKED_value(revoked, index));
+        ryx::UniquePtr<BIGNUM> listed(ASN1_INTEGER_to_BN(serial, nullptr));
+        for (int step = -1; step <= 1 && listed; ++step) {
+            ryx::UniquePtr<BIGNUM> probe(BN_dup(listed.get()));
+            if (step > 0) {
+                BN_add_word(probe.get(), 1);
+            } else if (step < 0) {
+                BN_sub_word(probe.get(), 1);
+            }
+            const std::string hex = hexOf(probe.get());
+            if (hex.size() > 1024) {
+                continue;  // more than isRevoked takes
+            }
+            ryx::UniquePtr<ASN1_STRING> key(BN_to_ASN1_INTEGER(probe.get(), nullptr));
+            X509_REVOKED* found = nullptr;
+            const bool expected = X509_CRL_get0_by_serial(crl, &found, key.get()) == 1;
+            if (list.isRevoked(hex.c_str()) != expected) {
+                return differs("isRevoked(" + hex + ")", expected ? "no" : "yes",
+                               expected ? "yes" : "no");
+            }
+        }
+    }
+    ERR_clear_error();
+    return "";
+}
+
+// The first accessor whose answer differs, or an empty text.
+inline std::string firstDifference(const RYXASNCertificateList& list, X509_CRL* crl,
+                                   const unsigned char* data, size_t size) {
+    const RYXASNCBuffer view = list.getDERView();
+    if (view.getLength() != size || std::memcmp(view.getData(), data, size) != 0) {
+        return differs("kept bytes", std::to_string(view.getLength()), std::to_string(size));
+    }
+    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl);
+    const std::string count = std::to_string(revoked == nullptr ? 0 : sk_X509_REVOKED_num(revoked));
+    int critical = 0;
+    ryx::UniquePtr<ASN1_STRING> number(
+        static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, &critical, nullptr)));
+    ryx::UniquePtr<BIGNUM> numberValue(number ? ASN1_INTEGER_to_BN(number.get(), nullptr)
+                                              : nullptr);
+    ERR_clear_error();
+    const struct {
+        const char* what;
+        std::string ours;
+        std::string openssl;
+    } answers[] = {
+        {"revoked count", std::to_string(list.getRevokedCount()), count},
+        {"issuer", issuerText(list.getIssuer().native()), issuerText(X509_CRL_get_issuer(crl))},
+        {"thisUpdate", text(list.getThisUpdate()), timeText(X509_CRL_get0_lastUpdate(crl))},
+        {"nextUpdate", text(list.getNextUpdate()), timeText(X509_CRL_get0_nextUpdate(crl))},
+        {"CRL number", text(list.getCRLNumber()), numberValue ? hexOf(numberValue.get()) : ""},
+    };
+    for (const auto& answer : answers) {
+        if (answer.ours != answer.openssl) {
+            return differs(answer.what, answer.ours, answer.openssl);
+        }
+    }
+    return compareLookups(list, crl);
+}
+
+}  // namespace crlcompare
+
+#endif
