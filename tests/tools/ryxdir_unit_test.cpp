@@ -12,8 +12,10 @@
 
 #include "atomicfile.h"
 #include "cli.h"
+#include "describe.h"
 #include "hosts.h"
 #include "json.h"
+#include "labpki.h"
 #include "status.h"
 #include "timetext.h"
 
@@ -62,6 +64,24 @@ TEST(RyxdirJson, NestedDocumentIndentedOrOnOneLine) {
                   oneLine ? "{\"command\":\"verify\",\"list\":[1,{}],\"none\":null,\"ok\":false}\n"
                           : "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
                             "  \"none\": null,\n  \"ok\": false\n}\n");
+    }
+}
+
+// A list's line made from what the toolkit keeps of it is the line OpenSSL's
+// decoded object gives.
+TEST(RyxdirDescribe, ListLineWithoutOpenSSLsObject) {
+    const labpki::Authority ca = labpki::Authority::root("cn=Lines CA,o=Example,c=DE");
+    labpki::CrlOptions plain, large, zero, noNext;
+    plain.revokedCount = 3;
+    large.crlNumber = 0xfedcba9876543210ULL;  // more than a long
+    zero.crlNumber = 0;
+    noNext.hasNextUpdate = false;
+    for (const labpki::CrlOptions& options : {plain, large, zero, noNext}) {
+        const labpki::Bytes der = ca.crl(options);
+        RYXASNCertificateList list(RYXASN_SECURITY_NONE);
+        list.decodeDER(der.data(), der.size());
+        const labpki::CrlPtr crl = labpki::crlFromDER(der);
+        EXPECT_EQ(crlText(list), crlText(crl.get()));
     }
 }
 

@@ -171,29 +171,45 @@ Directory::~Directory() {
     m_plugin.reset();
 }
 
-CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
+Certificates Directory::caCertificateObjects(const RYXASNx500Name& subject) {
     open();
-    return guarded([&] { return certificates(m_manager->getCACertificates(subject)); });
+    return guarded([&] { return Certificates(m_manager->getCACertificates(subject)); });
 }
 
-CertStack Directory::userCertificates(const RYXASNx500Name& subject) {
+Certificates Directory::userCertificateObjects(const RYXASNx500Name& subject) {
     open();
-    return guarded([&] { return certificates(m_manager->getUserCertificates(subject)); });
+    return guarded([&] { return Certificates(m_manager->getUserCertificates(subject)); });
+}
+
+RevocationLists Directory::crlObjects(const RYXASNx500Name& issuer) {
+    open();
+    return guarded([&] { return RevocationLists(m_manager->getCRLs(issuer)); });
+}
+
+RevocationLists Directory::arlObjects(const RYXASNx500Name& issuer) {
+    open();
+    return guarded([&] { return RevocationLists(m_manager->getARLs(issuer)); });
+}
+
+RevocationLists Directory::uriObjects(const std::string& url) {
+    open();
+    return guarded([&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+}
+
+CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
+    return guarded([&] { return certificates(caCertificateObjects(subject).release()); });
 }
 
 CrlStack Directory::crls(const RYXASNx500Name& issuer) {
-    open();
-    return guarded([&] { return revocationLists(m_manager->getCRLs(issuer)); });
+    return guarded([&] { return revocationLists(crlObjects(issuer).release()); });
 }
 
 CrlStack Directory::arls(const RYXASNx500Name& issuer) {
-    open();
-    return guarded([&] { return revocationLists(m_manager->getARLs(issuer)); });
+    return guarded([&] { return revocationLists(arlObjects(issuer).release()); });
 }
 
 CrlStack Directory::viaUri(const std::string& url) {
-    open();
-    return guarded([&] { return revocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+    return guarded([&] { return revocationLists(uriObjects(url).release()); });
 }
 
 void Directory::validate() {

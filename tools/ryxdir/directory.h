@@ -34,6 +34,10 @@ class PluginHandle {
     void* m_handle;
 };
 
+// The toolkit's containers, owned.
+using Certificates = std::unique_ptr<RYXASNCertificateContainer>;
+using RevocationLists = std::unique_ptr<RYXASNCRLContainer>;
+
 // A distinguished name from its LDAP text; a usage failure when malformed.
 RYXASNx500Name parseName(const std::string& text);
 
@@ -54,10 +58,16 @@ class Directory {
         return *m_manager;
     }
 
-    // The manager's retrievals as OpenSSL objects; a directory failure ends
+    // The manager's retrievals, the objects as the toolkit decoded them (a
+    // revocation list is not yet an OpenSSL object); a directory failure ends
     // the command with status 4 ("error CODE: message").
+    Certificates caCertificateObjects(const RYXASNx500Name& subject);
+    Certificates userCertificateObjects(const RYXASNx500Name& subject);
+    RevocationLists crlObjects(const RYXASNx500Name& issuer);
+    RevocationLists arlObjects(const RYXASNx500Name& issuer);
+    RevocationLists uriObjects(const std::string& url);
+    // The same as OpenSSL objects, for validation.
     CertStack caCertificates(const RYXASNx500Name& subject);
-    CertStack userCertificates(const RYXASNx500Name& subject);
     CrlStack crls(const RYXASNx500Name& issuer);
     CrlStack arls(const RYXASNx500Name& issuer);
     CrlStack viaUri(const std::string& url);

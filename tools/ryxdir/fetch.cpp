@@ -8,23 +8,23 @@
 namespace ryxdir {
 
 Found fetchCa(Directory& directory, const std::string& name) {
-    return Found{directory.caCertificates(parseName(name)), nullptr};
+    return Found{directory.caCertificateObjects(parseName(name)), nullptr};
 }
 
 Found fetchUser(Directory& directory, const std::string& name) {
-    return Found{directory.userCertificates(parseName(name)), nullptr};
+    return Found{directory.userCertificateObjects(parseName(name)), nullptr};
 }
 
 Found fetchCrl(Directory& directory, const std::string& name) {
-    return Found{nullptr, directory.crls(parseName(name))};
+    return Found{nullptr, directory.crlObjects(parseName(name))};
 }
 
 Found fetchArl(Directory& directory, const std::string& name) {
-    return Found{nullptr, directory.arls(parseName(name))};
+    return Found{nullptr, directory.arlObjects(parseName(name))};
 }
 
 Found fetchUrl(Directory& directory, const std::string& url) {
-    return Found{nullptr, directory.viaUri(url)};
+    return Found{nullptr, directory.uriObjects(url)};
 }
 
 int runFetch(Settings& s, Output& out) {

@@ -34,13 +34,20 @@ void Output::line(const std::string& text) {
     write(text + "\n");
 }
 
-void Output::raw(const std::string& bytes) {
-    write(bytes);
+void Output::pem(const char* label, const RYXASNCBuffer& der) {
+    // Straight into standard output's buffer; a failed write shows in finish().
+    BIO* bio = BIO_new_fp(stdout, BIO_NOCLOSE);
+    const bool written = bio != nullptr && PEM_write_bio(bio, label, "", der.getData(),
+                                                         static_cast<long>(der.getLength())) > 0;
+    BIO_free(bio);
+    if (!written) {
+        fail(EXIT_OUTPUT, "cannot write an object as PEM");
+    }
 }
 
-void Output::derFile(const char* kind, size_t index, const std::string& der) {
+void Output::derFile(const char* kind, size_t index, const RYXASNCBuffer& der) {
     const std::string path = m_outDir + "/" + kind + "-" + std::to_string(index) + ".der";
-    writeFileAtomically(path, der.data(), der.size());
+    writeFileAtomically(path, der.getData(), der.getLength());
     line(path);
 }
 
@@ -82,61 +89,44 @@ void note(const std::string& text) {
 
 namespace {
 
-template <typename T>
-std::string der(const T* object, int (*i2d)(const T*, unsigned char**)) {
-    unsigned char* bytes = nullptr;
-    const int length = i2d(object, &bytes);
-    if (length <= 0) {
-        fail(EXIT_OUTPUT, "cannot encode an object as DER");
-    }
-    std::string text(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
-    OPENSSL_free(bytes);
-    return text;
-}
-
-template <typename T>
-std::string pem(const T* object, int (*write)(BIO*, const T*)) {
-    BIO* bio = BIO_new(BIO_s_mem());
-    if (bio == nullptr || write(bio, object) != 1) {
-        BIO_free(bio);
-        fail(EXIT_OUTPUT, "cannot encode an object as PEM");
-    }
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<size_t>(length));
-    BIO_free(bio);
-    return text;
-}
-
 // How one kind of object is written in each format.
 template <typename T>
 struct Form {
     const char* jsonKey;   // "certificates"
     const char* lineName;  // "certificate 0: ..."
     const char* fileName;  // "cert-0.der"
-    std::string (*text)(const T*);
-    void (*json)(JsonWriter&, const T*, bool);
-    int (*writePem)(BIO*, const T*);
-    int (*i2d)(const T*, unsigned char**);
+    const char* pemLabel;  // "CERTIFICATE"
+    std::string (*text)(const T&);
+    void (*json)(JsonWriter&, const T&);  // the members but the DER
 };
 
-const Form<X509> kCertificates{"certificates",  "certificate",      "cert",  certificateText,
-                               certificateJson, PEM_write_bio_X509, i2d_X509};
-const Form<X509_CRL> kCrls{"crls",      "crl", "crl", crlText, crlJson, PEM_write_bio_X509_CRL,
-                           i2d_X509_CRL};
+const Form<RYXASNx509Certificate> kCertificates{
+    "certificates",
+    "certificate",
+    "cert",
+    "CERTIFICATE",
+    [](const RYXASNx509Certificate& c) { return certificateText(c.native()); },
+    [](JsonWriter& json, const RYXASNx509Certificate& c) { certificateJson(json, c.native()); }};
+const Form<RYXASNCertificateList> kCrls{
+    "crls",
+    "crl",
+    "crl",
+    "X509 CRL",
+    [](const RYXASNCertificateList& l) { return crlText(l); },
+    [](JsonWriter& json, const RYXASNCertificateList& l) { crlJson(json, l.native()); }};
 
-std::vector<const X509*> listed(const STACK_OF(X509) * certs) {
-    std::vector<const X509*> objects;
-    for (int i = 0; i < sk_X509_num(certs); ++i) {
-        objects.push_back(sk_X509_value(certs, i));
+std::vector<const RYXASNx509Certificate*> listed(const RYXASNCertificateContainer& certs) {
+    std::vector<const RYXASNx509Certificate*> objects;
+    for (size_t i = 0; i < certs.size(); ++i) {
+        objects.push_back(certs.getCertificate(i));
     }
     return objects;
 }
 
-std::vector<const X509_CRL*> listed(const STACK_OF(X509_CRL) * crls) {
-    std::vector<const X509_CRL*> objects;
-    for (int i = 0; i < sk_X509_CRL_num(crls); ++i) {
-        objects.push_back(sk_X509_CRL_value(crls, i));
+std::vector<const RYXASNCertificateList*> listed(const RYXASNCRLContainer& crls) {
+    std::vector<const RYXASNCertificateList*> objects;
+    for (size_t i = 0; i < crls.size(); ++i) {
+        objects.push_back(crls.getCRL(i));
     }
     return objects;
 }
@@ -147,7 +137,9 @@ void jsonArray(JsonWriter& json, const std::vector<const T*>& objects, const For
     json.beginArray();
     for (const T* object : objects) {
         json.beginObject();
-        form.json(json, object, true);
+        form.json(json, *object);
+        const RYXASNCBuffer der = object->getDERView();
+        json.member("der", base64(der.getData(), der.getLength()));
         json.endObject();
     }
     json.endArray();
@@ -155,7 +147,7 @@ void jsonArray(JsonWriter& json, const std::vector<const T*>& objects, const For
 
 template <typename T>
 std::string textLine(const std::vector<const T*>& objects, size_t i, const Form<T>& form) {
-    return std::string(form.lineName) + " " + std::to_string(i) + ": " + form.text(objects[i]);
+    return std::string(form.lineName) + " " + std::to_string(i) + ": " + form.text(*objects[i]);
 }
 
 template <typename T>
@@ -167,10 +159,10 @@ void writeObjects(Output& out, const std::vector<const T*>& objects, const Form<
     for (size_t i = 0; i < objects.size(); ++i) {
         switch (out.format()) {
             case Format::Pem:
-                out.raw(pem(objects[i], form.writePem));
+                out.pem(form.pemLabel, objects[i]->getDERView());
                 break;
             case Format::Der:
-                out.derFile(form.fileName, i, der(objects[i], form.i2d));
+                out.derFile(form.fileName, i, objects[i]->getDERView());
                 break;
             default:
                 out.line(textLine(objects, i, form));
@@ -194,31 +186,23 @@ void describe(const std::vector<const T*>& objects, const Form<T>& form, JsonWri
 
 void describe(const Found& found, JsonWriter* json, std::string& text) {
     if (found.certificates) {
-        describe(listed(found.certificates.get()), kCertificates, json, text);
-    } else {
-        describe(listed(found.crls.get()), kCrls, json, text);
+        describe(listed(*found.certificates), kCertificates, json, text);
+    } else if (found.crls) {
+        describe(listed(*found.crls), kCrls, json, text);
     }
 }
 
 }  // namespace
 
-int Found::count() const {
-    return certificates ? sk_X509_num(certificates.get()) : sk_X509_CRL_num(crls.get());
-}
-
-void writeCertificates(Output& out, const STACK_OF(X509) * certs) {
-    writeObjects(out, listed(certs), kCertificates);
-}
-
-void writeCrls(Output& out, const STACK_OF(X509_CRL) * crls) {
-    writeObjects(out, listed(crls), kCrls);
+size_t Found::count() const {
+    return certificates ? certificates->size() : crls ? crls->size() : 0;
 }
 
 void writeFound(Output& out, const Found& found) {
     if (found.certificates) {
-        writeCertificates(out, found.certificates.get());
-    } else {
-        writeCrls(out, found.crls.get());
+        writeObjects(out, listed(*found.certificates), kCertificates);
+    } else if (found.crls) {
+        writeObjects(out, listed(*found.crls), kCrls);
     }
 }
 

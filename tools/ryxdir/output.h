@@ -4,21 +4,21 @@
 #ifndef RYXDIR_OUTPUT_H
 #define RYXDIR_OUTPUT_H
 
-#include <openssl/x509.h>
-
+#include <memory>
 #include <string>
 
 #include "json.h"
-#include "ossl.h"
+#include "ryxasn.h"
 #include "settings.h"
 
 namespace ryxdir {
 
-// What one retrieval found: certificates, or revocation lists.
+// What one retrieval found: certificates, or revocation lists, as the toolkit
+// decoded them.
 struct Found {
-    CertStack certificates;
-    CrlStack crls;
-    int count() const;
+    std::unique_ptr<RYXASNCertificateContainer> certificates;
+    std::unique_ptr<RYXASNCRLContainer> crls;
+    size_t count() const;
 };
 
 class Output {
@@ -35,11 +35,11 @@ class Output {
     void start(const std::string& command);
     // A line on standard output (text form).
     void line(const std::string& text);
-    // Bytes on standard output as they are (PEM).
-    void raw(const std::string& bytes);
+    // DER bytes as a PEM block under label on standard output.
+    void pem(const char* label, const RYXASNCBuffer& der);
     // DER bytes written atomically to DIR/<kind>-<index>.der; the path is
     // printed as a line.
-    void derFile(const char* kind, size_t index, const std::string& der);
+    void derFile(const char* kind, size_t index, const RYXASNCBuffer& der);
 
     // A batch run's line for one input: its status and what was found (status
     // 0) or why not. Text: the status, the input and the result, separated by
@@ -68,10 +68,9 @@ class Output {
 // A one-line message on standard error, prefixed with the program name.
 void note(const std::string& text);
 
-// Lists of objects in the chosen format: PEM blocks, "certificate N: ..." or
+// What was found in the chosen format: PEM blocks, "certificate N: ..." or
 // "crl N: ..." lines, DER files, or a JSON array under "certificates"/"crls".
-void writeCertificates(Output& out, const STACK_OF(X509) * certs);
-void writeCrls(Output& out, const STACK_OF(X509_CRL) * crls);
+// PEM and DER are written from the bytes the toolkit decoded.
 void writeFound(Output& out, const Found& found);
 
 }  // namespace ryxdir
