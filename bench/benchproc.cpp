@@ -75,8 +75,14 @@ int waitBounded(pid_t pid, int timeoutSeconds, rusage& usage, bool& timedOut) {
 }  // namespace
 
 Outcome run(const Command& command, int timeoutSeconds, bool keepOutput) {
+    const std::string memoryPath = temporaryFile("memory");
+    std::vector<std::string> words;
+    if (command.measureMemory) {
+        words = {"/usr/bin/time", "-f", "%M", "-o", memoryPath};
+    }
+    words.insert(words.end(), command.argv.begin(), command.argv.end());
     std::vector<char*> argv;
-    for (const std::string& a : command.argv) {
+    for (const std::string& a : words) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
@@ -107,13 +113,16 @@ Outcome run(const Command& command, int timeoutSeconds, bool keepOutput) {
     if (rc != 0) {
         throw std::runtime_error("cannot start " + command.argv[0] + ": " + std::strerror(rc));
     }
-    rusage usage{};
+    rusage usage{};  // of a process that shared the benchmark's memory: not used
     bool timedOut = false;
     const int status = waitBounded(pid, timeoutSeconds, usage, timedOut);
     Outcome outcome;
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    outcome.maxRssKiB = usage.ru_maxrss;
+    if (command.measureMemory) {
+        outcome.maxRssKiB = std::atol(contents(memoryPath).c_str());
+        ::unlink(memoryPath.c_str());
+    }
     if (keepOutput) {
         outcome.out = contents(outPath);
         ::unlink(outPath.c_str());

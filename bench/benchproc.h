@@ -1,7 +1,9 @@
 // Programs run by the benchmarks the way a script runs them: one process per
-// call, standard output thrown away, and the wall time and the peak resident
-// memory of the process (and of the processes it waited for) taken from the
-// kernel. Every run is bounded in time.
+// call, standard output thrown away, the wall time taken around it. Every run
+// is bounded in time. The peak resident memory of a process (and of the
+// processes it waited for) is taken by GNU time when asked for: the kernel's
+// count for a process started straight from the benchmark would include the
+// benchmark's own memory, which the process shares until it runs its program.
 #ifndef BENCHPROC_H
 #define BENCHPROC_H
 
@@ -14,12 +16,13 @@ struct Command {
     std::vector<std::string> argv;  // argv[0]: a path, or a name looked up in PATH
     std::string stdinPath = "/dev/null";
     std::vector<std::string> env;  // NAME=VALUE added to the benchmark's own
+    bool measureMemory = false;    // run under /usr/bin/time (which adds to the time)
 };
 
 struct Outcome {
     double seconds = 0;
-    long maxRssKiB = 0;
-    std::string out;  // standard output, when asked for
+    long maxRssKiB = -1;  // when measured
+    std::string out;      // standard output, when asked for
 };
 
 // Runs command to its end; throws std::runtime_error (with the end of its

@@ -17,9 +17,10 @@
 // (which asks for ";binary" only) on the stock one. Peers that are not
 // installed, and paths that fail their check, are listed as skipped. Prints
 // Google Benchmark's report, then one table of medians, ratios to the floor and
-// peak memory (a process's peak resident set; in process, the peak heap of one
-// run above its start), then the ratios the goals are stated in. Nothing here
-// asserts on a time.
+// peak memory (a process's peak resident set, by GNU time when installed; in
+// process, the peak heap of one run above its start), then the ratios the goals
+// are stated in. Memory is measured in runs of its own, after the timed ones.
+// Nothing here asserts on a time.
 //
 //   RYX_BENCH_CRL_ENTRIES   revoked entries of W1's list (default 1000000)
 //   RYX_BENCH_LOOKUPS       lookups of W2 and W3, managers of W4 (default 1000)
@@ -147,7 +148,8 @@ void load(Server& server, const Data& data, const labpki::Authority& ca,
 enum class Role { Ours, Floor, Peer };
 
 // One way of doing a workload. run() does it once and returns its time in
-// seconds; a process path also keeps the peak resident set it saw.
+// seconds; a process path run with measuringMemory keeps the peak resident set
+// of its processes instead (the run that measures it is not timed).
 struct Path {
     std::string workload;
     std::string name;
@@ -157,7 +159,8 @@ struct Path {
     std::function<double(Path&)> run;
     std::string skipped;  // why it does not run; empty: it runs
     std::vector<double> samples;
-    long maxRssKiB = 0;
+    bool measuringMemory = false;
+    long maxRssKiB = -1;
     double heapBytes = -1;  // peak heap of one run above its start (in process)
 
     std::string id() const { return workload + "/" + name + (schema.empty() ? "" : "/" + schema); }
@@ -173,9 +176,10 @@ struct Path {
 
 // Runs commands one after the other, as one sample: their total time, their
 // highest peak resident set.
-double runAll(Path& path, const std::vector<benchproc::Command>& commands) {
+double runAll(Path& path, std::vector<benchproc::Command> commands) {
     double total = 0;
-    for (const benchproc::Command& c : commands) {
+    for (benchproc::Command& c : commands) {
+        c.measureMemory = path.measuringMemory;
         const benchproc::Outcome o = benchproc::run(c);
         total += o.seconds;
         path.maxRssKiB = std::max(path.maxRssKiB, o.maxRssKiB);
@@ -268,7 +272,7 @@ class Workloads {
 
     static Path timed(const std::string& workload, const std::string& name, Server& server,
                       Role role, std::function<void()> work) {
-        Path p{workload, name, server.schema, role, true, nullptr, {}, {}, 0, -1};
+        Path p{workload, name, server.schema, role, true, nullptr, {}, {}, false, -1, -1};
         p.run = [work](Path&) {
             const Clock::time_point start = Clock::now();
             work();
@@ -350,7 +354,7 @@ class Workloads {
 
     Path process(const std::string& workload, const std::string& name, Server& server, Role role,
                  std::function<double(Path&)> run, const std::string& missing = std::string()) {
-        Path p{workload, name, server.schema, role, false, std::move(run), {}, {}, 0, -1};
+        Path p{workload, name, server.schema, role, false, std::move(run), {}, {}, false, -1, -1};
         if (!missing.empty()) {
             p.skipped = missing + " is not installed";
         }
@@ -391,8 +395,9 @@ class Workloads {
             auto warm = [certStore](const char* kind, const std::string& namesFile,
                                     const char* rounds, size_t expected) {
                 return [=](Path& p) {
-                    const benchproc::Outcome o =
-                        benchproc::run(certStore(kind, namesFile, rounds), 600, true);
+                    benchproc::Command c = certStore(kind, namesFile, rounds);
+                    c.measureMemory = p.measuringMemory;
+                    const benchproc::Outcome o = benchproc::run(c, 600, true);
                     p.maxRssKiB = std::max(p.maxRssKiB, o.maxRssKiB);
                     return javaSeconds(o.out, expected);
                 };
@@ -542,8 +547,9 @@ std::string summary(const std::vector<Path>& paths, const Data& data, size_t rep
                 floor = &f;
             }
         }
-        const std::string memory = p.inProcess ? (p.heapBytes >= 0 ? megabytes(p.heapBytes) : "")
-                                               : megabytes(double(p.maxRssKiB) * 1024);
+        const std::string memory =
+            p.inProcess ? (p.heapBytes >= 0 ? megabytes(p.heapBytes) : "")
+                        : (p.maxRssKiB >= 0 ? megabytes(double(p.maxRssKiB) * 1024) : "");
         t << milliseconds(p.median()) << " | " << (floor ? ratio(p.median(), floor->median()) : "")
           << " | " << memory << " |\n";
     }
@@ -696,12 +702,18 @@ int run(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    // The peak heap of one run of each in-process path, outside the timing.
-    if (heapcount::active()) {
-        for (Path& p : paths) {
-            if (p.inProcess && p.skipped.empty()) {
-                p.heapBytes = double(heapcount::peakDuring([&p] { p.run(p); }));
-            }
+    // Memory, outside the timing: the peak heap of one run of each in-process
+    // path, and the peak resident set of each process path's processes.
+    const bool gnuTime = ::access("/usr/bin/time", X_OK) == 0;
+    for (Path& p : paths) {
+        if (!p.skipped.empty()) {
+            continue;
+        }
+        if (p.inProcess && heapcount::active()) {
+            p.heapBytes = double(heapcount::peakDuring([&p] { p.run(p); }));
+        } else if (!p.inProcess && gnuTime) {
+            p.measuringMemory = true;
+            p.run(p);
         }
     }
     std::ostringstream goals;
