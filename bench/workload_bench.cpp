@@ -24,8 +24,13 @@
 //
 //   RYX_BENCH_CRL_ENTRIES   revoked entries of W1's list (default 1000000)
 //   RYX_BENCH_LOOKUPS       lookups of W2 and W3, managers of W4 (default 1000)
+//   RYX_BENCH_PROCESSES     processes a run of a one-process-per-lookup path
+//                           starts (default 100); its time is scaled to the
+//                           lookups
 //   RYX_BENCH_REPETITIONS   runs of each path (default 5)
 //   RYX_BENCH_WORKLOADS     the workloads to run, e.g. "W1,W3" (default all)
+//   RYX_BENCH_ONLY          a regular expression: only the paths whose name
+//                           ("W2/one manager/stock") it finds something in
 //   RYX_BENCH_RYXDIR        the ryxdir to run (default the one built with this)
 //   RYX_BENCH_JAVA_CLASSES  folder of the compiled CertStoreBench (JDK peer)
 //   RYX_BENCH_SUMMARY       also write the table (markdown) to this file
@@ -42,6 +47,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -118,6 +124,7 @@ struct Server {
 struct Data {
     size_t crlEntries;
     size_t lookups;
+    size_t processes;  // of a one-process-per-lookup path, at most lookups
     labpki::Bytes bigList;
     std::string folder;  // files of the run: names, ldapsearch's values
     std::string caNames;
@@ -447,22 +454,24 @@ class Workloads {
                 return runAll(p, {command(with({"--batch", "ca"}), d->caNames)});
             },
             supportsBatch(ryxdir) ? "" : "--batch (this ryxdir has none)"));
+        // One process per lookup: d->processes of them, the time scaled to all.
+        const double scale = double(d->lookups) / double(d->processes);
         all.push_back(process("W2", "ryxdir ca per process", server, Role::Ours, [=](Path& p) {
             std::vector<benchproc::Command> each;
-            for (size_t i = 0; i < d->lookups; ++i) {
+            for (size_t i = 0; i < d->processes; ++i) {
                 each.push_back(command(with({"ca", caName(i)})));
             }
-            return runAll(p, each);
+            return runAll(p, each) * scale;
         }));
         all.push_back(process(
             "W2", "ldapsearch per process", server, Role::Peer,
             [=](Path& p) {
                 std::vector<benchproc::Command> each;
-                for (size_t i = 0; i < d->lookups; ++i) {
+                for (size_t i = 0; i < d->processes; ++i) {
                     each.push_back(command({"ldapsearch", "-x", "-LLL", "-H", url, "-b", caName(i),
                                             "-s", "base", "cACertificate"}));
                 }
-                return runAll(p, each);
+                return runAll(p, each) * scale;
             },
             missing({"ldapsearch"})));
 
@@ -470,7 +479,8 @@ class Workloads {
             "W3", "curl per process", server, Role::Peer,
             [=](Path& p) {
                 return runAll(p, std::vector<benchproc::Command>(
-                                     d->lookups, command({"curl", "-sS", smallListUrl})));
+                                     d->processes, command({"curl", "-sS", smallListUrl}))) *
+                       scale;
             },
             missing({"curl"})));
     }
@@ -527,8 +537,10 @@ std::string summary(const std::vector<Path>& paths, const Data& data, size_t rep
     t << "Medians of " << repetitions << " runs per path, paths interleaved. W1: one CRL of "
       << data.crlEntries << " revoked entries (" << megabytes(double(data.bigList.size()))
       << " of DER); W2, W3: " << data.lookups << " lookups; W4: " << data.lookups
-      << " managers. Memory: a process's peak resident set, or in process the peak heap of one "
-         "run above its start.\n\n"
+      << " managers. A path of one process per lookup runs " << data.processes
+      << " processes a run, its time scaled to " << data.lookups
+      << ". Memory: a process's peak resident set, or in process the peak heap of one run above "
+         "its start.\n\n"
       << "| workload | path | kind | schema | median | x floor | peak memory |\n"
       << "|---|---|---|---|---|---|---|\n";
     for (const Path& p : paths) {
@@ -616,6 +628,7 @@ int run(int argc, char** argv) {
     Data data;
     data.crlEntries = wanted("W1") ? count("RYX_BENCH_CRL_ENTRIES", 1000000) : 1;
     data.lookups = count("RYX_BENCH_LOOKUPS", 1000);
+    data.processes = std::min(data.lookups, count("RYX_BENCH_PROCESSES", 100));
     const size_t repetitions = count("RYX_BENCH_REPETITIONS", 5);
 
     char folder[] = "/tmp/ryx-bench-XXXXXX";
@@ -657,8 +670,9 @@ int run(int argc, char** argv) {
     managerhost::Plugin plugin;
     Workloads workloads(data, servers);
     std::vector<Path> paths;
+    const std::regex only(setting("RYX_BENCH_ONLY", "."));
     for (Path& p : workloads.paths()) {
-        if (wanted(p.workload)) {
+        if (wanted(p.workload) && std::regex_search(p.id(), only)) {
             paths.push_back(std::move(p));
         }
     }
