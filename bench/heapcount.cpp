@@ -24,15 +24,17 @@ void* __libc_memalign(size_t alignment, size_t size);
 
 namespace {
 
-std::atomic<size_t> g_live{0};
-std::atomic<size_t> g_peak{0};
+// Bytes allocated less bytes freed since counting started, and their highest
+// value; counted only while g_counting is set.
+std::atomic<bool> g_counting{false};
+std::atomic<long long> g_live{0};
+std::atomic<long long> g_peak{0};
 
 void* counted(void* pointer) {
-    if (pointer != nullptr) {
-        const size_t now =
-            g_live.fetch_add(malloc_usable_size(pointer), std::memory_order_relaxed) +
-            malloc_usable_size(pointer);
-        size_t peak = g_peak.load(std::memory_order_relaxed);
+    if (pointer != nullptr && g_counting.load(std::memory_order_relaxed)) {
+        const long long size = static_cast<long long>(malloc_usable_size(pointer));
+        const long long now = g_live.fetch_add(size, std::memory_order_relaxed) + size;
+        long long peak = g_peak.load(std::memory_order_relaxed);
         while (now > peak && !g_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
         }
     }
@@ -40,8 +42,9 @@ void* counted(void* pointer) {
 }
 
 void uncount(void* pointer) {
-    if (pointer != nullptr) {
-        g_live.fetch_sub(malloc_usable_size(pointer), std::memory_order_relaxed);
+    if (pointer != nullptr && g_counting.load(std::memory_order_relaxed)) {
+        g_live.fetch_sub(static_cast<long long>(malloc_usable_size(pointer)),
+                         std::memory_order_relaxed);
     }
 }
 
@@ -53,16 +56,18 @@ bool active() {
     return true;
 }
 
-size_t live() {
-    return g_live.load(std::memory_order_relaxed);
-}
-
-size_t peak() {
-    return g_peak.load(std::memory_order_relaxed);
-}
-
-void resetPeak() {
-    g_peak.store(live(), std::memory_order_relaxed);
+size_t peakDuring(const std::function<void()>& work) {
+    g_live.store(0);
+    g_peak.store(0);
+    g_counting.store(true);
+    try {
+        work();
+    } catch (...) {
+        g_counting.store(false);
+        throw;
+    }
+    g_counting.store(false);
+    return static_cast<size_t>(g_peak.load());
 }
 
 }  // namespace heapcount
@@ -83,11 +88,14 @@ void* calloc(size_t count, size_t size) {
 }
 
 void* realloc(void* pointer, size_t size) {
+    if (!g_counting.load(std::memory_order_relaxed)) {
+        return __libc_realloc(pointer, size);
+    }
     const size_t before = pointer != nullptr ? malloc_usable_size(pointer) : 0;
     void* moved = __libc_realloc(pointer, size);
     if (moved != nullptr || size == 0) {
         // The old block is gone (moved, grown in place, or freed by size 0).
-        g_live.fetch_sub(before, std::memory_order_relaxed);
+        g_live.fetch_sub(static_cast<long long>(before), std::memory_order_relaxed);
         counted(moved);
     }
     return moved;
@@ -132,15 +140,10 @@ bool active() {
     return false;
 }
 
-size_t live() {
+size_t peakDuring(const std::function<void()>& work) {
+    work();
     return 0;
 }
-
-size_t peak() {
-    return 0;
-}
-
-void resetPeak() {}
 
 }  // namespace heapcount
 

@@ -1,7 +1,8 @@
-// Live heap bytes of the whole process (every library's malloc included), and
-// their peak since the last reset. Counted by heapcount.cpp, which replaces
-// malloc and its relatives in a program built without sanitizers; elsewhere
-// active() is false and the counts stay zero.
+// The heap a piece of work takes at its peak, over the whole process (every
+// library's malloc included). Counted by heapcount.cpp, which replaces malloc
+// and its relatives in a program built without sanitizers; elsewhere active()
+// is false and nothing is counted. Outside peakDuring the replacements only
+// pass calls on, so that timed work pays nothing for the count.
 #ifndef HEAPCOUNT_H
 #define HEAPCOUNT_H
 
@@ -11,18 +12,11 @@
 namespace heapcount {
 
 bool active();
-size_t live();
-size_t peak();
-// The peak starts again from what is live now.
-void resetPeak();
 
-// How far the live bytes rose above their level at the start while work ran.
-inline size_t peakDuring(const std::function<void()>& work) {
-    const size_t start = live();
-    resetPeak();
-    work();
-    return peak() - start;
-}
+// How far the heap in use rose above its level at the start while work ran
+// (blocks allocated before and freed during the work count as negative).
+// Not for work that runs while another thread allocates.
+size_t peakDuring(const std::function<void()>& work);
 
 }  // namespace heapcount
 

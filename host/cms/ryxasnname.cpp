@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -57,36 +58,66 @@ std::string lowerCase(const std::string& text) {
 
 // Attribute type names compared without regard to case: OpenSSL's short and long
 // names of every object it knows (short names win over long ones), and the
-// aliases that LDAP and mail software use for the e-mail address.
+// aliases that LDAP and mail software use for the e-mail address. A name is
+// looked up in OpenSSL's object table when it is first asked for and then
+// remembered, so that a process that parses a few names reads the table for
+// those few rather than building a map of all of it.
 class AttributeNames {
   public:
-    static const AttributeNames& instance() {
-        static const AttributeNames names;
+    static AttributeNames& instance() {
+        static AttributeNames names;
         return names;
     }
 
-    int find(const std::string& name) const {
-        auto it = m_nids.find(lowerCase(name));
-        return it == m_nids.end() ? NID_undef : it->second;
+    int find(const std::string& name) {
+        const std::string key = lowerCase(name);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_nids.find(key);
+        if (it != m_nids.end()) {
+            return it->second;
+        }
+        const int nid = search(key);
+        if (nid != NID_undef) {
+            m_nids.emplace(key, nid);  // known names only: their number is bounded
+        }
+        return nid;
     }
 
   private:
-    AttributeNames() {
-        int count = OBJ_new_nid(0);
-        for (int pass = 0; pass < 2; ++pass) {
-            for (int nid = 1; nid < count; ++nid) {
+    AttributeNames()
+        : m_nids{{"uid", NID_userId},
+                 {"email", NID_pkcs9_emailAddress},
+                 {"e", NID_pkcs9_emailAddress}} {}
+
+    static bool sameLowered(const char* text, const std::string& lower) {
+        size_t i = 0;
+        for (; text[i] != '\0' && i < lower.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(text[i])) != lower[i]) {
+                return false;
+            }
+        }
+        return text[i] == '\0' && i == lower.size();
+    }
+
+    // The first object whose short name, else the first whose long name, is
+    // the lower-case key in some case.
+    static int search(const std::string& key) {
+        const int count = OBJ_new_nid(0);
+        ERR_set_mark();  // gaps in the object table queue "unknown nid" errors
+        int found = NID_undef;
+        for (int pass = 0; pass < 2 && found == NID_undef; ++pass) {
+            for (int nid = 1; nid < count && found == NID_undef; ++nid) {
                 const char* text = pass == 0 ? OBJ_nid2sn(nid) : OBJ_nid2ln(nid);
-                if (text != nullptr) {
-                    m_nids.emplace(lowerCase(text), nid);
+                if (text != nullptr && sameLowered(text, key)) {
+                    found = nid;
                 }
             }
         }
-        ERR_clear_error();  // gaps in the object table queue "unknown nid" errors
-        m_nids["uid"] = NID_userId;
-        m_nids["email"] = NID_pkcs9_emailAddress;
-        m_nids["e"] = NID_pkcs9_emailAddress;
+        ERR_pop_to_mark();
+        return found;
     }
 
+    std::mutex m_mutex;
     std::unordered_map<std::string, int> m_nids;
 };
 

@@ -1,6 +1,7 @@
 // The base of the ASN.1 objects, and the OpenSSL helpers the ASN.1 units share.
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 #include <climits>
@@ -22,6 +23,7 @@ RYXASNSecurityType RYXASNObject::getSecurityType() const {
 namespace ryxasn_internal {
 
 std::string takeOpenSSLErrors() {
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     std::string text;
     unsigned long code;
     while ((code = ERR_get_error()) != 0) {

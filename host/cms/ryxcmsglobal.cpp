@@ -9,8 +9,10 @@ std::atomic<int> g_useCount{0};
 }
 
 RYXCMSGlobal::RYXCMSGlobal() {
+    // OpenSSL's error texts are loaded when an error is first put into words
+    // (ryxasn_internal::takeOpenSSLErrors), not by every process at start.
     if (g_useCount.fetch_add(1) == 0) {
-        OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+        OPENSSL_init_crypto(0, nullptr);
     }
 }
 

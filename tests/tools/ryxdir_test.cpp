@@ -410,6 +410,73 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
     EXPECT_EQ(pipe.err.rfind("ryxdir: error 576002: ", 0), 0u) << pipe.err;
 }
 
+// --batch: one result line per operand line, blank lines passed over, a bad
+// line reported without ending the run (unless --stop-on-error), the exit
+// status the highest of the lines'.
+TEST_F(RyxdirTest, BatchAnswersEveryLine) {
+    const std::string input = s_dir + "/batch-input";
+    writeFile(input, std::string(kCaDN) + "\n\n  cn=Nobody,dc=example,dc=com\ncn=x,,\r\n" +
+                         std::string("cn=a\0b", 6) + "\n" + kCaDN);
+    ryxdirrun::RunOptions options;
+    options.stdinPath = input;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> lines;  // how each output line starts
+    } rows[] = {
+        {{"--batch", "-e", "1", "crl"},
+         2,
+         {std::string("0\t") + kCaDN + "\tcrl 0: issuer=CN=Root CA,DC=example,DC=com ",
+          "1\tcn=Nobody,dc=example,dc=com\tnothing found",
+          "2\tcn=x,,\tbad distinguished name \"cn=x,,\"", "2\tcn=a",
+          std::string("0\t") + kCaDN + "\tcrl 0: "}},
+        {{"--batch", "--stop-on-error", "ca"},
+         4,
+         {std::string("0\t") + kCaDN + "\tcertificate 0: subject=CN=Root CA,",
+          "4\tcn=Nobody,dc=example,dc=com\terror 576004: "}},
+        {{"-f", "json", "--batch", "-e", "1", "arl"},
+         2,
+         {std::string("{\"input\":\"") + kCaDN + "\",\"status\":0,\"crls\":[{\"issuer\":",
+          "{\"input\":\"cn=Nobody,dc=example,dc=com\",\"status\":1,\"crls\":[]}",
+          "{\"input\":\"cn=x,,\",\"status\":2,\"error\":\"bad distinguished name ",
+          "{\"input\":\"cn=a\\u0000b\",\"status\":2,\"error\":\"line holds a NUL byte\"}",
+          std::string("{\"input\":\"") + kCaDN + "\",\"status\":0,"}},
+    };
+    for (const auto& row : rows) {
+        Result r = run(row.args, true, options);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        std::istringstream out(r.out);
+        std::string line;
+        for (const std::string& start : row.lines) {
+            ASSERT_TRUE(std::getline(out, line)) << r.out;
+            EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+            if (row.args[0] == "-f") {
+                EXPECT_TRUE(ryxdirrun::parsesAsJson(line, s_dir)) << line;
+            }
+        }
+        EXPECT_FALSE(std::getline(out, line)) << "one line per operand: " << line;
+    }
+}
+
+// A run loads what its command needs: OpenLDAP's SASL mechanisms stay out (the
+// plug-in binds simply), and OpenSSL's configuration is read when OPENSSL_CONF
+// names one (here one that adds an attribute type).
+TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
+    Result traced = run({"ca", kCaDN}, true, {"LD_DEBUG=files"});
+    EXPECT_EQ(traced.status, 0);
+    EXPECT_NE(traced.err.find("libldap"), std::string::npos) << "the loader reported";
+    EXPECT_EQ(traced.err.find("/sasl2/"), std::string::npos) << traced.err;
+
+    const std::string conf = s_dir + "/openssl.cnf";
+    writeFile(conf,
+              "openssl_conf = init\n[init]\noid_section = oids\n"
+              "[oids]\nlabAttribute = 1.3.6.1.4.1.99999.1\n");
+    const std::vector<std::string> args{"-e", "2", "ca", "labAttribute=x,dc=example,dc=com"};
+    EXPECT_EQ(run(args).status, 2) << "an unknown attribute type";
+    Result configured = run(args, true, {"OPENSSL_CONF=" + conf});
+    EXPECT_EQ(configured.status, 1) << configured.err;
+}
+
 TEST_F(RyxdirTest, LoadedFromNamesThePluginFile) {
     Result r = run({"loaded-from"}, false);
     ASSERT_EQ(r.status, 0) << r.err;

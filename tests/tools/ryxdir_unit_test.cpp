@@ -12,8 +12,10 @@
 
 #include "atomicfile.h"
 #include "cli.h"
+#include "describe.h"
 #include "hosts.h"
 #include "json.h"
+#include "labpki.h"
 #include "status.h"
 #include "timetext.h"
 
@@ -43,23 +45,44 @@ TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
     }
 }
 
-TEST(RyxdirJson, NestedDocument) {
-    JsonWriter json;
-    json.beginObject();
-    json.member("command", "verify");
-    json.key("list");
-    json.beginArray();
-    json.value(1);
-    json.beginObject();
-    json.endObject();
-    json.endArray();
-    json.key("none");
-    json.null();
-    json.member("ok", false);
-    json.endObject();
-    EXPECT_EQ(json.text(),
-              "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
-              "  \"none\": null,\n  \"ok\": false\n}\n");
+TEST(RyxdirJson, NestedDocumentIndentedOrOnOneLine) {
+    for (const bool oneLine : {false, true}) {
+        JsonWriter json(oneLine);
+        json.beginObject();
+        json.member("command", "verify");
+        json.key("list");
+        json.beginArray();
+        json.value(1);
+        json.beginObject();
+        json.endObject();
+        json.endArray();
+        json.key("none");
+        json.null();
+        json.member("ok", false);
+        json.endObject();
+        EXPECT_EQ(json.text(),
+                  oneLine ? "{\"command\":\"verify\",\"list\":[1,{}],\"none\":null,\"ok\":false}\n"
+                          : "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
+                            "  \"none\": null,\n  \"ok\": false\n}\n");
+    }
+}
+
+// A list's line made from what the toolkit keeps of it is the line OpenSSL's
+// decoded object gives.
+TEST(RyxdirDescribe, ListLineWithoutOpenSSLsObject) {
+    const labpki::Authority ca = labpki::Authority::root("cn=Lines CA,o=Example,c=DE");
+    labpki::CrlOptions plain, large, zero, noNext;
+    plain.revokedCount = 3;
+    large.crlNumber = 0xfedcba9876543210ULL;  // more than a long
+    zero.crlNumber = 0;
+    noNext.hasNextUpdate = false;
+    for (const labpki::CrlOptions& options : {plain, large, zero, noNext}) {
+        const labpki::Bytes der = ca.crl(options);
+        RYXASNCertificateList list(RYXASN_SECURITY_NONE);
+        list.decodeDER(der.data(), der.size());
+        const labpki::CrlPtr crl = labpki::crlFromDER(der);
+        EXPECT_EQ(crlText(list), crlText(crl.get()));
+    }
 }
 
 TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
@@ -196,6 +219,11 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
         {{"-H", "http://h", "check"}, "-H: unknown scheme"},
+        {{"--batch", "-f", "json", "url"}, nullptr},
+        {{"--batch", "crl", "CN=x"}, "unexpected argument \"CN=x\""},
+        {{"--batch", "verify"}, "command verify has no batch mode"},
+        {{"--batch", "-f", "pem", "ca"}, "--batch writes text or json, not pem"},
+        {{"ca", "--stop-on-error", "CN=x"}, "option --stop-on-error needs --batch"},
     };
     for (const auto& row : rows) {
         std::vector<char*> argv{const_cast<char*>("ryxdir")};

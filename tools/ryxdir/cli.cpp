@@ -82,7 +82,18 @@ Format formatNamed(const std::string& name) {
 // Checks what only the whole command line tells.
 void finishSettings(Settings& s) {
     const Command& c = *s.command;
-    if (s.formatName.empty()) {
+    if (s.stopOnError && !s.batch) {
+        usageError("option --stop-on-error needs --batch");
+    }
+    if (s.batch && c.fetch == nullptr) {
+        usageError(std::string("command ") + c.name + " has no batch mode");
+    }
+    if (s.batch && (s.formatName == "pem" || s.formatName == "der")) {
+        usageError("--batch writes text or json, not " + s.formatName);
+    }
+    if (s.batch && s.formatName.empty()) {
+        s.format = Format::Text;
+    } else if (s.formatName.empty()) {
         s.format = c.defaultFormat;
     } else if (!takesFormat(c, s.formatName)) {
         usageError(std::string("command ") + c.name + " writes " + c.formats + ", not " +
@@ -167,7 +178,8 @@ Settings parseCommandLine(int argc, char** argv) {
     if (s.help) {
         return s;
     }
-    const size_t wanted = s.command->operand != nullptr ? 1 : 0;
+    // In a batch run the operands come from standard input.
+    const size_t wanted = s.command->operand != nullptr && !s.batch ? 1 : 0;
     if (operands.size() < wanted) {
         usageError(std::string("command ") + s.command->name + " needs " + s.command->operand);
     }

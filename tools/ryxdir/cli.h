@@ -10,7 +10,11 @@
 
 namespace ryxdir {
 
+class Directory;
+
 using Handler = int (*)(Settings&, Output&);
+// The retrieval of one operand; fails with a status and a message.
+using Fetch = Found (*)(Directory&, const std::string& operand);
 
 struct Command {
     const char* name;
@@ -19,6 +23,7 @@ struct Command {
     const char* formats;  // the -f values it takes, blank-separated
     Format defaultFormat;
     Handler handler;
+    Fetch fetch;  // for --batch; null: the command has no batch mode
 };
 
 struct Option {

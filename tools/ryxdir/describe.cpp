@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -79,19 +80,6 @@ long revokedCount(const X509_CRL* crl) {
     return revoked != nullptr ? sk_X509_REVOKED_num(revoked) : 0;
 }
 
-template <typename T>
-std::string base64Der(const T* object, int (*i2d)(const T*, unsigned char**)) {
-    unsigned char* der = nullptr;
-    const int length = i2d(object, &der);
-    if (length <= 0) {
-        return std::string();
-    }
-    std::vector<unsigned char> text(4 * ((static_cast<size_t>(length) + 2) / 3) + 1);
-    const int n = EVP_EncodeBlock(text.data(), der, length);
-    OPENSSL_free(der);
-    return std::string(reinterpret_cast<const char*>(text.data()), static_cast<size_t>(n));
-}
-
 void optionalMember(JsonWriter& json, const char* key, const std::string& text) {
     json.key(key);
     if (text.empty()) {
@@ -141,27 +129,56 @@ std::string crlText(const X509_CRL* crl) {
     return text + " revoked=" + std::to_string(revokedCount(crl));
 }
 
-void certificateJson(JsonWriter& json, const X509* cert, bool withDer) {
+std::string crlText(const RYXASNCertificateList& list) {
+    std::string text = "issuer=" + nameText(list.getIssuer().native()) +
+                       " thisUpdate=" + list.getThisUpdate().c_str();
+    const RYXString next = list.getNextUpdate();
+    if (!next.empty()) {
+        text += std::string(" nextUpdate=") + next.c_str();
+    }
+    // The toolkit gives the CRL number in hex; the line shows it in decimal.
+    const RYXString hex = list.getCRLNumber();
+    BIGNUM* number = nullptr;
+    if (!hex.empty() && BN_hex2bn(&number, hex.c_str()) != 0) {
+        char* decimal = BN_bn2dec(number);
+        if (decimal != nullptr) {
+            text += std::string(" number=") + decimal;
+        }
+        OPENSSL_free(decimal);
+    }
+    BN_free(number);
+    return text + " revoked=" + std::to_string(list.getRevokedCount());
+}
+
+std::string base64(const unsigned char* bytes, size_t length) {
+    std::string text(4 * ((length + 2) / 3) + 1, '\0');
+    size_t written = 0;
+    // EVP_EncodeBlock takes an int: long inputs go in pieces of whole triples.
+    const size_t piece = 3 * (1 << 28);
+    for (size_t done = 0; done < length; done += piece) {
+        const size_t n = std::min(piece, length - done);
+        written += static_cast<size_t>(EVP_EncodeBlock(
+            reinterpret_cast<unsigned char*>(&text[written]), bytes + done, static_cast<int>(n)));
+    }
+    text.resize(written);
+    return text;
+}
+
+void certificateJson(JsonWriter& json, const X509* cert) {
     json.member("subject", nameText(X509_get_subject_name(cert)));
     json.member("issuer", nameText(X509_get_issuer_name(cert)));
     json.member("serial", serialHex(cert));
     json.member("notBefore", timeIso(X509_get0_notBefore(cert)));
     json.member("notAfter", timeIso(X509_get0_notAfter(cert)));
     json.member("sha256", fingerprint(cert));
-    if (withDer) {
-        json.member("der", base64Der(cert, i2d_X509));
-    }
 }
 
-void crlJson(JsonWriter& json, const X509_CRL* crl, bool withDer) {
+void crlJson(JsonWriter& json, const X509_CRL* crl) {
     json.member("issuer", nameText(X509_CRL_get_issuer(crl)));
     json.member("thisUpdate", timeIso(X509_CRL_get0_lastUpdate(crl)));
     optionalMember(json, "nextUpdate", timeIso(X509_CRL_get0_nextUpdate(crl)));
     optionalMember(json, "crlNumber", crlNumber(crl));
     json.member("revoked", revokedCount(crl));
-    if (withDer) {
-        json.member("der", base64Der(crl, i2d_X509_CRL));
-    }
 }
 
 }  // namespace ryxdir

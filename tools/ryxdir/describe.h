@@ -8,6 +8,7 @@
 #include <string>
 
 #include "json.h"
+#include "ryxasn.h"
 
 namespace ryxdir {
 
@@ -21,11 +22,16 @@ std::string fingerprint(const X509* cert);
 std::string certificateText(const X509* cert);
 // "issuer=... thisUpdate=... nextUpdate=... number=... revoked=N"
 std::string crlText(const X509_CRL* crl);
+// The same line from what the toolkit keeps of a list, without building
+// OpenSSL's object (which holds every entry decoded).
+std::string crlText(const RYXASNCertificateList& list);
 
-// Members of the object the caller has opened; times in ISO 8601, the DER in
-// base64 when withDer.
-void certificateJson(JsonWriter& json, const X509* cert, bool withDer);
-void crlJson(JsonWriter& json, const X509_CRL* crl, bool withDer);
+// Members of the object the caller has opened; times in ISO 8601.
+void certificateJson(JsonWriter& json, const X509* cert);
+void crlJson(JsonWriter& json, const X509_CRL* crl);
+
+// Bytes in base64, on one line.
+std::string base64(const unsigned char* bytes, size_t length);
 
 }  // namespace ryxdir
 

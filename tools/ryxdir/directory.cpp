@@ -65,6 +65,8 @@ CrlStack revocationLists(RYXASNCRLContainer* container) {
                    [](const RYXASNCRLContainer& c, size_t i) { return c.getCRL(i); });
 }
 
+bool g_keepLoaded = false;
+
 // A manager call whose toolkit failure ends the command with status 4.
 template <typename Call>
 auto guarded(Call call) -> decltype(call()) {
@@ -106,8 +108,14 @@ PluginHandle::PluginHandle() {
     }
 }
 
+void keepLoadedUntilExit() {
+    g_keepLoaded = true;
+}
+
 PluginHandle::~PluginHandle() {
-    RYXLibraryManager::unloadPlugin(m_handle);
+    if (!g_keepLoaded) {
+        RYXLibraryManager::unloadPlugin(m_handle);
+    }
 }
 
 RYXASNx500Name parseName(const std::string& text) {
@@ -118,7 +126,11 @@ RYXASNx500Name parseName(const std::string& text) {
     }
 }
 
-Directory::Directory(Settings& s) {
+void Directory::open() {
+    if (m_manager) {
+        return;
+    }
+    Settings& s = m_settings;
     if (s.promptPassword) {
         s.password = promptPassword("Enter LDAP password: ");
     }
@@ -150,32 +162,58 @@ Directory::Directory(Settings& s) {
 }
 
 Directory::~Directory() {
+    if (g_keepLoaded) {
+        m_manager.release();  // its connection closes when the process exits
+        return;
+    }
     // The manager's code lives in the plug-in: destroy it before unloading.
     m_manager.reset();
     m_plugin.reset();
 }
 
-CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
-    return guarded([&] { return certificates(m_manager->getCACertificates(subject)); });
+Certificates Directory::caCertificateObjects(const RYXASNx500Name& subject) {
+    open();
+    return guarded([&] { return Certificates(m_manager->getCACertificates(subject)); });
 }
 
-CertStack Directory::userCertificates(const RYXASNx500Name& subject) {
-    return guarded([&] { return certificates(m_manager->getUserCertificates(subject)); });
+Certificates Directory::userCertificateObjects(const RYXASNx500Name& subject) {
+    open();
+    return guarded([&] { return Certificates(m_manager->getUserCertificates(subject)); });
+}
+
+RevocationLists Directory::crlObjects(const RYXASNx500Name& issuer) {
+    open();
+    return guarded([&] { return RevocationLists(m_manager->getCRLs(issuer)); });
+}
+
+RevocationLists Directory::arlObjects(const RYXASNx500Name& issuer) {
+    open();
+    return guarded([&] { return RevocationLists(m_manager->getARLs(issuer)); });
+}
+
+RevocationLists Directory::uriObjects(const std::string& url) {
+    open();
+    return guarded([&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+}
+
+CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
+    return guarded([&] { return certificates(caCertificateObjects(subject).release()); });
 }
 
 CrlStack Directory::crls(const RYXASNx500Name& issuer) {
-    return guarded([&] { return revocationLists(m_manager->getCRLs(issuer)); });
+    return guarded([&] { return revocationLists(crlObjects(issuer).release()); });
 }
 
 CrlStack Directory::arls(const RYXASNx500Name& issuer) {
-    return guarded([&] { return revocationLists(m_manager->getARLs(issuer)); });
+    return guarded([&] { return revocationLists(arlObjects(issuer).release()); });
 }
 
 CrlStack Directory::viaUri(const std::string& url) {
-    return guarded([&] { return revocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+    return guarded([&] { return revocationLists(uriObjects(url).release()); });
 }
 
 void Directory::validate() {
+    open();
     guarded([&] { m_manager->validateConnection(); });
 }
 

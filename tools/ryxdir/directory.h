@@ -15,6 +15,12 @@
 
 namespace ryxdir {
 
+// For a process that ends after its command: plug-in handles and directories
+// destroyed from now on leave the manager and the loaded libraries to the
+// process's exit, which releases them at once, instead of closing and
+// unloading them one by one.
+void keepLoadedUntilExit();
+
 // Keeps the plug-in loaded while it is alive.
 class PluginHandle {
   public:
@@ -28,24 +34,40 @@ class PluginHandle {
     void* m_handle;
 };
 
+// The toolkit's containers, owned.
+using Certificates = std::unique_ptr<RYXASNCertificateContainer>;
+using RevocationLists = std::unique_ptr<RYXASNCRLContainer>;
+
 // A distinguished name from its LDAP text; a usage failure when malformed.
 RYXASNx500Name parseName(const std::string& text);
 
 class Directory {
   public:
-    // Asks for the password first when -W was given. Fails with status 3 when
-    // the plug-in cannot be set up, naming the reason.
-    explicit Directory(Settings& settings);
+    // Nothing is loaded until open() or the first retrieval.
+    explicit Directory(Settings& settings) : m_settings(settings) {}
     ~Directory();
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
 
-    RYXDIRManager& manager() { return *m_manager; }
+    // Loads the plug-in and makes its manager, asking for the password first
+    // when -W was given. Fails with status 3 when the plug-in cannot be set up,
+    // naming the reason. Does nothing when already open.
+    void open();
+    RYXDIRManager& manager() {
+        open();
+        return *m_manager;
+    }
 
-    // The manager's retrievals as OpenSSL objects; a directory failure ends
+    // The manager's retrievals, the objects as the toolkit decoded them (a
+    // revocation list is not yet an OpenSSL object); a directory failure ends
     // the command with status 4 ("error CODE: message").
+    Certificates caCertificateObjects(const RYXASNx500Name& subject);
+    Certificates userCertificateObjects(const RYXASNx500Name& subject);
+    RevocationLists crlObjects(const RYXASNx500Name& issuer);
+    RevocationLists arlObjects(const RYXASNx500Name& issuer);
+    RevocationLists uriObjects(const std::string& url);
+    // The same as OpenSSL objects, for validation.
     CertStack caCertificates(const RYXASNx500Name& subject);
-    CertStack userCertificates(const RYXASNx500Name& subject);
     CrlStack crls(const RYXASNx500Name& issuer);
     CrlStack arls(const RYXASNx500Name& issuer);
     CrlStack viaUri(const std::string& url);
@@ -53,6 +75,7 @@ class Directory {
     void validate();
 
   private:
+    Settings& m_settings;
     std::unique_ptr<PluginHandle> m_plugin;
     std::unique_ptr<RYXDIRManager> m_manager;
 };

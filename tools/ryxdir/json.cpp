@@ -87,8 +87,14 @@ void JsonWriter::beforeValue() {
             m_out += ',';
         }
         m_empty.back() = false;
+        newLine(m_empty.size());
+    }
+}
+
+void JsonWriter::newLine(size_t depth) {
+    if (!m_oneLine) {
         m_out += '\n';
-        m_out.append(2 * m_empty.size(), ' ');
+        m_out.append(2 * depth, ' ');
     }
 }
 
@@ -102,8 +108,7 @@ void JsonWriter::close(char bracket) {
     const bool empty = m_empty.back();
     m_empty.pop_back();
     if (!empty) {
-        m_out += '\n';
-        m_out.append(2 * m_empty.size(), ' ');
+        newLine(m_empty.size());
     }
     m_out += bracket;
     if (m_empty.empty()) {
@@ -130,7 +135,7 @@ void JsonWriter::endArray() {
 void JsonWriter::key(const std::string& name) {
     beforeValue();
     m_out += jsonQuoted(name);
-    m_out += ": ";
+    m_out += m_oneLine ? ":" : ": ";
     m_afterKey = true;
 }
 

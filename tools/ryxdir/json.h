@@ -1,6 +1,6 @@
 // A small JSON writer: one document built in memory, indented two spaces per
-// level. Strings are escaped as JSON requires; bytes that are not UTF-8 become
-// U+FFFD so that the document always parses.
+// level, or on one line (JSON lines). Strings are escaped as JSON requires;
+// bytes that are not UTF-8 become U+FFFD so that the document always parses.
 #ifndef RYXDIR_JSON_H
 #define RYXDIR_JSON_H
 
@@ -14,6 +14,8 @@ std::string jsonQuoted(const std::string& text);
 
 class JsonWriter {
   public:
+    explicit JsonWriter(bool oneLine = false) : m_oneLine(oneLine) {}
+
     void beginObject();
     void endObject();
     void beginArray();
@@ -41,10 +43,12 @@ class JsonWriter {
 
   private:
     void beforeValue();
+    void newLine(size_t depth);
     void open(char bracket);
     void close(char bracket);
 
     std::string m_out;
+    bool m_oneLine;
     std::vector<bool> m_empty;  // per open container: nothing written in it yet
     bool m_afterKey = false;
 };

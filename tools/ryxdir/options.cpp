@@ -89,6 +89,12 @@ void setOutDir(Settings& s, const char* v) {
 void setHelp(Settings& s, const char*) {
     s.help = true;
 }
+void setBatch(Settings& s, const char*) {
+    s.batch = true;
+}
+void setStopOnError(Settings& s, const char*) {
+    s.stopOnError = true;
+}
 void setTrust(Settings& s, const char* v) {
     s.trustFile = v;
 }
@@ -139,6 +145,13 @@ const Option kOptions[] = {
     {"-f", "FORMAT", nullptr,
      "pem (default for objects), der (needs -o), text (default otherwise) or json", setFormat},
     {"-o", "DIR", nullptr, "with -f der: write one file per object into DIR", setOutDir},
+    {"--batch", nullptr, nullptr,
+     "read the command's operands from standard input, one a line, and write\n"
+     "one result line each (text: status, operand and result between tabs; or\n"
+     "-f json); one connection for all; exit status: the highest of the lines'",
+     setBatch},
+    {"--stop-on-error", nullptr, nullptr, "with --batch: stop at the first line that fails",
+     setStopOnError},
     {"-h", nullptr, nullptr, "this help", setHelp},
     {"--help", nullptr, nullptr, nullptr, setHelp},
     {"--trust", "FILE", "verify", "trust anchors, a PEM bundle (default: the system's store)",

@@ -1,20 +1,30 @@
 // Where a command's results go: standard output in the chosen format (text,
-// PEM, one JSON document) or, for DER, one file per object in a folder.
+// PEM, one JSON document) or, for DER, one file per object in a folder; in a
+// batch run, one result line per input line (text or JSON lines).
 #ifndef RYXDIR_OUTPUT_H
 #define RYXDIR_OUTPUT_H
 
-#include <openssl/x509.h>
-
+#include <memory>
 #include <string>
 
 #include "json.h"
+#include "ryxasn.h"
 #include "settings.h"
 
 namespace ryxdir {
 
+// What one retrieval found: certificates, or revocation lists, as the toolkit
+// decoded them.
+struct Found {
+    std::unique_ptr<RYXASNCertificateContainer> certificates;
+    std::unique_ptr<RYXASNCRLContainer> crls;
+    size_t count() const;
+};
+
 class Output {
   public:
-    Output(Format format, std::string outDir);
+    // batch: one result line per input line (text or JSON), no document.
+    Output(Format format, std::string outDir, bool batch = false);
 
     Format format() const { return m_format; }
     bool json() const { return m_format == Format::Json; }
@@ -25,33 +35,43 @@ class Output {
     void start(const std::string& command);
     // A line on standard output (text form).
     void line(const std::string& text);
-    // Bytes on standard output as they are (PEM).
-    void raw(const std::string& bytes);
+    // DER bytes as a PEM block under label on standard output.
+    void pem(const char* label, const RYXASNCBuffer& der);
     // DER bytes written atomically to DIR/<kind>-<index>.der; the path is
     // printed as a line.
-    void derFile(const char* kind, size_t index, const std::string& der);
+    void derFile(const char* kind, size_t index, const RYXASNCBuffer& der);
+
+    // A batch run's line for one input: its status and what was found (status
+    // 0) or why not. Text: the status, the input and the result, separated by
+    // tabs; JSON: one object on one line. Flushed at once.
+    void resultLine(const std::string& input, int status, const std::string& why,
+                    const Found* found);
 
     // Ends the run: closes the JSON document with the status and writes it,
     // then flushes standard output. Fails with status 5 when output is lost.
     void finish(int status);
-    // Ends a failed run: with JSON, a document with the status and the message.
+    // Ends a failed run: with JSON, a document (in a batch run a line) with the
+    // status and the message.
     void finishFailed(const std::string& command, int status, const std::string& message);
 
   private:
     void write(const std::string& bytes);
+    // Flushes standard output; fails with status 5 when output is lost.
+    void flush();
 
     Format m_format;
     std::string m_outDir;
+    bool m_batch;
     JsonWriter m_json;
 };
 
 // A one-line message on standard error, prefixed with the program name.
 void note(const std::string& text);
 
-// Lists of objects in the chosen format: PEM blocks, "certificate N: ..." or
+// What was found in the chosen format: PEM blocks, "certificate N: ..." or
 // "crl N: ..." lines, DER files, or a JSON array under "certificates"/"crls".
-void writeCertificates(Output& out, const STACK_OF(X509) * certs);
-void writeCrls(Output& out, const STACK_OF(X509_CRL) * crls);
+// PEM and DER are written from the bytes the toolkit decoded.
+void writeFound(Output& out, const Found& found);
 
 }  // namespace ryxdir
 

@@ -40,6 +40,10 @@ struct Settings {
     bool atGiven = false;
     std::time_t at = 0;
 
+    // --batch: operands from standard input, one a line.
+    bool batch = false;
+    bool stopOnError = false;
+
     bool help = false;
     const Command* command = nullptr;
     std::string operand;

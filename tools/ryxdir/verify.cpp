@@ -129,7 +129,7 @@ void writeJson(Output& out, const std::string& file, const Chain& chain,
     json.beginArray();
     for (const Link& link : chain.links) {
         json.beginObject();
-        certificateJson(json, link.cert.get(), false);
+        certificateJson(json, link.cert.get());
         json.key("source");
         originJson(json, link.origin);
         json.endObject();
@@ -140,7 +140,7 @@ void writeJson(Output& out, const std::string& file, const Chain& chain,
     json.beginArray();
     for (const CrlRecord& r : revocation.crls) {
         json.beginObject();
-        crlJson(json, r.crl.get(), false);
+        crlJson(json, r.crl.get());
         json.key("sources");
         json.beginArray();
         for (const Origin& o : r.origins) {
