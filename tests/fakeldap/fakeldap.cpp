@@ -4,12 +4,11 @@
 // functions out. The controls are declared in fakeldap_control.h.
 #include <ldap.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +32,17 @@ struct Entry {
     std::string dn;
     std::vector<Attribute> attributes;
 };
+
+// A text argument as a call received it: null is kept apart from "".
+struct Text {
+    bool null = true;
+    std::string text;
+    void set(const char* s) {
+        null = s == nullptr;
+        text = s == nullptr ? "" : s;
+    }
+    const char* get() const { return null ? nullptr : text.c_str(); }
+};
 }  // namespace
 
 struct ldap {
@@ -41,7 +51,6 @@ struct ldap {
 
 // A result message owns its entry messages, chained through next.
 struct ldapmsg {
-    bool isResult = false;
     Entry entry;
     std::vector<ldapmsg*> entries;  // result only
     ldapmsg* next = nullptr;
@@ -61,22 +70,14 @@ struct State {
     bool errnoOverride = false;
     int errnoValue = 0;
     std::vector<std::string> calls;
-    std::string text;  // backing store of the last returned log text
-    bool initHostNull = false;
-    std::string initHost;
-    int initPort = 0;
-    int version = -1;
-    bool bindDnNull = false;
-    std::string bindDn;
-    bool passwordNull = true;
-    std::string password;
+    std::string log;  // backing store of the last call log handed out
+    Text initHost, bindDn, password, searchBase, searchFilter, url, dn;
     const void* passwordPointer = nullptr;
-    std::string searchBase, searchFilter, searchAttrs, url, dn, newRdn, mods;
+    std::string searchAttrs, mods;
+    int version = -1;
     int searchScope = -1;
     const void* searchTimeout = nullptr;
-    int deleteOldRdn = -1;
     int live = 0;
-    int connections = 0;
 };
 
 State& state() {
@@ -87,21 +88,9 @@ State& state() {
 // Connections not unbound yet. A caller may forget one (the plug-in does after
 // a lost server); like the toolkit's own library, the fake reclaims those when
 // it is unloaded. Kept apart from State, which fake_reset replaces.
-struct OpenConnections {
-    std::set<ldap*> open;
-    OpenConnections() = default;
-    OpenConnections(const OpenConnections&) = delete;
-    OpenConnections& operator=(const OpenConnections&) = delete;
-    ~OpenConnections() {
-        for (ldap* ld : open) {
-            delete ld;
-        }
-    }
-};
-
-std::set<ldap*>& openConnections() {
-    static OpenConnections c;
-    return c.open;
+std::map<ldap*, std::unique_ptr<ldap>>& openConnections() {
+    static std::map<ldap*, std::unique_ptr<ldap>> open;
+    return open;
 }
 
 std::string quote(const char* s) {
@@ -123,6 +112,7 @@ void record(const std::string& call) {
     state().calls.push_back(call);
 }
 
+// The next scripted code of a function, 0 when none is queued.
 int take(const char* function) {
     auto& queue = state().results[function];
     if (queue.empty()) {
@@ -149,7 +139,6 @@ char* copyText(const std::string& s) {
 
 ldapmsg* makeResult() {
     ldapmsg* result = new ldapmsg;
-    result->isResult = true;
     for (const Entry& e : state().entries) {
         ldapmsg* m = new ldapmsg;
         m->entry = e;
@@ -162,6 +151,7 @@ ldapmsg* makeResult() {
     return result;
 }
 
+// Values are read as bervals whatever mod_op says; mod_op shows the flag.
 std::string describeMods(LDAPMod** mods) {
     if (mods == nullptr) {
         return "NULL";
@@ -174,30 +164,24 @@ std::string describeMods(LDAPMod** mods) {
         LDAPMod* m = mods[i];
         size_t n = 0;
         std::string values;
-        if (m->mod_op & LDAP_MOD_BVALUES) {
-            for (; m->mod_bvalues != nullptr && m->mod_bvalues[n] != nullptr; ++n) {
-                values += " [" + std::to_string(m->mod_bvalues[n]->bv_len) + ":" +
-                          hex(m->mod_bvalues[n]->bv_val, m->mod_bvalues[n]->bv_len) + "]";
-            }
-        } else {
-            for (; m->mod_values != nullptr && m->mod_values[n] != nullptr; ++n) {
-                values += " [" + std::to_string(strlen(m->mod_values[n])) + ":" +
-                          hex(m->mod_values[n], strlen(m->mod_values[n])) + "]";
-            }
+        for (; m->mod_bvalues != nullptr && m->mod_bvalues[n] != nullptr; ++n) {
+            values += " [" + std::to_string(m->mod_bvalues[n]->bv_len) + ":" +
+                      hex(m->mod_bvalues[n]->bv_val, m->mod_bvalues[n]->bv_len) + "]";
         }
-        if (!out.empty()) {
-            out += "\n";
-        }
-        out += "op=" + std::to_string(m->mod_op) + " type=" +
-               (m->mod_type == nullptr ? std::string("NULL") : std::string(m->mod_type)) +
+        out += std::string(i > 0 ? "\n" : "") + "op=" + std::to_string(m->mod_op) +
+               " type=" + (m->mod_type == nullptr ? "NULL" : m->mod_type) +
                " n=" + std::to_string(n) + values;
     }
     return out;
 }
 
-const char* keep(const std::string& s) {
-    state().text = s;
-    return state().text.c_str();
+int write(const char* name, LDAP* ld, const char* dn, LDAPMod** mods) {
+    state().dn.set(dn);
+    if (mods != nullptr) {
+        state().mods = describeMods(mods);
+    }
+    record(std::string(name) + "(" + quote(dn) + ")");
+    return finish(ld, take(name));
 }
 }  // namespace
 
@@ -208,15 +192,12 @@ extern "C" {
 EXPORT LDAP* API(ldap_init)(const char* host, int port) {
     State& s = state();
     record("ldap_init(" + quote(host) + ", " + std::to_string(port) + ")");
-    s.initHostNull = host == nullptr;
-    s.initHost = host == nullptr ? "" : host;
-    s.initPort = port;
+    s.initHost.set(host);
     if (s.initFails) {
         return nullptr;
     }
-    ++s.connections;
     ldap* ld = new ldap;
-    openConnections().insert(ld);
+    openConnections()[ld].reset(ld);
     return ld;
 }
 
@@ -235,24 +216,15 @@ EXPORT int API(ldap_msgfree)(LDAPMessage* msg) {
 
 EXPORT char* API(ldap_err2string)(int rc) {
     record("ldap_err2string(" + std::to_string(rc) + ")");
-    switch (rc) {
-        case 0:
-            return const_cast<char*>("Success");
-        case 32:
-            return const_cast<char*>("No such object");
-        case 49:
-            return const_cast<char*>("Invalid credentials");
-        case 50:
-            return const_cast<char*>("Insufficient access");
-        case 68:
-            return const_cast<char*>("Already exists");
-        case 81:
-            return const_cast<char*>("Can't contact LDAP server");
-        case 91:
-            return const_cast<char*>("Connect error");
-        default:
-            return const_cast<char*>("Unknown error");
-    }
+    static const std::map<int, const char*> texts = {{0, "Success"},
+                                                     {32, "No such object"},
+                                                     {49, "Invalid credentials"},
+                                                     {50, "Insufficient access"},
+                                                     {68, "Already exists"},
+                                                     {81, "Can't contact LDAP server"},
+                                                     {91, "Connect error"}};
+    const auto it = texts.find(rc);
+    return const_cast<char*>(it != texts.end() ? it->second : "Unknown error");
 }
 
 EXPORT int API(ldap_set_option)(LDAP* ld, int option, const void* value) {
@@ -265,10 +237,8 @@ EXPORT int API(ldap_set_option)(LDAP* ld, int option, const void* value) {
 
 EXPORT int API(ldap_simple_bind_s)(LDAP* ld, const char* dn, const char* password) {
     State& s = state();
-    s.bindDnNull = dn == nullptr;
-    s.bindDn = dn == nullptr ? "" : dn;
-    s.passwordNull = password == nullptr;
-    s.password = password == nullptr ? "" : password;
+    s.bindDn.set(dn);
+    s.password.set(password);
     s.passwordPointer = password;
     record("ldap_simple_bind_s(" + quote(dn) + ", " +
            (password == nullptr ? std::string("NULL") : hex(password, strlen(password))) + ")");
@@ -282,8 +252,6 @@ EXPORT int API(ldap_unbind)(LDAP* ld) {
     }
     int rc = take("ldap_unbind");
     openConnections().erase(ld);
-    delete ld;
-    --state().connections;
     return rc;
 }
 
@@ -291,21 +259,16 @@ EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char
                                char** attrs, int attrsonly, struct timeval* timeout,
                                LDAPMessage** result) {
     State& s = state();
-    s.searchBase = base == nullptr ? "NULL" : base;
-    s.searchFilter = filter == nullptr ? "NULL" : filter;
+    s.searchBase.set(base);
+    s.searchFilter.set(filter);
     s.searchScope = scope;
     s.searchTimeout = timeout;
-    std::string list;
-    if (attrs == nullptr) {
-        list = "NULL";
-    } else {
-        for (size_t i = 0; attrs[i] != nullptr; ++i) {
-            list += (i > 0 ? "," : "") + std::string(attrs[i]);
-        }
+    s.searchAttrs = attrs == nullptr ? "NULL" : "";
+    for (size_t i = 0; attrs != nullptr && attrs[i] != nullptr; ++i) {
+        s.searchAttrs += (i > 0 ? "," : "") + std::string(attrs[i]);
     }
-    s.searchAttrs = list;
     record("ldap_search_st(" + quote(base) + ", " + std::to_string(scope) + ", " + quote(filter) +
-           ", " + list + ", " + std::to_string(attrsonly) + ")");
+           ", " + s.searchAttrs + ", " + std::to_string(attrsonly) + ")");
     int rc = take("ldap_search_st");
     if (result != nullptr) {
         *result = makeResult();
@@ -317,7 +280,7 @@ EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char
 EXPORT int API(ldap_url_search_st)(LDAP* ld, const char* url, int attrsonly,
                                    struct timeval* timeout, LDAPMessage** result) {
     State& s = state();
-    s.url = url == nullptr ? "NULL" : url;
+    s.url.set(url);
     s.searchTimeout = timeout;
     record("ldap_url_search_st(" + quote(url) + ", " + std::to_string(attrsonly) + ")");
     int rc = ld == nullptr ? LDAP_SERVER_DOWN : take("ldap_url_search_st");
@@ -339,16 +302,9 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
     rest += 3;
     const char* end = rest + strcspn(rest, "/?");
     LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc)));
-    std::string hostport(rest, end);
-    if (!hostport.empty()) {
-        size_t colon = hostport.rfind(':');
-        std::string host = colon == std::string::npos ? hostport : hostport.substr(0, colon);
-        d->lud_host = strdup(host.c_str());
-        d->lud_port = colon == std::string::npos ? 389 : atoi(hostport.c_str() + colon + 1);
-    }
-    if (*end == '/') {
-        std::string dn(end + 1, end + 1 + strcspn(end + 1, "?"));
-        d->lud_dn = strdup(dn.c_str());
+    // The client reads only the host.
+    if (end != rest) {
+        d->lud_host = strdup(std::string(rest, rest + strcspn(rest, ":/?")).c_str());
     }
     ++state().live;
     *desc = d;
@@ -361,15 +317,13 @@ EXPORT void API(ldap_free_urldesc)(LDAPURLDesc* desc) {
         return;
     }
     free(desc->lud_host);
-    free(desc->lud_dn);
     free(desc);
     --state().live;
 }
 #endif
 
 #ifndef FAKE_NO_COUNT
-EXPORT int API(ldap_count_entries)(LDAP* ld, LDAPMessage* result) {
-    (void)ld;
+EXPORT int API(ldap_count_entries)(LDAP*, LDAPMessage* result) {
     record("ldap_count_entries()");
     if (state().countOverride) {
         return state().count;
@@ -379,49 +333,35 @@ EXPORT int API(ldap_count_entries)(LDAP* ld, LDAPMessage* result) {
 #endif
 
 EXPORT int API(ldap_add_s)(LDAP* ld, const char* dn, LDAPMod** mods) {
-    state().dn = dn == nullptr ? "NULL" : dn;
-    state().mods = describeMods(mods);
-    record("ldap_add_s(" + quote(dn) + ")");
-    return finish(ld, take("ldap_add_s"));
+    return write("ldap_add_s", ld, dn, mods);
 }
 
 EXPORT int API(ldap_delete_s)(LDAP* ld, const char* dn) {
-    state().dn = dn == nullptr ? "NULL" : dn;
-    record("ldap_delete_s(" + quote(dn) + ")");
-    return finish(ld, take("ldap_delete_s"));
+    return write("ldap_delete_s", ld, dn, nullptr);
 }
 
 EXPORT int API(ldap_modify_s)(LDAP* ld, const char* dn, LDAPMod** mods) {
-    state().dn = dn == nullptr ? "NULL" : dn;
-    state().mods = describeMods(mods);
-    record("ldap_modify_s(" + quote(dn) + ")");
-    return finish(ld, take("ldap_modify_s"));
+    return write("ldap_modify_s", ld, dn, mods);
 }
 
 EXPORT int API(ldap_modrdn_s)(LDAP* ld, const char* dn, const char* newrdn, int deleteoldrdn) {
-    State& s = state();
-    s.dn = dn == nullptr ? "NULL" : dn;
-    s.newRdn = newrdn == nullptr ? "NULL" : newrdn;
-    s.deleteOldRdn = deleteoldrdn;
+    state().dn.set(dn);
     record("ldap_modrdn_s(" + quote(dn) + ", " + quote(newrdn) + ", " +
            std::to_string(deleteoldrdn) + ")");
     return finish(ld, take("ldap_modrdn_s"));
 }
 
-EXPORT LDAPMessage* API(ldap_first_entry)(LDAP* ld, LDAPMessage* result) {
-    (void)ld;
+EXPORT LDAPMessage* API(ldap_first_entry)(LDAP*, LDAPMessage* result) {
     record("ldap_first_entry()");
     return result == nullptr || result->entries.empty() ? nullptr : result->entries.front();
 }
 
-EXPORT LDAPMessage* API(ldap_next_entry)(LDAP* ld, LDAPMessage* entry) {
-    (void)ld;
+EXPORT LDAPMessage* API(ldap_next_entry)(LDAP*, LDAPMessage* entry) {
     record("ldap_next_entry()");
     return entry == nullptr ? nullptr : entry->next;
 }
 
-EXPORT char* API(ldap_get_dn)(LDAP* ld, LDAPMessage* entry) {
-    (void)ld;
+EXPORT char* API(ldap_get_dn)(LDAP*, LDAPMessage* entry) {
     record("ldap_get_dn()");
     if (entry == nullptr || !entry->entry.hasDn) {
         return nullptr;
@@ -437,8 +377,7 @@ EXPORT void API(ldap_memfree)(void* p) {
     }
 }
 
-EXPORT char* API(ldap_first_attribute)(LDAP* ld, LDAPMessage* entry, BerElement** ber) {
-    (void)ld;
+EXPORT char* API(ldap_first_attribute)(LDAP*, LDAPMessage* entry, BerElement** ber) {
     record("ldap_first_attribute()");
     if (entry == nullptr || ber == nullptr) {
         return nullptr;
@@ -451,8 +390,7 @@ EXPORT char* API(ldap_first_attribute)(LDAP* ld, LDAPMessage* entry, BerElement*
     return copyText(entry->entry.attributes[0].name);
 }
 
-EXPORT char* API(ldap_next_attribute)(LDAP* ld, LDAPMessage* entry, BerElement* ber) {
-    (void)ld;
+EXPORT char* API(ldap_next_attribute)(LDAP*, LDAPMessage* entry, BerElement* ber) {
     record("ldap_next_attribute()");
     if (entry == nullptr || ber == nullptr) {
         return nullptr;
@@ -464,8 +402,7 @@ EXPORT char* API(ldap_next_attribute)(LDAP* ld, LDAPMessage* entry, BerElement* 
     return copyText(entry->entry.attributes[ber->index].name);
 }
 
-EXPORT struct berval** API(ldap_get_values_len)(LDAP* ld, LDAPMessage* entry, const char* attr) {
-    (void)ld;
+EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const char* attr) {
     record("ldap_get_values_len(" + quote(attr) + ")");
     if (entry == nullptr || attr == nullptr) {
         return nullptr;
@@ -530,10 +467,8 @@ EXPORT void API(ldap_ber_free)(BerElement* ber, int freebuf) {
 EXPORT void fake_reset(void) {
     State& s = state();
     int live = s.live;
-    int connections = s.connections;
     s = State();
     s.live = live;
-    s.connections = connections;
 }
 
 EXPORT void fake_add_entry(const char* dn) {
@@ -583,11 +518,12 @@ EXPORT void fake_set_errno_override(int enabled, int value) {
 }
 
 EXPORT const char* fake_call_log(void) {
-    std::string all;
-    for (const std::string& c : state().calls) {
-        all += (all.empty() ? "" : "\n") + c;
+    State& s = state();
+    s.log.clear();
+    for (const std::string& c : s.calls) {
+        s.log += (s.log.empty() ? "" : "\n") + c;
     }
-    return keep(all);
+    return s.log.c_str();
 }
 
 EXPORT int fake_call_count(const char* function) {
@@ -599,63 +535,38 @@ EXPORT int fake_call_count(const char* function) {
     return n;
 }
 
-EXPORT const char* fake_last_init_host(void) {
-    return state().initHostNull ? nullptr : keep(state().initHost);
-}
-EXPORT int fake_last_init_port(void) {
-    return state().initPort;
-}
-EXPORT int fake_last_protocol_version(void) {
-    return state().version;
-}
-EXPORT const char* fake_last_bind_dn(void) {
-    return state().bindDnNull ? nullptr : keep(state().bindDn);
-}
 EXPORT int fake_last_bind_password(unsigned char* out, size_t room) {
-    if (state().passwordNull) {
+    const Text& password = state().password;
+    if (password.null) {
         return -1;
     }
-    size_t n = state().password.size() < room ? state().password.size() : room;
-    memcpy(out, state().password.data(), n);
-    return static_cast<int>(state().password.size());
+    memcpy(out, password.text.data(), password.text.size() < room ? password.text.size() : room);
+    return static_cast<int>(password.text.size());
 }
-EXPORT const void* fake_last_bind_password_pointer(void) {
-    return state().passwordPointer;
-}
-EXPORT const char* fake_last_search_base(void) {
-    return keep(state().searchBase);
-}
-EXPORT const char* fake_last_search_filter(void) {
-    return keep(state().searchFilter);
-}
-EXPORT int fake_last_search_scope(void) {
-    return state().searchScope;
-}
-EXPORT const char* fake_last_search_attrs(void) {
-    return keep(state().searchAttrs);
-}
-EXPORT const void* fake_last_search_timeout(void) {
-    return state().searchTimeout;
-}
-EXPORT const char* fake_last_url(void) {
-    return keep(state().url);
-}
-EXPORT int fake_last_deleteoldrdn(void) {
-    return state().deleteOldRdn;
-}
-EXPORT const char* fake_last_dn(void) {
-    return keep(state().dn);
-}
-EXPORT const char* fake_last_newrdn(void) {
-    return keep(state().newRdn);
-}
-EXPORT const char* fake_last_mods(void) {
-    return keep(state().mods);
-}
+
+// The other details are read straight from the state.
+#define FAKE_LAST(type, name, value)     \
+    EXPORT type fake_last_##name(void) { \
+        return state().value;            \
+    }
+FAKE_LAST(const char*, init_host, initHost.get())
+FAKE_LAST(int, protocol_version, version)
+FAKE_LAST(const char*, bind_dn, bindDn.get())
+FAKE_LAST(const void*, bind_password_pointer, passwordPointer)
+FAKE_LAST(const char*, search_base, searchBase.get())
+FAKE_LAST(const char*, search_filter, searchFilter.get())
+FAKE_LAST(int, search_scope, searchScope)
+FAKE_LAST(const char*, search_attrs, searchAttrs.c_str())
+FAKE_LAST(const void*, search_timeout, searchTimeout)
+FAKE_LAST(const char*, url, url.get())
+FAKE_LAST(const char*, dn, dn.get())
+FAKE_LAST(const char*, mods, mods.c_str())
+#undef FAKE_LAST
+
 EXPORT int fake_live_allocations(void) {
     return state().live;
 }
 EXPORT int fake_open_connections(void) {
-    return state().connections;
+    return static_cast<int>(openConnections().size());
 }
 }

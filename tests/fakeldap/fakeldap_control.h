@@ -52,14 +52,13 @@ int fake_call_count(const char* function);
 
 // Details of the last calls.
 const char* fake_last_init_host(void);  // null when ldap_init got a null host
-int fake_last_init_port(void);
-int fake_last_protocol_version(void);  // value ldap_set_option stored (-1 none)
-const char* fake_last_bind_dn(void);   // null when the bind got a null DN
+int fake_last_protocol_version(void);   // value ldap_set_option stored (-1 none)
+const char* fake_last_bind_dn(void);    // null when the bind got a null DN
 // Bytes of the last bind password, read through the pointer the client passed,
 // at the moment of the call; -1 when the pointer was null.
 int fake_last_bind_password(unsigned char* out, size_t room);
-// Address of the last bind password pointer (for checks that the client's copy was
-// overwritten after release is done with the client's own allocation records).
+// The password pointer itself, for checks of what the client's copy held when
+// it was released.
 const void* fake_last_bind_password_pointer(void);
 const char* fake_last_search_base(void);
 const char* fake_last_search_filter(void);
@@ -68,9 +67,7 @@ int fake_last_search_scope(void);
 const char* fake_last_search_attrs(void);
 const void* fake_last_search_timeout(void);  // the timeval pointer passed
 const char* fake_last_url(void);
-int fake_last_deleteoldrdn(void);
 const char* fake_last_dn(void);  // DN of the last add/modify/delete/modrdn
-const char* fake_last_newrdn(void);
 // The modification array of the last ldap_add_s / ldap_modify_s, described as one
 // line per LDAPMod: "op=<mod_op> type=<mod_type> n=<values> [<len>:<hex>] ..."
 // and "(empty)" for an array whose first slot is null.
@@ -88,42 +85,28 @@ int fake_open_connections(void);
 #include <stdexcept>
 #include <string>
 
-// Test-side access to a fake library's controls through its own dlopen handle.
+// clang-format off
+#define FAKELDAP_CONTROLS(X)                                                               \
+    X(fake_reset) X(fake_add_entry) X(fake_add_value) X(fake_add_attribute_without_values) \
+    X(fake_push_result) X(fake_set_init_fails) X(fake_set_count_override)                  \
+    X(fake_set_errno_override) X(fake_call_log) X(fake_call_count) X(fake_last_init_host)  \
+    X(fake_last_protocol_version) X(fake_last_bind_dn) X(fake_last_bind_password)          \
+    X(fake_last_bind_password_pointer) X(fake_last_search_base) X(fake_last_search_filter) \
+    X(fake_last_search_scope) X(fake_last_search_attrs) X(fake_last_search_timeout)        \
+    X(fake_last_url) X(fake_last_dn) X(fake_last_mods) X(fake_live_allocations)            \
+    X(fake_open_connections)
+// clang-format on
+
+// Test-side access to a fake library's controls through its own dlopen handle:
+// one member of the control's own name and type for each control function.
 class FakeLdap {
   public:
     explicit FakeLdap(const std::string& path) {
         m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (m_handle == nullptr)
             throw std::runtime_error(std::string("dlopen: ") + dlerror());
-#define FAKE_BIND(name) name = reinterpret_cast<decltype(&::name)>(symbol(#name))
-        FAKE_BIND(fake_reset);
-        FAKE_BIND(fake_add_entry);
-        FAKE_BIND(fake_add_value);
-        FAKE_BIND(fake_add_attribute_without_values);
-        FAKE_BIND(fake_push_result);
-        FAKE_BIND(fake_set_init_fails);
-        FAKE_BIND(fake_set_count_override);
-        FAKE_BIND(fake_set_errno_override);
-        FAKE_BIND(fake_call_log);
-        FAKE_BIND(fake_call_count);
-        FAKE_BIND(fake_last_init_host);
-        FAKE_BIND(fake_last_init_port);
-        FAKE_BIND(fake_last_protocol_version);
-        FAKE_BIND(fake_last_bind_dn);
-        FAKE_BIND(fake_last_bind_password);
-        FAKE_BIND(fake_last_bind_password_pointer);
-        FAKE_BIND(fake_last_search_base);
-        FAKE_BIND(fake_last_search_filter);
-        FAKE_BIND(fake_last_search_scope);
-        FAKE_BIND(fake_last_search_attrs);
-        FAKE_BIND(fake_last_search_timeout);
-        FAKE_BIND(fake_last_url);
-        FAKE_BIND(fake_last_deleteoldrdn);
-        FAKE_BIND(fake_last_dn);
-        FAKE_BIND(fake_last_newrdn);
-        FAKE_BIND(fake_last_mods);
-        FAKE_BIND(fake_live_allocations);
-        FAKE_BIND(fake_open_connections);
+#define FAKE_BIND(name) name = reinterpret_cast<decltype(&::name)>(symbol(#name));
+        FAKELDAP_CONTROLS(FAKE_BIND)
 #undef FAKE_BIND
         fake_reset();
     }
@@ -133,34 +116,9 @@ class FakeLdap {
     FakeLdap(const FakeLdap&) = delete;
     FakeLdap& operator=(const FakeLdap&) = delete;
 
-    decltype(&::fake_reset) fake_reset;
-    decltype(&::fake_add_entry) fake_add_entry;
-    decltype(&::fake_add_value) fake_add_value;
-    decltype(&::fake_add_attribute_without_values) fake_add_attribute_without_values;
-    decltype(&::fake_push_result) fake_push_result;
-    decltype(&::fake_set_init_fails) fake_set_init_fails;
-    decltype(&::fake_set_count_override) fake_set_count_override;
-    decltype(&::fake_set_errno_override) fake_set_errno_override;
-    decltype(&::fake_call_log) fake_call_log;
-    decltype(&::fake_call_count) fake_call_count;
-    decltype(&::fake_last_init_host) fake_last_init_host;
-    decltype(&::fake_last_init_port) fake_last_init_port;
-    decltype(&::fake_last_protocol_version) fake_last_protocol_version;
-    decltype(&::fake_last_bind_dn) fake_last_bind_dn;
-    decltype(&::fake_last_bind_password) fake_last_bind_password;
-    decltype(&::fake_last_bind_password_pointer) fake_last_bind_password_pointer;
-    decltype(&::fake_last_search_base) fake_last_search_base;
-    decltype(&::fake_last_search_filter) fake_last_search_filter;
-    decltype(&::fake_last_search_scope) fake_last_search_scope;
-    decltype(&::fake_last_search_attrs) fake_last_search_attrs;
-    decltype(&::fake_last_search_timeout) fake_last_search_timeout;
-    decltype(&::fake_last_url) fake_last_url;
-    decltype(&::fake_last_deleteoldrdn) fake_last_deleteoldrdn;
-    decltype(&::fake_last_dn) fake_last_dn;
-    decltype(&::fake_last_newrdn) fake_last_newrdn;
-    decltype(&::fake_last_mods) fake_last_mods;
-    decltype(&::fake_live_allocations) fake_live_allocations;
-    decltype(&::fake_open_connections) fake_open_connections;
+#define FAKE_MEMBER(name) decltype(&::name) name;
+    FAKELDAP_CONTROLS(FAKE_MEMBER)
+#undef FAKE_MEMBER
 
   private:
     void* symbol(const char* name) {

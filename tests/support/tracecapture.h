@@ -87,6 +87,19 @@ class TraceCapture {
         return out;
     }
 
+    // The plug-in's own records so far, without the entry's bookkeeping that
+    // every stored value writes ("addAttribute", "getAttributeValue").
+    std::vector<Record> plugin() const {
+        std::vector<Record> out;
+        for (const Record& r : all()) {
+            if (r.component == RYX_TRACE_COMP_DIRLDAP && r.text != "addAttribute" &&
+                r.text != "getAttributeValue") {
+                out.push_back(r);
+            }
+        }
+        return out;
+    }
+
   private:
     RYXTrace* m_trace;
     bool m_on;

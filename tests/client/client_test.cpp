@@ -1,0 +1,498 @@
+// The client against the fake LDAP library: the cases a real server cannot
+// make (libraries that lack functions, a failing ldap_init, init agents,
+// scripted codes), the exact arguments handed to the LDAP C API, what the
+// library handed out and got back, the password copy, the directory entry and
+// the modification array.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "entrypairs.h"
+#include "errorcodes.h"
+#include "expectthrows.h"
+#include "fakeldap_control.h"
+#include "ldapclient.h"
+#include "ryxexception.h"
+#include "tracecapture.h"
+
+using namespace entrytest;
+using namespace tracetest;
+
+// The host-type log-in's password copy is watched as it is released: every
+// array delete of the program compares the block with the password pointer the
+// fake saw and keeps the bytes it still holds.
+namespace {
+const void* (*g_passwordPointer)() = nullptr;
+std::string* g_releasedPassword = nullptr;
+size_t g_passwordLength = 0;
+int g_arrayDeletes = 0;
+}  // namespace
+
+// Out of line, so that a memory checker that replaces the allocator sees
+// both halves of every pair in this file as well.
+__attribute__((noinline)) void* operator new[](size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    return p;
+}
+__attribute__((noinline)) void operator delete[](void* p) noexcept {
+    ++g_arrayDeletes;
+    if (p != nullptr && g_passwordPointer != nullptr && g_releasedPassword != nullptr &&
+        g_releasedPassword->empty() && p == g_passwordPointer()) {
+        g_releasedPassword->assign(static_cast<const char*>(p), g_passwordLength);
+    }
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    operator delete[](p);
+}
+
+namespace {
+
+class ClientFake : public ::testing::Test {
+  protected:
+    ClientFake() : m_fake(FAKELDAP_FULL) {}
+    void TearDown() override {
+        EXPECT_EQ(0, m_fake.fake_live_allocations());
+        EXPECT_EQ(0, m_fake.fake_open_connections());
+    }
+    std::unique_ptr<LDAPClient> client(const char* host = "dir.example", int version = 3) {
+        return std::unique_ptr<LDAPClient>(
+            new LDAPClient(host, FAKELDAP_FULL, nullptr, 389, version));
+    }
+    FakeLdap m_fake;
+};
+
+// An init agent whose results the test sets.
+class TestAgent : public LDAPInitAgent {
+  public:
+    int result = 0;
+    int reason = 0;
+    LDAP* handle = nullptr;
+    int calls = 0;
+    int initAgent() override {
+        ++calls;
+        return result;
+    }
+    LDAP* getLdapHandle() override { return handle; }
+    int getReasonCode(int which) override { return which == 0 ? reason : -1; }
+};
+
+TEST(ClientBinding, EachLibraryVariantLoadsOrFailsWithItsRecords) {
+    const char* const noBer =
+        "Warning: ldap_ber_free not defined in library - Window implementation?";
+    const char* const noErrno =
+        "Warning: ldap_get_errno not defined in library - Window implementation?";
+    const struct {
+        const char* path;
+        std::vector<const char*> errors;
+        bool fails, url, errnoAndBer;
+    } cases[] = {
+        {FAKELDAP_FULL, {}, false, true, true},
+        {FAKELDAP_NOURL, {}, false, false, true},
+        {FAKELDAP_NOERRNO, {noBer, noErrno}, false, true, false},
+        {FAKELDAP_NOCOUNT, {"ldap_count_entries  symbol not defined in library"}, true, 0, 0},
+        {"/nonexistent/libnothing.so", {"Failed to open LDAP shared library client"}, true, 0, 0},
+        // Loaded by path, the bare names are looked up: the prefixed library lacks them.
+        {FAKELDAP_PREFIXED, {"ldap_init symbol not defined in library"}, true, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string ctor = "LDAPClient(h , 389 , 2 )";
+        const std::string load =
+            std::string("LDAPClient::connectDynamic(  Driver Path: ") + c.path + " )";
+        std::vector<Record> expected = {entryRec(ctor), entryRec(load)};
+        for (const char* error : c.errors)
+            expected.push_back(errorRec(error));
+        expected.push_back(exitRec(load));
+        expected.push_back(exitRec(ctor));
+        TraceCapture trace;
+        std::unique_ptr<LDAPClient> client;
+        const auto make = [&] { client.reset(new LDAPClient("h", c.path, nullptr, 389, 2)); };
+        if (c.fails) {
+            EXPECT_TRUE(throwsError<RYXDIRException>(make, ryxcode::kLibraryUnusable, ""));
+        } else {
+            make();
+            EXPECT_TRUE(client->m_useDriverPath);
+            EXPECT_EQ(c.url, client->m_ldap_url_search_st != nullptr);
+            EXPECT_EQ(c.url, client->m_ldap_url_parse != nullptr);
+            EXPECT_EQ(c.url, client->m_ldap_free_urldesc != nullptr);
+            EXPECT_EQ(c.errnoAndBer, client->m_ldap_get_errno != nullptr);
+            EXPECT_EQ(c.errnoAndBer, client->m_ldap_ber_free != nullptr);
+        }
+        EXPECT_EQ(expected, trace.all());
+    }
+}
+
+TEST(ClientBinding, EmptyDriverPathLoadsTheToolkitLibraryWithPrefixedNames) {
+    // The library manager looks for ryx8ldap in RYX_LIBRARY_PATH first, where
+    // the prefixed fake stands in for it.
+    ::setenv("RYX_LIBRARY_PATH", FAKELDAP_PREFIXED_DIR, 1);
+    FakeLdap fake(FAKELDAP_PREFIXED);
+    TestAgent agent;
+    {
+        TraceCapture trace;
+        LDAPClient client("h", "", &agent, 389, 3);
+        // An agent without a driver library is dropped.
+        EXPECT_EQ(std::vector<Record>{errorRec(
+                      "InitAgent set but no driverPath specified ... initAgent is disabled")},
+                  trace.atLevel(RYX_TRACE_LEVEL_ERROR));
+        EXPECT_FALSE(client.m_useDriverPath);
+        EXPECT_EQ(0, client.login("cn=u", "pw"));
+        EXPECT_EQ(0, agent.calls);
+        EXPECT_STREQ("h", fake.fake_last_init_host());
+    }
+    ::unsetenv("RYX_LIBRARY_PATH");
+    EXPECT_EQ(0, fake.fake_open_connections());
+}
+
+TEST_F(ClientFake, ErrorTextComesFromTheConnectionElseFromTheLastCode) {
+    auto c = client();
+    c->m_lastError = 77;
+    m_fake.fake_set_errno_override(1, 50);
+    EXPECT_EQ(77, c->getErrno());  // no connection: no call
+    c->login("cn=u", "pw");
+    m_fake.fake_push_result("ldap_search_st", 1);
+    EXPECT_TRUE(throwsError<RYXDIRException>(
+        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, ryxcode::kSearchFailed,
+        "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access"));
+    EXPECT_EQ(1, c->m_lastError);
+
+    FakeLdap fake(FAKELDAP_NOERRNO);
+    LDAPClient plain("h", FAKELDAP_NOERRNO, nullptr, 389, 3);
+    plain.login("cn=u", "pw");
+    plain.m_lastError = 32;
+    EXPECT_STREQ("No such object", plain.errorMessage(0));
+    plain.berFree(nullptr);  // nothing to call
+    // A driver's element goes with freebuf 0: its buffer is the entry's.
+    c->berFree(nullptr);
+    const std::string log = m_fake.fake_call_log();
+    EXPECT_EQ("ldap_ber_free(0)", log.substr(log.rfind('\n') + 1));
+}
+
+TEST_F(ClientFake, RefusedBindsRaiseByCodeAndLeaveNoConnection) {
+    // 49 comes from the directory tests.
+    const struct {
+        int rc;
+        int code;
+        const char* text;
+    } cases[] = {{32, ryxcode::kBadCredentials, "No such object"},
+                 {50, ryxcode::kNoConnection, "Insufficient access"}};
+    auto c = client();
+    for (const auto& k : cases) {
+        m_fake.fake_push_result("ldap_simple_bind_s", k.rc);
+        EXPECT_TRUE(throwsError<RYXDIRException>(
+            [&] { c->login("cn=u,o=x", "pw"); }, k.code,
+            "Cannot bind to LDAP server, dir.example userDN=cn=u,o=x ldap_simple_bind() rc=" +
+                std::to_string(k.rc) + ". " + k.text));
+        EXPECT_EQ(nullptr, c->m_ld);
+        EXPECT_EQ(k.rc, c->m_lastError);
+        EXPECT_EQ(0, m_fake.fake_open_connections());
+    }
+}
+
+TEST_F(ClientFake, LoginSetsTheVersionAndBindsUnlessTheHostIsURI) {
+    const struct {
+        const char* host;
+        bool bind;
+    } cases[] = {{"URI", false}, {"uri", false}, {"Uri", true}, {"dir.example", true}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.host);
+        m_fake.fake_reset();
+        auto c = client(k.host, 2);
+        EXPECT_EQ(0, c->login("cn=u", "pw"));
+        EXPECT_NE(nullptr, c->m_ld);
+        EXPECT_STREQ(k.bind ? k.host : nullptr, m_fake.fake_last_init_host());
+        EXPECT_EQ(2, m_fake.fake_last_protocol_version());
+        EXPECT_EQ(k.bind ? 1 : 0, m_fake.fake_call_count("ldap_simple_bind_s"));
+    }
+
+    // ldap_init fails.
+    auto c = client();
+    m_fake.fake_set_init_fails(1);
+    c->m_lastError = 81;
+    EXPECT_TRUE(throwsError<RYXDIRException>(
+        [&] { c->login("cn=u", "pw"); }, ryxcode::kNoConnection,
+        "Cannot open connection to LDAP server:  dir.example:389.  ldap_init() "
+        "returned Can't contact LDAP server"));
+    EXPECT_EQ(nullptr, c->m_ld);
+}
+
+TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
+    // The agent hands over a connection of the fake's own.
+    void* lib = dlopen(FAKELDAP_FULL, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(nullptr, lib);
+    auto* open = reinterpret_cast<LDAP* (*)(const char*, int)>(dlsym(lib, "ldap_init"));
+    dlclose(lib);  // m_fake keeps it loaded
+    TestAgent agent;
+    agent.handle = open("agent", 1);
+    m_fake.fake_reset();
+    {
+        LDAPClient c("dir.example", FAKELDAP_FULL, &agent, 389, 3);
+        TraceCapture trace;
+        EXPECT_EQ(0, c.login("cn=u", "pw"));
+        EXPECT_EQ(std::vector<Record>{errorRec("InitAgent beig used")},
+                  trace.atLevel(RYX_TRACE_LEVEL_ERROR));
+        EXPECT_EQ(agent.handle, c.m_ld);
+        EXPECT_EQ(0, m_fake.fake_call_count("ldap_init"));
+        EXPECT_EQ(1, m_fake.fake_call_count("ldap_simple_bind_s"));
+        EXPECT_TRUE(c.init_client());  // already connected: nothing is called
+        EXPECT_EQ(1, agent.calls);
+    }
+
+    agent.result = 7;
+    agent.reason = 13;
+    const std::string message =
+        "Cannot operate agent (callback) connection to LDAP server:  dir.example:389.  "
+        "initAgent () returned 7 and reason code 13";
+    LDAPClient c("dir.example", FAKELDAP_FULL, &agent, 389, 3);
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { c.login("cn=u", "pw"); }, ryxcode::kNoConnection,
+                                             message));
+    TraceCapture trace;
+    EXPECT_FALSE(c.init_client());
+    EXPECT_EQ((std::vector<Record>{errorRec("InitAgent beig used"), errorRec(message)}),
+              trace.atLevel(RYX_TRACE_LEVEL_ERROR));
+    EXPECT_EQ(nullptr, c.m_ld);
+}
+
+TEST_F(ClientFake, InitClientOpensWithoutHostVersionOrBind) {
+    auto c = client();
+    EXPECT_TRUE(c->init_client());
+    EXPECT_TRUE(c->init_client());
+    EXPECT_EQ(1, m_fake.fake_call_count("ldap_init"));
+    EXPECT_EQ(nullptr, m_fake.fake_last_init_host());
+    EXPECT_EQ(-1, m_fake.fake_last_protocol_version());
+    EXPECT_EQ(0, m_fake.fake_call_count("ldap_simple_bind_s"));
+    // Dropped without an unbind: nothing is called, the code stays.
+    LDAP* ld = c->m_ld;
+    c->m_lastError = 5;
+    c->logout(false);
+    EXPECT_EQ(nullptr, c->m_ld);
+    EXPECT_EQ(0, m_fake.fake_call_count("ldap_unbind"));
+    EXPECT_EQ(5, c->m_lastError);
+    c->m_ld = ld;  // so that the destructor unbinds it
+}
+
+// The copy of the host-type log-in holds only zeros when it is released, also
+// when the bind throws. (That no trace holds the password is checked against
+// the directory.)
+TEST_F(ClientFake, PasswordCopyIsClearedBeforeItIsReleased) {
+    // A memory checker that replaces the allocator bypasses the watch; the
+    // released bytes are then not checked (the plain and sanitizer runs do).
+    const int before = g_arrayDeletes;
+    char* volatile probe = new char[1];  // volatile: the pair may not be elided
+    delete[] probe;
+    if (g_arrayDeletes == before)
+        GTEST_SKIP() << "the allocator is not ours";
+    const std::string secret = "s3cret-Passw0rd";
+    g_passwordPointer = m_fake.fake_last_bind_password_pointer;
+    g_passwordLength = secret.size();
+    std::string released;
+    g_releasedPassword = &released;
+    auto c = client();
+    const RYXASNCBuffer password(reinterpret_cast<const unsigned char*>(secret.data()),
+                                 static_cast<unsigned int>(secret.size()));
+    for (int rc : {0, 49}) {
+        SCOPED_TRACE(rc);
+        released.clear();
+        m_fake.fake_push_result("ldap_simple_bind_s", rc);
+        try {
+            c->login(RYXConstString("cn=u"), password);
+        } catch (const RYXDIRException&) {
+        }
+        EXPECT_EQ(std::string(secret.size(), '\0'), released);
+        c->logout(true);
+    }
+    g_releasedPassword = nullptr;
+    g_passwordPointer = nullptr;
+}
+
+TEST_F(ClientFake, SearchesPassTheirArgumentsAndNeedAConnection) {
+    auto c = client();
+    c->login("cn=u", "pw");
+    EXPECT_EQ(0, c->search("o=x", 2, "(cn=*)", nullptr, 0));
+    EXPECT_EQ(nullptr, m_fake.fake_last_search_timeout());  // no time limit of its own
+    EXPECT_EQ(2, m_fake.fake_last_search_scope());
+    {
+        // A URL without a host is searched on the host of its dc= components.
+        TraceCapture trace;
+        EXPECT_EQ(0, c->searchByURI(RYXString("ldap:///cn=x,dc=example,dc=com"), 0));
+        const std::string url = "ldap://example.com/cn=x,dc=example,dc=com";
+        EXPECT_STREQ(url.c_str(), m_fake.fake_last_url());
+        const std::string name = "LDAPClient::searchByURI(" + url + " )";
+        EXPECT_EQ((std::vector<Record>{entryRec("convertDCtoHost"), exitRec("convertDCtoHost"),
+                                       entryRec(name), exitRec(name)}),
+                  trace.all());
+    }
+    c->logout(true);
+    TraceCapture trace;
+    // Without a connection: the previous result is released all the same.
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { c->search("o=x", 0, "(cn=*)", nullptr, 0); },
+                                             ryxcode::kNoConnection,
+                                             "LDAP server dir.example did not bind"));
+    EXPECT_TRUE(trace.all().empty());
+    EXPECT_EQ(nullptr, c->m_result);
+    EXPECT_EQ(0, m_fake.fake_live_allocations());
+    EXPECT_TRUE(throwsError<RYXDIRException>(
+        [&] { c->searchByURI(RYXString("ldap://h/o=x"), 0); }, ryxcode::kNoConnection,
+        "Cannot search LDAP server by URI: no connection is open to ldap://h/o=x"));
+    EXPECT_EQ(1, m_fake.fake_call_count("ldap_url_search_st"));
+}
+
+TEST(ConvertDCtoHost, HostComesFromTheDcComponents) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"ldap:///cn=CA1,o=Org,dc=example,dc=com?cACertificate",
+         "ldap://example.com/cn=CA1,o=Org,dc=example,dc=com?cACertificate"},
+        {"ldap:///cn=x,dc=example,dc=com?cn?sub?(objectClass=*)",
+         "ldap://example.com/cn=x,dc=example,dc=com?cn?sub?(objectClass=*)"},
+        {"ldap:///DC=Example,DC=Com", "ldap://Example.Com/DC=Example,DC=Com"},
+        {"ldap:///dc=example, dc=com", "ldap://example .com/dc=example, dc=com"},
+        {"ldap:///dc=a,ou=b,dc=c??base", "ldap://aou=b.c/dc=a,ou=b,dc=c??base"},
+        {"ldap:///o=Org,c=US?certificateRevocationList",
+         "ldap:///o=Org,c=US?certificateRevocationList"},
+        {"ldaps:///dc=a,dc=b", "ldaps://a.b/dc=a,dc=b"},
+        {"http:///dc=a,dc=b", "http:///dc=a,dc=b"},
+        {"dc=a", "dc=a"},
+    };
+    FakeLdap fake(FAKELDAP_FULL);
+    LDAPClient c("h", FAKELDAP_FULL, nullptr, 389, 3);
+    for (const auto& k : cases)
+        EXPECT_STREQ(k.out, c.convertDCtoHost(RYXString(k.in)).c_str()) << k.in;
+}
+
+TEST(Entry, NamesIgnoreCaseAndValuesKeepTheirOrder) {
+    LDAPEntry e;
+    e.addAttribute("cn", "b", 0);
+    e.addAttribute("sn", "s", 0);
+    e.addAttribute("CN", "a", 0);
+    e.addAttribute("Cn", "c", 0);
+    e.addAttribute("cn", nullptr, 7);  // nothing added
+    e.addAttribute("seeAlso", "\x01\x02\x03zz", 3);
+    EXPECT_EQ((Pairs{{"cn", text("b")},
+                     {"CN", text("a")},
+                     {"Cn", text("c")},
+                     {"seeAlso", "\x01\x02\x03"},
+                     {"sn", text("s")}}),
+              pairsOf(e));
+    EXPECT_EQ(3u, e.count("cN"));
+    EXPECT_STREQ("b", reinterpret_cast<const char*>(e.getAttributeValue("CN")));
+    EXPECT_EQ(nullptr, e.getAttributeValue("mail"));
+
+    // Removal by value ignores case and takes the first match only; a stored
+    // value without a NUL compares within its length.
+    e.addAttribute("cn", "B", 0);
+    EXPECT_TRUE(e.removeAttribute("CN", "b"));
+    EXPECT_STREQ("a", reinterpret_cast<const char*>(e.getAttributeValue("cn")));
+    EXPECT_EQ(3u, e.count("cn"));
+    EXPECT_FALSE(e.removeAttribute("cn", "missing"));
+    EXPECT_FALSE(e.removeAttribute("mail", nullptr));
+    EXPECT_FALSE(e.removeAttribute("seeAlso", "\x01\x02"));
+    EXPECT_TRUE(e.removeAttribute("seeAlso", "\x01\x02\x03"));
+    EXPECT_TRUE(e.removeAttribute("cn", nullptr));
+    EXPECT_EQ((Pairs{{"sn", text("s")}}), pairsOf(e));
+}
+
+TEST(Entry, PrintableTest) {
+    const struct {
+        const char* bytes;
+        int count;
+        bool printable;
+    } cases[] = {{"abc def~", 8, true}, {nullptr, 0, true}, {nullptr, -1, true}, {"a\tb", 3, false},
+                 {"a\x7f", 2, false},   {"\xe9", 1, false}, {"a\tb", 1, true}};
+    for (const auto& k : cases) {
+        EXPECT_EQ(k.printable,
+                  isPrintable(reinterpret_cast<const unsigned char*>(k.bytes), k.count))
+            << (k.bytes ? k.bytes : "null") << " " << k.count;
+    }
+}
+
+class ClientWrite : public ClientFake {
+  protected:
+    void SetUp() override {
+        m_client = client();
+        m_client->login("cn=admin", "pw");
+    }
+    void TearDown() override {
+        m_client.reset();
+        ClientFake::TearDown();
+    }
+    std::unique_ptr<LDAPClient> m_client;
+};
+
+TEST_F(ClientWrite, EachAttributeGoesAsOneModificationWithItsLengthRules) {
+    LDAPEntry e;
+    e.addAttribute("dn", "cn=n,o=x", 0);
+    e.addAttribute("cn", "b", 0);
+    e.addAttribute("CN", "a", 0);
+    e.addAttribute("cn", "c", 0);
+    e.addAttribute("description", "", 0);                      // only the NUL
+    e.addAttribute("userCertificate", "\x30\x01\x00\x05", 4);  // binary, a NUL inside
+    e.addAttribute("sn", "abc", 4);                            // text with its NUL
+    ASSERT_TRUE(m_client->addEntry(&e, nullptr));
+    EXPECT_STREQ("cn=n,o=x", m_fake.fake_last_dn());
+    EXPECT_STREQ(
+        "op=128 type=cn n=3 [1:62] [1:61] [1:63]\n"
+        "op=128 type=description n=1 [0:]\n"
+        "op=128 type=sn n=1 [3:616263]\n"
+        "op=128 type=userCertificate n=1 [4:30010005]",
+        m_fake.fake_last_mods());
+
+    // Replaced under the DN given; an entry of only its DN sends no modification.
+    LDAPEntry onlyDn;
+    onlyDn.addAttribute("dn", "cn=n,o=x", 0);
+    ASSERT_TRUE(m_client->modifyEntry(&onlyDn, "cn=other,o=x"));
+    EXPECT_STREQ("cn=other,o=x", m_fake.fake_last_dn());
+    EXPECT_STREQ("(empty)", m_fake.fake_last_mods());
+    onlyDn.addAttribute("mail", "m@x", 0);
+    ASSERT_TRUE(m_client->modifyEntry(&onlyDn, nullptr));
+    EXPECT_STREQ("cn=n,o=x", m_fake.fake_last_dn());
+    EXPECT_STREQ("op=130 type=mail n=1 [3:6d4078]", m_fake.fake_last_mods());
+
+    // A DN under two spellings: the exact "dn" pair is never sent, the other
+    // spelling goes as one attribute with its own values only.
+    LDAPEntry twoDns;
+    twoDns.addAttribute("dn", "cn=a,o=x", 0);
+    twoDns.addAttribute("DN", "cn=b,o=x", 0);
+    ASSERT_TRUE(m_client->addEntry(&twoDns, nullptr));
+    EXPECT_STREQ("cn=a,o=x", m_fake.fake_last_dn());
+    EXPECT_STREQ("op=128 type=DN n=1 [8:636e3d622c6f3d78]", m_fake.fake_last_mods());
+}
+
+TEST_F(ClientWrite, NothingSensibleToSendIsRefusedWithoutACall) {
+    LDAPEntry noDn;
+    noDn.addAttribute("cn", "x", 0);
+    TraceCapture trace;
+    EXPECT_FALSE(m_client->addEntry(&noDn, nullptr));
+    EXPECT_EQ(LDAP_PARAM_ERROR, m_client->m_lastError);
+    EXPECT_FALSE(m_client->modifyEntry(nullptr, "cn=x"));
+    EXPECT_EQ(0, m_fake.fake_call_count("ldap_add_s") + m_fake.fake_call_count("ldap_modify_s"));
+    EXPECT_EQ(entryRec("LDAPClient::addEntry( null )"), trace.plugin().at(2));
+}
+
+TEST(ModificationOutput, OneModificationAsText) {
+    LDAPEntry e;
+    e.addAttribute("cn", "abc", 0);
+    e.addAttribute("x", "\x01\x02", 2);
+    LdapModArray mods(&e, LDAP_MOD_REPLACE);
+    std::ostringstream os;
+    os << *mods.get()[0] << *mods.get()[1];
+    EXPECT_EQ(
+        " Operation: 130\n Attribute: cn\n  (Len)Val: (3) abc\n"
+        " Operation: 130\n Attribute: x\n  (Len)Val: (2) \x01\x02\n",
+        os.str());
+    EXPECT_EQ(nullptr, mods.get()[2]);
+    EXPECT_EQ(nullptr, LdapModArray(nullptr, LDAP_MOD_ADD).get());
+}
+
+}  // namespace
