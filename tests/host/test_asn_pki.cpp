@@ -1,16 +1,12 @@
-// The lab PKI generator: every default time follows one reference time, and
-// the text forms. (Its chains, lists, cross certificates and distribution
-// points are what the verification tests of ryxdir rely on.)
+// The lab PKI generator: every default time follows one reference time. (Its
+// chains, lists, cross certificates and distribution points are what the
+// verification tests of ryxdir rely on.)
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
-
-#include <stdexcept>
 
 #include "labpki.h"
 
 namespace {
-
-using labpki::Bytes;
 
 TEST(TestPKI, EveryTimeFollowsTheReferenceTime) {
     const std::time_t saved = labpki::referenceTime();
@@ -30,22 +26,6 @@ TEST(TestPKI, EveryTimeFollowsTheReferenceTime) {
     EXPECT_NEAR(offset(X509_CRL_get0_lastUpdate(crl.get())), 0, 5);
     EXPECT_NEAR(offset(X509_CRL_get0_nextUpdate(crl.get())), 7L * 24 * 3600, 5);
     EXPECT_EQ(labpki::referenceTime(), saved);
-}
-
-TEST(TestPKI, TextForms) {
-    labpki::Authority ca = labpki::Authority::root("cn=Text CA");
-    const Bytes der = ca.certificateDER(), crl = ca.crl();
-    const std::string pem = labpki::certificatePEM(der), crlPem = labpki::crlPEM(crl);
-    EXPECT_EQ(pem.rfind("-----BEGIN CERTIFICATE-----\n", 0), 0u);
-    EXPECT_EQ(crlPem.rfind("-----BEGIN X509 CRL-----\n", 0), 0u);
-    EXPECT_EQ(labpki::fromPEM(pem), der);
-    EXPECT_EQ(labpki::fromPEM(crlPem), crl);
-    EXPECT_EQ(labpki::toHex({0x0a, 0xbc}, true), "0ABC");
-    EXPECT_EQ(labpki::fromHex("0aBC"), (Bytes{0x0a, 0xbc}));
-    EXPECT_EQ(labpki::asnHexText({0x30, 0x00}, "{Asn}"), "{Asn}3000");
-    EXPECT_THROW(labpki::fromHex("abc"), std::runtime_error);
-    EXPECT_THROW(labpki::parseName("nosuchtype=x"), std::runtime_error);
-    EXPECT_THROW(labpki::certificateFromDER(Bytes{0x30, 0x00}), std::runtime_error);
 }
 
 }  // namespace
