@@ -1,5 +1,5 @@
 // Loading and unloading the plug-in: registration of its entry function, the
-// load-location trace, the factory's argument checks, ryxdrld_loaded_from and the
+// load-location trace and ryxdrld_loaded_from, the factory, and the
 // identification data.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -8,16 +8,17 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "errorcodes.h"
+#include "expectthrows.h"
 #include "ryxdir.h"
 #include "ryxexception.h"
 #include "ryxlibrary.h"
@@ -27,42 +28,28 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tracetest::Record;
+using tracetest::throwsError;
+using tracetest::TraceCapture;
 
-const char kEntryName[] = "ryx8drld";
+const RYXString kEntryName("ryx8drld");
 
 std::string canonical(const std::string& path) {
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) {
-        return std::string();
-    }
-    return resolved;
-}
-
-bool pluginLoaded() {
-    void* h = dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
-    if (h == nullptr) {
-        return false;
-    }
-    dlclose(h);
-    return true;
+    return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
 }
 
 size_t registrations() {
-    return RYXLibraryManager::countLibEntries(RYXString(kEntryName));
+    return RYXLibraryManager::countLibEntries(kEntryName);
 }
 
-using tracetest::Record;
-using tracetest::TraceCapture;
-
-// "E:name" for entry records, "X:name" for exit records, "M<component>:text" for
-// messages at level 1.
-std::vector<std::string> summary(const std::vector<Record>& records) {
+// "E:name" for entry records and "M<component>:text" for messages: what loading
+// and unloading must write (exit records mirror the entries).
+std::vector<std::string> summary(const TraceCapture& capture) {
     std::vector<std::string> out;
-    for (const Record& r : records) {
+    for (const Record& r : capture.all()) {
         if (r.level == RYX_TRACE_LEVEL_ENTRY) {
             out.push_back("E:" + r.text);
-        } else if (r.level == RYX_TRACE_LEVEL_EXIT) {
-            out.push_back("X:" + r.text);
         } else if (r.level == RYX_TRACE_LEVEL_ERROR) {
             out.push_back("M" + std::to_string(r.component) + ":" + r.text);
         }
@@ -70,223 +57,142 @@ std::vector<std::string> summary(const std::vector<Record>& records) {
     return out;
 }
 
-// A folder of its own, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/ryxabiXXXXXX";
-        char* made = mkdtemp(pattern);
-        if (made == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = made;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-
-  private:
-    std::string m_path;
-};
+std::vector<std::string> loading(const std::string& message) {
+    return {"E:LDAPGlobal::ctor", "E:init",
+            "M" + std::to_string(RYX_TRACE_COMP_LOAD) + ":" + message};
+}
 
 struct DlClose {
     void operator()(void* h) const { dlclose(h); }
 };
 typedef std::unique_ptr<void, DlClose> Handle;
 
+// A folder of its own, removed with everything in it.
+struct TempDir {
+    std::string path = [] {
+        char pattern[] = "/tmp/ryxabiXXXXXX";
+        return std::string(mkdtemp(pattern) != nullptr ? pattern : "");
+    }();
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
 class PluginLoad : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(pluginLoaded()) << "the plug-in is already loaded";
-        ASSERT_EQ(registrations(), 0u);
-    }
+    void SetUp() override { ASSERT_EQ(registrations(), 0u); }
     void TearDown() override {
-        EXPECT_FALSE(pluginLoaded()) << "a test left the plug-in loaded";
+        void* h = dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(h, nullptr) << "a test left the plug-in loaded";
+        if (h != nullptr) {
+            dlclose(h);
+        }
         EXPECT_EQ(registrations(), 0u);
     }
 };
 
 TEST_F(PluginLoad, RegistersOnceAtLoadAndDeregistersAtUnload) {
-    const std::string where = canonical(RYX_PLUGIN_PATH);
-    ASSERT_FALSE(where.empty());
     for (int round = 0; round < 2; ++round) {
-        std::vector<std::string> loading;
         void* handle = nullptr;
         {
             TraceCapture capture;
-            handle = RYXLibraryManager::loadPlugin(RYXString(kEntryName));
-            loading = summary(capture.all());
+            handle = RYXLibraryManager::loadPlugin(kEntryName);
+            EXPECT_EQ(summary(capture), loading(canonical(RYX_PLUGIN_PATH)));
         }
         ASSERT_NE(handle, nullptr);
         EXPECT_EQ(registrations(), 1u);
-        EXPECT_NE(RYXLibraryManager::findLibEntry(RYXString(kEntryName)), nullptr);
-        std::vector<std::string> expected{"E:LDAPGlobal::ctor", "E:init",
-                                          "M" + std::to_string(RYX_TRACE_COMP_LOAD) + ":" + where,
-                                          "X:init", "X:LDAPGlobal::ctor"};
-        EXPECT_EQ(loading, expected);
+        EXPECT_NE(RYXLibraryManager::findLibEntry(kEntryName), nullptr);
+        TraceCapture capture;
+        RYXLibraryManager::unloadPlugin(handle);
+        EXPECT_EQ(summary(capture), (std::vector<std::string>{"E:LDAPGlobal::dtor", "E:fini"}));
+    }
+}
 
-        std::vector<std::string> unloading;
+// Behind a symbolic link the plug-in names the file it was loaded from; loaded
+// through a descriptor of a file that no longer has a name, it cannot tell,
+// loads all the same and says so.
+TEST_F(PluginLoad, KnowsWhereItWasLoadedFrom) {
+    TempDir dir;
+    const std::string link = dir.path + "/link.so", copy = dir.path + "/copy.so";
+    ASSERT_EQ(symlink(RYX_PLUGIN_PATH, link.c_str()), 0);
+    fs::copy_file(RYX_PLUGIN_PATH, copy);
+    const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(unlink(copy.c_str()), 0);
+    const struct {
+        std::string path;
+        std::string where;  // empty: unknown
+    } cases[] = {{link, canonical(RYX_PLUGIN_PATH)}, {"/proc/self/fd/" + std::to_string(fd), ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Handle h;
         {
             TraceCapture capture;
-            RYXLibraryManager::unloadPlugin(handle);
-            unloading = summary(capture.all());
+            h.reset(dlopen(c.path.c_str(), RTLD_NOW | RTLD_LOCAL));
+            EXPECT_EQ(summary(capture),
+                      loading(c.where.empty() ? "Could not determine where DirLdap was loaded from"
+                                              : c.where));
         }
-        EXPECT_EQ(registrations(), 0u);
-        EXPECT_FALSE(pluginLoaded());
-        std::vector<std::string> expectedUnload{"E:LDAPGlobal::dtor", "E:fini", "X:fini",
-                                                "X:LDAPGlobal::dtor"};
-        EXPECT_EQ(unloading, expectedUnload);
+        ASSERT_NE(h, nullptr) << dlerror();
+        EXPECT_EQ(registrations(), 1u);
+        auto loadedFrom = reinterpret_cast<char* (*)()>(dlsym(h.get(), "ryxdrld_loaded_from"));
+        ASSERT_NE(loadedFrom, nullptr);
+        std::unique_ptr<char, decltype(&free)> path(loadedFrom(), &free);
+        EXPECT_EQ(path ? std::string(path.get()) : "", c.where);
     }
+    close(fd);
 }
 
 // The factory as the host reaches it, through the registration.
-class Factory : public PluginLoad {
-  protected:
-    void SetUp() override {
-        PluginLoad::SetUp();
-        m_handle = RYXLibraryManager::loadPlugin(RYXString(kEntryName));
-        ASSERT_NE(m_handle, nullptr);
-    }
-    void TearDown() override {
-        RYXLibraryManager::unloadPlugin(m_handle);
-        PluginLoad::TearDown();
-    }
-    void* call(void* args) { return RYXLibraryManager::callLibEntry(RYXString(kEntryName), args); }
-    void* m_handle = nullptr;
-};
-
-TEST_F(Factory, RefusesNullAndOtherKindsOfConnectionInformation) {
-    try {
-        call(nullptr);
-        FAIL() << "no exception";
-    } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), ryxcode::kBadArgument);
-        EXPECT_STREQ(e.what(), "args cannot be NULL");
-    }
+TEST_F(PluginLoad, FactoryRefusesBadArgumentsAndBuildsANewManagerOnEveryCall) {
+    void* handle = RYXLibraryManager::loadPlugin(kEntryName);
+    const auto call = [](void* args) { return RYXLibraryManager::callLibEntry(kEntryName, args); };
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { call(nullptr); }, ryxcode::kBadArgument,
+                                             "args cannot be NULL"));
     RYXDIRConnectInfo::HTTP http(RYXConstString("http://example.com/"));
-    try {
-        call(&http);
-        FAIL() << "no exception";
-    } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), ryxcode::kBadArgument);
-        EXPECT_STREQ(e.what(), "args is invalid");
-    }
-}
-
-RYXDIRConnectInfo::LDAP ldapInfo(const char* driverPath) {
-    return RYXDIRConnectInfo::LDAP(RYXConstString("localhost"), 389, RYXConstString(""),
-                                   RYXBuffer(0, nullptr), 1, 0, RYXConstString(driverPath),
-                                   nullptr);
-}
-
-TEST_F(Factory, BuildsANewManagerOnEveryCall) {
-    RYXDIRConnectInfo::LDAP info = ldapInfo(FAKELDAP_FULL);
-    std::unique_ptr<RYXDIRManager> first(static_cast<RYXDIRManager*>(call(&info)));
-    std::unique_ptr<RYXDIRManager> second(static_cast<RYXDIRManager*>(call(&info)));
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(first.get(), second.get());
-    EXPECT_EQ(first->getClassName().compare("LDAPDIRManager"), 0);
-    EXPECT_TRUE(first->isKindOf(RYXString("LDAPDIRManager")));
-    EXPECT_TRUE(first->isKindOf(RYXString("RYXDIRManager")));
-    EXPECT_FALSE(first->isKindOf(RYXString("HTTPDIRManager")));
-}
-
-TEST_F(Factory, PassesOnTheClientsFailureToLoadItsLibrary) {
-    RYXDIRConnectInfo::LDAP info = ldapInfo("/nonexistent/libnoldap.so");
-    try {
-        call(&info);
-        FAIL() << "no exception";
-    } catch (const RYXDIRException& e) {
-        EXPECT_EQ(e.getError(), ryxcode::kLibraryUnusable);
-    }
-}
-
-typedef char* (*LoadedFrom)();
-
-TEST_F(PluginLoad, LoadedFromGivesTheTargetOfASymbolicLink) {
-    TempDir dir;
-    const std::string link = dir.path() + "/libryx8drld.so";
-    ASSERT_EQ(symlink(RYX_PLUGIN_PATH, link.c_str()), 0);
-    Handle h(dlopen(link.c_str(), RTLD_NOW | RTLD_LOCAL));
-    ASSERT_NE(h, nullptr) << dlerror();
-    EXPECT_EQ(registrations(), 1u);
-    LoadedFrom loadedFrom = reinterpret_cast<LoadedFrom>(dlsym(h.get(), "ryxdrld_loaded_from"));
-    ASSERT_NE(loadedFrom, nullptr);
-    char* path = loadedFrom();
-    ASSERT_NE(path, nullptr);
-    EXPECT_EQ(std::string(path), canonical(RYX_PLUGIN_PATH));
-    free(path);
-}
-
-// Loaded through a descriptor of a file that no longer has a name, the library
-// cannot tell where it came from: loading goes on and the trace says so.
-TEST_F(PluginLoad, LoadsWhenItsLocationCannotBeResolved) {
-    TempDir dir;
-    const std::string copy = dir.path() + "/libryx8drld.so";
-    fs::copy_file(RYX_PLUGIN_PATH, copy);
-    int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(unlink(copy.c_str()), 0);
-    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(fd);
-    std::vector<std::string> loading;
-    Handle h;
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { call(&http); }, ryxcode::kBadArgument,
+                                             "args is invalid"));
+    const auto ldap = [](const char* driverPath) {
+        return RYXDIRConnectInfo::LDAP("localhost", 389, "", RYXBuffer(0, nullptr), 1, 0,
+                                       driverPath, nullptr);
+    };
+    RYXDIRConnectInfo::LDAP missing = ldap("/nonexistent/libnoldap.so");
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { call(&missing); }, ryxcode::kLibraryUnusable));
     {
-        TraceCapture capture;
-        h.reset(dlopen(byDescriptor.c_str(), RTLD_NOW | RTLD_LOCAL));
-        loading = summary(capture.all());
+        RYXDIRConnectInfo::LDAP info = ldap(FAKELDAP_FULL);
+        std::unique_ptr<RYXDIRManager> first(static_cast<RYXDIRManager*>(call(&info)));
+        std::unique_ptr<RYXDIRManager> second(static_cast<RYXDIRManager*>(call(&info)));
+        ASSERT_TRUE(first && second);
+        EXPECT_NE(first.get(), second.get());
+        EXPECT_EQ(first->getClassName().compare("LDAPDIRManager"), 0);
+        EXPECT_TRUE(first->isKindOf(RYXString("LDAPDIRManager")));
+        EXPECT_TRUE(first->isKindOf(RYXString("RYXDIRManager")));
+        EXPECT_FALSE(first->isKindOf(RYXString("HTTPDIRManager")));
     }
-    close(fd);
-    ASSERT_NE(h, nullptr) << dlerror();
-    EXPECT_EQ(registrations(), 1u);
-    std::vector<std::string> expected{"E:LDAPGlobal::ctor", "E:init",
-                                      "M" + std::to_string(RYX_TRACE_COMP_LOAD) +
-                                          ":Could not determine where DirLdap was loaded from",
-                                      "X:init", "X:LDAPGlobal::ctor"};
-    EXPECT_EQ(loading, expected);
-    LoadedFrom loadedFrom = reinterpret_cast<LoadedFrom>(dlsym(h.get(), "ryxdrld_loaded_from"));
-    ASSERT_NE(loadedFrom, nullptr);
-    EXPECT_EQ(loadedFrom(), nullptr);
+    RYXLibraryManager::unloadPlugin(handle);
 }
 
-// One line of the what-string block: key and value, or a continuation.
-struct WhatLine {
-    bool marker;
-    std::string key;
-    std::string value;
-};
-
+// "@(#)Key:" with the value from column 22, longer values continued on lines
+// indented to that column; then a copyright notice of at least two lines.
 TEST_F(PluginLoad, IdentificationDataIsLaidOutAsWhatStrings) {
     Handle h(dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL));
     ASSERT_NE(h, nullptr) << dlerror();
     const char* info = static_cast<const char*>(dlsym(h.get(), "ryxdrld_SCCSInfo"));
     const char* copyright = static_cast<const char*>(dlsym(h.get(), "ryxdrld_Copyright"));
-    ASSERT_NE(info, nullptr);
-    ASSERT_NE(copyright, nullptr);
-
-    std::string text(info);
-    ASSERT_FALSE(text.empty());
-    ASSERT_EQ(text.back(), '\n');
+    ASSERT_TRUE(info != nullptr && copyright != nullptr);
+    ASSERT_EQ(std::string(info).back(), '\n');
+    const std::regex keyLine(R"(@\(#\)(\w+): +(\S.*))"), continuation(R"( {22}(\S.*))");
     std::vector<std::pair<std::string, std::string>> values;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.compare(0, 4, "@(#)") == 0) {
-            size_t colon = line.find(':');
-            ASSERT_NE(colon, std::string::npos) << line;
-            ASSERT_GT(line.size(), 22u) << line;
-            EXPECT_LT(colon, 21u) << line;
-            EXPECT_EQ(line.find_first_not_of(' ', colon + 1), 22u) << "value column: " << line;
-            values.emplace_back(line.substr(4, colon - 4), line.substr(22));
+    std::istringstream in(info);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, m, keyLine) && m.position(2) == 22) {
+            values.emplace_back(m[1], m[2]);
+        } else if (std::regex_match(line, m, continuation) && !values.empty()) {
+            values.back().second += " " + m[1].str();
         } else {
-            ASSERT_FALSE(values.empty()) << "continuation before any key: " << line;
-            EXPECT_EQ(line.find_first_not_of(' '), 22u) << "continuation indent: " << line;
-            EXPECT_EQ(line.find("@(#)"), std::string::npos) << line;
-            values.back().second += " " + line.substr(22);
+            ADD_FAILURE() << "not a what-string line: \"" << line << "\"";
         }
     }
     const std::vector<std::string> keys{
@@ -295,9 +201,7 @@ TEST_F(PluginLoad, IdentificationDataIsLaidOutAsWhatStrings) {
     ASSERT_EQ(values.size(), keys.size() + 1);
     for (size_t i = 0; i < keys.size(); ++i) {
         EXPECT_EQ(values[i].first, keys[i]);
-        EXPECT_FALSE(values[i].second.empty()) << keys[i];
     }
-    EXPECT_FALSE(values.back().first.empty());
     const std::regex version(R"(\d+\.\d+\.\d+\.\d+)");
     EXPECT_TRUE(std::regex_match(values[3].second, version)) << values[3].second;
     EXPECT_TRUE(std::regex_match(values[8].second, version)) << values[8].second;
@@ -305,13 +209,7 @@ TEST_F(PluginLoad, IdentificationDataIsLaidOutAsWhatStrings) {
     EXPECT_EQ(values[6].second, "libryx8drld.so");
     const std::regex stamps(R"(\d\d/\d\d/\d\d\.\d\d:\d\d:\d\d\.\d\d/\d\d/\d\d\.\d\d:\d\d:\d\d)");
     EXPECT_TRUE(std::regex_match(values[9].second, stamps)) << values[9].second;
-
-    std::string notice(copyright);
-    size_t lines = 0;
-    for (char c : notice) {
-        lines += c == '\n';
-    }
-    EXPECT_GE(lines, 2u) << notice;
+    EXPECT_GE(std::count(copyright, copyright + std::strlen(copyright), '\n'), 2) << copyright;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,91 +51,59 @@ std::unique_ptr<RYXASNCertificateList> decoded(const Bytes& der) {
     return list;
 }
 
-struct EncodingCase {
-    const char* label;
-    Bytes der;
-    bool accepted;
-};
+// A list built from the default parts after one change.
+#define CHANGED(...) with([](Parts& p) { __VA_ARGS__; }).build()
 
 // BER that OpenSSL tolerates and DER forbids is accepted; what OpenSSL refuses is
 // refused. Both decoders must give the answer of the table.
 TEST(ASNCertificateList, AcceptsWhatOpenSSLAccepts) {
-    const std::vector<EncodingCase> cases = {
+    Bytes tbsPrimitive = Parts().build();
+    tbsPrimitive[4] = 0x10;  // after the outer header of two octets and "30 82"
+    const struct {
+        const char* label;
+        Bytes der;
+        bool accepted;
+    } cases[] = {
         {"as DER", Parts().build(), true},
-        {"outer SEQUENCE in indefinite form",
-         with([](Parts& p) { p.outerForm = Length::Indefinite; }).build(), true},
-        {"TBS length in long form", with([](Parts& p) { p.tbsForm = Length::Long; }).build(), true},
+        {"outer SEQUENCE in indefinite form", CHANGED(p.outerForm = Length::Indefinite), true},
+        {"TBS length in long form", CHANGED(p.tbsForm = Length::Long), true},
         {"entry in indefinite form",
-         with([](Parts& p) {
-             p.revoked = tlv(0x30, tlv(0x30, cat({tlv(0x02, {0x05}), tlv(0x17, text("240102Z"))}),
-                                       Length::Indefinite));
-         }).build(),
+         CHANGED(p.revoked =
+                     tlv(0x30, tlv(0x30, cat({tlv(0x02, {0x05}), tlv(0x17, text("240102Z"))}),
+                                   Length::Indefinite))),
          true},
-        {"revoked list with the constructed bit clear",
-         with([](Parts& p) { p.revoked[0] = 0x10; }).build(), true},
-        {"negative serial number and version 5", with([](Parts& p) {
-                                                     p.revoked = tlv(0x30, entry({0xfb}));
-                                                     p.version = tlv(0x02, {0x05});
-                                                 }).build(),
-         true},
+        {"revoked list with the constructed bit clear", CHANGED(p.revoked[0] = 0x10), true},
+        {"negative serial number and version 5",
+         CHANGED(p.revoked = tlv(0x30, entry({0xfb})); p.version = tlv(0x02, {0x05})), true},
         {"signature as a constructed BIT STRING in pieces",
-         with([](Parts& p) {
-             p.signature =
-                 tlv(0x23, cat({tlv(0x03, {0x00}), tlv(0x03, {0x01})}), Length::Indefinite);
-         }).build(),
+         CHANGED(p.signature =
+                     tlv(0x23, cat({tlv(0x03, {0x00}), tlv(0x03, {0x01})}), Length::Indefinite)),
          true},
         {"thisUpdate with a high tag number and no time in it",
-         with([](Parts& p) {
-             p.thisUpdate = tlv(Bytes{0x1f, 0x17}, text("x"));
-         }).build(),
-         true},
+         CHANGED(p.thisUpdate = tlv(Bytes{0x1f, 0x17}, text("x"))), true},
         {"critical FALSE written out, a byte after the extension's INTEGER",
-         with([](Parts& p) {
-             p.extensions =
-                 tlv(0xa0,
-                     tlv(0x30, extension(kCrlNumber, {0x02, 0x01, 0x2a, 0xff}, tlv(0x01, {0x00}))));
-         }).build(),
+         CHANGED(p.extensions = tlv(0xa0, tlv(0x30, extension(kCrlNumber, {0x02, 0x01, 0x2a, 0xff},
+                                                              tlv(0x01, {0x00}))))),
          true},
-        {"TBS with the constructed bit clear",
-         [] {
-             Bytes der = Parts().build();
-             der[4] = 0x10;  // after the outer header of two octets and "30 82"
-             return der;
-         }(),
-         false},
+        {"TBS with the constructed bit clear", tbsPrimitive, false},
         {"serial number with a needless leading zero",
-         with([](Parts& p) {
-             p.revoked = tlv(0x30, entry({0x00, 0x05}));
-         }).build(),
-         false},
+         CHANGED(p.revoked = tlv(0x30, entry({0x00, 0x05}))), false},
         {"issuer in UTF8String with an overlong character",
-         with([](Parts& p) {
-             p.issuer = nameOf(0x0c, {0xc0, 0x80});
-         }).build(),
-         false},
-        {"issuer in BMPString with a lone surrogate", with([](Parts& p) {
-                                                          p.issuer = nameOf(0x1e, {0xd8, 0x00});
-                                                      }).build(),
-         false},
+         CHANGED(p.issuer = nameOf(0x0c, {0xc0, 0x80})), false},
+        {"issuer in BMPString with a lone surrogate",
+         CHANGED(p.issuer = nameOf(0x1e, {0xd8, 0x00})), false},
         {"end-of-contents octets inside a definite list",
-         with([](Parts& p) {
-             p.revoked = tlv(0x30, cat({entry({0x05}), {0x00, 0x00}}));
-         }).build(),
-         false},
+         CHANGED(p.revoked = tlv(0x30, cat({entry({0x05}), {0x00, 0x00}}))), false},
         {"empty extension value in long form at the end of its extension",
-         with([](Parts& p) {
-             p.extensions =
-                 tlv(0xa0, tlv(0x30, tlv(0x30, cat({tlv(0x06, kCrlNumber), {0x04, 0x81, 0x00}}))));
-         }).build(),
+         CHANGED(p.extensions = tlv(
+                     0xa0, tlv(0x30, tlv(0x30, cat({tlv(0x06, kCrlNumber), {0x04, 0x81, 0x00}}))))),
          false},
-        {"primitive string of indefinite length", with([](Parts& p) {
-                                                      p.signature = {0x03, 0x80, 0x00, 0x00};
-                                                  }).build(),
+        {"primitive string of indefinite length", CHANGED(p.signature = {0x03, 0x80, 0x00, 0x00}),
          false},
         {"a byte after the list", cat({Parts().build(), {0x00}}), false},
         {"a certificate", labpki::Authority::root("cn=Root").certificateDER(), false},
     };
-    for (const EncodingCase& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(opensslAccepts(c.der), c.accepted) << c.label << " (OpenSSL)";
         EXPECT_EQ(oursAccepts(c.der), c.accepted) << c.label;
     }
@@ -157,23 +126,14 @@ TEST(ASNCertificateList, AccessorsAgreeWithOpenSSL) {
         {"out of order", ca.crl(unsorted)},
         {"authority list without nextUpdate", ca.arl(arl)},
         {"built", Parts().build()},
-        {"version 1, GeneralizedTime", with([](Parts& p) {
-                                           p.version.clear();
-                                           p.nextUpdate.clear();
-                                           p.extensions.clear();
-                                           p.thisUpdate = tlv(0x18, text("20510203040506Z"));
-                                       }).build()},
-        {"empty issuer with a long-form length", with([](Parts& p) {
-                                                     p.issuer = {0x30, 0x81, 0x00};
-                                                 }).build()},
-        {"CRL number twice", with([](Parts& p) {
-                                 const Bytes number = extension(kCrlNumber, tlv(0x02, {0x01}));
-                                 p.extensions = tlv(0xa0, tlv(0x30, cat({number, number})));
-                             }).build()},
-        {"CRL number that is no INTEGER", with([](Parts& p) {
-                                              p.extensions = tlv(
-                                                  0xa0, tlv(0x30, extension(kCrlNumber, {0x05})));
-                                          }).build()},
+        {"version 1, GeneralizedTime",
+         CHANGED(p.version.clear(); p.nextUpdate.clear(); p.extensions.clear();
+                 p.thisUpdate = tlv(0x18, text("20510203040506Z")))},
+        {"empty issuer with a long-form length", CHANGED(p.issuer = {0x30, 0x81, 0x00})},
+        {"CRL number twice", CHANGED(const Bytes n = extension(kCrlNumber, tlv(0x02, {0x01}));
+                                     p.extensions = tlv(0xa0, tlv(0x30, cat({n, n}))))},
+        {"CRL number that is no INTEGER",
+         CHANGED(p.extensions = tlv(0xa0, tlv(0x30, extension(kCrlNumber, {0x05}))))},
     };
     for (const auto& l : lists) {
         std::unique_ptr<RYXASNCertificateList> list = decoded(l.second);
@@ -183,11 +143,6 @@ TEST(ASNCertificateList, AccessorsAgreeWithOpenSSL) {
             << l.first;
     }
 }
-
-struct LookupCase {
-    const char* serial;
-    bool revoked;
-};
 
 // Look-ups over each kind of list: in order (the sampled index), out of order
 // (the index sorted on first use), and with entries that only OpenSSL judges
@@ -201,50 +156,35 @@ TEST(ASNCertificateList, LooksUpSerialNumbers) {
     unordered.revokedCount = 70;
     unordered.firstSerial = 1ull << 62;
     unordered.serials = {5, 1ull << 63, 0x80, 0};
-    const std::vector<std::pair<Bytes, std::vector<LookupCase>>> lists = {
-        {ca.crl(ordered),
-         {{"1000000", true},
-          {"100003f", true},
-          {"1000040", true},
-          {"100270F", true},
-          {"FFFFFF", false},
-          {"1002710", false},
-          {"-1000000", false}}},
-        {ca.crl(unordered),
-         {{"0", true},
-          {"80", true},
-          {"8000000000000000", true},
-          {"4000000000000045", true},
-          {"05", true},
-          {"6", false},
-          {"-5", false},
-          {"4000000000000046", false}}},
-        {with([](Parts& p) {
-             p.revoked = tlv(0x30, cat({entry({0xf9}), entry({0x07})}));
-         }).build(),
-         {{"-7", true}, {"7", true}, {"-8", false}, {"0", false}}},
-        {with([](Parts& p) {
+    const struct {
+        Bytes der;
+        const char* revoked;  // serial numbers, separated by spaces
+        const char* kept;
+    } lists[] = {
+        {ca.crl(ordered), "1000000 100003f 1000040 100270F", "FFFFFF 1002710 -1000000"},
+        {ca.crl(unordered), "0 80 8000000000000000 4000000000000045 05", "6 -5 4000000000000046"},
+        {CHANGED(p.revoked = tlv(0x30, cat({entry({0xf9}), entry({0x07})}))), "-7 7", "-8 0"},
+        {CHANGED(
              p.revoked = tlv(
                  0x30,
                  cat({entry({0x0a}, extension(kReasonCode, tlv(0x0a, {0x08}))),
                       entry({0x0b},
                             extension(kCertificateIssuer,
                                       tlv(0x30, tlv(0xa4, nameOf(0x0c, text("Other CA")))))),
-                      entry({0x0c}), entry({0x0d}, extension(kReasonCode, tlv(0x0a, {0x01})))}));
-         }).build(),
-         {{"0A", false}, {"0B", false}, {"0C", false}, {"0D", false}}},
-        {with([](Parts& p) {
-             p.revoked = tlv(0x30, entry({0x0d}, extension(kReasonCode, tlv(0x0a, {0x01}))));
-         }).build(),
-         {{"0D", true}, {"0E", false}}},
+                      entry({0x0c}), entry({0x0d}, extension(kReasonCode, tlv(0x0a, {0x01})))}))),
+         "", "0A 0B 0C 0D"},
+        {CHANGED(p.revoked = tlv(0x30, entry({0x0d}, extension(kReasonCode, tlv(0x0a, {0x01}))))),
+         "0D", "0E"},
     };
     for (const auto& l : lists) {
-        std::unique_ptr<RYXASNCertificateList> list = decoded(l.first);
-        labpki::CrlPtr crl = labpki::crlFromDER(l.first);
-        for (const LookupCase& c : l.second) {
-            EXPECT_EQ(list->isRevoked(c.serial), c.revoked) << c.serial;
+        std::unique_ptr<RYXASNCertificateList> list = decoded(l.der);
+        for (bool revoked : {true, false}) {
+            std::istringstream serials(revoked ? l.revoked : l.kept);
+            for (std::string serial; serials >> serial;) {
+                EXPECT_EQ(list->isRevoked(serial.c_str()), revoked) << serial;
+            }
         }
-        EXPECT_EQ(crlcompare::compareLookups(*list, crl.get()), "");
+        EXPECT_EQ(crlcompare::compareLookups(*list, labpki::crlFromDER(l.der).get()), "");
     }
     std::unique_ptr<RYXASNCertificateList> list = decoded(Parts().build());
     for (const char* bad : {"", "xyz", "12 ", "0x12"}) {
@@ -256,7 +196,7 @@ TEST(ASNCertificateList, LooksUpSerialNumbers) {
 // What was read is handed out again byte for byte, BER included, without a copy
 // for the view; a bad encoding leaves the old value in place.
 TEST(ASNCertificateList, KeepsTheBytesItDecoded) {
-    const Bytes ber = with([](Parts& p) { p.outerForm = Length::Indefinite; }).build();
+    const Bytes ber = CHANGED(p.outerForm = Length::Indefinite);
     std::unique_ptr<RYXASNCertificateList> list = decoded(ber);
     RYXBuffer copy = list->getDEREncoding();
     EXPECT_EQ(Bytes(copy.getValue(), copy.getValue() + copy.getLength()), ber);

@@ -2,7 +2,8 @@
 // on 127.0.0.1:389 under dc=localhost. A URL without a host is completed to
 // "localhost" from its dc= components and reaches it on the default port, and
 // the connection the manager opens for a URL (default host, manager's port) is
-// the same server.
+// the same server. Managers log in as the root DN with a wrong password, so
+// any bind would fail.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,114 +19,60 @@ using namespace managerhost;
 
 namespace {
 
-const char* const kCaDN = "cn=Local CA,dc=localhost";
-const char* const kHostless = "ldap:///cn=Local CA,dc=localhost?certificateRevocationList";
-const char* const kCompleted =
-    "ldap://localhost/cn=Local CA,dc=localhost?certificateRevocationList";
-
-class ManagerNetnsTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString, "dc=localhost", 389);
-        s_slapd->start();
-        s_ca = new labpki::Authority(labpki::Authority::root(kCaDN));
-        s_crl = new Bytes(s_ca->crl());
-        s_slapd->addEntry(kCaDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
-                                  {"cn", {"Local CA"}},
-                                  {"cACertificate", {bytes(s_ca->certificateDER())}},
-                                  {"certificateRevocationList", {bytes(*s_crl)}}});
-    }
-    static void TearDownTestSuite() {
-        delete s_crl;
-        s_crl = nullptr;
-        delete s_ca;
-        s_ca = nullptr;
-        delete s_slapd;
-        s_slapd = nullptr;
-    }
-
-    // The root DN with a wrong password: any bind would fail with ryxcode::kBadCredentials.
-    static Connection wrongPassword(const char* host = "127.0.0.1") {
+TEST(ManagerNetns, HostlessUrlsAndTheUriHostNeedNoBind) {
+    LabSlapd slapd(LabSlapd::Schema::OctetString, "dc=localhost", 389);
+    slapd.start();
+    const char* const ca = "cn=Local CA,dc=localhost";
+    const std::string hostless = "ldap:///cn=Local CA,dc=localhost?certificateRevocationList";
+    const std::string completed =
+        "ldap://localhost/cn=Local CA,dc=localhost?certificateRevocationList";
+    const labpki::Authority authority = labpki::Authority::root(ca);
+    const std::vector<Bytes> certs = {authority.certificateDER()}, crls = {authority.crl()};
+    slapd.addEntry(ca, {{"objectClass", {"applicationProcess", "pkiCA"}},
+                        {"cn", {"Local CA"}},
+                        {"cACertificate", {bytes(certs[0])}},
+                        {"certificateRevocationList", {bytes(crls[0])}}});
+    Plugin plugin;
+    const auto manager = [&](const char* host) {
         Connection c;
         c.host = host;
-        c.userDN = s_slapd->rootDN();
+        c.userDN = slapd.rootDN();
         c.password = "wrong";
-        return c;
-    }
+        return makeManager(c);
+    };
 
-    static std::vector<Bytes> caCertificates(RYXDIRManager& m) {
-        std::unique_ptr<RYXASNCertificateContainer> c(m.getCACertificates(RYXASNx500Name(kCaDN)));
-        EXPECT_TRUE(c != nullptr);
-        return contents(c.get());
-    }
-
-    static LabSlapd* s_slapd;
-    static labpki::Authority* s_ca;
-    static Bytes* s_crl;
-    Plugin m_plugin;
-};
-
-LabSlapd* ManagerNetnsTest::s_slapd = nullptr;
-labpki::Authority* ManagerNetnsTest::s_ca = nullptr;
-Bytes* ManagerNetnsTest::s_crl = nullptr;
-
-// The URLs the client searched, from the entry records of its URL searches.
-std::vector<Record> urlSearches(const TraceCapture& trace) {
-    std::vector<Record> out;
-    const std::string prefix = "LDAPClient::searchByURI(";
-    for (const Record& r : trace.atLevel(RYX_TRACE_LEVEL_ENTRY)) {
-        if (r.text.compare(0, prefix.size(), prefix) == 0) {
-            out.push_back(r);
-        }
-    }
-    return out;
-}
-
-Record urlSearch(const std::string& url) {
-    return {RYX_TRACE_COMP_DIRLDAP, RYX_TRACE_LEVEL_ENTRY, "LDAPClient::searchByURI(" + url + " )"};
-}
-
-TEST_F(ManagerNetnsTest, HostlessUrlIsSearchedOnTheHostOfItsDcComponents) {
-    std::unique_ptr<RYXDIRManager> m = makeManager(wrongPassword());
-    for (const char* url : {kHostless, kCompleted}) {
-        SCOPED_TRACE(url);
+    // Searched on the completed URL, without a bind; a search by name after it
+    // uses the URL's connection.
+    std::unique_ptr<RYXDIRManager> m = manager("127.0.0.1");
+    for (const std::string& url : {hostless, completed}) {
         TraceCapture trace;
-        std::unique_ptr<RYXASNCRLContainer> crls(m->getViaURI(RYXString(url)));
-        ASSERT_TRUE(crls);
-        EXPECT_EQ(std::vector<Bytes>{*s_crl}, contents(crls.get()));
-        EXPECT_EQ(std::vector<Record>{urlSearch(kCompleted)}, urlSearches(trace));
-        // No bind: the wrong password is never tried.
-        EXPECT_EQ(0u, trace.entries("login"));
+        EXPECT_EQ(fetch(*m, 'l', url), crls) << url;
+        size_t searched = 0;
+        for (const Record& r : trace.atLevel(RYX_TRACE_LEVEL_ENTRY)) {
+            searched += r.text == "LDAPClient::searchByURI(" + completed + " )";
+        }
+        EXPECT_EQ(searched, 1u) << url;
     }
-}
-
-TEST_F(ManagerNetnsTest, SearchByNameAfterAUrlUsesItsConnectionWithoutABind) {
-    std::unique_ptr<RYXDIRManager> m = makeManager(wrongPassword());
-    std::unique_ptr<RYXASNCRLContainer> crls(m->getViaURI(RYXString(kHostless)));
-    ASSERT_TRUE(crls);
-    TraceCapture trace;
-    EXPECT_EQ(std::vector<Bytes>{s_ca->certificateDER()}, caCertificates(*m));
-    EXPECT_EQ(0u, trace.entries("login"));
-    EXPECT_EQ(std::vector<Record>{}, trace.messagesWithout("Data Read Trace"));
+    {
+        TraceCapture trace;
+        EXPECT_EQ(fetch(*m, 'c', ca), certs);
+        EXPECT_EQ(trace.entries("login"), 0u);
+        EXPECT_EQ(trace.messagesWithout("Data Read Trace"), std::vector<Record>{});
+    }
     // Validation unbinds that connection; the next search logs in and is refused.
     EXPECT_TRUE(m->validateConnection());
     EXPECT_TRUE(
-        throwsError<RYXDIRException>([&] { caCertificates(*m); }, ryxcode::kBadCredentials));
-}
+        throwsError<RYXDIRException>([&] { fetch(*m, 'c', ca); }, ryxcode::kBadCredentials));
 
-TEST_F(ManagerNetnsTest, UriHostOpensWithoutABind) {
     // "URI" as the host: the LDAP library gets no host (the default host on the
-    // manager's port) and no bind is made.
-    std::unique_ptr<RYXDIRManager> m = makeManager(wrongPassword("URI"));
+    // manager's port) and no bind is made. Any other capitalisation is an
+    // ordinary host name, which does not resolve.
+    m = manager("URI");
     EXPECT_TRUE(m->validateConnection());
-    EXPECT_EQ(std::vector<Bytes>{s_ca->certificateDER()}, caCertificates(*m));
-    std::unique_ptr<RYXASNCRLContainer> crls(m->getViaURI(RYXString(kHostless)));
-    ASSERT_TRUE(crls);
-    EXPECT_EQ(std::vector<Bytes>{*s_crl}, contents(crls.get()));
-    // Any other capitalisation is an ordinary host name, which does not resolve.
-    std::unique_ptr<RYXDIRManager> other = makeManager(wrongPassword("Uri"));
-    EXPECT_TRUE(
-        throwsError<RYXDIRException>([&] { other->validateConnection(); }, ryxcode::kNoConnection));
+    EXPECT_EQ(fetch(*m, 'c', ca), certs);
+    EXPECT_EQ(fetch(*m, 'l', hostless), crls);
+    EXPECT_TRUE(throwsError<RYXDIRException>([&] { manager("Uri")->validateConnection(); },
+                                             ryxcode::kNoConnection));
 }
 
 }  // namespace

@@ -83,6 +83,33 @@ inline std::vector<Bytes> contents(const RYXASNObjectContainer* c) {
     return out;
 }
 
+// The DER of what one retrieval returns: by name ('c' CA certificates, 'u' user
+// certificates, 'r' revocation lists, 'a' authority lists) or by URL ('l').
+inline std::vector<Bytes> fetch(RYXDIRManager& m, char kind, const std::string& target) {
+    std::unique_ptr<RYXASNObjectContainer> c;
+    if (kind == 'l') {
+        c.reset(m.getViaURI(RYXString(target.c_str())));
+    } else {
+        const RYXASNx500Name name(target.c_str());
+        switch (kind) {
+            case 'c':
+                c.reset(m.getCACertificates(name));
+                break;
+            case 'u':
+                c.reset(m.getUserCertificates(name));
+                break;
+            case 'r':
+                c.reset(m.getCRLs(name));
+                break;
+            default:
+                c.reset(m.getARLs(name));
+                break;
+        }
+    }
+    EXPECT_NE(c, nullptr) << kind << " " << target;
+    return contents(c.get());
+}
+
 inline std::string bytes(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
