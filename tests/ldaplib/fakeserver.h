@@ -61,62 +61,55 @@ class FakeServer {
             len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
         return static_cast<char>(tag) + len + content;
     }
-    static std::string reply(const std::string& id, unsigned char op, const std::string& body) {
-        return tlv(0x30, tlv(0x02, id) + tlv(op, body));
+
+    // Where the content of the element at buf[at] starts and how long it is;
+    // false while its header is incomplete.
+    static bool element(const std::string& buf, size_t at, size_t* start, size_t* length) {
+        const size_t octets = buf.size() > at + 1 && (buf[at + 1] & 0x80) ? buf[at + 1] & 0x7f : 0;
+        *start = at + 2 + octets;
+        *length = octets != 0 || buf.size() < at + 2 ? 0 : static_cast<unsigned char>(buf[at + 1]);
+        for (size_t i = 0; i < octets && *start <= buf.size(); ++i)
+            *length = (*length << 8) | static_cast<unsigned char>(buf[at + 2 + i]);
+        return *start <= buf.size();
     }
 
-    // Splits the first whole request off buf: its message id and operation tag.
-    static bool request(std::string* buf, std::string* id, unsigned char* op) {
-        const auto header = [&](size_t at, size_t* len) -> size_t {
-            const unsigned char first = static_cast<unsigned char>((*buf)[at + 1]);
-            if (first < 128) {
-                *len = first;
-                return 2;
+    // Answers every whole request at the front of buf and removes it; false
+    // when the connection is to be closed.
+    bool answer(int fd, std::string* buf) {
+        size_t body = 0, total = 0, idAt = 0, idLength = 0;
+        while (element(*buf, 0, &body, &total) && buf->size() >= body + total &&
+               element(*buf, body, &idAt, &idLength) && idAt + idLength < buf->size()) {
+            const std::string id = buf->substr(idAt, idLength);
+            const unsigned char op = static_cast<unsigned char>((*buf)[idAt + idLength]);
+            buf->erase(0, body + total);
+            if (op == 0x42 || (op == 0x63 && m_mode == Mode::Drop))  // unbind, search
+                return false;
+            const std::string done =
+                tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "");
+            const auto send = [fd](const std::string& bytes) {
+                ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            };
+            if (m_mode == Mode::Silent || (op != 0x60 && op != 0x63))
+                continue;
+            if (op == 0x60) {  // bind
+                send(tlv(0x30, tlv(0x02, id) + tlv(0x61, done)));
+                continue;
             }
-            *len = 0;
-            for (size_t i = 0; i < (first & 0x7fu); ++i)
-                *len = (*len << 8) | static_cast<unsigned char>((*buf)[at + 2 + i]);
-            return 2 + (first & 0x7fu);
-        };
-        size_t total = 0, idLen = 0;
-        if (buf->size() < 6 || buf->size() < header(0, &total) + total)
-            return false;
-        const size_t idAt = header(0, &total);
-        const size_t idHeader = header(idAt, &idLen);
-        *id = buf->substr(idAt + idHeader, idLen);
-        *op = static_cast<unsigned char>((*buf)[idAt + idHeader + idLen]);
-        buf->erase(0, header(0, &total) + total);
-        return true;
-    }
-
-    void send(int fd, const std::string& bytes) {
-        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    }
-
-    // Answers one request; false when the connection is to be closed.
-    bool answer(int fd, const std::string& id, unsigned char op) {
-        const std::string done = tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "");
-        if (op == 0x42 || (op == 0x63 && m_mode == Mode::Drop))  // unbind, search
-            return false;
-        if (m_mode == Mode::Silent || (op != 0x60 && op != 0x63))
-            return true;
-        if (op == 0x60) {  // bind
-            send(fd, reply(id, 0x61, done));
-            return true;
+            const std::string attr =
+                tlv(0x30, tlv(0x04, "description") + tlv(0x31, tlv(0x04, m_value)));
+            const std::string entry =
+                tlv(0x30, tlv(0x02, id) + tlv(0x64, tlv(0x04, "cn=x") + tlv(0x30, attr)));
+            if (m_mode == Mode::Stall)
+                send(entry.substr(0, entry.size() / 2));
+            if (m_mode != Mode::Trickle)
+                continue;
+            for (size_t at = 0, chunk = entry.size() / 8 + 1; at < entry.size() && !m_stop;
+                 at += chunk) {
+                send(entry.substr(at, chunk));
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+            send(tlv(0x30, tlv(0x02, id) + tlv(0x65, done)));
         }
-        const std::string attr =
-            tlv(0x30, tlv(0x04, "description") + tlv(0x31, tlv(0x04, m_value)));
-        const std::string entry = reply(id, 0x64, tlv(0x04, "cn=x") + tlv(0x30, attr));
-        if (m_mode == Mode::Stall)
-            send(fd, entry.substr(0, entry.size() / 2));
-        if (m_mode != Mode::Trickle)
-            return true;
-        for (size_t at = 0, chunk = entry.size() / 8 + 1; at < entry.size() && !m_stop;
-             at += chunk) {
-            send(fd, entry.substr(at, chunk));
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        }
-        send(fd, reply(id, 0x65, done));
         return true;
     }
 
@@ -132,14 +125,9 @@ class FakeServer {
                     continue;
                 char chunk[4096];
                 const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-                bool open = n > 0;
-                if (open)
+                if (n > 0)
                     buffers[i].append(chunk, static_cast<size_t>(n));
-                std::string id;
-                unsigned char op = 0;
-                while (open && request(&buffers[i], &id, &op))
-                    open = answer(fds[i].fd, id, op);
-                if (!open) {
+                if (n <= 0 || !answer(fds[i].fd, &buffers[i])) {
                     ::close(fds[i].fd);
                     fds.erase(fds.begin() + static_cast<long>(i));
                     buffers.erase(buffers.begin() + static_cast<long>(i));

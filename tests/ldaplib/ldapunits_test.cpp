@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 #include "hostlist.h"
 #include "settings.h"
@@ -51,76 +52,42 @@ TEST(HostList, WithoutPorts) {
 
 TEST(Settings, Table) {
     using ryxldap::StartTls;
-    struct Row {
-        std::map<std::string, std::string> env;
+    const struct {
+        const char* env;  // NAME=VALUE;... with each NAME after its "RYX_LDAP_"
         long network, idle;
         StartTls tls;
         bool fold;
         size_t complaints;
+    } rows[] = {
+        {"", 30, 60, StartTls::Off, false, 0},
+        {"TIMEOUT=0;NETWORK_TIMEOUT=7", 7, 0, StartTls::Off, false, 0},
+        {"TIMEOUT=86400;NETWORK_TIMEOUT=2147484", 86400, 86400, StartTls::Off, false, 1},
+        {"TIMEOUT=99999999999999999999999", 30, 86400, StartTls::Off, false, 1},
+        {"TIMEOUT=-1;NETWORK_TIMEOUT=ten", 30, 60, StartTls::Off, false, 2},
+        {"TIMEOUT= 5", 30, 60, StartTls::Off, false, 1},
+        {"STARTTLS=Try;FOLD_BINARY=1", 30, 60, StartTls::Try, true, 0},
+        {"STARTTLS=require;FOLD_BINARY=off", 30, 60, StartTls::Require, false, 0},
+        {"STARTTLS=requird;FOLD_BINARY=maybe", 30, 60, StartTls::Require, false, 2},
+        {"STARTTLS=off;FOLD_BINARY=", 30, 60, StartTls::Off, false, 0},
     };
-    const Row rows[] = {
-        {{}, 30, 60, StartTls::Off, false, 0},
-        {{{"RYX_LDAP_TIMEOUT", "0"}, {"RYX_LDAP_NETWORK_TIMEOUT", "7"}},
-         7,
-         0,
-         StartTls::Off,
-         false,
-         0},
-        {{{"RYX_LDAP_TIMEOUT", "86400"}, {"RYX_LDAP_NETWORK_TIMEOUT", "2147484"}},
-         86400,
-         86400,
-         StartTls::Off,
-         false,
-         1},
-        {{{"RYX_LDAP_TIMEOUT", "99999999999999999999999"}}, 30, 86400, StartTls::Off, false, 1},
-        {{{"RYX_LDAP_TIMEOUT", "-1"}, {"RYX_LDAP_NETWORK_TIMEOUT", "ten"}},
-         30,
-         60,
-         StartTls::Off,
-         false,
-         2},
-        {{{"RYX_LDAP_TIMEOUT", " 5"}}, 30, 60, StartTls::Off, false, 1},
-        {{{"RYX_LDAP_STARTTLS", "Try"}, {"RYX_LDAP_FOLD_BINARY", "1"}},
-         30,
-         60,
-         StartTls::Try,
-         true,
-         0},
-        {{{"RYX_LDAP_STARTTLS", "require"}, {"RYX_LDAP_FOLD_BINARY", "off"}},
-         30,
-         60,
-         StartTls::Require,
-         false,
-         0},
-        {{{"RYX_LDAP_STARTTLS", "requird"}, {"RYX_LDAP_FOLD_BINARY", "maybe"}},
-         30,
-         60,
-         StartTls::Require,
-         false,
-         2},
-        {{{"RYX_LDAP_STARTTLS", "off"}, {"RYX_LDAP_FOLD_BINARY", ""}},
-         30,
-         60,
-         StartTls::Off,
-         false,
-         0},
-    };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
+        std::map<std::string, std::string> env;
+        std::istringstream pairs(r.env);
+        for (std::string pair; std::getline(pairs, pair, ';');) {
+            env["RYX_LDAP_" + pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+        }
         std::vector<std::string> complaints;
         const ryxldap::Settings s = ryxldap::readSettings(
             [&](const char* name) {
-                auto it = r.env.find(name);
-                return it == r.env.end() ? static_cast<const char*>(nullptr) : it->second.c_str();
+                auto it = env.find(name);
+                return it == env.end() ? static_cast<const char*>(nullptr) : it->second.c_str();
             },
             &complaints);
-        std::string label;
-        for (const auto& e : r.env)
-            label += e.first + "=" + e.second + " ";
-        EXPECT_EQ(s.networkTimeout, r.network) << label;
-        EXPECT_EQ(s.idleTimeout, r.idle) << label;
-        EXPECT_EQ(s.startTls, r.tls) << label;
-        EXPECT_EQ(s.foldBinary, r.fold) << label;
-        EXPECT_EQ(complaints.size(), r.complaints) << label;
+        EXPECT_EQ(s.networkTimeout, r.network) << r.env;
+        EXPECT_EQ(s.idleTimeout, r.idle) << r.env;
+        EXPECT_EQ(s.startTls, r.tls) << r.env;
+        EXPECT_EQ(s.foldBinary, r.fold) << r.env;
+        EXPECT_EQ(complaints.size(), r.complaints) << r.env;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -15,145 +16,120 @@
 
 namespace {
 
-typedef std::vector<unsigned char> Image;
-typedef std::vector<std::pair<int64_t, uint64_t>> Entries;  // tag, value
-
-struct Layout {
-    unsigned char elfClass;
-    unsigned char data;
-};
-const Layout kLayouts[] = {{ELFCLASS32, ELFDATA2MSB},
-                           {ELFCLASS32, ELFDATA2LSB},
-                           {ELFCLASS64, ELFDATA2MSB},
-                           {ELFCLASS64, ELFDATA2LSB}};
+using Image = std::vector<unsigned char>;
+using Entries = std::vector<std::pair<int64_t, uint64_t>>;  // tag, value
 
 const char kStrings[] = "\0$ORIGIN\0/opt/lib";  // offsets 1 and 9
 const uint64_t kOrigin = 1;
 const uint64_t kOther = 9;
 
-bool littleEndianMachine() {
-    const uint16_t probe = 1;
-    unsigned char first;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-}
-
 template <class T>
-void put(Image& image, const T& value, bool swap) {
-    T copy = value;
-    unsigned char* bytes = reinterpret_cast<unsigned char*>(&copy);
-    if (swap)
-        std::reverse(bytes, bytes + sizeof copy);
-    image.insert(image.end(), bytes, bytes + sizeof copy);
+void append(Image& image, const T& value) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&value);
+    image.insert(image.end(), bytes, bytes + sizeof value);
 }
 
-// A shared object of ELF header, a loadable segment over the whole file, the
-// dynamic segment (the entries, then DT_NULL) and the string table. Every field
-// is written in the layout's byte order; the fields are filled one by one so
-// that each has the width of its class.
+// A shared object: ELF header, a loadable segment over the whole file, the
+// dynamic segment (the entries, then DT_NULL) and the string table; every field
+// at the width of its class, in the byte order asked for.
 template <class Ehdr, class Phdr, class Dyn>
-Image build(const Layout& layout, const Entries& entries, uint16_t type) {
-    const bool swap = (layout.data == ELFDATA2LSB) != littleEndianMachine();
-    const uint64_t dynAt = sizeof(Ehdr) + 2 * sizeof(Phdr);
-    const uint64_t dynSize = (entries.size() + 1) * sizeof(Dyn);
-    const uint64_t strAt = dynAt + dynSize;
-    const uint64_t total = strAt + sizeof kStrings;
-
-    Image image;
-    Ehdr h{};
-    std::memcpy(h.e_ident, ELFMAG, SELFMAG);
-    h.e_ident[EI_CLASS] = layout.elfClass;
-    h.e_ident[EI_DATA] = layout.data;
-    h.e_ident[EI_VERSION] = EV_CURRENT;
-    auto fix = [swap](auto v) {
+Image build(bool bigEndian, const Entries& entries, uint16_t type) {
+    const uint16_t probe = 1;
+    const bool swap = bigEndian == (*reinterpret_cast<const unsigned char*>(&probe) == 1);
+    const auto set = [swap](auto& field, uint64_t value) {
+        auto v = static_cast<std::remove_reference_t<decltype(field)>>(value);
         unsigned char* bytes = reinterpret_cast<unsigned char*>(&v);
         if (swap)
             std::reverse(bytes, bytes + sizeof v);
-        return v;
+        field = v;
     };
-    h.e_type = fix(type);
-    h.e_version = fix(decltype(h.e_version)(EV_CURRENT));
-    h.e_phoff = fix(decltype(h.e_phoff)(sizeof(Ehdr)));
-    h.e_ehsize = fix(decltype(h.e_ehsize)(sizeof(Ehdr)));
-    h.e_phentsize = fix(decltype(h.e_phentsize)(sizeof(Phdr)));
-    h.e_phnum = fix(decltype(h.e_phnum)(2));
-    put(image, h, false);
-
+    const uint64_t dynAt = sizeof(Ehdr) + 2 * sizeof(Phdr);
+    const uint64_t strAt = dynAt + (entries.size() + 1) * sizeof(Dyn);
+    Ehdr h{};
+    std::memcpy(h.e_ident, ELFMAG, SELFMAG);
+    h.e_ident[EI_CLASS] = sizeof(Ehdr) == sizeof(Elf32_Ehdr) ? ELFCLASS32 : ELFCLASS64;
+    h.e_ident[EI_DATA] = bigEndian ? ELFDATA2MSB : ELFDATA2LSB;
+    h.e_ident[EI_VERSION] = EV_CURRENT;
+    set(h.e_type, type);
+    set(h.e_version, EV_CURRENT);
+    set(h.e_phoff, sizeof(Ehdr));
+    set(h.e_ehsize, sizeof(Ehdr));
+    set(h.e_phentsize, sizeof(Phdr));
+    set(h.e_phnum, 2);
     Phdr load{}, dynamic{};
-    load.p_type = fix(decltype(load.p_type)(PT_LOAD));
-    load.p_filesz = load.p_memsz = fix(decltype(load.p_filesz)(total));
-    dynamic.p_type = fix(decltype(dynamic.p_type)(PT_DYNAMIC));
-    dynamic.p_offset = dynamic.p_vaddr = fix(decltype(dynamic.p_offset)(dynAt));
-    dynamic.p_filesz = dynamic.p_memsz = fix(decltype(dynamic.p_filesz)(dynSize));
-    put(image, load, false);
-    put(image, dynamic, false);
-
-    Entries all = entries;
-    all.push_back({DT_NULL, 0});
-    for (const auto& e : all) {
+    set(load.p_type, PT_LOAD);
+    set(load.p_filesz, strAt + sizeof kStrings);
+    load.p_memsz = load.p_filesz;
+    set(dynamic.p_type, PT_DYNAMIC);
+    set(dynamic.p_offset, dynAt);
+    dynamic.p_vaddr = dynamic.p_offset;
+    set(dynamic.p_filesz, strAt - dynAt);
+    dynamic.p_memsz = dynamic.p_filesz;
+    Image image;
+    append(image, h);
+    append(image, load);
+    append(image, dynamic);
+    for (const auto& e : entries) {
         Dyn d{};
-        d.d_tag = static_cast<decltype(d.d_tag)>(e.first);
-        d.d_un.d_val = static_cast<decltype(d.d_un.d_val)>(e.first == DT_STRTAB ? strAt : e.second);
-        put(image, d.d_tag, swap);
-        put(image, d.d_un.d_val, swap);
+        set(d.d_tag, static_cast<uint64_t>(e.first));
+        set(d.d_un.d_val, e.first == DT_STRTAB ? strAt : e.second);
+        append(image, d);
     }
+    append(image, Dyn{});  // DT_NULL
     image.insert(image.end(), kStrings, kStrings + sizeof kStrings);
     return image;
 }
 
-Image build(const Layout& layout, const Entries& entries, uint16_t type = ET_DYN) {
-    return layout.elfClass == ELFCLASS32
-               ? build<Elf32_Ehdr, Elf32_Phdr, Elf32_Dyn>(layout, entries, type)
-               : build<Elf64_Ehdr, Elf64_Phdr, Elf64_Dyn>(layout, entries, type);
+// Layouts 0 to 3: 32 or 64 bits (bit 1), little or big endian (bit 0).
+Image build(int layout, const Entries& entries, uint16_t type = ET_DYN) {
+    return layout & 2 ? build<Elf64_Ehdr, Elf64_Phdr, Elf64_Dyn>(layout & 1, entries, type)
+                      : build<Elf32_Ehdr, Elf32_Phdr, Elf32_Dyn>(layout & 1, entries, type);
 }
 
-std::string name(const Layout& layout) {
-    return std::string(layout.elfClass == ELFCLASS32 ? "ELF32" : "ELF64") +
-           (layout.data == ELFDATA2MSB ? " big-endian" : " little-endian");
+std::string name(int layout) {
+    return std::string(layout & 2 ? "ELF64" : "ELF32") + (layout & 1 ? " big" : " little");
 }
 
-const Entries kTable = {{DT_STRTAB, 0}, {DT_STRSZ, sizeof kStrings}};
-
-Entries with(Entries entries, const Entries& more) {
+Entries table(const Entries& more) {
+    Entries entries = {{DT_STRTAB, 0}, {DT_STRSZ, sizeof kStrings}};
     entries.insert(entries.end(), more.begin(), more.end());
     return entries;
 }
 
 TEST(Elfdtag, TurnsTheAuxiliaryEntryIntoRpathInEveryLayout) {
-    for (const Layout& layout : kLayouts) {
-        SCOPED_TRACE(name(layout));
-        Image image = build(layout, with(kTable, {{DT_NEEDED, kOther}, {DT_AUXILIARY, kOrigin}}));
-        ASSERT_NO_THROW(elfdtag::rewrite(image, "$ORIGIN"));
-        EXPECT_EQ(image, build(layout, with(kTable, {{DT_NEEDED, kOther}, {DT_RPATH, kOrigin}})));
+    for (int layout = 0; layout < 4; ++layout) {
+        Image image = build(layout, table({{DT_NEEDED, kOther}, {DT_AUXILIARY, kOrigin}}));
+        ASSERT_NO_THROW(elfdtag::rewrite(image, "$ORIGIN")) << name(layout);
+        EXPECT_EQ(image, build(layout, table({{DT_NEEDED, kOther}, {DT_RPATH, kOrigin}})))
+            << name(layout);
     }
 }
 
 TEST(Elfdtag, RefusesWithAMessageAndLeavesTheImageAlone) {
-    struct Case {
-        const char* what;
+    const Entries aux = table({{DT_AUXILIARY, kOrigin}});
+    const struct {
         Entries entries;
         uint16_t type;
         size_t keep;  // bytes kept of the image, 0 for all
         const char* message;
-    };
-    const Case cases[] = {
-        {"other string", with(kTable, {{DT_AUXILIARY, kOther}}), ET_DYN, 0,
+    } cases[] = {
+        {table({{DT_AUXILIARY, kOther}}), ET_DYN, 0,
          "DT_AUXILIARY string is \"/opt/lib\", expected \"$ORIGIN\""},
-        {"two auxiliary", with(kTable, {{DT_AUXILIARY, kOrigin}, {DT_AUXILIARY, kOrigin}}), ET_DYN,
-         0, "expected exactly one DT_AUXILIARY entry, found 2"},
-        {"no auxiliary", kTable, ET_DYN, 0, "expected exactly one DT_AUXILIARY entry, found 0"},
-        {"has rpath", with(kTable, {{DT_AUXILIARY, kOrigin}, {DT_RPATH, kOrigin}}), ET_DYN, 0,
+        {table({{DT_AUXILIARY, kOrigin}, {DT_AUXILIARY, kOrigin}}), ET_DYN, 0,
+         "expected exactly one DT_AUXILIARY entry, found 2"},
+        {table({}), ET_DYN, 0, "expected exactly one DT_AUXILIARY entry, found 0"},
+        {table({{DT_AUXILIARY, kOrigin}, {DT_RPATH, kOrigin}}), ET_DYN, 0,
          "already has a DT_RPATH entry"},
-        {"no string table", {{DT_AUXILIARY, kOrigin}}, ET_DYN, 0, "no dynamic string table"},
-        {"string past the table", with(kTable, {{DT_AUXILIARY, sizeof kStrings}}), ET_DYN, 0,
+        {{{DT_AUXILIARY, kOrigin}}, ET_DYN, 0, "no dynamic string table"},
+        {table({{DT_AUXILIARY, sizeof kStrings}}), ET_DYN, 0,
          "DT_AUXILIARY string offset is outside the string table"},
-        {"executable", with(kTable, {{DT_AUXILIARY, kOrigin}}), ET_EXEC, 0, "not a shared object"},
-        {"truncated", with(kTable, {{DT_AUXILIARY, kOrigin}}), ET_DYN, 60, "truncated file"},
-        {"not ELF", kTable, ET_DYN, 3, "not an ELF file"},
+        {aux, ET_EXEC, 0, "not a shared object"},
+        {aux, ET_DYN, 60, "truncated file"},
+        {aux, ET_DYN, 3, "not an ELF file"},
     };
-    for (const Layout& layout : kLayouts) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(name(layout) + ": " + c.what);
+    for (int layout = 0; layout < 4; ++layout) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(name(layout) + ": " + c.message);
             Image image = build(layout, c.entries, c.type);
             if (c.keep != 0)
                 image.resize(c.keep);
