@@ -44,6 +44,11 @@ struct Driver {
     bool libldap;  // OpenLDAP's library: no URL search, no ldap_get_errno/ldap_ber_free
 };
 
+// Printed by its label: GoogleTest would otherwise dump the bytes, padding included.
+void PrintTo(const Driver& driver, std::ostream* os) {
+    *os << driver.label;
+}
+
 class ClientSearch : public ::testing::TestWithParam<Driver> {
   protected:
     static void SetUpTestSuite() {

@@ -93,7 +93,7 @@ TEST(Refusals, ReasonsWithoutAServer) {
                            "65535)")},
         {"127.0.0.1:1", "ldap:///cn=x%4g,dc=y", 89,
          bad + std::string("bad URL: \"%4g\" is not '%' and two hex digits)")},
-        {"127.0.0.1:1", "ldap:///cn=x????!x-crit", 92,
+        {"127.0.0.1:1", "ldap:///cn=x???\?!x-crit", 92,
          "Not Supported (bad URL: critical extension \"!x-crit\" is not supported)"},
     };
     for (const auto& r : rows) {

@@ -174,7 +174,8 @@ TEST_F(LdapLibTest, UrlSearches) {
         RyxMessage out;
         EXPECT_EQ(searchUrl(row.ld, row.url, &out), row.rc) << row.url;
         EXPECT_EQ(ryx_ldap_get_errno(row.ld), row.rc) << row.url;
-        EXPECT_EQ(out != nullptr, row.rc == LDAP_SUCCESS) << row.url;
+        // A server's answer comes with its result message, as from OpenLDAP.
+        EXPECT_EQ(out != nullptr, row.rc < 80) << row.url;  // 80 and up: the client's
     }
 }
 

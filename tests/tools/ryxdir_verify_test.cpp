@@ -207,12 +207,12 @@ TEST_F(RyxdirVerifyTest, Verdicts) {
 // the URL of a distribution point.
 TEST_F(RyxdirVerifyTest, ChainAndListsShowWhereTheyCameFrom) {
     const std::string out = verify("dave.pem").out;
-    for (const std::string& line :
-         {"certificate 0: subject=CN=Dave,DC=example,DC=com issuer=CN=Inter Three,"
-          "DC=example,DC=com serial=012D ",
-          " from entry CN=Inter Three,DC=example,DC=com\ncertificate 2: ",
-          " from trust " + s_dir + "/root1.pem\ncrl 0: issuer=CN=Inter Three,",
-          " number=1 revoked=1 from url " + s_slapd->url() + "/cn=CRL%20Three"}) {
+    for (const std::string& line : std::vector<std::string>{
+             "certificate 0: subject=CN=Dave,DC=example,DC=com issuer=CN=Inter Three,"
+             "DC=example,DC=com serial=012D ",
+             " from entry CN=Inter Three,DC=example,DC=com\ncertificate 2: ",
+             " from trust " + s_dir + "/root1.pem\ncrl 0: issuer=CN=Inter Three,",
+             " number=1 revoked=1 from url " + s_slapd->url() + "/cn=CRL%20Three"}) {
         EXPECT_THAT(out, HasSubstr(line));
     }
     EXPECT_THAT(verify("alice.pem", "root1.pem", {"-f", "json"}).out,
