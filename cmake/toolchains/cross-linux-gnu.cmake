@@ -30,3 +30,14 @@ string(REPLACE ";" ":" _pc_dirs "${_pc_dirs}")
 set(ENV{PKG_CONFIG_LIBDIR} "${_pc_dirs}")
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+
+# The linker resolves what our shared libraries need (libcrypto for
+# libryx8cms, say) in the dependency folders too: a program linked to one of
+# ours alone does not name them itself.
+# Set, not appended: CMake reads this file more than once.
+set(_rpath_link "")
+foreach(_prefix IN LISTS RYX_CROSS_PREFIXES)
+  string(APPEND _rpath_link " -Wl,-rpath-link,${_prefix}/lib")
+endforeach()
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${_rpath_link}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_rpath_link}")
