@@ -10,7 +10,15 @@ set(RYX_CROSS_SYSROOT /usr/${RYX_CROSS_TRIPLET})
 
 set(CMAKE_C_COMPILER ${RYX_CROSS_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${RYX_CROSS_TRIPLET}-g++)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${RYX_QEMU} -L ${RYX_CROSS_SYSROOT})
+# Programs run under the emulator find the dependencies' shared libraries as a
+# target system finds its own: our libraries and programs carry only $ORIGIN
+# run paths, and libcrypto or libldap are not in the target's folders here.
+set(_guest_libs "")
+foreach(_prefix IN LISTS RYX_CROSS_PREFIXES)
+  list(APPEND _guest_libs ${_prefix}/lib)
+endforeach()
+string(REPLACE ";" ":" _guest_libs "${_guest_libs}")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${RYX_QEMU} -L ${RYX_CROSS_SYSROOT} -E LD_LIBRARY_PATH=${_guest_libs})
 
 # try_compile projects see the same dependency folders.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES RYX_CROSS_PREFIXES)
@@ -33,8 +41,8 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # The linker resolves what our shared libraries need (libcrypto for
 # libryx8cms, say) in the dependency folders too: a program linked to one of
-# ours alone does not name them itself.
-# Set, not appended: CMake reads this file more than once.
+# ours alone does not name them itself. Set, not appended: CMake reads this
+# file more than once.
 set(_rpath_link "")
 foreach(_prefix IN LISTS RYX_CROSS_PREFIXES)
   string(APPEND _rpath_link " -Wl,-rpath-link,${_prefix}/lib")
