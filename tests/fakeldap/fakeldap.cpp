@@ -175,6 +175,14 @@ std::string describeMods(LDAPMod** mods) {
     return out;
 }
 
+// A copy of the name of an entry's attribute, null past the last one.
+char* attributeName(LDAPMessage* entry, size_t index) {
+    if (entry == nullptr || index >= entry->entry.attributes.size()) {
+        return nullptr;
+    }
+    return copyText(entry->entry.attributes[index].name);
+}
+
 int write(const char* name, LDAP* ld, const char* dn, LDAPMod** mods) {
     state().dn.set(dn);
     if (mods != nullptr) {
@@ -220,7 +228,6 @@ EXPORT char* API(ldap_err2string)(int rc) {
                                                      {32, "No such object"},
                                                      {49, "Invalid credentials"},
                                                      {50, "Insufficient access"},
-                                                     {68, "Already exists"},
                                                      {81, "Can't contact LDAP server"},
                                                      {91, "Connect error"}};
     const auto it = texts.find(rc);
@@ -379,27 +386,17 @@ EXPORT void API(ldap_memfree)(void* p) {
 
 EXPORT char* API(ldap_first_attribute)(LDAP*, LDAPMessage* entry, BerElement** ber) {
     record("ldap_first_attribute()");
-    if (entry == nullptr || ber == nullptr) {
+    if (ber == nullptr) {
         return nullptr;
     }
     *ber = new berelement;
     ++state().live;
-    if (entry->entry.attributes.empty()) {
-        return nullptr;
-    }
-    return copyText(entry->entry.attributes[0].name);
+    return attributeName(entry, 0);
 }
 
 EXPORT char* API(ldap_next_attribute)(LDAP*, LDAPMessage* entry, BerElement* ber) {
     record("ldap_next_attribute()");
-    if (entry == nullptr || ber == nullptr) {
-        return nullptr;
-    }
-    ++ber->index;
-    if (ber->index >= entry->entry.attributes.size()) {
-        return nullptr;
-    }
-    return copyText(entry->entry.attributes[ber->index].name);
+    return ber == nullptr ? nullptr : attributeName(entry, ++ber->index);
 }
 
 EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const char* attr) {
@@ -414,14 +411,11 @@ EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const
         if (a.withoutValues) {
             return nullptr;
         }
-        struct berval** values =
-            static_cast<struct berval**>(calloc(a.values.size() + 1, sizeof(struct berval*)));
+        struct berval** values = new struct berval*[a.values.size() + 1]();
         for (size_t i = 0; i < a.values.size(); ++i) {
-            values[i] = static_cast<struct berval*>(malloc(sizeof(struct berval)));
-            values[i]->bv_len = a.values[i].size();
-            values[i]->bv_val = static_cast<char*>(malloc(a.values[i].size() + 1));
-            memcpy(values[i]->bv_val, a.values[i].data(), a.values[i].size());
-            values[i]->bv_val[a.values[i].size()] = '\0';
+            char* bytes = new char[a.values[i].size() + 1]();  // ends with a NUL
+            memcpy(bytes, a.values[i].data(), a.values[i].size());
+            values[i] = new berval{static_cast<ber_len_t>(a.values[i].size()), bytes};
         }
         ++state().live;
         return values;
@@ -435,10 +429,10 @@ EXPORT void API(ldap_value_free_len)(struct berval** values) {
         return;
     }
     for (size_t i = 0; values[i] != nullptr; ++i) {
-        free(values[i]->bv_val);
-        free(values[i]);
+        delete[] values[i]->bv_val;
+        delete values[i];
     }
-    free(values);
+    delete[] values;
     --state().live;
 }
 
@@ -465,17 +459,13 @@ EXPORT void API(ldap_ber_free)(BerElement* ber, int freebuf) {
 // ---- controls ----
 
 EXPORT void fake_reset(void) {
-    State& s = state();
-    int live = s.live;
-    s = State();
-    s.live = live;
+    const int live = state().live;
+    state() = State();
+    state().live = live;
 }
 
 EXPORT void fake_add_entry(const char* dn) {
-    Entry e;
-    e.hasDn = dn != nullptr;
-    e.dn = dn == nullptr ? "" : dn;
-    state().entries.push_back(e);
+    state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
 }
 
 namespace {

@@ -1,80 +1,62 @@
 // Control interface of the scriptable fake LDAP C API library.
 //
 // The fake exports the 25 C LDAP API functions the plug-in binds (bare names, or
-// with the ryx_ prefix in the prefixed variant) and these fake_* control
-// functions. A test reaches the controls with dlopen on the same path that the
-// plug-in's client loads: the loader hands back the same instance, so the test
-// scripts and inspects exactly what the client sees (see FakeLdap below).
-//
-// Behaviour: ldap_init returns a new connection (or null when scripted to fail);
-// ldap_search_st / ldap_url_search_st return every canned entry (the fake does not
-// evaluate filters) as a message chain; the first/next/get_dn/attribute/value
-// walk hands out heap copies that must be released with the matching free
-// function. Every call is recorded. Live allocations are counted so that a test
-// can check that everything the fake handed out was released.
+// with the ryx_ prefix in the prefixed variant) and these fake_* controls, which
+// a test reaches through its own dlopen of the path the client loads: the same
+// instance (see FakeLdap below). ldap_init returns a new connection; searches
+// return every canned entry (no filter is evaluated) as a message chain; the
+// walk hands out heap copies, counted until released with the matching free
+// function. Every call is recorded.
 #ifndef FAKELDAP_CONTROL_H
 #define FAKELDAP_CONTROL_H
 
 #include <stddef.h>
 
 extern "C" {
-// Forgets entries, scripted results and the call record; open connections and
-// live allocation counts stay as they are.
+// Forgets entries, scripted results and calls; open connections and live
+// allocations stay counted.
 void fake_reset(void);
 
-// Canned directory. fake_add_entry starts a new entry (dn null: ldap_get_dn
-// returns null for it); fake_add_value adds one value to the last entry's
-// attribute attr (created on first use, attributes keep their order);
-// fake_add_attribute_without_values adds an attribute whose ldap_get_values_len
-// returns null.
+// Canned entries: fake_add_entry starts one (a null dn: ldap_get_dn gives null),
+// the others add to its attribute attr (created on first use, in order), one
+// whose ldap_get_values_len gives null.
 void fake_add_entry(const char* dn);
 void fake_add_value(const char* attr, const void* bytes, size_t length);
 void fake_add_attribute_without_values(const char* attr);
 
-// Scripted return codes. fake_push_result queues codes for the named function
-// (e.g. "ldap_simple_bind_s", "ldap_search_st"; bare names in every variant):
-// each call takes the next queued code; with an empty queue the function
-// succeeds. A non-zero search code still stores a result message.
+// Scripted results: each call of the named function (bare name in every
+// variant) takes the next queued code, 0 when none is left; a failed search
+// still stores a message. ldap_init fails, ldap_count_entries returns count,
+// ldap_get_errno returns value (else the connection's last code) while set.
 void fake_push_result(const char* function, int rc);
-// ldap_init returns null while set.
 void fake_set_init_fails(int fails);
-// ldap_count_entries returns this value instead of the real count while set.
 void fake_set_count_override(int enabled, int count);
-// What ldap_get_errno reports: by default the code of the connection's last
-// operation; while set, this value.
 void fake_set_errno_override(int enabled, int value);
 
-// Call record: one line per call, "name(arg, arg, ...)" with strings quoted and
-// null shown as NULL, passwords shown as their bytes in hex; joined with '\n'.
-// The text stays valid until the next control call.
+// The calls, one line each, "name(arg, ...)" (strings quoted, null as NULL,
+// passwords in hex), valid until the next control call; and their count.
 const char* fake_call_log(void);
 int fake_call_count(const char* function);
 
-// Details of the last calls.
-const char* fake_last_init_host(void);  // null when ldap_init got a null host
-int fake_last_protocol_version(void);   // value ldap_set_option stored (-1 none)
-const char* fake_last_bind_dn(void);    // null when the bind got a null DN
-// Bytes of the last bind password, read through the pointer the client passed,
-// at the moment of the call; -1 when the pointer was null.
+// Arguments of the last calls: texts null when the call got null.
+const char* fake_last_init_host(void);
+int fake_last_protocol_version(void);  // -1 when none was set
+const char* fake_last_bind_dn(void);
+// The password's bytes as the bind saw them (-1: null), and its pointer.
 int fake_last_bind_password(unsigned char* out, size_t room);
-// The password pointer itself, for checks of what the client's copy held when
-// it was released.
 const void* fake_last_bind_password_pointer(void);
 const char* fake_last_search_base(void);
 const char* fake_last_search_filter(void);
 int fake_last_search_scope(void);
-// Attribute list of the last search joined with ',' ("NULL" for a null list).
-const char* fake_last_search_attrs(void);
-const void* fake_last_search_timeout(void);  // the timeval pointer passed
+const char* fake_last_search_attrs(void);  // joined with ',', "NULL" for none
+const void* fake_last_search_timeout(void);
 const char* fake_last_url(void);
-const char* fake_last_dn(void);  // DN of the last add/modify/delete/modrdn
-// The modification array of the last ldap_add_s / ldap_modify_s, described as one
-// line per LDAPMod: "op=<mod_op> type=<mod_type> n=<values> [<len>:<hex>] ..."
-// and "(empty)" for an array whose first slot is null.
+const char* fake_last_dn(void);  // of the last add, modify, delete or rename
+// The last add's or modify's array, one line per LDAPMod:
+// "op=<mod_op> type=<mod_type> n=<values> [<len>:<hex>] ...", or "(empty)".
 const char* fake_last_mods(void);
 
-// Allocations handed out and not yet released (messages, DNs, attribute names,
-// value arrays, BER elements, URL descriptions) and connections not unbound.
+// What was handed out and not yet released; connections not unbound.
 int fake_live_allocations(void);
 int fake_open_connections(void);
 }
