@@ -78,19 +78,6 @@ TEST(ASNName, PrintsAsOpenSSLDoesAndReadsBackItsText) {
     }
 }
 
-// A name built by the lab PKI's own small parser prints and encodes the same.
-TEST(ASNName, AgreesWithAnIndependentlyBuiltName) {
-    for (const char* input :
-         {"cn=a\\,b+uid=x,o=Org,c=US", "cn=trailing\\ ,ou=Unit,o=Org",
-          "cn=J\\C3\\BCrgen,dc=example,dc=com", "emailAddress=a@b.example,serialNumber=42,cn=x"}) {
-        labpki::NamePtr reference = labpki::parseName(input);
-        RYXASNx500Name name(input);
-        EXPECT_EQ(print(name), labpki::nameText(reference.get())) << input;
-        EXPECT_EQ(der(name), labpki::toDER(reference.get())) << input;
-        EXPECT_TRUE(RYXASNx500Name(reference.get()).equals(name)) << input;
-    }
-}
-
 // The other forms are OpenSSL's; RDNs, not values, are counted; equality is
 // OpenSSL's canonical one; copies are independent.
 TEST(ASNName, OtherFormsCountsEqualityAndCopies) {
