@@ -100,6 +100,9 @@ TEST(ASNCertificateList, AcceptsWhatOpenSSLAccepts) {
          false},
         {"primitive string of indefinite length", CHANGED(p.signature = {0x03, 0x80, 0x00, 0x00}),
          false},
+        {"extension name that ends inside a sub-identifier",
+         CHANGED(p.extensions = tlv(0xa0, tlv(0x30, extension({0x55, 0x1d, 0x94}, {0x05, 0x00})))),
+         false},
         {"a byte after the list", cat({Parts().build(), {0x00}}), false},
         {"a certificate", labpki::Authority::root("cn=Root").certificateDER(), false},
     };
