@@ -11,34 +11,19 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "crlcompare.h"
+#include "fuzzcheck.h"
 #include "ryxasn.h"
 #include "ryxexception.h"
 #include "ryxopensslptr.h"
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
-
-namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-void check(bool agree, const std::string& what) {
-    if (!agree) {
-        std::fprintf(stderr, "crl_fuzz: %s\n", what.c_str());
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned char* p = data;
@@ -53,27 +38,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         why = std::string("rejected: ") + e.what();
     }
     const bool oursAccepts = why == "accepted";
-    check(oursAccepts == opensslAccepts,
-          crlcompare::differs("acceptance", why, opensslAccepts ? "accepted" : "rejected"));
-    if (oursAccepts) {
-        const std::string difference = crlcompare::firstDifference(list, crl.get(), data, size);
-        check(difference.empty(), difference);
-        // OpenSSL's object built lazily from the kept bytes is the same list.
-        unsigned char* lazy = nullptr;
-        unsigned char* direct = nullptr;
-        const int lazyLength = i2d_X509_CRL(list.native(), &lazy);
-        const int directLength = i2d_X509_CRL(crl.get(), &direct);
-        ryx::UniquePtr<unsigned char> lazyOwned(lazy), directOwned(direct);
-        check(lazyLength == directLength &&
-                  (lazyLength <= 0 || std::memcmp(lazy, direct, lazyLength) == 0),
-              crlcompare::differs("native()", std::to_string(lazyLength),
-                                  std::to_string(directLength)));
-        ERR_clear_error();
-    }
+    require(oursAccepts == opensslAccepts,
+            crlcompare::differs("acceptance", why, opensslAccepts ? "accepted" : "rejected"));
+    if (!oursAccepts)
+        return 0;
+    const std::string difference = crlcompare::firstDifference(list, crl.get(), data, size);
+    require(difference.empty(), difference);
+    // OpenSSL's object built lazily from the kept bytes is the same list.
+    unsigned char *lazy = nullptr, *direct = nullptr;
+    const int lazyLength = i2d_X509_CRL(list.native(), &lazy);
+    const int directLength = i2d_X509_CRL(crl.get(), &direct);
+    ryx::UniquePtr<unsigned char> lazyOwned(lazy), directOwned(direct);
+    require(
+        lazyLength == directLength &&
+            (lazyLength <= 0 || std::memcmp(lazy, direct, lazyLength) == 0),
+        crlcompare::differs("native()", std::to_string(lazyLength), std::to_string(directLength)));
+    ERR_clear_error();
     return 0;
 }
 
 namespace {
+
+using Bytes = std::vector<unsigned char>;
 
 // One BER element as read: identifier octets, how its length is written, and
 // either the elements inside (when they parse) or the raw content.
@@ -176,14 +162,9 @@ void collect(Element& e, std::vector<Element*>& all) {
 const std::vector<Bytes> kSmall = {
     {0x00, 0x00}, {0x05, 0x00},       {0x02, 0x01, 0x00}, {0x04, 0x00}, {0x30, 0x00},
     {0x31, 0x00}, {0x01, 0x01, 0x00}, {0x0c, 0x01, 0x41}, {0xa0, 0x00}, {0x17, 0x00}};
-const std::string kOdd[] = {"\xc0\x80",
-                            "\xed\xa0\x80",
-                            "\xf4\x90\x80\x80",
-                            std::string("\xd8\0", 2),
-                            std::string("\0\0\xd8\0", 4),
-                            "\x80",
-                            "9912312359Z",
-                            ""};
+const std::string kOdd[] = {
+    {"\xc0\x80", 2},   {"\xed\xa0\x80", 3}, {"\xf4\x90\x80\x80", 4}, {"\xd8\0", 2},
+    {"\0\0\xd8\0", 4}, {"\x80", 1},         {"9912312359Z", 11},     {"", 0}};
 
 void mutate(Element& e, const std::vector<Element*>& all, std::minstd_rand& rng) {
     const auto pick = [&rng](size_t n) { return static_cast<size_t>(rng() % n); };
@@ -207,7 +188,8 @@ void mutate(Element& e, const std::vector<Element*>& all, std::minstd_rand& rng)
             if (!e.parsed && !e.constructed()) {
                 e.identifier[0] |= 0x20;
                 e.parsed = true;
-                for (size_t at = 0; at < e.content.size() || e.children.empty();) {
+                size_t at = 0;
+                do {
                     const size_t n = std::min(e.content.size() - at, 1 + pick(4));
                     e.children.emplace_back();
                     e.children.back().identifier = {
@@ -215,9 +197,7 @@ void mutate(Element& e, const std::vector<Element*>& all, std::minstd_rand& rng)
                     e.children.back().content.assign(e.content.begin() + at,
                                                      e.content.begin() + at + n);
                     at += n;
-                    if (n == 0)
-                        break;
-                }
+                } while (at < e.content.size());
             }
             break;
         case 4:  // the constructed bit flipped, or another tag or class
