@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <iostream>
 
 #include "fakeserver.h"
 #include "ldaptestutil.h"
@@ -59,7 +58,6 @@ TEST_F(Bounds, SilentServersEndWithinTheBound) {
         EXPECT_STREQ(ryx_ldap_err2string(81),
                      "Can't contact LDAP server (no data from the server for 2 s)")
             << r.name;
-        std::cout << "  " << r.name << ": " << waited.count() << " s\n";
     }
     // A later failure with that code but no reason of its own shows none.
     RyxLdap refused(ryx_ldap_init("127.0.0.1:1", 0));
