@@ -138,7 +138,6 @@ TEST_F(LdapLibTest, UrlSearches) {
     LDAPMessage* e = ryx_ldap_first_entry(dead.get(), res.get());
     EXPECT_EQ(valuesOf(dead.get(), e, "cACertificate;binary"), Strings{der()});
     EXPECT_EQ(valuesOf(dead.get(), e, "description"), Strings{"first CA"});
-    EXPECT_EQ(ryx_ldap_next_entry(dead.get(), e), nullptr);
 
     const struct {
         LDAP* ld;
