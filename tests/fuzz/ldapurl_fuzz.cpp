@@ -4,64 +4,51 @@
 // either is refused with a reason or parses without a critical extension and
 // without a bad '%' escape.
 #include <cctype>
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzzcheck.h"
 #include "hostlist.h"
 #include "ldapurl.h"
 
 namespace {
 
 void hostList(const std::string& text) {
-    std::string urls, why;
+    std::string urls, why, again;
     (void)ryxldap::withoutPorts(text);
     if (!ryxldap::hostListToUrls(text, 389, &urls, &why)) {
-        if (why.empty())
-            std::abort();
+        require(!why.empty(), "refused without a reason");
         return;
     }
-    std::string again;
-    if (!ryxldap::hostListToUrls(urls, 636, &again, &why) || again != urls)
-        std::abort();
+    require(ryxldap::hostListToUrls(urls, 636, &again, &why) && again == urls, "reread: " + urls);
     if (urls.empty())
         return;
     LDAP* ld = nullptr;
-    if (ldap_initialize(&ld, urls.c_str()) != LDAP_SUCCESS || ld == nullptr)
-        std::abort();
+    require(ldap_initialize(&ld, urls.c_str()) == LDAP_SUCCESS && ld != nullptr, "ldap_initialize");
     ldap_unbind_ext_s(ld, nullptr, nullptr);
-    for (size_t at = 0; at < urls.size();) {
-        size_t end = urls.find(' ', at);
-        if (end == std::string::npos)
-            end = urls.size();
+    for (size_t at = 0, end = 0; at < urls.size(); at = end + 1) {
+        end = std::min(urls.find(' ', at), urls.size());
         LDAPURLDesc* d = nullptr;
-        if (ldap_url_parse(urls.substr(at, end - at).c_str(), &d) != LDAP_URL_SUCCESS ||
-            d->lud_host == nullptr || *d->lud_host == '\0')
-            std::abort();
+        require(ldap_url_parse(urls.substr(at, end - at).c_str(), &d) == LDAP_URL_SUCCESS &&
+                    d->lud_host != nullptr && *d->lud_host != '\0',
+                "ldap_url_parse: " + urls);
         ldap_free_urldesc(d);
-        at = end + 1;
     }
 }
 
 void url(const std::string& text) {
     LDAPURLDesc* desc = nullptr;
     std::string why;
-    const int rc = ryxldap::parseUrl(text.c_str(), &desc, &why);
-    if (rc != LDAP_URL_SUCCESS) {
-        if (desc != nullptr || why.empty())
-            std::abort();
+    if (ryxldap::parseUrl(text.c_str(), &desc, &why) != LDAP_URL_SUCCESS) {
+        require(desc == nullptr && !why.empty(), "refused without a reason");
         return;
     }
-    if (desc == nullptr || desc->lud_crit_exts != 0)
-        std::abort();
-    for (const char* p = std::strchr(text.c_str(), '%'); p != nullptr;
-         p = std::strchr(p + 1, '%')) {
-        if (!std::isxdigit(static_cast<unsigned char>(p[1])) ||
-            !std::isxdigit(static_cast<unsigned char>(p[2])))
-            std::abort();
-    }
+    require(desc != nullptr && desc->lud_crit_exts == 0, "critical extension taken");
+    for (const char* p = std::strchr(text.c_str(), '%'); p != nullptr; p = std::strchr(p + 1, '%'))
+        require(std::isxdigit(static_cast<unsigned char>(p[1])) &&
+                    std::isxdigit(static_cast<unsigned char>(p[2])),
+                "bad escape taken");
     ldap_free_urldesc(desc);
 }
 

@@ -4,12 +4,11 @@
 // by name, or by URL (the first byte chooses). The trace is on, so the value
 // dump runs too. Every outcome is a container or the toolkit's exception; what
 // the fake library handed out is all released.
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 #include "fakeldap_control.h"
+#include "fuzzcheck.h"
 #include "ldapdirmanager.h"
 #include "ryxasn.h"
 #include "ryxdir.h"
@@ -37,13 +36,6 @@ struct World {
     std::unique_ptr<LDAPDIRManager> manager;
 };
 
-void checkAll(const RYXASNObjectContainer* c) {
-    for (size_t i = 0; i < c->size(); ++i) {
-        if (c->at(i)->getDEREncoding().getLength() == 0)
-            std::abort();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,26 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     const int which = data[0] % 3;
-    const char* attribute = which == 0 ? "cACertificate" : "certificateRevocationList";
     world->fake.fake_reset();
     world->fake.fake_add_entry("cn=x");
-    world->fake.fake_add_value(attribute, data + 1, size - 1);
+    world->fake.fake_add_value(which == 0 ? "cACertificate" : "certificateRevocationList", data + 1,
+                               size - 1);
     const int live = world->fake.fake_live_allocations();
     try {
         LDAPDIRManager& m = *world->manager;
-        if (which == 0) {
-            std::unique_ptr<RYXASNCertificateContainer> c(m.getCACertificates(world->subject));
-            checkAll(c.get());
-        } else if (which == 1) {
-            std::unique_ptr<RYXASNCRLContainer> c(m.getCRLs(world->subject));
-            checkAll(c.get());
-        } else {
-            std::unique_ptr<RYXASNCRLContainer> c(m.getViaURI("ldap://fuzz/cn=x"));
-            checkAll(c.get());
-        }
+        std::unique_ptr<RYXASNObjectContainer> c(
+            which == 0   ? static_cast<RYXASNObjectContainer*>(m.getCACertificates(world->subject))
+            : which == 1 ? m.getCRLs(world->subject)
+                         : m.getViaURI("ldap://fuzz/cn=x"));
+        for (size_t i = 0; i < c->size(); ++i)
+            require(c->at(i)->getDEREncoding().getLength() != 0, "an empty object");
     } catch (const RYXException&) {
     }
-    if (world->fake.fake_live_allocations() != live)
-        std::abort();
+    require(world->fake.fake_live_allocations() == live, "the fake library's memory leaked");
     return 0;
 }

@@ -73,6 +73,10 @@ class FakeServer {
         return *start <= buf.size();
     }
 
+    static void send(int fd, const std::string& bytes) {
+        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+
     // Answers every whole request at the front of buf and removes it; false
     // when the connection is to be closed.
     bool answer(int fd, std::string* buf) {
@@ -90,29 +94,24 @@ class FakeServer {
                 return false;
             const std::string done =
                 tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "");
-            const auto send = [fd](const std::string& bytes) {
-                ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            };
-            if (op != 0x60 && op != 0x63)
+            if (op == 0x60)  // bind
+                send(fd, tlv(0x30, tlv(0x02, id) + tlv(0x61, done)));
+            if (op != 0x63 || (m_mode != Mode::Stall && m_mode != Mode::Trickle))
                 continue;
-            if (op == 0x60) {  // bind
-                send(tlv(0x30, tlv(0x02, id) + tlv(0x61, done)));
-                continue;
-            }
             const std::string attr =
                 tlv(0x30, tlv(0x04, "description") + tlv(0x31, tlv(0x04, m_value)));
             const std::string entry =
                 tlv(0x30, tlv(0x02, id) + tlv(0x64, tlv(0x04, "cn=x") + tlv(0x30, attr)));
-            if (m_mode == Mode::Stall)
-                send(entry.substr(0, entry.size() / 2));
-            if (m_mode != Mode::Trickle)
+            if (m_mode == Mode::Stall) {
+                send(fd, entry.substr(0, entry.size() / 2));
                 continue;
+            }
             for (size_t at = 0, chunk = entry.size() / 8 + 1; at < entry.size() && !m_stop;
                  at += chunk) {
-                send(entry.substr(at, chunk));
+                send(fd, entry.substr(at, chunk));
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
             }
-            send(tlv(0x30, tlv(0x02, id) + tlv(0x65, done)));
+            send(fd, tlv(0x30, tlv(0x02, id) + tlv(0x65, done)));
         }
         return true;
     }

@@ -1,12 +1,12 @@
 // The toolkit LDAP library against misbehaving servers on loopback: every wait
 // ends within the bound without data plus a second, with the reason in the
-// error text; a transfer that keeps arriving is never cut. Also the refusals
+// error text (the silent bind and search are timed under the plug-in, in
+// ldaplib_plugin_test); a transfer that keeps arriving is never cut. Also the refusals
 // that need no server, and that their reasons reach ryx_ldap_err2string.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <iostream>
 
 #include "fakeserver.h"
 #include "ldaptestutil.h"
@@ -32,14 +32,10 @@ TEST_F(Bounds, SilentServersEndWithinTheBound) {
         Mode mode;
         const char* scheme;
         const char* startTls;
-        bool url;  // a URL search after the bind, else a search on ld
     } rows[] = {
-        {"bind never answered", Mode::Silent, "", "off", false},
-        {"TLS handshake never answered (ldaps)", Mode::Silent, "ldaps://", "off", false},
-        {"StartTLS never answered", Mode::Silent, "", "require", false},
-        {"search never answered", Mode::BindOnly, "", "off", false},
-        {"search stalls mid-transfer", Mode::Stall, "", "off", false},
-        {"URL search stalls mid-transfer", Mode::Stall, "", "off", true},
+        {"TLS handshake never answered (ldaps)", Mode::Silent, "ldaps://", "off"},
+        {"StartTLS never answered", Mode::Silent, "", "require"},
+        {"URL search stalls mid-transfer", Mode::Stall, "", "off"},
     };
     for (const auto& r : rows) {
         FakeServer server(r.mode);
@@ -49,9 +45,8 @@ TEST_F(Bounds, SilentServersEndWithinTheBound) {
         const auto start = std::chrono::steady_clock::now();
         int rc = ryx_ldap_simple_bind_s(ld.get(), nullptr, nullptr);
         const std::string url = "ldap://" + server.hostPort() + "/cn=x";
-        if (rc == LDAP_SUCCESS)
-            rc = r.url ? ryx_ldap_url_search_st(ld.get(), url.c_str(), 0, nullptr, &raw)
-                       : ryx_ldap_search_st(ld.get(), "", 0, "(cn=*)", nullptr, 0, nullptr, &raw);
+        if (rc == LDAP_SUCCESS)  // the stalling server answers binds
+            rc = ryx_ldap_url_search_st(ld.get(), url.c_str(), 0, nullptr, &raw);
         const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
         EXPECT_EQ(rc, 81) << r.name;
         EXPECT_EQ(raw, nullptr) << r.name;
@@ -59,7 +54,6 @@ TEST_F(Bounds, SilentServersEndWithinTheBound) {
         EXPECT_STREQ(ryx_ldap_err2string(81),
                      "Can't contact LDAP server (no data from the server for 2 s)")
             << r.name;
-        std::cout << "  " << r.name << ": " << waited.count() << " s\n";
     }
     // A later failure with that code but no reason of its own shows none.
     RyxLdap refused(ryx_ldap_init("127.0.0.1:1", 0));
@@ -111,7 +105,8 @@ TEST(Refusals, ReasonsWithoutAServer) {
     LDAP* once = ryx_ldap_init("127.0.0.1", 1);
     EXPECT_EQ(ryx_ldap_unbind(once), LDAP_SUCCESS);
     EXPECT_EQ(ryx_ldap_unbind(once), 89);
-    // Null arguments are refused or ignored, never followed.
+    // Null arguments are refused, never followed. (The releasing functions pass
+    // null on to OpenLDAP's, which ignore it.)
     LDAPMessage* res = reinterpret_cast<LDAPMessage*>(1);
     EXPECT_EQ(ryx_ldap_search_st(nullptr, "", 0, "(cn=*)", nullptr, 0, nullptr, &res), 89);
     EXPECT_EQ(res, nullptr);
@@ -119,13 +114,6 @@ TEST(Refusals, ReasonsWithoutAServer) {
     EXPECT_EQ(ryx_ldap_get_dn(nullptr, nullptr), nullptr);
     EXPECT_EQ(ryx_ldap_count_entries(nullptr, nullptr), -1);
     EXPECT_EQ(ryx_ldap_msgfree(nullptr), 0);
-    ryx_ldap_memfree(nullptr);
-    ryx_ldap_value_free_len(nullptr);
-    ryx_ldap_ber_free(nullptr, 0);
-    ryx_ldap_free_urldesc(nullptr);
-    LDAPURLDesc* desc = nullptr;
-    EXPECT_NE(ryx_ldap_url_parse("not a url", &desc), LDAP_URL_SUCCESS);
-    EXPECT_EQ(desc, nullptr);
 }
 
 }  // namespace

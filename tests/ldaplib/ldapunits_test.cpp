@@ -44,9 +44,6 @@ TEST(HostList, Table) {
             EXPECT_NE(why.find(r.why), std::string::npos) << r.hosts << ": " << why;
         }
     }
-}
-
-TEST(HostList, WithoutPorts) {
     EXPECT_EQ(ryxldap::withoutPorts(" a:1  [::1]:2 ldap://x:3 h:abc"), "a [::1] ldap://x:3 h:abc");
 }
 
