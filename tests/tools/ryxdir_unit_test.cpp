@@ -45,28 +45,6 @@ TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
     }
 }
 
-TEST(RyxdirJson, NestedDocumentIndentedOrOnOneLine) {
-    for (const bool oneLine : {false, true}) {
-        JsonWriter json(oneLine);
-        json.beginObject();
-        json.member("command", "verify");
-        json.key("list");
-        json.beginArray();
-        json.value(1);
-        json.beginObject();
-        json.endObject();
-        json.endArray();
-        json.key("none");
-        json.null();
-        json.member("ok", false);
-        json.endObject();
-        EXPECT_EQ(json.text(),
-                  oneLine ? "{\"command\":\"verify\",\"list\":[1,{}],\"none\":null,\"ok\":false}\n"
-                          : "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
-                            "  \"none\": null,\n  \"ok\": false\n}\n");
-    }
-}
-
 // A list's line made from what the toolkit keeps of it is the line OpenSSL's
 // decoded object gives.
 TEST(RyxdirDescribe, ListLineWithoutOpenSSLsObject) {
@@ -161,7 +139,6 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"-H", "a/b", "check"}, "-H: \"a/b\" is not a host name or address"},
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
-        {{"-H", "http://h", "check"}, "-H: unknown scheme"},
         {{"--batch", "-f", "json", "url"}, nullptr},
         {{"--batch", "crl", "CN=x"}, "unexpected argument \"CN=x\""},
         {{"--batch", "verify"}, "command verify has no batch mode"},
