@@ -101,8 +101,6 @@ TEST_F(RyxlabTest, StartsADirectoryThatOutlivesTheCommandAndStopsIt) {
     EXPECT_EQ(ryxlab({"stop", dir}).status, 0);
     EXPECT_FALSE(running(pid));
     EXPECT_FALSE(fs::exists(dir)) << "stop removes the folder that start created";
-    EXPECT_EQ(ryxlab({"stop", dir}).status, 1);
-    EXPECT_EQ(ryxlab({"status", dir}).status, 1);
 }
 
 TEST_F(RyxlabTest, RefusesWithOneLineAndAStatusLeavingNothing) {
@@ -124,6 +122,7 @@ TEST_F(RyxlabTest, RefusesWithOneLineAndAStatusLeavingNothing) {
         {{"stop", fresh, "extra"}, 2},
         {{"start", full}, 3},
         {{"start", file}, 3},
+        {{"stop", fresh}, 1},
         {{"stop", full}, 1},
         {{"status", fresh}, 1},
         {{"start", "--port", std::to_string(busy.port()), fresh}, 4},

@@ -1,150 +1,196 @@
 // The ryxdir tool run as a user runs it, against a slapd with the stock schema
 // (values come back as "NAME;binary", which ryxdir folds unless told not to)
-// that also speaks TLS, holding a CA entry with its certificate, CRL and ARL.
+// that also speaks TLS, holding generated PKIs for every command and verdict.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
+#include <openssl/sha.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "labpki.h"
 #include "labslapd.h"
-#include "ryxdirrun.h"
+#include "runprogram.h"
 
 namespace {
 
-using ryxdirrun::readFile;
-using ryxdirrun::Result;
-using ryxdirrun::writeFile;
+using labpki::Authority;
+using labpki::Bytes;
+using spawntest::readFile;
+using spawntest::Result;
+using spawntest::RunOptions;
+using spawntest::writeFile;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
-std::string text(const labpki::Bytes& b) {
+const std::string kSuffix = ",dc=example,dc=com";
+const std::string kRootDN = "cn=Root One" + kSuffix, kBigDN = "cn=Big CA" + kSuffix;
+
+std::string text(const Bytes& b) {
     return std::string(b.begin(), b.end());
 }
 
 class RyxdirTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new LabSlapd(LabSlapd::Schema::Stock);
-        s_ca = new labpki::Authority(labpki::Authority::root(kCaDN));
+        s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock);
+        const auto root = [](const char* cn) { return Authority::root(cn + kSuffix); };
+        const Authority r1 = root("cn=Root One"), r4 = root("cn=Root Four");
         labpki::CertOptions server;
         server.serial = 99;
         server.subjectAltNames = {"IP:127.0.0.1"};
         const labpki::KeyPtr key = labpki::makeKey();
-        s_slapd->enableTls(labpki::certificatePEM(s_ca->issue("cn=127.0.0.1", server, key.get())),
+        s_slapd->enableTls(labpki::certificatePEM(r1.issue("cn=127.0.0.1", server, key.get())),
                            labpki::privateKeyPEM(key.get()));
         s_slapd->start();
-        labpki::CrlOptions crl, big;
-        crl.revokedCount = 3;
-        big.revokedCount = 4000;
-        s_crl = new labpki::Bytes(s_ca->crl(crl));
-        s_arl = new labpki::Bytes(s_ca->arl());
-        const std::vector<std::string> pkiCA = {"applicationProcess", "pkiCA"};
-        s_slapd->addEntry(kCaDN, {{"objectClass", pkiCA},
-                                  {"cn", {"Root CA"}},
-                                  {"cACertificate;binary", {text(s_ca->certificateDER())}},
-                                  {"certificateRevocationList;binary", {text(*s_crl)}},
-                                  {"authorityRevocationList;binary", {text(*s_arl)}}});
-        s_slapd->addEntry(kBigDN, {{"objectClass", pkiCA},
-                                   {"cn", {"Big CA"}},
-                                   {"certificateRevocationList;binary", {text(s_ca->crl(big))}}});
         s_dir = s_slapd->directory() + "/ryxdir";
         ASSERT_EQ(::mkdir(s_dir.c_str(), 0700), 0);
-        writeFile(s_dir + "/ca.pem", labpki::certificatePEM(s_ca->certificateDER()));
-        writeFile(s_dir + "/other.pem",
-                  labpki::certificatePEM(labpki::Authority::root("cn=Other").certificateDER()));
-    }
-    static void TearDownTestSuite() {
-        delete s_arl;
-        delete s_crl;
-        delete s_ca;
-        delete s_slapd;
-    }
 
-    // Runs ryxdir with the server options first, then args.
-    Result run(std::vector<std::string> args, bool server = true,
-               const ryxdirrun::RunOptions& options = ryxdirrun::RunOptions()) {
-        std::vector<std::string> argv{RYXDIR_PATH};
-        if (server) {
-            argv.insert(argv.end(), {"-H", s_slapd->host(), "-p", std::to_string(s_slapd->port())});
+        const auto under = [&r1](const char* cn, int serial) {
+            return r1.intermediate(cn + kSuffix, Authority::caDefaults(serial));
+        };
+        const Authority i1 = under("cn=Inter One", 11), i2 = under("cn=Inter Two", 12),
+                        i3 = under("cn=Inter Three", 13), i5 = under("cn=Inter Five", 15),
+                        i5other = under("cn=Inter Five", 16), i6 = under("cn=Inter Six", 17);
+        const Authority orphan = root("cn=Orphan CA"), loop1 = root("cn=Loop One"),
+                        loop2 = root("cn=Loop Two");
+        const auto revoking = [](std::uint64_t serial) {
+            labpki::CrlOptions o;
+            o.serials = {serial};
+            return o;
+        };
+        labpki::CrlOptions three, big;
+        three.revokedCount = 3;
+        big.revokedCount = 4000;
+        s_rootDER = r1.certificateDER();
+        s_crl = r1.crl(three);
+        s_arl = r1.arl(revoking(12));
+        addCA("Root One", {s_rootDER}, {s_crl}, {s_arl});
+        addCA("Big CA", {}, {r1.crl(big)});
+        addCA("Inter One", {i1.certificateDER()}, {i1.crl(revoking(102))});
+        addCA("Inter Two", {i2.certificateDER()}, {i2.crl()});
+        addCA("Inter Three", {i3.certificateDER()});  // its list is at a distribution point
+        s_slapd->addEntry("cn=CRL Three" + kSuffix,
+                          {{"objectClass", {"cRLDistributionPoint"}},
+                           {"cn", {"CRL Three"}},
+                           {"certificateRevocationList;binary", {text(i3.crl(revoking(301)))}}});
+        addCA("Inter Five", {i5other.certificateDER(), i5.certificateDER()}, {i5.crl()});
+        addCA("Inter Six", {orphan.certify(i6, Authority::caDefaults(18)), i6.certificateDER()},
+              {i6.crl()});
+        addCA("Root Four", {r4.certificateDER()});
+        addCA("Loop One", {loop2.certify(loop1, Authority::caDefaults(21))});
+        addCA("Loop Two", {loop1.certify(loop2, Authority::caDefaults(22))});
+
+        writePEM("root1.pem", s_rootDER);
+        writePEM("root4.pem", r4.certificateDER());
+        writePEM("other.pem", root("cn=Root One").certificateDER());  // same name, other key
+        writePEM("alice.pem", i1.issue("cn=Alice" + kSuffix, 101));
+        writePEM("bob.pem", i1.issue("cn=Bob" + kSuffix, 102));
+        writePEM("carol.pem", i2.issue("cn=Carol" + kSuffix, 201));
+        labpki::CertOptions dave;
+        dave.serial = 301;
+        dave.crlDistributionPoints = {
+            "http://crl.example.com/three.crl",
+            s_slapd->url() + "/cn=CRL%20Three" + kSuffix + "?certificateRevocationList"};
+        writePEM("dave.pem", i3.issue("cn=Dave" + kSuffix, dave));
+        labpki::CertOptions expired;
+        expired.serial = 103;
+        expired.notBefore = labpki::fromNow(-2 * 86400);
+        expired.notAfter = labpki::fromNow(-86400);
+        writePEM("erin.pem", i1.issue("cn=Erin" + kSuffix, expired));
+        writePEM("frank.pem", i5.issue("cn=Frank" + kSuffix, 501));
+        writePEM("gina.pem", loop1.issue("cn=Gina" + kSuffix, 1));
+        writePEM("hank.pem", r4.issue("cn=Hank" + kSuffix, 2));
+        writePEM("ivan.pem", i6.issue("cn=Ivan" + kSuffix, 601));
+    }
+    static void TearDownTestSuite() { s_slapd.reset(); }
+
+    static void addCA(const std::string& cn, const std::vector<Bytes>& certs,
+                      const std::vector<Bytes>& crls = {}, const std::vector<Bytes>& arls = {}) {
+        std::vector<LabSlapd::Attribute> attributes{
+            {"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}};
+        for (const auto& list : {std::make_pair("cACertificate;binary", &certs),
+                                 std::make_pair("certificateRevocationList;binary", &crls),
+                                 std::make_pair("authorityRevocationList;binary", &arls)}) {
+            if (!list.second->empty()) {
+                attributes.push_back({list.first, {}});
+                for (const Bytes& b : *list.second) {
+                    attributes.back().values.push_back(text(b));
+                }
+            }
         }
-        argv.insert(argv.end(), args.begin(), args.end());
-        return ryxdirrun::run(argv, s_dir, options);
+        s_slapd->addEntry("cn=" + cn + kSuffix, attributes);
     }
-    Result run(std::vector<std::string> args, bool server, const std::vector<std::string>& env) {
-        ryxdirrun::RunOptions options;
-        options.env = env;
-        return run(std::move(args), server, options);
+    static void writePEM(const std::string& name, const Bytes& der) {
+        writeFile(s_dir + "/" + name, labpki::certificatePEM(der));
     }
 
-    static constexpr const char* kCaDN = "cn=Root CA,dc=example,dc=com";
-    static constexpr const char* kBigDN = "cn=Big CA,dc=example,dc=com";
-    static LabSlapd* s_slapd;
-    static labpki::Authority* s_ca;
-    static labpki::Bytes* s_crl;
-    static labpki::Bytes* s_arl;
-    static std::string s_dir;
+    // The tool with the server options, then args (a later -H wins).
+    static std::vector<std::string> command(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{RYXDIR_PATH, "-H", s_slapd->host(), "-p",
+                                      std::to_string(s_slapd->port())};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    static RunOptions withEnv(std::vector<std::string> variables) {
+        RunOptions options;
+        options.env = std::move(variables);
+        return options;
+    }
+    Result run(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
+        return spawntest::run(command(args), s_dir, options);
+    }
+
+    static inline std::unique_ptr<LabSlapd> s_slapd;
+    static inline Bytes s_rootDER, s_crl, s_arl;
+    static inline std::string s_dir;
 };
 
-LabSlapd* RyxdirTest::s_slapd = nullptr;
-labpki::Authority* RyxdirTest::s_ca = nullptr;
-labpki::Bytes* RyxdirTest::s_crl = nullptr;
-labpki::Bytes* RyxdirTest::s_arl = nullptr;
-std::string RyxdirTest::s_dir;
-
 TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
-    Result pem = run({"ca", kCaDN});
+    Result pem = run({"ca", kRootDN});
     EXPECT_EQ(pem.status, 0) << pem.err;
-    EXPECT_EQ(labpki::fromPEM(pem.out), s_ca->certificateDER());
+    EXPECT_EQ(labpki::fromPEM(pem.out), s_rootDER);
 
     // Text: a certificate's line ends with its SHA-256 fingerprint, a list's
     // with its number and revoked count.
-    unsigned char digest[32];
-    unsigned int length = 0;
-    ASSERT_EQ(X509_digest(s_ca->certificate(), EVP_sha256(), digest, &length), 1);
-    std::string fingerprint;
-    for (unsigned int i = 0; i < length; ++i) {
-        fingerprint += (i ? ":" : "") + labpki::toHex(labpki::Bytes{digest[i]}, true);
-    }
-    EXPECT_THAT(run({"-f", "text", "ca", kCaDN}).out,
-                StartsWith("certificate 0: subject=CN=Root CA,DC=example,DC=com "));
-    EXPECT_THAT(run({"-f", "text", "ca", kCaDN}).out, HasSubstr(" sha256=" + fingerprint + "\n"));
-    Result crl = run({"-f", "text", "crl", kCaDN});
-    EXPECT_THAT(crl.out, StartsWith("crl 0: issuer=CN=Root CA,DC=example,DC=com thisUpdate="));
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(s_rootDER.data(), s_rootDER.size(), digest);
+    char* hex = OPENSSL_buf2hexstr(digest, sizeof digest);
+    const std::string fingerprint = hex;
+    OPENSSL_free(hex);
+    const std::string ca = run({"-f", "text", "ca", kRootDN}).out;
+    EXPECT_THAT(ca, StartsWith("certificate 0: subject=CN=Root One,DC=example,DC=com "));
+    EXPECT_THAT(ca, HasSubstr(" sha256=" + fingerprint + "\n"));
+    Result crl = run({"-f", "text", "crl", kRootDN});
+    EXPECT_THAT(crl.out, StartsWith("crl 0: issuer=CN=Root One,DC=example,DC=com thisUpdate="));
     EXPECT_THAT(crl.out, HasSubstr(" number=1 revoked=3\n"));
 
     // ARLs first, then the CRLs of the same issuer; as DER files.
     const std::string outDir = s_dir + "/der";
     ASSERT_EQ(::mkdir(outDir.c_str(), 0700), 0);
-    Result arl = run({"-f", "der", "-o", outDir, "arl", kCaDN});
+    Result arl = run({"-f", "der", "-o", outDir, "arl", kRootDN});
     EXPECT_EQ(arl.out, outDir + "/crl-0.der\n" + outDir + "/crl-1.der\n") << arl.err;
-    EXPECT_EQ(readFile(outDir + "/crl-0.der"), text(*s_arl));
-    EXPECT_EQ(readFile(outDir + "/crl-1.der"), text(*s_crl));
-
-    // By a URL that names the server and the attribute.
-    Result url = run({"-H", "URI", "-f", "text", "url",
-                      s_slapd->url() + "/" + kCaDN + "?certificateRevocationList"},
-                     false);
-    EXPECT_THAT(url.out, HasSubstr(" revoked=3\n")) << url.err;
+    EXPECT_EQ(readFile(outDir + "/crl-0.der"), text(s_arl));
+    EXPECT_EQ(readFile(outDir + "/crl-1.der"), text(s_crl));
 }
 
 // Every failure: its own exit status, one line on standard error (a usage
 // error adds the usage text after it), nothing on standard output.
 TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
-    const std::string missing = "cn=Nobody,dc=example,dc=com", folder = s_dir + "/pwfolder",
-                      empty = s_dir + "/pwempty", nul = s_dir + "/pwnul";
-    ::mkdir(folder.c_str(), 0700);
-    writeFile(empty, "");
+    const std::string missing = "cn=Nobody,dc=example,dc=com", nul = s_dir + "/pwnul";
     writeFile(nul, std::string("se\0cret\n", 8));
     const struct {
         std::vector<std::string> args;  // after the server options
@@ -153,8 +199,8 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
     } rows[] = {
         {{}, 2, "no command given"},
         {{"-x", "ca", "CN=x"}, 2, "unknown option \"-x\""},
-        {{"-y", folder, "check"}, 2, "password file \"" + folder + "\" is a folder"},
-        {{"-y", empty, "check"}, 2, "password file \"" + empty + "\" is empty"},
+        {{"-y", "/", "check"}, 2, "password file \"/\" is a folder"},
+        {{"-y", "/dev/null", "check"}, 2, "password file \"/dev/null\" is empty"},
         {{"-y", nul, "check"}, 2, "password file \"" + nul + "\" holds a NUL byte"},
         {{"-y", s_dir + "/nopw", "check"}, 2, "cannot read password file \"" + s_dir + "/nopw\""},
         {{"-D", "cn=x", "-W", "check"},
@@ -164,16 +210,17 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
         {{"-ZZ", "--cacert", "/none/ca.pem", "check"}, 2, "cannot read CA certificate file"},
         {{"user", missing}, 4, "error 576004: "},
         {{"-e", "1", "user", missing}, 1, "nothing found\n"},
-        {{"-L", "/none/libldap.so", "ca", kCaDN},
+        {{"-L", "/none/libldap.so", "ca", kRootDN},
          3,
-         "cannot set up the directory plug-in: cannot load LDAP library \"/none/libldap.so\": "
+         "cannot set up the directory plug-in: cannot load LDAP library "
+         "\"/none/libldap.so\": "
          "/none/libldap.so: cannot open shared object file: No such file or directory\n"},
         {{"-H", "127.0.0.1:1", "check"}, 4, "error 576002: "},
     };
-    ryxdirrun::RunOptions detached;
+    RunOptions detached;
     detached.setsid = true;  // no controlling terminal for -W
     for (const auto& row : rows) {
-        Result r = run(row.args, true, detached);
+        Result r = run(row.args, detached);
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_THAT(r.err, StartsWith("ryxdir: " + row.err));
         if (row.status != 2) {
@@ -182,19 +229,18 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
         EXPECT_EQ(r.out, "");
     }
     // A server that cannot be reached is named.
-    EXPECT_THAT(run({"-H", "127.0.0.1:1", "check"}, false).err,
-                testing::EndsWith(" (server 127.0.0.1:1)\n"));
+    EXPECT_THAT(run({"-H", "127.0.0.1:1", "check"}).err, EndsWith(" (server 127.0.0.1:1)\n"));
 }
 
 TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {
     const std::string secret = "s3cr3t-Pa55", pwFile = s_dir + "/badpw", trace = s_dir + "/trace";
     writeFile(pwFile, secret + "\n");
-    Result bad = run({"-D", s_slapd->rootDN(), "-y", pwFile, "check"}, true,
-                     {"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace});
+    Result bad = run({"-D", s_slapd->rootDN(), "-y", pwFile, "check"},
+                     withEnv({"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace}));
     EXPECT_EQ(bad.status, 4);
     EXPECT_THAT(bad.err, StartsWith("ryxdir: error 576009: "));
     EXPECT_THAT(readFile(trace), HasSubstr("LDAPClient::login("));
-    EXPECT_THAT(readFile(trace) + bad.err, testing::Not(HasSubstr(secret)));
+    EXPECT_THAT(readFile(trace) + bad.err, Not(HasSubstr(secret)));
 
     writeFile(pwFile, s_slapd->rootPassword() + "\n");
     Result good = run({"-D", s_slapd->rootDN(), "-y", pwFile, "check"});
@@ -205,20 +251,13 @@ TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {
 TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const std::string tty = ::ptsname(master), port = std::to_string(s_slapd->port());
-    const std::string secret = s_slapd->rootPassword(), dn = s_slapd->rootDN();
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {  // a new session whose controlling terminal is the pty
-        ::setsid();
-        const int fd = ::open(tty.c_str(), O_RDWR);
-        for (int i = 0; i <= 2; ++i) {
-            ::dup2(fd, i);
-        }
-        ::execl(RYXDIR_PATH, RYXDIR_PATH, "-H", "127.0.0.1", "-p", port.c_str(), "-D", dn.c_str(),
-                "-W", "check", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    // Opened first in a new session, the pty becomes the controlling terminal.
+    RunOptions onTty;
+    onTty.stdinPath = ::ptsname(master);
+    onTty.setsid = true;
+    onTty.timeoutSeconds = 20;
+    const pid_t pid =
+        spawntest::start(command({"-D", s_slapd->rootDN(), "-W", "check"}), s_dir, onTty);
     std::string seen;
     const auto readUntil = [&](const char* wanted) {  // for 20 s at most
         char buffer[256];
@@ -239,36 +278,30 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
         echoOff = ::tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0;
     }
     EXPECT_TRUE(echoOff);
-    const std::string line = secret + "\n";
+    const std::string line = s_slapd->rootPassword() + "\n";
     EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    EXPECT_TRUE(readUntil(" is valid")) << seen;
-    int status = -1;
-    for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
-        ::usleep(50000);
-    }
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
+    Result r = spawntest::finish(pid, s_dir, onTty);
+    readUntil("\n");  // the line end written after the password, and any echo
     ::close(master);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    EXPECT_THAT(seen, testing::Not(HasSubstr(secret)));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, EndsWith(" is valid\n"));
+    EXPECT_THAT(seen + r.out + r.err, Not(HasSubstr(s_slapd->rootPassword())));
 }
 
 TEST_F(RyxdirTest, JsonOnEveryCommand) {
-    const std::string url = s_slapd->url() + "/" + kCaDN + "?certificateRevocationList";
+    const std::string url = s_slapd->url() + "/" + kRootDN + "?certificateRevocationList";
     const struct {
         std::vector<std::string> args;
         int status;
         std::string member;  // a line the document holds
     } rows[] = {
-        {{"ca", kCaDN}, 0, "\"subject\": \"CN=Root CA,DC=example,DC=com\""},
-        {{"user", kCaDN}, 1, "\"certificates\": []"},
-        {{"crl", kCaDN}, 0, "\"crlNumber\": \"1\""},
-        {{"arl", kCaDN}, 0, "\"revoked\": 3"},
+        {{"ca", kRootDN}, 0, "\"subject\": \"CN=Root One,DC=example,DC=com\""},
+        {{"user", kRootDN}, 1, "\"certificates\": []"},
+        {{"crl", kRootDN}, 0, "\"crlNumber\": \"1\""},
+        {{"arl", kRootDN}, 0, "\"revoked\": 3"},
         {{"-H", "URI", "url", url}, 0, "\"nextUpdate\": \"20"},
         {{"check"}, 0, "\"valid\": true"},
-        {{"loaded-from"}, 0, "\"path\": \"/"},
+        {{"loaded-from"}, 0, "/lib/libryx8drld.so\""},
         {{"user", "cn=Nob\\\"ody,dc=example,dc=com"}, 4, "\"error\": \"error 576004: "},
         {{"user", "cn=x,,"}, 2, "\"error\": \"bad distinguished name \\\"cn=x,,\\\"\""},
     };
@@ -277,10 +310,9 @@ TEST_F(RyxdirTest, JsonOnEveryCommand) {
         args.insert(args.end(), row.args.begin(), row.args.end());
         Result r = run(args);
         EXPECT_EQ(r.status, row.status) << r.err;
-        EXPECT_TRUE(ryxdirrun::parsesAsJson(r.out, s_dir)) << r.out;
+        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
         EXPECT_THAT(r.out, HasSubstr(row.member));
-        EXPECT_THAT(r.out,
-                    testing::EndsWith("\"status\": " + std::to_string(row.status) + "\n}\n"));
+        EXPECT_THAT(r.out, EndsWith("\"status\": " + std::to_string(row.status) + "\n}\n"));
     }
 }
 
@@ -292,7 +324,7 @@ TEST_F(RyxdirTest, FullDiskLeavesNoFile) {
                                 " && " RYXDIR_PATH " -H 127.0.0.1 -p " +
                                 std::to_string(s_slapd->port()) + " -f der -o " + full + " crl '" +
                                 kBigDN + "'; status=$?; ls -A " + full + " >&2; exit $status";
-    Result r = ryxdirrun::run({"unshare", "-m", "sh", "-c", command}, s_dir);
+    Result r = spawntest::run({"unshare", "-m", "sh", "-c", command}, s_dir);
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_EQ(r.err, "ryxdir: cannot write \"" + full + "/crl-0.der\": No space left on device\n");
 }
@@ -301,17 +333,16 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
     // Started with standard output closed: the output goes nowhere, never into
     // a file or connection opened later (here the trace file).
     const std::string trace = s_dir + "/closed-trace";
-    ryxdirrun::RunOptions closed;
+    RunOptions closed = withEnv({"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace});
     closed.closed = {1};
-    closed.env = {"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace};
-    EXPECT_EQ(run({"ca", kCaDN}, true, closed).status, 0);
+    EXPECT_EQ(run({"ca", kRootDN}, closed).status, 0);
     EXPECT_THAT(readFile(trace), HasSubstr("getCACertificates"));
-    EXPECT_THAT(readFile(trace), testing::Not(HasSubstr("BEGIN CERTIFICATE")));
+    EXPECT_THAT(readFile(trace), Not(HasSubstr("BEGIN CERTIFICATE")));
 
     // Output that cannot be written is an error of its own.
-    ryxdirrun::RunOptions toFull;
+    RunOptions toFull;
     toFull.stdoutPath = "/dev/full";
-    Result lost = run({"ca", kCaDN}, true, toFull);
+    Result lost = run({"ca", kRootDN}, toFull);
     EXPECT_EQ(lost.status, 5);
     EXPECT_EQ(lost.err, "ryxdir: cannot write to standard output: No space left on device\n");
 
@@ -326,18 +357,18 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
     ASSERT_EQ(::listen(listener, 1), 0);
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
     writeFile(s_dir + "/longpw", std::string(1 << 20, 'x') + "\n");
-    const pid_t pid = ryxdirrun::start(
-        {RYXDIR_PATH, "-H", "127.0.0.1", "-p", std::to_string(ntohs(address.sin_port)), "-D",
-         "cn=x", "-y", s_dir + "/longpw", "check"},
-        s_dir);
+    const pid_t pid =
+        spawntest::start(command({"-H", "127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+                                  "-D", "cn=x", "-y", s_dir + "/longpw", "check"}),
+                         s_dir);
     pollfd p = {listener, POLLIN, 0};
     if (::poll(&p, 1, 20000) > 0) {
         ::close(::accept(listener, nullptr, nullptr));
     }
-    Result pipe = ryxdirrun::finish(pid, s_dir);
+    Result pipe = spawntest::finish(pid, s_dir);
     ::close(listener);
     EXPECT_EQ(pipe.status, 4) << pipe.err;
-    EXPECT_EQ(pipe.err.rfind("ryxdir: error 576002: ", 0), 0u) << pipe.err;
+    EXPECT_THAT(pipe.err, StartsWith("ryxdir: error 576002: "));
 }
 
 // --batch: one result line per operand line, blank lines passed over, a bad
@@ -345,9 +376,9 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
 // status the highest of the lines'.
 TEST_F(RyxdirTest, BatchAnswersEveryLine) {
     const std::string input = s_dir + "/batch-input";
-    writeFile(input, std::string(kCaDN) + "\n\n  cn=Nobody,dc=example,dc=com\ncn=x,,\r\n" +
-                         std::string("cn=a\0b", 6) + "\n" + kCaDN);
-    ryxdirrun::RunOptions options;
+    writeFile(input, kRootDN + "\n\n  cn=Nobody,dc=example,dc=com\ncn=x,,\r\n" +
+                         std::string("cn=a\0b", 6) + "\n" + kRootDN);
+    RunOptions options;
     options.stdinPath = input;
     const struct {
         std::vector<std::string> args;
@@ -356,32 +387,32 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
     } rows[] = {
         {{"--batch", "-e", "1", "crl"},
          2,
-         {std::string("0\t") + kCaDN + "\tcrl 0: issuer=CN=Root CA,DC=example,DC=com ",
+         {"0\t" + kRootDN + "\tcrl 0: issuer=CN=Root One,DC=example,DC=com ",
           "1\tcn=Nobody,dc=example,dc=com\tnothing found",
           "2\tcn=x,,\tbad distinguished name \"cn=x,,\"", "2\tcn=a",
-          std::string("0\t") + kCaDN + "\tcrl 0: "}},
+          "0\t" + kRootDN + "\tcrl 0: "}},
         {{"--batch", "--stop-on-error", "ca"},
          4,
-         {std::string("0\t") + kCaDN + "\tcertificate 0: subject=CN=Root CA,",
+         {"0\t" + kRootDN + "\tcertificate 0: subject=CN=Root One,",
           "4\tcn=Nobody,dc=example,dc=com\terror 576004: "}},
         {{"-f", "json", "--batch", "-e", "1", "arl"},
          2,
-         {std::string("{\"input\":\"") + kCaDN + "\",\"status\":0,\"crls\":[{\"issuer\":",
+         {"{\"input\":\"" + kRootDN + "\",\"status\":0,\"crls\":[{\"issuer\":",
           "{\"input\":\"cn=Nobody,dc=example,dc=com\",\"status\":1,\"crls\":[]}",
           "{\"input\":\"cn=x,,\",\"status\":2,\"error\":\"bad distinguished name ",
           "{\"input\":\"cn=a\\u0000b\",\"status\":2,\"error\":\"line holds a NUL byte\"}",
-          std::string("{\"input\":\"") + kCaDN + "\",\"status\":0,"}},
+          "{\"input\":\"" + kRootDN + "\",\"status\":0,"}},
     };
     for (const auto& row : rows) {
-        Result r = run(row.args, true, options);
+        Result r = run(row.args, options);
         EXPECT_EQ(r.status, row.status) << r.err;
         std::istringstream out(r.out);
         std::string line;
         for (const std::string& start : row.lines) {
             ASSERT_TRUE(std::getline(out, line)) << r.out;
-            EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+            EXPECT_THAT(line, StartsWith(start));
             if (row.args[0] == "-f") {
-                EXPECT_TRUE(ryxdirrun::parsesAsJson(line, s_dir)) << line;
+                EXPECT_TRUE(spawntest::parsesAsJson(line, s_dir)) << line;
             }
         }
         EXPECT_FALSE(std::getline(out, line)) << "one line per operand: " << line;
@@ -392,10 +423,10 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
 // plug-in binds simply), and OpenSSL's configuration is read when OPENSSL_CONF
 // names one (here one that adds an attribute type).
 TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
-    Result traced = run({"ca", kCaDN}, true, {"LD_DEBUG=files"});
+    Result traced = run({"ca", kRootDN}, withEnv({"LD_DEBUG=files"}));
     EXPECT_EQ(traced.status, 0);
-    EXPECT_NE(traced.err.find("libldap"), std::string::npos) << "the loader reported";
-    EXPECT_EQ(traced.err.find("/sasl2/"), std::string::npos) << traced.err;
+    EXPECT_THAT(traced.err, HasSubstr("libldap")) << "the loader reported";
+    EXPECT_THAT(traced.err, Not(HasSubstr("/sasl2/")));
 
     const std::string conf = s_dir + "/openssl.cnf";
     writeFile(conf,
@@ -403,14 +434,14 @@ TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
               "[oids]\nlabAttribute = 1.3.6.1.4.1.99999.1\n");
     const std::vector<std::string> args{"-e", "2", "ca", "labAttribute=x,dc=example,dc=com"};
     EXPECT_EQ(run(args).status, 2) << "an unknown attribute type";
-    Result configured = run(args, true, {"OPENSSL_CONF=" + conf});
+    Result configured = run(args, withEnv({"OPENSSL_CONF=" + conf}));
     EXPECT_EQ(configured.status, 1) << configured.err;
 }
 
 // TLS as ldapsearch spells it, and the ";binary" folding that is on by default.
 TEST_F(RyxdirTest, TlsOptionsAndBinaryFolding) {
     const std::string ldaps = "ldaps://127.0.0.1:" + std::to_string(s_slapd->tlsPort());
-    const std::string right = s_dir + "/ca.pem", wrong = s_dir + "/other.pem";
+    const std::string right = s_dir + "/root1.pem", wrong = s_dir + "/other.pem";
     const struct {
         std::vector<std::string> args;  // after the server options, before the command
         int status;
@@ -422,19 +453,145 @@ TEST_F(RyxdirTest, TlsOptionsAndBinaryFolding) {
     };
     for (const auto& row : rows) {
         std::vector<std::string> args = row.args;
-        args.insert(args.end(), {"-f", "text", "ca", kCaDN});
-        Result r = run(args, true, {"RYX_LDAP_TIMEOUT=10"});
+        args.insert(args.end(), {"-f", "text", "ca", kRootDN});
+        Result r = run(args, withEnv({"RYX_LDAP_TIMEOUT=10"}));
         EXPECT_EQ(r.status, row.status) << ::testing::PrintToString(row.args) << r.err;
         EXPECT_THAT(r.err, HasSubstr(row.err));
-        EXPECT_EQ(r.out.rfind("certificate 0: subject=CN=Root CA,", 0) == 0, row.status == 0);
+        EXPECT_EQ(r.out.rfind("certificate 0: subject=CN=Root One,", 0) == 0, row.status == 0);
     }
 }
 
-TEST_F(RyxdirTest, LoadedFromNamesThePluginFile) {
-    Result r = run({"loaded-from"}, false);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out[0], '/');
-    EXPECT_THAT(r.out, testing::EndsWith("/lib/libryx8drld.so\n"));
+// verify: the exit status and verdict of each scenario, where the chain and
+// its lists came from, as text and as JSON.
+TEST_F(RyxdirTest, VerifyVerdicts) {
+    writeFile(s_dir + "/garbage.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n");
+    writeFile(s_dir + "/empty.pem", "");
+    const char* const r1 = "root1.pem";
+    const struct {
+        const char* file;
+        const char* trust;
+        const char* option;  // one, or none
+        int status;
+        std::string verdict;            // the verdict line's text; for bad input (2), none
+        std::vector<std::string> also;  // other text of the output; for bad input, of the error
+    } rows[] = {
+        // A valid chain of three.
+        {"alice.pem",
+         r1,
+         "",
+         0,
+         "valid",
+         {"certificate 1: subject=CN=Inter One,DC=example,DC=com"}},
+        // The leaf revoked by its issuer's CRL, the intermediate by the root's ARL.
+        {"bob.pem",
+         r1,
+         "",
+         6,
+         "invalid: certificate revoked (certificate 0)",
+         {"from entry CN=Inter One"}},
+        {"carol.pem",
+         r1,
+         "",
+         6,
+         "invalid: certificate revoked (certificate 1)",
+         {"from entry CN=Root One"}},
+        // The leaf revoked only in the list at its distribution point; every
+        // certificate and list says where it came from.
+        {"dave.pem",
+         r1,
+         "",
+         6,
+         "invalid: certificate revoked (certificate 0)",
+         {"not fetched: http://crl.example.com/three.crl",
+          "certificate 0: subject=CN=Dave,DC=example,DC=com issuer=CN=Inter Three,"
+          "DC=example,DC=com serial=012D ",
+          " from entry CN=Inter Three,DC=example,DC=com\ncertificate 2: ",
+          " from trust " + s_dir + "/root1.pem\ncrl 0: issuer=CN=Inter Three,",
+          " number=1 revoked=1 from url " + s_slapd->url() + "/cn=CRL%20Three"}},
+        {"erin.pem", r1, "", 6, "invalid: certificate has expired (certificate 0)", {}},
+        // A root of the same name with another key is no trust anchor.
+        {"alice.pem",
+         "other.pem",
+         "",
+         7,
+         "no path to a trust anchor: self-signed certificate in certificate chain "
+         "(certificate 2)",
+         {"is self-signed but not a trust anchor"}},
+        {"hank.pem",
+         "root4.pem",
+         "",
+         8,
+         "revocation status unavailable: unable to get certificate CRL (certificate 0)",
+         {}},
+        {"hank.pem",
+         "root4.pem",
+         "--crl-optional",
+         0,
+         "valid",
+         {"warning: no revocation list for certificate 0 (CN=Hank,DC=example,DC=com)"}},
+        // Two candidate issuer certificates, of which the first does not verify.
+        {"frank.pem",
+         r1,
+         "",
+         0,
+         "valid",
+         {"does not verify the signature of \"CN=Frank,DC=example,DC=com\", passed over"}},
+        // A cross-certificate to nowhere tried first.
+        {"ivan.pem",
+         r1,
+         "",
+         0,
+         "valid",
+         {"no CA certificate for \"CN=Orphan CA,DC=example,DC=com\" in the directory"}},
+        {"gina.pem",
+         r1,
+         "",
+         7,
+         "no path to a trust anchor: unable to get local issuer certificate (certificate "
+         "2)",
+         {"issuer loop: \"CN=Loop One,DC=example,DC=com\" is already on the path"}},
+        // After the lists' next update.
+        {"alice.pem",
+         r1,
+         "--at=2099-01-01T00:00:00Z",
+         8,
+         "revocation status unavailable: CRL has expired (certificate 0)",
+         {}},
+        {"garbage.pem", r1, "", 2, "", {"holds no certificate (PEM or DER)"}},
+        {"missing.pem", r1, "", 2, "", {"cannot read certificate file"}},
+        {"alice.pem", "empty.pem", "", 2, "", {"holds no PEM certificate"}},
+        {"alice.pem", "missing.pem", "", 2, "", {"cannot read trust file"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file + (" " + row.verdict));
+        const std::string file = s_dir + "/" + row.file;
+        std::vector<std::string> args{"verify", "--trust", s_dir + "/" + row.trust, file};
+        if (*row.option) {
+            args.push_back(row.option);
+        }
+        Result r = run(args);
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        for (const std::string& also : row.also) {
+            EXPECT_THAT(row.status == 2 ? r.err : r.out, HasSubstr(also));
+        }
+        if (row.status == 2) {
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+            continue;
+        }
+        EXPECT_THAT(r.out, HasSubstr("\nverdict: " + row.verdict + "\n"));
+        EXPECT_THAT(r.out, HasSubstr(" from file " + file + "\n"));
+        if (row.status != 0) {
+            EXPECT_THAT(r.err, StartsWith("ryxdir: " + file + ": " + row.verdict));
+        }
+        args.insert(args.begin(), {"-f", "json"});
+        Result json = run(args);
+        EXPECT_EQ(json.status, row.status);
+        EXPECT_TRUE(spawntest::parsesAsJson(json.out, s_dir)) << json.out;
+        EXPECT_THAT(json.out, HasSubstr("\"source\": {\n        \"file\": \"" + file + "\"\n"));
+        if (r.out.find(" from entry CN=") != std::string::npos) {
+            EXPECT_THAT(json.out, HasSubstr("\"source\": {\n        \"entry\": \"CN="));
+        }
+    }
 }
 
 }  // namespace

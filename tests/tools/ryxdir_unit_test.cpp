@@ -28,11 +28,9 @@ TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
         std::string in;
         std::string out;
     } rows[] = {
-        {"CN=Alice,O=Example", "\"CN=Alice,O=Example\""},
         {"a\"b\\c/d", "\"a\\\"b\\\\c/d\""},
         {"\n\t\r", "\"\\n\\t\\r\""},
         {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
-        {std::string("a\0b", 3), "\"a\\u0000b\""},
         {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91\""},
         {"\xff", "\"\xef\xbf\xbd\""},                                  // not UTF-8 at all
         {"\xc3", "\"\xef\xbf\xbd\""},                                  // cut short
@@ -42,28 +40,6 @@ TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
     };
     for (const auto& row : rows) {
         EXPECT_EQ(jsonQuoted(row.in), row.out) << row.in;
-    }
-}
-
-TEST(RyxdirJson, NestedDocumentIndentedOrOnOneLine) {
-    for (const bool oneLine : {false, true}) {
-        JsonWriter json(oneLine);
-        json.beginObject();
-        json.member("command", "verify");
-        json.key("list");
-        json.beginArray();
-        json.value(1);
-        json.beginObject();
-        json.endObject();
-        json.endArray();
-        json.key("none");
-        json.null();
-        json.member("ok", false);
-        json.endObject();
-        EXPECT_EQ(json.text(),
-                  oneLine ? "{\"command\":\"verify\",\"list\":[1,{}],\"none\":null,\"ok\":false}\n"
-                          : "{\n  \"command\": \"verify\",\n  \"list\": [\n    1,\n    {}\n  ],\n"
-                            "  \"none\": null,\n  \"ok\": false\n}\n");
     }
 }
 
@@ -161,7 +137,6 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"-H", "a/b", "check"}, "-H: \"a/b\" is not a host name or address"},
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
-        {{"-H", "http://h", "check"}, "-H: unknown scheme"},
         {{"--batch", "-f", "json", "url"}, nullptr},
         {{"--batch", "crl", "CN=x"}, "unexpected argument \"CN=x\""},
         {{"--batch", "verify"}, "command verify has no batch mode"},
