@@ -249,13 +249,17 @@ TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
 // The copy of the host-type log-in holds only zeros when it is released, also
 // when the bind throws. (That no trace holds the password is checked against
 // the directory.)
-TEST_F(ClientFake, PasswordCopyIsClearedBeforeItIsReleased) {
-    // A memory checker that replaces the allocator bypasses the watch; the
-    // released bytes are then not checked (the plain and sanitizer runs do).
+// A memory checker that replaces the allocator bypasses the watch; the released
+// bytes are then not checked (the plain and sanitizer runs do).
+bool allocatorIsOurs() {
     const int before = g_arrayDeletes;
     char* volatile probe = new char[1];  // volatile: the pair may not be elided
     delete[] probe;
-    if (g_arrayDeletes == before)
+    return g_arrayDeletes != before;
+}
+
+TEST_F(ClientFake, PasswordCopyIsClearedBeforeItIsReleased) {
+    if (!allocatorIsOurs())
         GTEST_SKIP() << "the allocator is not ours";
     const std::string secret = "s3cret-Passw0rd";
     g_watchedLength = secret.size();
@@ -275,6 +279,30 @@ TEST_F(ClientFake, PasswordCopyIsClearedBeforeItIsReleased) {
         c->logout(true);
     }
     g_watched = nullptr;
+}
+
+// An assignment of connection information clears the password it replaces
+// before those bytes go back.
+TEST(ConnectInfo, AssignmentClearsThePasswordItReplaces) {
+    if (!allocatorIsOurs())
+        GTEST_SKIP() << "the allocator is not ours";
+    const auto info = [](const std::string& pw) {
+        return RYXDIRConnectInfo::LDAP("h", 389, "cn=u",
+                                       RYXBuffer(static_cast<unsigned int>(pw.size()),
+                                                 reinterpret_cast<const unsigned char*>(pw.data())),
+                                       1, 0, "", nullptr);
+    };
+    const std::string secret = "0ld-Passw0rd";
+    RYXDIRConnectInfo::LDAP target = info(secret);
+    const RYXDIRConnectInfo::LDAP other = info("new");
+    static const void* s_old;
+    s_old = target.password.getValue();
+    g_watchedLength = secret.size();
+    g_released.clear();
+    g_watched = [] { return s_old; };
+    target = other;
+    g_watched = nullptr;
+    EXPECT_EQ(std::string(secret.size(), '\0'), g_released);
 }
 
 TEST_F(ClientFake, SearchesPassTheirArgumentsAndNeedAConnection) {
