@@ -21,7 +21,8 @@ void hostList(const std::string& text) {
         require(!why.empty(), "refused without a reason");
         return;
     }
-    require(ryxldap::hostListToUrls(urls, 636, &again, &why) && again == urls, "reread: " + urls);
+    if (!ryxldap::hostListToUrls(urls, 636, &again, &why) || again != urls)
+        fail("reread: " + urls);
     if (urls.empty())
         return;
     LDAP* ld = nullptr;
@@ -30,9 +31,9 @@ void hostList(const std::string& text) {
     for (size_t at = 0, end = 0; at < urls.size(); at = end + 1) {
         end = std::min(urls.find(' ', at), urls.size());
         LDAPURLDesc* d = nullptr;
-        require(ldap_url_parse(urls.substr(at, end - at).c_str(), &d) == LDAP_URL_SUCCESS &&
-                    d->lud_host != nullptr && *d->lud_host != '\0',
-                "ldap_url_parse: " + urls);
+        if (ldap_url_parse(urls.substr(at, end - at).c_str(), &d) != LDAP_URL_SUCCESS ||
+            d->lud_host == nullptr || *d->lud_host == '\0')
+            fail("ldap_url_parse: " + urls);
         ldap_free_urldesc(d);
     }
 }

@@ -81,8 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(results.size() == 0 && results.next() == nullptr, "erase");
     } catch (const RYXException& e) {
         const std::string message = e.getMessage().c_str();
-        require(!wellFormed && e.getError() == 0 && message == "ldif file is malformed.",
-                "refused wrongly: " + message);
+        if (wellFormed || e.getError() != 0 || message != "ldif file is malformed.")
+            fail("refused wrongly: " + message);
     }
     return 0;
 }
