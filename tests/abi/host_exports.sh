@@ -4,7 +4,7 @@
 set -euo pipefail
 libdir=$1
 status=0
-for name in ryx8cms ryx8sys ryx8ldap; do
+for name in ryx8cms ryx8sys ryx8ldap ryx8pkix; do
     lib=$libdir/lib$name.so
     soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
     if [ "$soname" != "lib$name.so" ]; then

@@ -15,7 +15,7 @@ trap 'rm -rf "$top"' EXIT
 work=$top
 
 timeout 120 cmake --install "$build" --prefix "$top/prefix" >/dev/null
-for f in bin/ryxdir bin/ryxlab lib/libryx8cms.so lib/libryx8sys.so lib/libryx8ldap.so \
+for f in bin/ryxdir bin/ryxlab lib/libryx8cms.so lib/libryx8sys.so lib/libryx8ldap.so lib/libryx8pkix.so \
     lib/libryx8drld.so share/ryx8/octetstring-pki.schema; do
     [ -f "$top/prefix/$f" ] || fail "not installed: $f"
 done

@@ -465,12 +465,14 @@ TEST_F(RyxdirTest, TlsOptionsAndBinaryFolding) {
 // its lists came from, as text and as JSON.
 TEST_F(RyxdirTest, VerifyVerdicts) {
     writeFile(s_dir + "/garbage.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n");
+    // A month on: past the lists' next update, before the certificates expire.
+    const std::string month = "--at=" + std::to_string(labpki::fromNow(30 * 86400));
     writeFile(s_dir + "/empty.pem", "");
     const char* const r1 = "root1.pem";
     const struct {
         const char* file;
         const char* trust;
-        const char* option;  // one, or none
+        std::string option;  // one, or none
         int status;
         std::string verdict;            // the verdict line's text; for bad input (2), none
         std::vector<std::string> also;  // other text of the output; for bad input, of the error
@@ -550,13 +552,25 @@ TEST_F(RyxdirTest, VerifyVerdicts) {
          "no path to a trust anchor: unable to get local issuer certificate (certificate "
          "2)",
          {"issuer loop: \"CN=Loop One,DC=example,DC=com\" is already on the path"}},
-        // After the lists' next update.
+        // After the lists' next update: a revocation or an expiry still counts.
+        {"alice.pem",
+         r1,
+         month,
+         8,
+         "revocation status unavailable: CRL has expired (certificate 0)",
+         {"(stale)"}},
+        {"bob.pem",
+         r1,
+         month,
+         6,
+         "invalid: certificate revoked (certificate 0)",
+         {"error: CRL has expired (certificate 0)", "revoked: certificate 0 serial="}},
         {"alice.pem",
          r1,
          "--at=2099-01-01T00:00:00Z",
-         8,
-         "revocation status unavailable: CRL has expired (certificate 0)",
-         {}},
+         6,
+         "invalid: certificate has expired (certificate 0)",
+         {"error: CRL has expired (certificate 0)"}},
         {"garbage.pem", r1, "", 2, "", {"holds no certificate (PEM or DER)"}},
         {"missing.pem", r1, "", 2, "", {"cannot read certificate file"}},
         {"alice.pem", "empty.pem", "", 2, "", {"holds no PEM certificate"}},
@@ -566,7 +580,7 @@ TEST_F(RyxdirTest, VerifyVerdicts) {
         SCOPED_TRACE(row.file + (" " + row.verdict));
         const std::string file = s_dir + "/" + row.file;
         std::vector<std::string> args{"verify", "--trust", s_dir + "/" + row.trust, file};
-        if (*row.option) {
+        if (!row.option.empty()) {
             args.push_back(row.option);
         }
         Result r = run(args);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "batchinput.h"
 #include "cli.h"
 #include "directory.h"
 #include "handlers.h"
@@ -65,9 +66,7 @@ int lookUp(const Command& command, Directory& directory, const std::string& oper
 
 }  // namespace
 
-int runBatch(Settings& s, Output& out) {
-    Directory directory(s);
-    directory.open();
+int eachInputLine(const Settings& s, Output& out, const LineHandler& handle) {
     int worst = EXIT_FOUND;
     std::string line;
     bool tooLong = false;
@@ -77,28 +76,38 @@ int runBatch(Settings& s, Output& out) {
             continue;
         }
         std::string why;
-        Found found;
-        int status;
         if (tooLong) {
-            status = EXIT_USAGE;
             why = "line longer than " + std::to_string(kMaxLine) + " bytes";
         } else if (operand.find('\0') != std::string::npos) {
-            status = EXIT_USAGE;
             why = "line holds a NUL byte";
-        } else {
-            status = lookUp(*s.command, directory, operand, why, found);
         }
-        const bool failed = status != EXIT_FOUND && status != EXIT_NONE;
-        out.resultLine(operand, status, why, failed ? nullptr : &found);
-        if (failed) {
-            note("line " + std::to_string(number) + ": " + why);
+        int status = EXIT_USAGE;
+        if (why.empty()) {
+            status = handle(operand, why);
+        } else {
+            out.resultLine(operand, status, why, nullptr);
         }
         worst = std::max(worst, status);
-        if (failed && s.stopOnError) {
-            break;
+        if (!why.empty()) {
+            note("line " + std::to_string(number) + ": " + why);
+            if (s.stopOnError) {
+                break;
+            }
         }
     }
     return worst;
+}
+
+int runBatch(Settings& s, Output& out) {
+    Directory directory(s);
+    directory.open();
+    return eachInputLine(s, out, [&](const std::string& operand, std::string& why) {
+        Found found;
+        const int status = lookUp(*s.command, directory, operand, why, found);
+        const bool failed = status != EXIT_FOUND && status != EXIT_NONE;
+        out.resultLine(operand, status, why, failed ? nullptr : &found);
+        return status;
+    });
 }
 
 }  // namespace ryxdir

@@ -85,7 +85,7 @@ void finishSettings(Settings& s) {
     if (s.stopOnError && !s.batch) {
         usageError("option --stop-on-error needs --batch");
     }
-    if (s.batch && c.fetch == nullptr) {
+    if (s.batch && c.fetch == nullptr && !c.manyOperands) {
         usageError(std::string("command ") + c.name + " has no batch mode");
     }
     if (s.batch && (s.formatName == "pem" || s.formatName == "der")) {
@@ -183,12 +183,13 @@ Settings parseCommandLine(int argc, char** argv) {
     if (operands.size() < wanted) {
         usageError(std::string("command ") + s.command->name + " needs " + s.command->operand);
     }
-    if (operands.size() > wanted) {
+    if (operands.size() > wanted && !(s.command->manyOperands && wanted == 1)) {
         usageError("unexpected argument \"" + operands[wanted] + "\"");
     }
     if (wanted == 1) {
         s.operand = operands[0];
     }
+    s.operands = operands;
     finishSettings(s);
     return s;
 }

@@ -23,7 +23,10 @@ struct Command {
     const char* formats;  // the -f values it takes, blank-separated
     Format defaultFormat;
     Handler handler;
-    Fetch fetch;  // for --batch; null: the command has no batch mode
+    Fetch fetch;  // for --batch; null: the command has no batch mode of this kind
+    // Takes one operand or more, and reads them from standard input with
+    // --batch through its own handler.
+    bool manyOperands = false;
 };
 
 struct Option {

@@ -17,10 +17,11 @@ const Command kCommands[] = {
      runFetch, fetchUrl},
     {"check", nullptr, "bind to the server and unbind", "text json pem der", Format::Text, runCheck,
      nullptr},
-    {"verify", "CERT-FILE",
-     "validate a certificate (PEM or DER): chain and revocation lists from the\n"
-     "directory, decision by OpenSSL",
-     "text json", Format::Text, runVerify, nullptr},
+    {"verify", "CERT-FILE...",
+     "validate certificates (PEM or DER; each file's first, its others offered\n"
+     "as intermediates): chain and revocation lists from the directory, decision\n"
+     "by OpenSSL",
+     "text json", Format::Text, runVerify, nullptr, true},
     {"loaded-from", nullptr, "the file the plug-in was loaded from", "text json pem der",
      Format::Text, runLoadedFrom, nullptr},
     {nullptr, nullptr, nullptr, nullptr, Format::Text, nullptr, nullptr},

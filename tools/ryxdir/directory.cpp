@@ -140,6 +140,7 @@ void Directory::open() {
                                  s.protocol == 3 ? 1 : 0, s.errorMode, s.driverPath.c_str(),
                                  nullptr);
     password.cleanse();
+    m_values = std::make_unique<RYXPKIXLdapValueSource>(info);
     s.password.clear();
 
     configureLdapLibrary(s);

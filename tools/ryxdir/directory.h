@@ -11,6 +11,7 @@
 #include "ossl.h"
 #include "ryxasn.h"
 #include "ryxdir.h"
+#include "ryxpkix.h"
 #include "settings.h"
 
 namespace ryxdir {
@@ -57,6 +58,9 @@ class Directory {
         open();
         return *m_manager;
     }
+    // The directory's raw values, for what the manager cannot decode (valid
+    // after open()).
+    RYXPKIXValueSource* values() { return m_values.get(); }
 
     // The manager's retrievals, the objects as the toolkit decoded them (a
     // revocation list is not yet an OpenSSL object); a directory failure ends
@@ -78,6 +82,7 @@ class Directory {
     Settings& m_settings;
     std::unique_ptr<PluginHandle> m_plugin;
     std::unique_ptr<RYXDIRManager> m_manager;
+    std::unique_ptr<RYXPKIXValueSource> m_values;
 };
 
 }  // namespace ryxdir

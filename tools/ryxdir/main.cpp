@@ -88,8 +88,9 @@ int run(int argc, char** argv) {
     std::string message;
     try {
         out.start(command);
-        status =
-            settings.batch ? runBatch(settings, out) : settings.command->handler(settings, out);
+        status = settings.batch && settings.command->fetch != nullptr
+                     ? runBatch(settings, out)
+                     : settings.command->handler(settings, out);
         out.finish(status);
         return status;
     } catch (const Failure& f) {

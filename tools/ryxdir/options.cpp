@@ -1,4 +1,6 @@
 // The table of options and what each does to the settings.
+#include <openssl/err.h>
+#include <openssl/objects.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include "cli.h"
 #include "hosts.h"
 #include "password.h"
+#include "ryxopensslptr.h"
 #include "status.h"
 #include "timetext.h"
 
@@ -109,6 +112,21 @@ void setAt(Settings& s, const char* v) {
     s.atGiven = true;
 }
 
+void addPolicy(Settings& s, const char* v) {
+    ryx::UniquePtr<ASN1_OBJECT> oid(OBJ_txt2obj(v, 1));
+    ERR_clear_error();
+    if (!oid) {
+        usageError(std::string("bad policy \"") + v + "\": give a dotted OID");
+    }
+    s.policies.emplace_back(v);
+}
+void setExplicitPolicy(Settings& s, const char*) {
+    s.explicitPolicy = true;
+}
+void setCache(Settings& s, const char* v) {
+    s.cacheDir = v;
+}
+
 }  // namespace
 
 const Option kOptions[] = {
@@ -160,6 +178,12 @@ const Option kOptions[] = {
      setCrlOptional},
     {"--at", "TIME", "verify",
      "validate at TIME: YYYY-MM-DDTHH:MM:SSZ or seconds since 1970 (default now)", setAt},
+    {"--policy", "OID", "verify",
+     "an acceptable certificate policy (repeatable); turns policy checking on", addPolicy},
+    {"--explicit-policy", nullptr, "verify", "every certificate of the path must name a policy",
+     setExplicitPolicy},
+    {"--cache", "DIR", "verify",
+     "keep fetched revocation lists in DIR for later runs (checked again when read)", setCache},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -235,4 +235,21 @@ void Output::resultLine(const std::string& input, int status, const std::string&
     flush();
 }
 
+void Output::verdictLine(const std::string& input, int status, const std::string& verdict,
+                         const std::function<void(JsonWriter&)>& members) {
+    if (!json() || !members) {
+        resultLine(input, status, verdict, nullptr);
+        return;
+    }
+    JsonWriter line(true);
+    line.beginObject();
+    line.member("input", input);
+    line.member("status", status);
+    line.member("verdict", verdict);
+    members(line);
+    line.endObject();
+    write(line.text());
+    flush();
+}
+
 }  // namespace ryxdir

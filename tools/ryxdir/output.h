@@ -4,6 +4,7 @@
 #ifndef RYXDIR_OUTPUT_H
 #define RYXDIR_OUTPUT_H
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,12 @@ class Output {
     // tabs; JSON: one object on one line. Flushed at once.
     void resultLine(const std::string& input, int status, const std::string& why,
                     const Found* found);
+
+    // A batch run's line for one certificate validated: text, the status, the
+    // input and the verdict between tabs; JSON, one object on one line with the
+    // members that members writes (or, when it is empty, the verdict as error).
+    void verdictLine(const std::string& input, int status, const std::string& verdict,
+                     const std::function<void(JsonWriter&)>& members);
 
     // Ends the run: closes the JSON document with the status and writes it,
     // then flushes standard output. Fails with status 5 when output is lost.

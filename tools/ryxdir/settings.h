@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "secret.h"
 
@@ -39,6 +40,9 @@ struct Settings {
     bool crlOptional = false;
     bool atGiven = false;
     std::time_t at = 0;
+    std::vector<std::string> policies;  // --policy OIDs
+    bool explicitPolicy = false;
+    std::string cacheDir;  // --cache: lists shared by processes
 
     // --batch: operands from standard input, one a line.
     bool batch = false;
@@ -46,7 +50,8 @@ struct Settings {
 
     bool help = false;
     const Command* command = nullptr;
-    std::string operand;
+    std::string operand;                // the first operand
+    std::vector<std::string> operands;  // all of them (verify takes several)
 };
 
 }  // namespace ryxdir

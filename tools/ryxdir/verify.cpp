@@ -1,37 +1,42 @@
-// verify: is a certificate valid, per the directory? The chain and the
-// revocation lists come from the directory, the decision from OpenSSL.
+// verify: is a certificate valid, per the directory? A thin front end on the
+// toolkit's validation library: it reads the files, hands their certificates
+// to one validator (so that many certificates share one connection and what
+// was fetched), and writes each result.
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
-#include "chain.h"
+#include "batchinput.h"
 #include "describe.h"
 #include "directory.h"
 #include "handlers.h"
-#include "revocation.h"
+#include "ryxexception.h"
+#include "ryxpkix.h"
 #include "status.h"
 #include "trust.h"
-#include "verdict.h"
 
 namespace ryxdir {
 
 namespace {
 
-// Larger files hold no single certificate.
+// Larger files hold no certificates of ours.
 constexpr std::streamsize kMaxCertificateFile = 1 << 20;
 
-// One certificate, PEM or DER; a usage failure otherwise.
-X509Ptr readCertificate(const std::string& path) {
+struct CertificateFile {
+    ryx::UniquePtr<X509> cert;  // the first certificate
+    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> others{
+        nullptr, [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }};
+};
+
+std::string readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         usageError("cannot read certificate file \"" + path + "\": " + std::strerror(errno));
     }
-    std::string bytes;
-    bytes.resize(static_cast<size_t>(kMaxCertificateFile) + 1);
+    std::string bytes(static_cast<size_t>(kMaxCertificateFile) + 1, '\0');
     in.read(&bytes[0], kMaxCertificateFile + 1);
     if (in.bad()) {
         usageError("cannot read certificate file \"" + path + "\": " + std::strerror(errno));
@@ -40,39 +45,114 @@ X509Ptr readCertificate(const std::string& path) {
     if (bytes.size() > static_cast<size_t>(kMaxCertificateFile)) {
         usageError("certificate file \"" + path + "\" is too large");
     }
-    X509* cert = nullptr;
-    if (BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()))) {
-        cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
+    return bytes;
+}
+
+// Every certificate of a PEM file, or the one of a DER file; a usage failure
+// when there is none.
+CertificateFile readCertificates(const std::string& path) {
+    const std::string bytes = readBytes(path);
+    CertificateFile file;
+    file.others.reset(sk_X509_new_null());
+    if (!file.others) {
+        throw std::bad_alloc();
     }
-    if (cert == nullptr) {
+    ryx::UniquePtr<BIO> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    while (bio) {
+        ryx::UniquePtr<X509> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+        if (!cert) {
+            break;
+        }
+        if (!file.cert) {
+            file.cert = std::move(cert);
+        } else if (sk_X509_push(file.others.get(), cert.get()) > 0) {
+            cert.release();
+        }
+    }
+    if (!file.cert) {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        cert = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()));
-        if (cert != nullptr &&
-            p != reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size()) {
-            X509_free(cert);
-            cert = nullptr;
+        file.cert.reset(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
+        if (p != reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size()) {
+            file.cert.reset();
         }
     }
     ERR_clear_error();
-    if (cert == nullptr) {
+    if (!file.cert) {
         usageError("certificate file \"" + path + "\" holds no certificate (PEM or DER)");
     }
-    return X509Ptr(cert);
+    return file;
 }
 
-std::string originsText(const std::vector<Origin>& origins) {
+int statusOf(RYXPKIXVerdict verdict) {
+    switch (verdict) {
+        case RYXPKIXVerdict::Valid:
+            return EXIT_FOUND;
+        case RYXPKIXVerdict::NoPath:
+            return EXIT_NO_PATH;
+        case RYXPKIXVerdict::RevocationUnavailable:
+            return EXIT_REVOCATION;
+        default:
+            return EXIT_INVALID;
+    }
+}
+
+std::string verdictLine(const RYXPKIXResult& r) {
+    std::string text = RYXPKIXValidator::verdictText(r.verdict);
+    if (r.verdict != RYXPKIXVerdict::Valid) {
+        text += ": " + r.decisive.text;
+        if (r.decisive.depth >= 0) {
+            text += " (certificate " + std::to_string(r.decisive.depth) + ")";
+        }
+    }
+    return text;
+}
+
+std::string originsText(const std::vector<RYXPKIXOrigin>& origins) {
     std::string text;
-    for (const Origin& o : origins) {
+    for (const RYXPKIXOrigin& o : origins) {
         text += (text.empty() ? "" : "; ") + o.text();
     }
     return text;
 }
 
-void originJson(JsonWriter& json, const Origin& origin) {
-    json.beginObject();
-    json.member(origin.kind, origin.where);
-    json.endObject();
+std::string revocationText(const RYXPKIXRevocation& r) {
+    return "certificate " + std::to_string(r.depth) + " serial=" + r.serial + " revoked " + r.date +
+           (r.reason.empty() ? "" : " reason=" + r.reason) + " by the list of " + r.crlIssuer +
+           (r.crlNumber.empty() ? "" : " number=" + r.crlNumber);
+}
+
+// Notes of the front end (other certificates of the file) and of the validator.
+std::vector<std::string> notesOf(const RYXPKIXResult& r, const std::vector<std::string>& own) {
+    std::vector<std::string> notes = own;
+    notes.insert(notes.end(), r.notes.begin(), r.notes.end());
+    return notes;
+}
+
+void writeText(Output& out, const RYXPKIXResult& r, const std::vector<std::string>& notes) {
+    for (size_t i = 0; i < r.chain.size(); ++i) {
+        out.line("certificate " + std::to_string(i) + ": " +
+                 certificateText(r.chain[i].cert.get()) + " from " + r.chain[i].origin.text());
+    }
+    for (size_t i = 0; i < r.crls.size(); ++i) {
+        out.line("crl " + std::to_string(i) + ": " + crlText(*r.crls[i].list) + " from " +
+                 originsText(r.crls[i].origins) + (r.crls[i].stale ? " (stale)" : ""));
+    }
+    for (const std::string& uri : r.notFetched) {
+        out.line("not fetched: " + uri);
+    }
+    for (const std::string& n : notes) {
+        out.line("note: " + n);
+    }
+    for (const std::string& w : r.warnings) {
+        out.line("warning: " + w);
+    }
+    for (const RYXPKIXRevocation& rev : r.revocations) {
+        out.line("revoked: " + revocationText(rev));
+    }
+    for (const RYXPKIXError& e : r.errors) {
+        out.line("error: " + e.text + " (certificate " + std::to_string(e.depth) + ")");
+    }
+    out.line("verdict: " + verdictLine(r));
 }
 
 void stringsJson(JsonWriter& json, const char* key, const std::vector<std::string>& list) {
@@ -84,50 +164,18 @@ void stringsJson(JsonWriter& json, const char* key, const std::vector<std::strin
     json.endArray();
 }
 
-std::string verdictLine(const Verdict& v) {
-    std::string text = verdictText(v.status);
-    if (v.status != EXIT_FOUND) {
-        text += ": " + v.reason;
-        if (v.depth >= 0) {
-            text += " (certificate " + std::to_string(v.depth) + ")";
-        }
-    }
-    return text;
+void originJson(JsonWriter& json, const RYXPKIXOrigin& origin) {
+    json.beginObject();
+    json.member(origin.kind, origin.where);
+    json.endObject();
 }
 
-void writeText(Output& out, const Chain& chain, const Revocation& revocation, const Verdict& v) {
-    for (size_t i = 0; i < chain.links.size(); ++i) {
-        const Link& link = chain.links[i];
-        out.line("certificate " + std::to_string(i) + ": " + certificateText(link.cert.get()) +
-                 " from " + link.origin.text());
-    }
-    for (size_t i = 0; i < revocation.crls.size(); ++i) {
-        const CrlRecord& r = revocation.crls[i];
-        out.line("crl " + std::to_string(i) + ": " + crlText(r.crl.get()) + " from " +
-                 originsText(r.origins));
-    }
-    for (const std::string& uri : revocation.notFetched) {
-        out.line("not fetched: " + uri);
-    }
-    for (const std::string& n : chain.notes) {
-        out.line("note: " + n);
-    }
-    for (const std::string& n : revocation.notes) {
-        out.line("note: " + n);
-    }
-    for (const std::string& w : v.warnings) {
-        out.line("warning: " + w);
-    }
-    out.line("verdict: " + verdictLine(v));
-}
-
-void writeJson(Output& out, const std::string& file, const Chain& chain,
-               const Revocation& revocation, const Verdict& v) {
-    JsonWriter& json = out.document();
+void writeJson(JsonWriter& json, const std::string& file, const RYXPKIXResult& r,
+               const std::vector<std::string>& notes) {
     json.member("certificate", file);
     json.key("chain");
     json.beginArray();
-    for (const Link& link : chain.links) {
+    for (const RYXPKIXLink& link : r.chain) {
         json.beginObject();
         certificateJson(json, link.cert.get());
         json.key("source");
@@ -135,68 +183,180 @@ void writeJson(Output& out, const std::string& file, const Chain& chain,
         json.endObject();
     }
     json.endArray();
-    json.member("anchored", chain.anchored);
+    json.member("anchored", r.anchored);
     json.key("crls");
     json.beginArray();
-    for (const CrlRecord& r : revocation.crls) {
+    for (const RYXPKIXList& list : r.crls) {
         json.beginObject();
-        crlJson(json, r.crl.get());
+        crlJson(json, list.list->native());
+        json.member("stale", list.stale);
         json.key("sources");
         json.beginArray();
-        for (const Origin& o : r.origins) {
+        for (const RYXPKIXOrigin& o : list.origins) {
             originJson(json, o);
         }
         json.endArray();
         json.endObject();
     }
     json.endArray();
-    stringsJson(json, "notFetched", revocation.notFetched);
-    std::vector<std::string> notes = chain.notes;
-    notes.insert(notes.end(), revocation.notes.begin(), revocation.notes.end());
+    stringsJson(json, "notFetched", r.notFetched);
     stringsJson(json, "notes", notes);
-    stringsJson(json, "warnings", v.warnings);
+    stringsJson(json, "warnings", r.warnings);
+    json.key("revocations");
+    json.beginArray();
+    for (const RYXPKIXRevocation& rev : r.revocations) {
+        json.beginObject();
+        json.member("certificate", rev.depth);
+        json.member("serial", rev.serial);
+        json.member("date", rev.date);
+        json.member("reason", rev.reason);
+        json.member("crlNumber", rev.crlNumber);
+        json.member("crlIssuer", rev.crlIssuer);
+        json.endObject();
+    }
+    json.endArray();
+    json.key("errors");
+    json.beginArray();
+    for (const RYXPKIXError& e : r.errors) {
+        json.beginObject();
+        json.member("error", e.code);
+        json.member("reason", e.text);
+        json.member("certificate", e.depth);
+        json.endObject();
+    }
+    json.endArray();
     json.key("verdict");
     json.beginObject();
-    json.member("result", verdictWord(v.status));
-    json.member("reason", v.reason);
-    json.member("error", v.error);
+    json.member("result", RYXPKIXValidator::verdictWord(r.verdict));
+    json.member("reason", r.verdict == RYXPKIXVerdict::Valid ? "ok" : r.decisive.text);
+    json.member("error", r.decisive.code);
     json.key("certificate");
-    if (v.depth >= 0) {
-        json.value(v.depth);
+    if (r.decisive.depth >= 0 && r.verdict != RYXPKIXVerdict::Valid) {
+        json.value(r.decisive.depth);
     } else {
         json.null();
     }
     json.endObject();
 }
 
+RYXPKIXOptions optionsOf(const Settings& s) {
+    RYXPKIXOptions o;
+    o.atGiven = s.atGiven;
+    o.at = s.at;
+    o.crlOptional = s.crlOptional;
+    o.cacheDir = s.cacheDir;
+    o.policies = s.policies;
+    o.explicitPolicy = s.explicitPolicy;
+    return o;
+}
+
+class Verifier {
+  public:
+    Verifier(Settings& s, Output& out)
+        : m_settings(s),
+          m_out(out),
+          m_trust(s.trustFile.empty() ? TrustStore::system() : TrustStore::fromFile(s.trustFile)),
+          m_directory(s) {}
+
+    // One file: its result written; its exit status.
+    int verify(const std::string& file, bool several) {
+        CertificateFile certs = readCertificates(file);
+        std::vector<std::string> own;
+        const int others = sk_X509_num(certs.others.get());
+        if (others > 0) {
+            own.push_back(std::to_string(others) + " other certificate" + (others > 1 ? "s" : "") +
+                          " of " + file + " offered as untrusted intermediates");
+        }
+        RYXPKIXResult r;
+        try {
+            r = validator().validate(certs.cert.get(), certs.others.get(), {"file", file});
+        } catch (const RYXException& e) {
+            fail(EXIT_DIRECTORY, "error " + std::to_string(e.getError()) + ": " + e.what());
+        }
+        const int status = statusOf(r.verdict);
+        write(file, r, notesOf(r, own), several, status);
+        if (status != EXIT_FOUND) {
+            note(file + ": " + verdictLine(r));
+        }
+        for (const std::string& w : r.warnings) {
+            note("warning: " + w);
+        }
+        return status;
+    }
+
+  private:
+    RYXPKIXValidator& validator() {
+        if (!m_validator) {
+            m_validator = std::make_unique<RYXPKIXValidator>(
+                m_directory.manager(), m_trust.store(), m_trust.origin(), optionsOf(m_settings),
+                m_directory.values());
+        }
+        return *m_validator;
+    }
+
+    void write(const std::string& file, const RYXPKIXResult& r,
+               const std::vector<std::string>& notes, bool several, int status) {
+        if (m_settings.batch) {
+            m_out.verdictLine(file, status, verdictLine(r), [&](JsonWriter& json) {
+                json.key("result");
+                json.beginObject();
+                writeJson(json, file, r, notes);
+                json.endObject();
+            });
+        } else if (m_out.json() && several) {
+            JsonWriter& json = m_out.document();
+            json.beginObject();
+            writeJson(json, file, r, notes);
+            json.member("status", status);
+            json.endObject();
+        } else if (m_out.json()) {
+            writeJson(m_out.document(), file, r, notes);
+        } else {
+            if (several) {
+                m_out.line("file: " + file);
+            }
+            writeText(m_out, r, notes);
+        }
+    }
+
+    Settings& m_settings;
+    Output& m_out;
+    TrustStore m_trust;
+    Directory m_directory;
+    std::unique_ptr<RYXPKIXValidator> m_validator;
+};
+
 }  // namespace
 
 int runVerify(Settings& s, Output& out) {
-    X509Ptr leaf = readCertificate(s.operand);
-    const TrustStore trust =
-        s.trustFile.empty() ? TrustStore::system() : TrustStore::fromFile(s.trustFile);
-    Directory directory(s);
-
-    const IssuerLookup lookup = [&](const X509_NAME* subject) {
-        return directory.caCertificates(RYXASNx500Name(subject));
-    };
-    const Chain chain = buildChain(std::move(leaf), Origin{"file", s.operand}, trust, lookup);
-    const Revocation revocation = gatherRevocation(chain.links, directory);
-    const Verdict verdict =
-        decide(chain, trust, revocation, DecisionOptions{s.crlOptional, s.atGiven, s.at});
-
-    if (out.json()) {
-        writeJson(out, s.operand, chain, revocation, verdict);
-    } else {
-        writeText(out, chain, revocation, verdict);
+    Verifier verifier(s, out);
+    int worst = EXIT_FOUND;
+    if (s.batch) {
+        return eachInputLine(s, out, [&](const std::string& file, std::string& why) {
+            try {
+                return verifier.verify(file, true);
+            } catch (const Failure& f) {
+                if (f.status == EXIT_PLUGIN || f.status == EXIT_OUTPUT) {
+                    throw;
+                }
+                why = f.message;
+                out.verdictLine(file, f.status, why, nullptr);
+                return f.status;
+            }
+        });
     }
-    for (const std::string& w : verdict.warnings) {
-        note("warning: " + w);
+    const bool several = s.operands.size() > 1;
+    if (several && out.json()) {
+        out.document().key("results");
+        out.document().beginArray();
     }
-    if (verdict.status != EXIT_FOUND) {
-        note(s.operand + ": " + verdictLine(verdict));
+    for (const std::string& file : s.operands) {
+        worst = std::max(worst, verifier.verify(file, several));
     }
-    return verdict.status;
+    if (several && out.json()) {
+        out.document().endArray();
+    }
+    return worst;
 }
 
 }  // namespace ryxdir
