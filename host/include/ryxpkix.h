@@ -78,11 +78,11 @@ struct RYXPKIXError {
 // A certificate found on a list whose signature verifies.
 struct RYXPKIXRevocation {
     int depth = 0;
-    std::string serial;      // hex
-    std::string date;        // ISO 8601
-    std::string reason;      // "keyCompromise", ...; empty without a reason code
-    std::string crlNumber;   // decimal; empty when the list has none
-    std::string crlIssuer;   // RFC 2253
+    std::string serial;     // hex
+    std::string date;       // ISO 8601
+    std::string reason;     // "keyCompromise", ...; empty without a reason code
+    std::string crlNumber;  // decimal; empty when the list has none
+    std::string crlIssuer;  // RFC 2253
 };
 
 struct RYXPKIXResult {
@@ -94,8 +94,8 @@ struct RYXPKIXResult {
     std::vector<std::string> notes;       // candidates passed over, values that did not decode, ...
     std::vector<std::string> warnings;    // what --crl-optional let pass, stale lists, ...
     RYXPKIXVerdict verdict = RYXPKIXVerdict::NoPath;
-    RYXPKIXError decisive;               // the error the verdict rests on (code 0: valid)
-    std::vector<RYXPKIXError> errors;    // every error OpenSSL found, in its order
+    RYXPKIXError decisive;             // the error the verdict rests on (code 0: valid)
+    std::vector<RYXPKIXError> errors;  // every error OpenSSL found, in its order
     std::vector<RYXPKIXRevocation> revocations;
 };
 

@@ -121,8 +121,8 @@ void DiskCache::write(const std::string& key, const std::vector<ListPtr>& lists,
     for (const ListPtr& list : lists) {
         const RYXASNCBuffer der = list->getDERView();
         ok = ok && writeAll(fd, std::to_string(der.getLength()) + "\n") &&
-             writeAll(fd, std::string(reinterpret_cast<const char*>(der.getData()),
-                                      der.getLength()));
+             writeAll(fd,
+                      std::string(reinterpret_cast<const char*>(der.getData()), der.getLength()));
     }
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;

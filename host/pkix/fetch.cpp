@@ -53,8 +53,7 @@ std::time_t nextUpdate(const RYXASNCertificateList& list) {
     return timegm(&tm);
 }
 
-Fetcher::Fetcher(RYXDIRManager& manager, RYXPKIXValueSource* values,
-                 const RYXPKIXOptions& options)
+Fetcher::Fetcher(RYXDIRManager& manager, RYXPKIXValueSource* values, const RYXPKIXOptions& options)
     : m_manager(manager), m_values(values), m_options(options) {
     if (!options.cacheDir.empty()) {
         m_disk = std::make_unique<DiskCache>(options.cacheDir, options.cacheMaxBytes);
@@ -64,7 +63,7 @@ Fetcher::Fetcher(RYXDIRManager& manager, RYXPKIXValueSource* values,
 Fetcher::~Fetcher() = default;
 
 std::vector<X509Ptr> Fetcher::fetchCertificates(const X509_NAME* subject,
-                                                 std::vector<std::string>& notes) {
+                                                std::vector<std::string>& notes) {
     const std::string where = "entry " + nameText(subject);
     std::vector<X509Ptr> certs;
     try {
@@ -81,10 +80,9 @@ std::vector<X509Ptr> Fetcher::fetchCertificates(const X509_NAME* subject,
             notes.push_back(where + ": a value of cACertificate does not decode (" +
                             e.getMessage().c_str() + "), the entry's certificates passed over");
         } else {
-            certs = decodeCertificates(m_values->entryValues(nameText(subject),
-                                                             {"cACertificate;binary",
-                                                              "cACertificate"}),
-                                       where, notes);
+            certs = decodeCertificates(
+                m_values->entryValues(nameText(subject), {"cACertificate;binary", "cACertificate"}),
+                where, notes);
         }
     }
     return certs;
@@ -98,7 +96,9 @@ std::vector<Candidate> Fetcher::caCertificates(const X509_NAME* subject,
     const std::time_t t = now();
     if (kept == m_certificates.end() || t - kept->second.fetched >= m_options.certificateMaxAge) {
         try {
-            KeptCertificates fresh{t, fetchCertificates(subject, notes)};
+            KeptCertificates fresh;
+            fresh.fetched = t;
+            fresh.certs = fetchCertificates(subject, fresh.notes);
             kept = m_certificates.insert_or_assign(key, std::move(fresh)).first;
         } catch (const RYXException& e) {
             if (kept == m_certificates.end()) {
@@ -108,6 +108,7 @@ std::vector<Candidate> Fetcher::caCertificates(const X509_NAME* subject,
                             "; the certificates fetched before are used");
         }
     }
+    notes.insert(notes.end(), kept->second.notes.begin(), kept->second.notes.end());
     std::vector<Candidate> candidates;
     for (const X509Ptr& cert : kept->second.certs) {
         candidates.push_back(
@@ -130,6 +131,11 @@ Fetcher::KeptLists Fetcher::keep(std::vector<ListPtr> lists, std::time_t t) cons
     return kept;
 }
 
+std::vector<ListPtr> Fetcher::use(const KeptLists& kept, std::vector<std::string>& notes) {
+    notes.insert(notes.end(), kept.notes.begin(), kept.notes.end());
+    return kept.lists;
+}
+
 std::vector<ListPtr> Fetcher::lists(const std::string& key, const std::string& where,
                                     const X509* signer, std::vector<std::string>& notes,
                                     const ListFetch& fetch) {
@@ -137,7 +143,7 @@ std::vector<ListPtr> Fetcher::lists(const std::string& key, const std::string& w
     const std::time_t t = now();
     auto kept = m_lists.find(key);
     if (kept != m_lists.end() && t < kept->second.until) {
-        return kept->second.lists;
+        return use(kept->second, notes);
     }
     if (m_disk && signer != nullptr) {
         std::vector<ListPtr> stored;
@@ -149,60 +155,64 @@ std::vector<ListPtr> Fetcher::lists(const std::string& key, const std::string& w
                                   return listSignedBy(*l, X509_get0_pubkey(signer));
                               });
             if (good) {
-                return m_lists.insert_or_assign(key, std::move(fromDisk)).first->second.lists;
+                return use(m_lists.insert_or_assign(key, std::move(fromDisk)).first->second, notes);
             }
             m_disk->forget(key);
         }
     }
     std::vector<ListPtr> found;
+    std::vector<std::string> fetchNotes;
     try {
-        found = fetch(notes);
+        found = fetch(fetchNotes);
     } catch (const RYXException& e) {
         // A copy that is still before its next update serves while the directory fails.
         if (kept != m_lists.end() && std::all_of(kept->second.lists.begin(),
-                                                  kept->second.lists.end(), [&](const ListPtr& l) {
-                                                      const std::time_t next = nextUpdate(*l);
-                                                      return next == 0 || t < next;
-                                                  })) {
+                                                 kept->second.lists.end(), [&](const ListPtr& l) {
+                                                     const std::time_t next = nextUpdate(*l);
+                                                     return next == 0 || t < next;
+                                                 })) {
             notes.push_back(where + ": " + e.getMessage().c_str() +
                             "; the lists fetched before are used");
-            return kept->second.lists;
+            return use(kept->second, notes);
         }
         throw;
     }
     if (m_disk && !found.empty()) {
         m_disk->write(key, found, t);
     }
-    return m_lists.insert_or_assign(key, keep(std::move(found), t)).first->second.lists;
+    KeptLists fresh = keep(std::move(found), t);
+    fresh.notes = std::move(fetchNotes);
+    return use(m_lists.insert_or_assign(key, std::move(fresh)).first->second, notes);
 }
 
 std::vector<ListPtr> Fetcher::entryLists(const X509_NAME* issuer, bool arl, const X509* signer,
                                          std::vector<std::string>& notes) {
     const std::string dn = nameText(issuer);
     const std::string where = "entry " + dn;
-    return lists(issuerKey(arl ? "arl" : "crl", issuer), where, signer, notes,
-                 [&](std::vector<std::string>& n) {
-                     const RYXASNx500Name name(issuer);
-                     try {
-                         return listsOf(arl ? m_manager.getARLs(name) : m_manager.getCRLs(name));
-                     } catch (const RYXException& e) {
-                         if (!undecodable(e)) {
-                             throw;
-                         }
-                         if (m_values == nullptr) {
-                             n.push_back(where + ": a revocation list does not decode (" +
-                                         e.getMessage().c_str() + "), the entry's lists passed over");
-                             return std::vector<ListPtr>();
-                         }
-                         std::vector<std::string> attributes;
-                         if (arl) {
-                             attributes.assign(std::begin(kArlAttributes), std::end(kArlAttributes));
-                         }
-                         attributes.insert(attributes.end(), std::begin(kCrlAttributes),
-                                           std::end(kCrlAttributes));
-                         return decodeLists(m_values->entryValues(dn, attributes), where, n);
-                     }
-                 });
+    return lists(
+        issuerKey(arl ? "arl" : "crl", issuer), where, signer, notes,
+        [&](std::vector<std::string>& n) {
+            const RYXASNx500Name name(issuer);
+            try {
+                return listsOf(arl ? m_manager.getARLs(name) : m_manager.getCRLs(name));
+            } catch (const RYXException& e) {
+                if (!undecodable(e)) {
+                    throw;
+                }
+                if (m_values == nullptr) {
+                    n.push_back(where + ": a revocation list does not decode (" +
+                                e.getMessage().c_str() + "), the entry's lists passed over");
+                    return std::vector<ListPtr>();
+                }
+                std::vector<std::string> attributes;
+                if (arl) {
+                    attributes.assign(std::begin(kArlAttributes), std::end(kArlAttributes));
+                }
+                attributes.insert(attributes.end(), std::begin(kCrlAttributes),
+                                  std::end(kCrlAttributes));
+                return decodeLists(m_values->entryValues(dn, attributes), where, n);
+            }
+        });
 }
 
 std::vector<ListPtr> Fetcher::fromUrl(const std::string& url, std::vector<std::string>& notes) {

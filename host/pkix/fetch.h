@@ -34,20 +34,23 @@ class Fetcher {
         std::time_t fetched = 0;
         std::time_t until = 0;  // fresh before this
         std::vector<ListPtr> lists;
+        std::vector<std::string> notes;  // values passed over, said again on each use
     };
     struct KeptCertificates {
         std::time_t fetched = 0;
         std::vector<X509Ptr> certs;
+        std::vector<std::string> notes;
     };
 
     using ListFetch = std::function<std::vector<ListPtr>(std::vector<std::string>& notes)>;
-    std::vector<ListPtr> lists(const std::string& key, const std::string& where,
-                               const X509* signer, std::vector<std::string>& notes,
-                               const ListFetch& fetch);
+    std::vector<ListPtr> lists(const std::string& key, const std::string& where, const X509* signer,
+                               std::vector<std::string>& notes, const ListFetch& fetch);
     std::vector<X509Ptr> fetchCertificates(const X509_NAME* subject,
                                            std::vector<std::string>& notes);
     std::vector<ListPtr> fromUrl(const std::string& url, std::vector<std::string>& notes);
     KeptLists keep(std::vector<ListPtr> lists, std::time_t now) const;
+    // The kept lists, their notes added to notes.
+    static std::vector<ListPtr> use(const KeptLists& kept, std::vector<std::string>& notes);
 
     RYXDIRManager& m_manager;
     RYXPKIXValueSource* m_values;

@@ -116,7 +116,8 @@ std::vector<RYXPKIXValueSource::Value> RYXPKIXLdapValueSource::urlValues(const s
     if (ryx_ldap_url_parse(url.c_str(), &desc) != 0) {
         failed("URL " + url, LDAP_PARAM_ERROR);
     }
-    const std::string host = desc->lud_host != nullptr && *desc->lud_host ? desc->lud_host : m_impl->host;
+    const std::string host =
+        desc->lud_host != nullptr && *desc->lud_host ? desc->lud_host : m_impl->host;
     const int port = desc->lud_port != 0 ? desc->lud_port : LDAP_PORT;
     ryx_ldap_free_urldesc(desc);
     LdapPtr ld(ryx_ldap_init(host.c_str(), port));

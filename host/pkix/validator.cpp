@@ -76,23 +76,22 @@ class Gatherer {
             try {
                 add(m_fetcher.urlLists(uri, signer, m_result.notes), RYXPKIXOrigin{"url", uri});
             } catch (const RYXException& e) {
-                m_result.notes.push_back("url " + uri + ": error " +
-                                         std::to_string(e.getError()) + ": " +
-                                         e.getMessage().c_str());
+                m_result.notes.push_back("url " + uri + ": error " + std::to_string(e.getError()) +
+                                         ": " + e.getMessage().c_str());
             }
         }
     }
 
     void add(const std::vector<ListPtr>& lists, const RYXPKIXOrigin& origin) {
         for (const ListPtr& list : lists) {
-            auto same = std::find_if(m_result.crls.begin(), m_result.crls.end(),
-                                     [&](const RYXPKIXList& r) { return sameList(*r.list, *list); });
+            auto same =
+                std::find_if(m_result.crls.begin(), m_result.crls.end(),
+                             [&](const RYXPKIXList& r) { return sameList(*r.list, *list); });
             if (same == m_result.crls.end()) {
                 m_result.crls.push_back(RYXPKIXList{list, {origin}, false});
-            } else if (std::none_of(same->origins.begin(), same->origins.end(),
-                                    [&](const RYXPKIXOrigin& o) {
-                                        return o.text() == origin.text();
-                                    })) {
+            } else if (std::none_of(
+                           same->origins.begin(), same->origins.end(),
+                           [&](const RYXPKIXOrigin& o) { return o.text() == origin.text(); })) {
                 same->origins.push_back(origin);
             }
         }
@@ -111,11 +110,29 @@ void markStale(RYXPKIXResult& result, const RYXPKIXOptions& options) {
         const std::time_t next = nextUpdate(*list.list);
         if (next != 0 && next < at) {
             list.stale = true;
-            result.warnings.push_back("the list of \"" +
-                                      nameText(list.list->getIssuer().native()) +
+            result.warnings.push_back("the list of \"" + nameText(list.list->getIssuer().native()) +
                                       "\" from " + list.origins.front().text() +
                                       " is past its next update (" +
                                       list.list->getNextUpdate().c_str() + ")");
+        }
+    }
+}
+
+// A chain that reached an anchor only through an issuer certificate whose key
+// does not verify the signature below it (the issuer's entry held no other):
+// OpenSSL, which matches key identifiers, calls it no path; it is a bad signature.
+void badSignature(RYXPKIXResult& result) {
+    if (!result.anchored || result.verdict == RYXPKIXVerdict::Invalid) {
+        return;
+    }
+    for (size_t i = 0; i + 1 < result.chain.size(); ++i) {
+        if (!signs(result.chain[i + 1].cert.get(), result.chain[i].cert.get())) {
+            const int code = X509_V_ERR_CERT_SIGNATURE_FAILURE;
+            result.decisive =
+                RYXPKIXError{code, static_cast<int>(i), X509_verify_cert_error_string(code)};
+            result.errors.insert(result.errors.begin(), result.decisive);
+            result.verdict = RYXPKIXVerdict::Invalid;
+            return;
         }
     }
 }
@@ -164,6 +181,7 @@ RYXPKIXResult RYXPKIXValidator::validate(X509* cert, STACK_OF(X509) * extra,
     Gatherer(impl.fetcher, result).gather();
     markStale(result, impl.options);
     decide(result, impl.anchors.get(), impl.options);
+    badSignature(result);
     return result;
 }
 

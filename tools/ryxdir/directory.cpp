@@ -29,42 +29,6 @@ std::string whyLibraryFails(const std::string& path) {
     return "LDAP library \"" + path + "\" lacks functions of the LDAP C API";
 }
 
-bool push(STACK_OF(X509) * stack, X509* cert) {
-    return sk_X509_push(stack, cert) > 0;
-}
-bool push(STACK_OF(X509_CRL) * stack, X509_CRL* crl) {
-    return sk_X509_CRL_push(stack, crl) > 0;
-}
-
-// The objects of a container the caller hands over, as a stack of OpenSSL
-// objects that shares them.
-template <typename Stack, typename Container, typename Get>
-Stack stackOf(Container* container, Stack stack, Get get) {
-    std::unique_ptr<Container> owned(container);
-    if (!stack) {
-        throw std::bad_alloc();
-    }
-    for (size_t i = 0; owned && i < owned->size(); ++i) {
-        auto object = shared(get(*owned, i)->native());
-        if (!push(stack.get(), object.get())) {
-            throw std::bad_alloc();
-        }
-        object.release();
-    }
-    return stack;
-}
-
-CertStack certificates(RYXASNCertificateContainer* container) {
-    return stackOf(
-        container, CertStack(sk_X509_new_null()),
-        [](const RYXASNCertificateContainer& c, size_t i) { return c.getCertificate(i); });
-}
-
-CrlStack revocationLists(RYXASNCRLContainer* container) {
-    return stackOf(container, CrlStack(sk_X509_CRL_new_null()),
-                   [](const RYXASNCRLContainer& c, size_t i) { return c.getCRL(i); });
-}
-
 bool g_keepLoaded = false;
 
 // A manager call whose toolkit failure ends the command with status 4.
@@ -195,22 +159,6 @@ RevocationLists Directory::arlObjects(const RYXASNx500Name& issuer) {
 RevocationLists Directory::uriObjects(const std::string& url) {
     open();
     return guarded([&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
-}
-
-CertStack Directory::caCertificates(const RYXASNx500Name& subject) {
-    return guarded([&] { return certificates(caCertificateObjects(subject).release()); });
-}
-
-CrlStack Directory::crls(const RYXASNx500Name& issuer) {
-    return guarded([&] { return revocationLists(crlObjects(issuer).release()); });
-}
-
-CrlStack Directory::arls(const RYXASNx500Name& issuer) {
-    return guarded([&] { return revocationLists(arlObjects(issuer).release()); });
-}
-
-CrlStack Directory::viaUri(const std::string& url) {
-    return guarded([&] { return revocationLists(uriObjects(url).release()); });
 }
 
 void Directory::validate() {

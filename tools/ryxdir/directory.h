@@ -70,11 +70,6 @@ class Directory {
     RevocationLists crlObjects(const RYXASNx500Name& issuer);
     RevocationLists arlObjects(const RYXASNx500Name& issuer);
     RevocationLists uriObjects(const std::string& url);
-    // The same as OpenSSL objects, for validation.
-    CertStack caCertificates(const RYXASNx500Name& subject);
-    CrlStack crls(const RYXASNx500Name& issuer);
-    CrlStack arls(const RYXASNx500Name& issuer);
-    CrlStack viaUri(const std::string& url);
     // Binds and unbinds; fails with status 4.
     void validate();
 

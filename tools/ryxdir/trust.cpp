@@ -60,17 +60,4 @@ TrustStore TrustStore::system() {
     return TrustStore(std::move(store), "system store");
 }
 
-CertStack TrustStore::withSubject(const X509_NAME* name) const {
-    StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || X509_STORE_CTX_init(ctx.get(), m_store.get(), nullptr, nullptr) != 1) {
-        throw std::bad_alloc();
-    }
-    CertStack found(X509_STORE_CTX_get1_certs(ctx.get(), const_cast<X509_NAME*>(name)));
-    ERR_clear_error();
-    if (!found) {
-        found.reset(sk_X509_new_null());
-    }
-    return found;
-}
-
 }  // namespace ryxdir

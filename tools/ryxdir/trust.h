@@ -19,8 +19,6 @@ class TrustStore {
     X509_STORE* store() const { return m_store.get(); }
     // Where the anchors come from: the file, or "system store".
     const std::string& origin() const { return m_origin; }
-    // The anchors whose subject is name (none: an empty stack).
-    CertStack withSubject(const X509_NAME* name) const;
 
   private:
     TrustStore(StorePtr store, std::string origin)

@@ -1,0 +1,269 @@
+// The validation library against slapd on both schemas: verdicts that need
+// what the tool's table does not reach (a bad signature under a directory CA,
+// a delta list alone, bad values beside good ones, distribution points asking
+// for the other attribute description), each object fetched once for many
+// certificates, the shared cache folder written by processes at once, and one
+// validator shared by threads.
+#include <gtest/gtest.h>
+#include <openssl/x509v3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "labpki.h"
+#include "labslapd.h"
+#include "managerhost.h"
+#include "ryxpkix.h"
+
+namespace {
+
+using labpki::Authority;
+using labpki::Bytes;
+using V = RYXPKIXVerdict;
+
+const std::string kSuffix = ",dc=example,dc=com";
+
+std::string text(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+
+// The same list marked as a delta of base number 1 and signed again.
+Bytes deltaOf(const Bytes& der, const Authority& ca) {
+    labpki::CrlPtr crl = labpki::crlFromDER(der);
+    ryx::UniquePtr<ASN1_STRING> base(ASN1_INTEGER_new());
+    ASN1_INTEGER_set(base.get(), 1);
+    X509_CRL_add1_ext_i2d(crl.get(), NID_delta_crl, base.get(), 1, 0);
+    X509_CRL_sign(crl.get(), ca.key(), EVP_sha256());
+    return labpki::toDER(crl.get());
+}
+
+// Counts the manager's retrievals that reach the directory.
+class CountingManager : public RYXDIRManager {
+  public:
+    explicit CountingManager(RYXDIRManager& inner) : m(inner) {}
+    RYXDIRManager* duplicate() override { return nullptr; }
+    RYXASNCertificateContainer* getCACertificates(const RYXASNx500Name& s) override {
+        ++calls;
+        return m.getCACertificates(s);
+    }
+    RYXASNCertificateContainer* getUserCertificates(const RYXASNx500Name& s) override {
+        return m.getUserCertificates(s);
+    }
+    RYXASNCRLContainer* getARLs(const RYXASNx500Name& i) override {
+        ++calls;
+        return m.getARLs(i);
+    }
+    RYXASNCRLContainer* getCRLs(const RYXASNx500Name& i) override {
+        ++calls;
+        return m.getCRLs(i);
+    }
+    RYXASNCRLContainer* getViaURI(const RYXString& u) override {
+        ++calls;
+        return m.getViaURI(u);
+    }
+    bool validateConnection() override { return m.validateConnection(); }
+    std::atomic<int> calls{0};
+
+  private:
+    RYXDIRManager& m;
+};
+
+class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
+  protected:
+    void SetUp() override {
+        const bool stock = GetParam() == LabSlapd::Schema::Stock;
+        const std::string binary = stock ? ";binary" : "";
+        slapd = std::make_unique<LabSlapd>(GetParam());
+        slapd->start();
+        const Authority root = Authority::root("cn=Root" + kSuffix);
+        const Authority inter = root.intermediate("cn=Inter" + kSuffix, Authority::caDefaults(2));
+        const Authority impostor =
+            root.intermediate("cn=Inter" + kSuffix, Authority::caDefaults(3));
+        const Authority deltaCA = root.intermediate("cn=Delta" + kSuffix, Authority::caDefaults(4));
+        labpki::CrlOptions revokeBob;
+        revokeBob.serials = {12};
+        const auto entry = [&](const std::string& cn, std::vector<LabSlapd::Attribute> values) {
+            values.insert(values.begin(), {{"objectClass", {"applicationProcess", "pkiCA"}},
+                                           {"cn", {cn}}});
+            slapd->addEntry("cn=" + cn + kSuffix, values);
+        };
+        // DER cut short, beside the good values (the stock schema refuses it).
+        const std::vector<std::string> garbage =
+            stock ? std::vector<std::string>() : std::vector<std::string>{"\x30\x03\x02\x01"};
+        const auto with = [&garbage](std::vector<std::string> good, bool first) {
+            good.insert(first ? good.begin() : good.end(), garbage.begin(), garbage.end());
+            return good;
+        };
+        entry("Root", {{"authorityRevocationList" + binary, {text(root.arl())}}});
+        entry("Inter",
+              {{"cACertificate" + binary, with({text(inter.certificateDER())}, true)},
+               {"certificateRevocationList" + binary, with({text(inter.crl(revokeBob))}, false)}});
+        entry("Delta", {{"cACertificate" + binary, {text(deltaCA.certificateDER())}},
+                        {"certificateRevocationList" + binary,
+                         {text(deltaOf(deltaCA.crl(), deltaCA))}}});
+        slapd->addEntry("cn=DP" + kSuffix, {{"objectClass", {"cRLDistributionPoint"}},
+                                             {"cn", {"DP"}},
+                                             {"certificateRevocationList" + binary,
+                                              {text(inter.crl(revokeBob))}}});
+        anchors.reset(X509_STORE_new());
+        X509_STORE_add_cert(anchors.get(), const_cast<X509*>(root.certificate()));
+        const auto leaf = [&](const Authority& ca, const char* cn, std::uint64_t serial,
+                              const std::string& point = std::string()) {
+            labpki::CertOptions o;
+            o.serial = serial;
+            if (!point.empty()) {
+                o.crlDistributionPoints = {slapd->url() + "/cn=DP" + kSuffix + "?" + point};
+            }
+            certs[cn] = labpki::certificateFromDER(ca.issue("cn=" + std::string(cn) + kSuffix, o));
+        };
+        leaf(inter, "alice", 11);
+        leaf(inter, "bob", 12);
+        leaf(impostor, "mallory", 13);
+        leaf(deltaCA, "dora", 14);
+        leaf(inter, "dave", 12, "certificateRevocationList;binary");
+        leaf(inter, "erin", 12, "certificateRevocationList");
+        // The stock schema answers cACertificate;binary when cACertificate is asked for.
+        ::setenv("RYX_LDAP_FOLD_BINARY", "1", 1);
+        managerhost::Connection c;
+        c.port = slapd->port();
+        c.errorMode = 1;
+        info = std::make_unique<RYXDIRConnectInfo::LDAP>(c.info());
+        manager = managerhost::makeManager(c);
+        counting = std::make_unique<CountingManager>(*manager);
+        values = std::make_unique<RYXPKIXLdapValueSource>(*info);
+    }
+
+    RYXPKIXValidator validator(const RYXPKIXOptions& options = RYXPKIXOptions()) {
+        return RYXPKIXValidator(*counting, anchors.get(), "roots", options, values.get());
+    }
+
+    bool octetString() const { return GetParam() == LabSlapd::Schema::OctetString; }
+
+    static bool mentions(const std::vector<std::string>& notes, const std::string& part) {
+        if (part.empty()) {
+            return true;
+        }
+        for (const std::string& n : notes) {
+            if (n.find(part) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    managerhost::Plugin plugin;
+    std::unique_ptr<LabSlapd> slapd;
+    ryx::UniquePtr<X509_STORE> anchors;
+    std::map<std::string, labpki::CertPtr> certs;
+    std::unique_ptr<RYXDIRConnectInfo::LDAP> info;
+    std::unique_ptr<RYXDIRManager> manager;
+    std::unique_ptr<CountingManager> counting;
+    std::unique_ptr<RYXPKIXValueSource> values;
+};
+
+TEST_P(PkixTest, Verdicts) {
+    const struct {
+        const char* cert;
+        V verdict;
+        int error;
+        const char* note;  // part of a note, or ""
+    } rows[] = {
+        // The bad values beside the good ones are passed over with a note.
+        {"alice", V::Valid, 0, "value 1 of cACertificate"},
+        {"bob", V::Invalid, X509_V_ERR_CERT_REVOKED, "value 2 of certificateRevocationList"},
+        // Only an issuer certificate whose key does not verify: a bad signature.
+        {"mallory", V::Invalid, X509_V_ERR_CERT_SIGNATURE_FAILURE, "passed over"},
+        // A delta list without its base list says nothing.
+        {"dora", V::RevocationUnavailable, X509_V_ERR_UNABLE_TO_GET_CRL, ""},
+        // Distribution points asking for either description find the list.
+        {"dave", V::Invalid, X509_V_ERR_CERT_REVOKED, ""},
+        {"erin", V::Invalid, X509_V_ERR_CERT_REVOKED, ""},
+    };
+    RYXPKIXValidator v = validator();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.cert);
+        const RYXPKIXResult r = v.validate(certs[row.cert].get(), nullptr, {"file", row.cert});
+        EXPECT_EQ(r.verdict, row.verdict) << r.decisive.text;
+        EXPECT_EQ(r.decisive.code, row.error) << r.decisive.text;
+        EXPECT_TRUE(mentions(r.notes, octetString() ? row.note : ""))
+            << ::testing::PrintToString(r.notes);
+        if (row.error == X509_V_ERR_CERT_REVOKED) {
+            ASSERT_EQ(r.revocations.size(), 1u);
+            EXPECT_EQ(r.revocations[0].serial, "0C");
+            EXPECT_EQ(r.revocations[0].crlNumber, "1");
+            EXPECT_FALSE(r.revocations[0].date.empty());
+        }
+    }
+}
+
+// Many certificates of one CA: each entry and URL is asked once.
+TEST_P(PkixTest, FetchesOnceForManyCertificates) {
+    RYXPKIXValidator v = validator();
+    for (int i = 0; i < 5; ++i) {
+        for (const char* name : {"alice", "bob", "dave"}) {
+            v.validate(certs[name].get(), nullptr, {"file", name});
+        }
+    }
+    // Inter's CA certificates and CRLs, Root's ARLs, the URL (asked again
+    // without ";binary" where the schema stores the plain name).
+    EXPECT_EQ(counting->calls.load(), octetString() ? 5 : 4);
+}
+
+// The shared folder: two processes write it at once, and a third run reads it.
+TEST_P(PkixTest, CacheFolderSharedByProcesses) {
+    const std::string folder = slapd->directory() + "/cache";
+    RYXPKIXOptions options;
+    options.cacheDir = folder;
+    pid_t children[2];
+    for (pid_t& child : children) {
+        child = ::fork();
+        if (child == 0) {
+            RYXPKIXValidator v = validator(options);
+            const RYXPKIXResult r = v.validate(certs["bob"].get(), nullptr, {"file", "bob"});
+            ::_exit(r.verdict == V::Invalid ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    size_t files = 0;
+    for (const auto& f : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(f.path().extension(), ".crls") << "a temporary file left behind: " << f.path();
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);  // Inter's CRLs and Root's ARLs
+    const int before = counting->calls.load();
+    RYXPKIXValidator v = validator(options);
+    EXPECT_EQ(v.validate(certs["bob"].get(), nullptr, {"file", "bob"}).verdict, V::Invalid);
+    EXPECT_EQ(counting->calls.load() - before, 1);  // the CA certificates only
+}
+
+// One validator shared by threads (run under ThreadSanitizer in CI).
+TEST_P(PkixTest, OneValidatorSharedByThreads) {
+    RYXPKIXValidator v = validator();
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                wrong += v.validate(certs["alice"].get(), nullptr, {"file", "a"}).verdict != V::Valid;
+                wrong += v.validate(certs["bob"].get(), nullptr, {"file", "b"}).verdict != V::Invalid;
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemas, PkixTest,
+                         ::testing::Values(LabSlapd::Schema::Stock, LabSlapd::Schema::OctetString));
+
+}  // namespace
