@@ -31,11 +31,44 @@ namespace {
 
 const char* const kWhat = "certificate revocation list";
 
-// Where a serial number lies in the bytes.
+// Where a serial number and its entry lie in the bytes.
 struct SerialRef {
     std::uint32_t offset;
     std::uint32_t length;
+    std::uint32_t entry;
 };
+
+// A DER length field.
+std::string derLength(size_t length) {
+    if (length < 0x80) {
+        return std::string(1, static_cast<char>(length));
+    }
+    std::string bytes;
+    for (size_t n = length; n != 0; n >>= 8) {
+        bytes.insert(bytes.begin(), static_cast<char>(n & 0xff));
+    }
+    return static_cast<char>(0x80 | bytes.size()) + bytes;
+}
+
+std::string sequence(const std::string& content) {
+    return '\x30' + derLength(content.size()) + content;
+}
+
+// The header of the definite-length element at p: its content's place.
+bool header(const unsigned char* base, size_t begin, size_t end, size_t& content,
+            size_t& contentEnd) {
+    const unsigned char* p = base + begin;
+    long length = 0;
+    int tag = 0, cls = 0;
+    const int info = ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(end - begin));
+    if ((info & 0x80) != 0 || info == 0x21) {
+        ERR_clear_error();
+        return false;
+    }
+    content = static_cast<size_t>(p - base);
+    contentEnd = content + static_cast<size_t>(length);
+    return contentEnd <= end;
+}
 
 RYXString timeText(int type, const std::string& content) {
     ryx::UniquePtr<ASN1_STRING> time(ASN1_STRING_type_new(type));
@@ -80,15 +113,22 @@ struct RYXASNCertificateList::Impl {
 
     // Whether an entry has the serial number given by its DER content octets.
     bool contains(const unsigned char* key, size_t keyLength) const {
+        size_t offset = 0;
+        return find(key, keyLength, offset);
+    }
+
+    // The offset of the entry with the serial number given by its content octets.
+    bool find(const unsigned char* key, size_t keyLength, size_t& entryOffset) const {
         if (layout.revokedCount == 0) {
             return false;
         }
-        return layout.sorted ? containsSorted(key, keyLength) : containsIndexed(key, keyLength);
+        return layout.sorted ? containsSorted(key, keyLength, entryOffset)
+                             : containsIndexed(key, keyLength, entryOffset);
     }
 
     // Entries in order: the last sample not above the key, then at most one
     // stride of entries from it.
-    bool containsSorted(const unsigned char* key, size_t keyLength) const {
+    bool containsSorted(const unsigned char* key, size_t keyLength, size_t& entryOffset) const {
         const std::vector<std::uint32_t>& samples = layout.samples;
         size_t low = 0;
         size_t high = samples.size();
@@ -111,6 +151,7 @@ struct RYXASNCertificateList::Impl {
              ++i) {
             const unsigned char* serial = nullptr;
             size_t length = 0;
+            entryOffset = offset;
             if (!entry(offset, serial, length, offset)) {
                 return false;
             }
@@ -124,7 +165,7 @@ struct RYXASNCertificateList::Impl {
 
     // Entries out of order: every serial number, sorted once on the first
     // look-up (as OpenSSL sorts its entries then).
-    bool containsIndexed(const unsigned char* key, size_t keyLength) const {
+    bool containsIndexed(const unsigned char* key, size_t keyLength, size_t& entryOffset) const {
         if (!indexed.load(std::memory_order_acquire)) {
             std::lock_guard<std::mutex> lock(mutex);
             if (!indexed.load(std::memory_order_relaxed)) {
@@ -138,8 +179,12 @@ struct RYXASNCertificateList::Impl {
                                        return ryxasn_internal::compareSerials(
                                                   base + a.offset, a.length, k, keyLength) < 0;
                                    });
-        return it != serials.end() &&
-               ryxasn_internal::compareSerials(base + it->offset, it->length, key, keyLength) == 0;
+        if (it == serials.end() ||
+            ryxasn_internal::compareSerials(base + it->offset, it->length, key, keyLength) != 0) {
+            return false;
+        }
+        entryOffset = it->entry;
+        return true;
     }
 
     void buildIndex() const {
@@ -149,11 +194,13 @@ struct RYXASNCertificateList::Impl {
         while (offset < layout.entriesEnd) {
             const unsigned char* serial = nullptr;
             size_t length = 0;
+            const size_t start = offset;
             if (!entry(offset, serial, length, offset)) {
                 break;
             }
             all.push_back(SerialRef{static_cast<std::uint32_t>(serial - bytes()),
-                                    static_cast<std::uint32_t>(length)});
+                                    static_cast<std::uint32_t>(length),
+                                    static_cast<std::uint32_t>(start)});
         }
         const unsigned char* base = bytes();
         std::sort(all.begin(), all.end(), [base](const SerialRef& a, const SerialRef& b) {
@@ -276,8 +323,10 @@ long RYXASNCertificateList::getRevokedCount() const {
     return static_cast<long>(requireValue(m_impl).layout.revokedCount);
 }
 
-bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
-    const Impl& impl = requireValue(m_impl);
+namespace {
+
+// A serial number in hex as the content octets of its DER INTEGER.
+ryx::UniquePtr<ASN1_STRING> serialNumber(const char* serialHex) {
     size_t length = serialHex == nullptr ? 0 : std::strlen(serialHex);
     BIGNUM* parsed = nullptr;
     if (length == 0 || length > 1024 || BN_hex2bn(&parsed, serialHex) != static_cast<int>(length)) {
@@ -288,20 +337,17 @@ bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
                                RYXString(serialHex == nullptr ? "(null)" : serialHex) + "\"");
     }
     ryx::UniquePtr<BIGNUM> number(parsed);
-    ryx::UniquePtr<ASN1_INTEGER> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
+    ryx::UniquePtr<ASN1_STRING> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
     if (!serial) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    if (!impl.layout.plainEntries) {
-        // Entries of other issuers or marked removeFromCRL: OpenSSL decides.
-        X509_REVOKED* entry = nullptr;
-        int found = X509_CRL_get0_by_serial(impl.openssl(), &entry, serial.get());
-        ERR_clear_error();
-        return found == 1;
-    }
+    return serial;
+}
+
+std::string contentOctets(const ASN1_STRING* serial) {
     unsigned char* der = nullptr;
-    const int derLength = i2d_ASN1_INTEGER(serial.get(), &der);
+    const int derLength = i2d_ASN1_INTEGER(serial, &der);
     ryx::UniquePtr<unsigned char> owned(der);
     const unsigned char* content = nullptr;
     size_t contentLength = 0;
@@ -310,7 +356,70 @@ bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
         ERR_clear_error();
         throw std::bad_alloc();
     }
-    return impl.contains(content, contentLength);
+    return std::string(reinterpret_cast<const char*>(content), contentLength);
+}
+
+}  // namespace
+
+bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
+    const Impl& impl = requireValue(m_impl);
+    ryx::UniquePtr<ASN1_STRING> serial = serialNumber(serialHex);
+    if (!impl.layout.plainEntries) {
+        // Entries of other issuers or marked removeFromCRL: OpenSSL decides.
+        X509_REVOKED* entry = nullptr;
+        int found = X509_CRL_get0_by_serial(impl.openssl(), &entry, serial.get());
+        ERR_clear_error();
+        return found == 1;
+    }
+    const std::string key = contentOctets(serial.get());
+    return impl.contains(reinterpret_cast<const unsigned char*>(key.data()), key.size());
+}
+
+RYXBuffer RYXASNCertificateList::getNarrowedDER(const std::vector<std::string>& serialsHex) const {
+    const Impl& impl = requireValue(m_impl);
+    const CrlLayout& layout = impl.layout;
+    if (!layout.plainEntries) {
+        return RYXBuffer();
+    }
+    if (layout.revokedCount == 0) {
+        return impl.der;
+    }
+    // CertificateList ::= SEQUENCE { TBSCertList, AlgorithmIdentifier, BIT STRING }: the
+    // revoked certificates' SEQUENCE is the TBS element whose content begins at
+    // the first entry.
+    const unsigned char* base = impl.bytes();
+    const size_t end = impl.der.getLength();
+    size_t outer = 0, outerEnd = 0, tbs = 0, tbsEnd = 0;
+    if (!header(base, 0, end, outer, outerEnd) || !header(base, outer, outerEnd, tbs, tbsEnd)) {
+        return RYXBuffer();
+    }
+    size_t revoked = tbs, content = 0, contentEnd = 0;
+    while (revoked < tbsEnd && header(base, revoked, tbsEnd, content, contentEnd) &&
+           content != layout.entriesBegin) {
+        revoked = contentEnd;
+    }
+    if (content != layout.entriesBegin || contentEnd != layout.entriesEnd) {
+        return RYXBuffer();
+    }
+    std::string entries;
+    for (const std::string& hex : serialsHex) {
+        const std::string key = contentOctets(serialNumber(hex.c_str()).get());
+        size_t offset = 0, next = 0, length = 0;
+        const unsigned char* serial = nullptr;
+        if (impl.find(reinterpret_cast<const unsigned char*>(key.data()), key.size(), offset) &&
+            impl.entry(offset, serial, length, next)) {
+            entries.append(reinterpret_cast<const char*>(base + offset), next - offset);
+        }
+    }
+    const auto bytes = [base](size_t from, size_t to) {
+        return std::string(reinterpret_cast<const char*>(base + from), to - from);
+    };
+    const std::string tbsList =
+        sequence(bytes(tbs, revoked) + (entries.empty() ? std::string() : sequence(entries)) +
+                 bytes(contentEnd, tbsEnd));
+    const std::string list = sequence(tbsList + bytes(tbsEnd, outerEnd));
+    return RYXBuffer(static_cast<unsigned int>(list.size()),
+                     reinterpret_cast<const unsigned char*>(list.data()));
 }
 
 const X509_crl_st* RYXASNCertificateList::native() const {

@@ -58,8 +58,15 @@ class Builder {
 
     Chain build(RYXPKIXLink leaf) {
         m_path.push_back(std::move(leaf));
+        m_verifies.push_back(true);
         Chain chain;
         chain.anchored = extend();
+        if (chain.anchored) {
+            auto bad = std::find(m_verifies.begin(), m_verifies.end(), false);
+            if (bad != m_verifies.end()) {
+                chain.badSignature = static_cast<int>(bad - m_verifies.begin()) - 1;
+            }
+        }
         chain.links = chain.anchored ? std::move(m_path) : std::move(m_best);
         chain.notes = std::move(m_notes);
         return chain;
@@ -121,7 +128,7 @@ class Builder {
             } else if (!signs(candidate, cert)) {
                 remember("certificate " + fingerprint(candidate) + " of " + c.origin.text() +
                          " does not verify the signature of " + label(cert) + ", passed over");
-                named.push_back(Candidate{shared(candidate), c.origin});
+                named.push_back(Candidate{shared(candidate), c.origin, false});
             } else {
                 verifying.push_back(Candidate{shared(candidate), c.origin});
             }
@@ -169,10 +176,12 @@ class Builder {
                 break;
             }
             m_path.push_back(RYXPKIXLink{std::move(candidate.cert), candidate.origin});
+            m_verifies.push_back(candidate.verifies);
             if (extend()) {
                 return true;
             }
             m_path.pop_back();
+            m_verifies.pop_back();
         }
         deadEnd();
         return false;
@@ -183,6 +192,7 @@ class Builder {
     const IssuerLookup& m_lookup;
     const RYXPKIXOptions& m_options;
     std::vector<RYXPKIXLink> m_path;
+    std::vector<bool> m_verifies;  // per link of the path: it verifies the one below
     std::vector<RYXPKIXLink> m_best;
     std::vector<std::string> m_notes;
     std::map<std::string, std::vector<Candidate>> m_cache;

@@ -91,6 +91,9 @@ std::string integerText(const ASN1_INTEGER* number, char* (*toText)(const BIGNUM
 struct Collector {
     const RYXPKIXOptions* options = nullptr;
     RYXPKIXResult* result = nullptr;
+    ListSignatures* signatures = nullptr;
+    // Narrowed copies handed to OpenSSL, and the lists they were made from.
+    std::map<const X509_CRL*, ListPtr> narrowed;
     std::set<const X509_CRL*> untrustedLists;
     // The list OpenSSL is checking or looking the certificate up in.
     X509_CRL* listInUse = nullptr;
@@ -120,9 +123,33 @@ struct Collector {
         result->revocations.push_back(std::move(r));
     }
 
+    // The certificate whose key OpenSSL checks a list's signature with: the
+    // list's issuer it found, else the next one up the chain.
+    static const X509* listSigner(X509_STORE_CTX* ctx, int depth) {
+        if (const X509* issuer = X509_STORE_CTX_get0_current_issuer(ctx)) {
+            return issuer;
+        }
+        STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
+        const int last = sk_X509_num(chain) - 1;
+        return last < 0 ? nullptr : sk_X509_value(chain, std::min(depth + 1, last));
+    }
+
+    // A narrowed copy's signature failure, where the whole list verifies.
+    bool copyOfGoodList(X509_STORE_CTX* ctx, int error, int depth) const {
+        auto copy = narrowed.find(listInUse);
+        if (error != X509_V_ERR_CRL_SIGNATURE_FAILURE || copy == narrowed.end()) {
+            return false;
+        }
+        const X509* signer = listSigner(ctx, depth);
+        return signer != nullptr && signatures->verifies(copy->second, X509_get0_pubkey(signer));
+    }
+
     void add(X509_STORE_CTX* ctx) {
         const int error = X509_STORE_CTX_get_error(ctx);
         const int depth = X509_STORE_CTX_get_error_depth(ctx);
+        if (copyOfGoodList(ctx, error, depth)) {
+            return;
+        }
         const X509_CRL* crl = listInUse;
         RYXPKIXVerdict cls = classOf(error);
         std::string text = X509_verify_cert_error_string(error);
@@ -265,7 +292,36 @@ void useListChecks(X509_STORE* anchors) {
     X509_STORE_set_cert_crl(anchors, lookUpInList);
 }
 
-void decide(RYXPKIXResult& result, X509_STORE* anchors, const RYXPKIXOptions& options) {
+bool ListSignatures::verifies(const ListPtr& list, EVP_PKEY* key) {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key, &der);
+    ryx::UniquePtr<unsigned char> owned(der);
+    if (length <= 0) {
+        ERR_clear_error();
+        return false;
+    }
+    const std::string id(reinterpret_cast<const char*>(der), static_cast<size_t>(length));
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto checked = m_checked.find(list.get());
+        if (checked != m_checked.end()) {
+            auto known = checked->second.byKey.find(id);
+            if (known != checked->second.byKey.end()) {
+                return known->second;
+            }
+        }
+    }
+    // Checked outside the lock: a large list takes a while to hash.
+    const bool ok = listSignedBy(*list, key);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Checked& checked = m_checked[list.get()];
+    checked.list = list;
+    checked.byKey[id] = ok;
+    return ok;
+}
+
+void decide(RYXPKIXResult& result, X509_STORE* anchors, const RYXPKIXOptions& options,
+            ListSignatures& signatures) {
     ryx::UniquePtr<X509_STORE_CTX> ctx(X509_STORE_CTX_new());
     STACK_OF(X509)* untrusted = sk_X509_new_null();
     STACK_OF(X509_CRL)* crls = sk_X509_CRL_new_null();
@@ -281,17 +337,39 @@ void decide(RYXPKIXResult& result, X509_STORE* anchors, const RYXPKIXOptions& op
             push(untrusted, result.chain[i].cert.get());
         }
     }
+    Collector collector;
+    collector.options = &options;
+    collector.result = &result;
+    collector.signatures = &signatures;
+    std::vector<std::string> serials;
+    for (const RYXPKIXLink& link : result.chain) {
+        ryx::UniquePtr<BIGNUM> bn(
+            ASN1_INTEGER_to_BN(X509_get0_serialNumber(link.cert.get()), nullptr));
+        ryx::UniquePtr<char> hex(bn ? BN_bn2hex(bn.get()) : nullptr);
+        if (hex && std::find(serials.begin(), serials.end(), hex.get()) == serials.end()) {
+            serials.emplace_back(hex.get());
+        }
+    }
     for (const RYXPKIXList& list : result.crls) {
-        push(crls, const_cast<X509_CRL*>(list.list->native()));
+        const RYXBuffer copy = list.list->getNarrowedDER(serials);
+        const unsigned char* p = copy.getValue();
+        ryx::UniquePtr<X509_CRL> narrowed(
+            copy.getLength() != 0 && copy.getLength() < list.list->getDERView().getLength()
+                ? d2i_X509_CRL(nullptr, &p, copy.getLength())
+                : nullptr);
+        ERR_clear_error();
+        if (narrowed) {
+            collector.narrowed.emplace(narrowed.get(), list.list);
+            push(crls, narrowed.get());
+        } else {
+            push(crls, const_cast<X509_CRL*>(list.list->native()));
+        }
     }
     if (X509_STORE_CTX_init(ctx.get(), anchors, result.chain.front().cert.get(), untrusted) != 1) {
         throw std::bad_alloc();
     }
     X509_STORE_CTX_set0_crls(ctx.get(), crls);
     setParameters(X509_STORE_CTX_get0_param(ctx.get()), options);
-    Collector collector;
-    collector.options = &options;
-    collector.result = &result;
     X509_STORE_CTX_set_ex_data(ctx.get(), collectorIndex(), &collector);
     X509_STORE_CTX_set_verify_cb(ctx.get(), onResult);
 

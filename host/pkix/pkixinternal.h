@@ -36,6 +36,7 @@ bool signs(const X509* issuer, const X509* cert);
 struct Candidate {
     X509Ptr cert;
     RYXPKIXOrigin origin;
+    bool verifies = true;  // its key verifies the signature below it
 };
 
 // The candidates for the issuer named (the directory's, and the untrusted
@@ -47,6 +48,9 @@ struct Chain {
     std::vector<RYXPKIXLink> links;
     bool anchored = false;
     std::vector<std::string> notes;
+    // The depth of the certificate whose issuer on the path does not verify
+    // its signature (the issuer's entry held no other); -1: none.
+    int badSignature = -1;
 };
 
 // Depth-first upward from leaf; see chain.cpp.

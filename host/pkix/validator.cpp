@@ -26,6 +26,7 @@ struct RYXPKIXValidator::Impl {
     std::string anchorOrigin;
     RYXPKIXOptions options;
     Fetcher fetcher;
+    ListSignatures signatures;
 };
 
 namespace {
@@ -121,20 +122,14 @@ void markStale(RYXPKIXResult& result, const RYXPKIXOptions& options) {
 // A chain that reached an anchor only through an issuer certificate whose key
 // does not verify the signature below it (the issuer's entry held no other):
 // OpenSSL, which matches key identifiers, calls it no path; it is a bad signature.
-void badSignature(RYXPKIXResult& result) {
-    if (!result.anchored || result.verdict == RYXPKIXVerdict::Invalid) {
+void badSignature(RYXPKIXResult& result, int depth) {
+    if (depth < 0 || result.verdict == RYXPKIXVerdict::Invalid) {
         return;
     }
-    for (size_t i = 0; i + 1 < result.chain.size(); ++i) {
-        if (!signs(result.chain[i + 1].cert.get(), result.chain[i].cert.get())) {
-            const int code = X509_V_ERR_CERT_SIGNATURE_FAILURE;
-            result.decisive =
-                RYXPKIXError{code, static_cast<int>(i), X509_verify_cert_error_string(code)};
-            result.errors.insert(result.errors.begin(), result.decisive);
-            result.verdict = RYXPKIXVerdict::Invalid;
-            return;
-        }
-    }
+    const int code = X509_V_ERR_CERT_SIGNATURE_FAILURE;
+    result.decisive = RYXPKIXError{code, depth, X509_verify_cert_error_string(code)};
+    result.errors.insert(result.errors.begin(), result.decisive);
+    result.verdict = RYXPKIXVerdict::Invalid;
 }
 
 }  // namespace
@@ -180,8 +175,8 @@ RYXPKIXResult RYXPKIXValidator::validate(X509* cert, STACK_OF(X509) * extra,
     result.notes = std::move(chain.notes);
     Gatherer(impl.fetcher, result).gather();
     markStale(result, impl.options);
-    decide(result, impl.anchors.get(), impl.options);
-    badSignature(result);
+    decide(result, impl.anchors.get(), impl.options, impl.signatures);
+    badSignature(result, chain.badSignature);
     return result;
 }
 
