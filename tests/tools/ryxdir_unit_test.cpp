@@ -43,8 +43,8 @@ TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
     }
 }
 
-// A list's line made from what the toolkit keeps of it is the line OpenSSL's
-// decoded object gives.
+// A list's line and JSON made from what the toolkit keeps of it are those
+// OpenSSL's decoded object gives.
 TEST(RyxdirDescribe, ListLineWithoutOpenSSLsObject) {
     const labpki::Authority ca = labpki::Authority::root("cn=Lines CA,o=Example,c=DE");
     labpki::CrlOptions plain, large, zero, noNext;
@@ -58,6 +58,13 @@ TEST(RyxdirDescribe, ListLineWithoutOpenSSLsObject) {
         list.decodeDER(der.data(), der.size());
         const labpki::CrlPtr crl = labpki::crlFromDER(der);
         EXPECT_EQ(crlText(list), crlText(crl.get()));
+        JsonWriter fromList(true), fromOpenSSL(true);
+        for (auto* json : {&fromList, &fromOpenSSL}) {
+            json->beginObject();
+            json == &fromList ? crlJson(*json, list) : crlJson(*json, crl.get());
+            json->endObject();
+        }
+        EXPECT_EQ(fromList.text(), fromOpenSSL.text());
     }
 }
 

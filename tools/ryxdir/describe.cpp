@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "ryxopensslptr.h"
+
 namespace ryxdir {
 
 namespace {
@@ -129,6 +131,34 @@ std::string crlText(const X509_CRL* crl) {
     return text + " revoked=" + std::to_string(revokedCount(crl));
 }
 
+namespace {
+
+// The toolkit gives the CRL number in hex; lines and JSON show it in decimal.
+std::string crlNumber(const RYXASNCertificateList& list) {
+    const RYXString hex = list.getCRLNumber();
+    BIGNUM* number = nullptr;
+    std::string text;
+    if (!hex.empty() && BN_hex2bn(&number, hex.c_str()) != 0) {
+        ryx::UniquePtr<char> decimal(BN_bn2dec(number));
+        text = decimal ? decimal.get() : "";
+    }
+    BN_free(number);
+    return text;
+}
+
+// ISO 8601 from a time as OpenSSL prints it ("Jan  2 03:04:05 2027 GMT").
+std::string timeIso(const RYXString& printed) {
+    struct tm tm = {};
+    if (printed.empty() || strptime(printed.c_str(), "%b %d %H:%M:%S %Y GMT", &tm) == nullptr) {
+        return std::string();
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+}  // namespace
+
 std::string crlText(const RYXASNCertificateList& list) {
     std::string text = "issuer=" + nameText(list.getIssuer().native()) +
                        " thisUpdate=" + list.getThisUpdate().c_str();
@@ -136,17 +166,10 @@ std::string crlText(const RYXASNCertificateList& list) {
     if (!next.empty()) {
         text += std::string(" nextUpdate=") + next.c_str();
     }
-    // The toolkit gives the CRL number in hex; the line shows it in decimal.
-    const RYXString hex = list.getCRLNumber();
-    BIGNUM* number = nullptr;
-    if (!hex.empty() && BN_hex2bn(&number, hex.c_str()) != 0) {
-        char* decimal = BN_bn2dec(number);
-        if (decimal != nullptr) {
-            text += std::string(" number=") + decimal;
-        }
-        OPENSSL_free(decimal);
+    const std::string number = crlNumber(list);
+    if (!number.empty()) {
+        text += " number=" + number;
     }
-    BN_free(number);
     return text + " revoked=" + std::to_string(list.getRevokedCount());
 }
 
@@ -179,6 +202,14 @@ void crlJson(JsonWriter& json, const X509_CRL* crl) {
     optionalMember(json, "nextUpdate", timeIso(X509_CRL_get0_nextUpdate(crl)));
     optionalMember(json, "crlNumber", crlNumber(crl));
     json.member("revoked", revokedCount(crl));
+}
+
+void crlJson(JsonWriter& json, const RYXASNCertificateList& list) {
+    json.member("issuer", nameText(list.getIssuer().native()));
+    json.member("thisUpdate", timeIso(list.getThisUpdate()));
+    optionalMember(json, "nextUpdate", timeIso(list.getNextUpdate()));
+    optionalMember(json, "crlNumber", crlNumber(list));
+    json.member("revoked", list.getRevokedCount());
 }
 
 }  // namespace ryxdir

@@ -29,6 +29,8 @@ std::string crlText(const RYXASNCertificateList& list);
 // Members of the object the caller has opened; times in ISO 8601.
 void certificateJson(JsonWriter& json, const X509* cert);
 void crlJson(JsonWriter& json, const X509_CRL* crl);
+// The same members from what the toolkit keeps of a list.
+void crlJson(JsonWriter& json, const RYXASNCertificateList& list);
 
 // Bytes in base64, on one line.
 std::string base64(const unsigned char* bytes, size_t length);

@@ -113,7 +113,7 @@ const Form<RYXASNCertificateList> kCrls{
     "crl",
     "X509 CRL",
     [](const RYXASNCertificateList& l) { return crlText(l); },
-    [](JsonWriter& json, const RYXASNCertificateList& l) { crlJson(json, l.native()); }};
+    [](JsonWriter& json, const RYXASNCertificateList& l) { crlJson(json, l); }};
 
 std::vector<const RYXASNx509Certificate*> listed(const RYXASNCertificateContainer& certs) {
     std::vector<const RYXASNx509Certificate*> objects;

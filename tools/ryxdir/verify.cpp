@@ -188,7 +188,7 @@ void writeJson(JsonWriter& json, const std::string& file, const RYXPKIXResult& r
     json.beginArray();
     for (const RYXPKIXList& list : r.crls) {
         json.beginObject();
-        crlJson(json, list.list->native());
+        crlJson(json, *list.list);
         json.member("stale", list.stale);
         json.key("sources");
         json.beginArray();
