@@ -57,6 +57,15 @@ Bytes issuerOf(const Bytes& type, const Bytes& value) {
     return tlv(0x30, tlv(0x31, tlv(0x30, cat({type, value}))));
 }
 
+// Entries with the serial numbers 1 to count, 20 octets each.
+Bytes entries(unsigned char count) {
+    Bytes all;
+    for (unsigned char serial = 1; serial <= count; ++serial) {
+        all = cat({all, entry({serial})});
+    }
+    return all;
+}
+
 // Who reads a list: the scanner (strict DER), OpenSSL behind it, or nobody.
 enum class Reader { Scanner, OpenSSL, Nobody };
 
@@ -82,8 +91,9 @@ TEST(ASNCertificateList, ScansDERAndLeavesTheRestToOpenSSL) {
                      tlv(0x30, tlv(0x30, cat({tlv(0x02, {0x05}), tlv(0x17, text("240102Z"))}),
                                    Length::Indefinite))),
          Reader::OpenSSL},
-        {"TBS length with a needless octet", CHANGED(p.tbsForm = Length::Long), Reader::OpenSSL},
-        {"issuer length with a needless octet", CHANGED(p.issuer = {0x30, 0x81, 0x00}),
+        {"revoked list's length of 140 with a needless octet",
+         CHANGED(p.revoked = tlv(0x30, entries(7), Length::Long)), Reader::OpenSSL},
+        {"issuer's length of 18 in long form", CHANGED(p.issuer.insert(p.issuer.begin() + 1, 0x81)),
          Reader::OpenSSL},
         {"signature as a constructed BIT STRING in pieces",
          CHANGED(p.signature =
