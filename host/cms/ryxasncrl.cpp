@@ -237,6 +237,7 @@ RYXASNx500Name RYXASNCertificateList::getIssuer() const {
     if (!impl.scanned) {
         return RYXASNx500Name(X509_CRL_get_issuer(impl.openssl()));
     }
+    // The name read again from its place, as the scanner had OpenSSL read it.
     const unsigned char* p = impl.bytes() + impl.layout.issuerOffset;
     ryx::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &p, impl.layout.issuerLength));
     if (!name) {
