@@ -1,10 +1,11 @@
 // Certificate revocation lists, decoded lazily. Lists with a million entries are
 // common enough to matter: OpenSSL's X509_CRL for one takes about ten times the
 // memory of its 22 MB of DER and most of the time of a retrieval, while the
-// toolkit mostly stores, counts and forwards lists. So decodeDER checks the
-// encoding in one pass with the scanner of ryxcrlscan (it accepts what OpenSSL
-// accepts), keeps the bytes with the little it needs to answer from them, and
-// builds the X509_CRL only when native() is asked for it.
+// toolkit mostly stores, counts and forwards lists. So decodeDER reads a list in
+// strict DER in one pass with the scanner of ryxcrlscan, keeps the bytes with
+// the little it needs to answer from them, and builds the X509_CRL only when
+// native() is asked for it. Any other encoding is OpenSSL's to judge: such a
+// list is decoded by d2i_X509_CRL at once and answers from OpenSSL's object.
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -84,6 +85,7 @@ RYXString timeText(int type, const std::string& content) {
 
 struct RYXASNCertificateList::Impl {
     RYXBuffer der;
+    bool scanned = false;  // layout describes der; otherwise crl holds the list
     CrlLayout layout;
 
     // Built on demand under the mutex, read without it once published.
@@ -247,16 +249,15 @@ RYXString RYXASNCertificateList::getClassName() const {
 void RYXASNCertificateList::decodeDER(const unsigned char* der, size_t length) {
     ryxasn_internal::requireInput(der, length, kWhat, __FILE__, __LINE__);
     std::unique_ptr<Impl> impl(new Impl);
-    size_t errorOffset = 0;
-    const size_t used =
-        ryxasn_internal::scanCertificateList(der, length, impl->layout, errorOffset);
-    if (used == 0) {
-        ryxasn_internal::throwASN(
-            __FILE__, __LINE__, RYX_ERR_ASN_DECODE,
-            std::string("Unable to decode ") + kWhat + " from " + std::to_string(length) +
-                " bytes of DER: not a valid encoding at offset " + std::to_string(errorOffset));
+    const size_t used = ryxasn_internal::scanCertificateList(der, length, impl->layout);
+    impl->scanned = used != 0;
+    if (impl->scanned) {
+        ryxasn_internal::requireAllUsed(used, length, kWhat, __FILE__, __LINE__);
+    } else {
+        impl->crl.store(ryxasn_internal::decodeStrict<X509_CRL>(
+            der, length, d2i_X509_CRL, X509_CRL_free, kWhat, __FILE__, __LINE__));
+        impl->layout.plainEntries = false;  // look-ups go to OpenSSL
     }
-    ryxasn_internal::requireAllUsed(used, length, kWhat, __FILE__, __LINE__);
     impl->der = RYXBuffer(static_cast<unsigned int>(length), der);
     Impl* old = m_impl;
     m_impl = impl.release();
@@ -280,10 +281,12 @@ bool RYXASNCertificateList::hasValue() const {
 
 RYXASNx500Name RYXASNCertificateList::getIssuer() const {
     const Impl& impl = requireValue(m_impl);
-    // The name read again from its place with the same bound, so that OpenSSL
-    // decodes it exactly as inside the whole list.
+    if (!impl.scanned) {
+        return RYXASNx500Name(X509_CRL_get_issuer(impl.openssl()));
+    }
+    // The name read again from its place, as the scanner had OpenSSL read it.
     const unsigned char* p = impl.bytes() + impl.layout.issuerOffset;
-    ryx::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &p, impl.layout.issuerBound));
+    ryx::UniquePtr<X509_NAME> name(d2i_X509_NAME(nullptr, &p, impl.layout.issuerLength));
     if (!name) {
         ERR_clear_error();
         throw std::bad_alloc();
@@ -293,11 +296,18 @@ RYXASNx500Name RYXASNCertificateList::getIssuer() const {
 
 RYXString RYXASNCertificateList::getThisUpdate() const {
     const Impl& impl = requireValue(m_impl);
+    if (!impl.scanned) {
+        return ryxasn_internal::timeText(X509_CRL_get0_lastUpdate(impl.openssl()));
+    }
     return timeText(impl.layout.thisUpdateType, impl.layout.thisUpdate);
 }
 
 RYXString RYXASNCertificateList::getNextUpdate() const {
     const Impl& impl = requireValue(m_impl);
+    if (!impl.scanned) {
+        const ASN1_TIME* next = X509_CRL_get0_nextUpdate(impl.openssl());
+        return next == nullptr ? RYXString() : ryxasn_internal::timeText(next);
+    }
     if (!impl.layout.hasNextUpdate) {
         return RYXString();
     }
@@ -306,21 +316,28 @@ RYXString RYXASNCertificateList::getNextUpdate() const {
 
 RYXString RYXASNCertificateList::getCRLNumber() const {
     const Impl& impl = requireValue(m_impl);
-    if (!impl.layout.hasCrlNumber) {
-        return RYXString();
+    ryx::UniquePtr<ASN1_INTEGER> number;
+    if (!impl.scanned) {
+        number.reset(static_cast<ASN1_INTEGER*>(
+            X509_CRL_get_ext_d2i(impl.openssl(), NID_crl_number, nullptr, nullptr)));
+    } else if (impl.layout.hasCrlNumber) {
+        // Read as OpenSSL reads an extension's value: bytes after the INTEGER
+        // are ignored, a value that does not decode is no number.
+        const std::string& value = impl.layout.crlNumber;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
+        number.reset(d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(value.size())));
     }
-    // Read as OpenSSL reads an extension's value: bytes after the INTEGER are
-    // ignored, a value that does not decode is no number.
-    const std::string& value = impl.layout.crlNumber;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
-    ryx::UniquePtr<ASN1_INTEGER> number(
-        d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(value.size())));
     ERR_clear_error();
     return number ? ryxasn_internal::integerHex(number.get()) : RYXString();
 }
 
 long RYXASNCertificateList::getRevokedCount() const {
-    return static_cast<long>(requireValue(m_impl).layout.revokedCount);
+    const Impl& impl = requireValue(m_impl);
+    if (!impl.scanned) {
+        STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(impl.openssl());
+        return revoked == nullptr ? 0 : sk_X509_REVOKED_num(revoked);
+    }
+    return static_cast<long>(impl.layout.revokedCount);
 }
 
 namespace {
@@ -365,7 +382,8 @@ bool RYXASNCertificateList::isRevoked(const char* serialHex) const {
     const Impl& impl = requireValue(m_impl);
     ryx::UniquePtr<ASN1_STRING> serial = serialNumber(serialHex);
     if (!impl.layout.plainEntries) {
-        // Entries of other issuers or marked removeFromCRL: OpenSSL decides.
+        // Entries of other issuers or marked removeFromCRL, or a list the
+        // scanner left to OpenSSL: OpenSSL decides.
         X509_REVOKED* entry = nullptr;
         int found = X509_CRL_get0_by_serial(impl.openssl(), &entry, serial.get());
         ERR_clear_error();

@@ -1,230 +1,108 @@
-// The revocation-list scanner. It follows OpenSSL's template decoder step by step
-// (the same bound passed to each header read, the same order of checks), so that
-// both accept and reject the same bytes; tests/fuzz/crl_fuzz holds it to that.
-//
-// Decoders return kOk after consuming one element (the cursor moves past it),
-// kAbsent when an optional element has another tag (the cursor stays), and kFail
-// when OpenSSL's decoder would fail.
+// The revocation-list scanner, a fast path for strict DER. Each element's
+// identifier octet must be the one DER prescribes (which fixes class, form and
+// a low tag number) and its length definite and in its shortest form; contents
+// are checked as OpenSSL checks them (integers, object identifiers, booleans,
+// bit strings), and the issuer's Name is decoded by OpenSSL itself. Whatever
+// does not fit fails the scan, and the caller leaves the bytes to
+// d2i_X509_CRL. tests/fuzz/crl_fuzz holds the scan to accepting only what
+// OpenSSL accepts, and to reading it the same way.
 #include "ryxcrlscan.h"
 
-#include <array>
+#include <openssl/err.h>
+#include <openssl/x509.h>
+
 #include <climits>
 #include <cstring>
-#include <utility>
+
+#include "ryxopensslptr.h"
 
 namespace ryxasn_internal {
 
 namespace {
 
-const int kFail = 0;
-const int kOk = 1;
-const int kAbsent = -1;
+// Identifier octets.
+const unsigned char kBoolean = 0x01;
+const unsigned char kInteger = 0x02;
+const unsigned char kBitString = 0x03;
+const unsigned char kOctetString = 0x04;
+const unsigned char kNull = 0x05;
+const unsigned char kObject = 0x06;
+const unsigned char kUTCTime = 0x17;          // V_ASN1_UTCTIME
+const unsigned char kGeneralizedTime = 0x18;  // V_ASN1_GENERALIZEDTIME
+const unsigned char kSequence = 0x30;
+const unsigned char kExplicit0 = 0xa0;
 
-const unsigned char kUniversal = 0x00;
-const unsigned char kContext = 0x80;
-
-// Universal tags, and OpenSSL's pseudo-type for an ANY of another class.
-const int kBoolean = 1;
-const int kInteger = 2;
-const int kBitString = 3;
-const int kOctetString = 4;
-const int kNull = 5;
-const int kObject = 6;
-const int kEnumerated = 10;
-const int kUTF8String = 12;
-const int kSequence = 16;
-const int kSet = 17;
-const int kUniversalString = 28;
-const int kBMPString = 30;
-const int kOther = -3;
-
-// The type bits OpenSSL gives the universal tags 0 to 30 when it checks a value
-// against the types a choice of strings allows.
-const unsigned long kBitUnknown = 0x1000;
-const unsigned long kTagBits[31] = {
-    0,           0,           0,      0x0400,      0x0200, 0,           0,           kBitUnknown,
-    kBitUnknown, kBitUnknown, 0,      kBitUnknown, 0x2000, kBitUnknown, kBitUnknown, kBitUnknown,
-    0x10000,     0,           0x0001, 0x0002,      0x0004, 0x0008,      0x0010,      0x4000,
-    0x8000,      0x0020,      0x0040, 0x0080,      0x0100, kBitUnknown, 0x0800,
-};
-// Time: UTCTime or GeneralizedTime.
-const unsigned long kTimeTypes = 0x4000 | 0x8000;
-// The string types of a name's attribute value: Numeric, Printable, T61, IA5,
-// BIT STRING, Universal, BMP, UTF8, SEQUENCE and the unknown ones.
-const unsigned long kNameValueTypes =
-    0x0001 | 0x0002 | 0x0004 | 0x0010 | 0x0400 | 0x0100 | 0x0800 | 0x2000 | 0x10000 | kBitUnknown;
-
-// OpenSSL reads a name from at most this many bytes.
-const long kNameMax = 1024 * 1024;
-// Constructed strings nest at most this deep below the outermost.
-const int kStringNestMax = 5;
+// How deep derForm follows nested elements.
+const int kNestMax = 8;
 
 // Object identifiers (content octets) that the scan looks for.
 const unsigned char kCrlNumberOID[] = {0x55, 0x1d, 0x14};
 const unsigned char kReasonCodeOID[] = {0x55, 0x1d, 0x15};
 const unsigned char kCertificateIssuerOID[] = {0x55, 0x1d, 0x1d};
 
-unsigned long tagBit(int tag) {
-    return tag < 0 || tag > 30 ? 0 : kTagBits[tag];
-}
+// Bytes still to be read.
+struct Span {
+    const unsigned char* p = nullptr;
+    const unsigned char* end = nullptr;
 
-struct Header {
-    int tag = 0;
-    unsigned char cls = 0;
-    bool constructed = false;
-    bool indefinite = false;
-    long size = 0;    // octets of the identifier and length
-    long length = 0;  // content octets; in indefinite form all that may follow
+    bool empty() const { return p == end; }
+    size_t size() const { return static_cast<size_t>(end - p); }
+    bool at(unsigned char id) const { return p != end && *p == id; }
 };
 
-// One identifier and length read from at most max bytes, as ASN1_get_object
-// reads them: high tag numbers in any form, lengths in long form with leading
-// zeros, indefinite length for constructed encodings only, and the content
-// within max.
-bool readHeader(const unsigned char* p, long max, Header& h) {
-    if (max <= 0) {
+// The element at in.p, in.p moved past it: a low tag number, and a definite
+// length in its shortest form whose content lies within in.
+bool element(Span& in, unsigned char& id, Span& content) {
+    const unsigned char* p = in.p;
+    if (in.size() < 2 || (*p & 0x1f) == 0x1f) {
         return false;
     }
-    const unsigned char* start = p;
-    const long total = max;
-    h.constructed = (*p & 0x20) != 0;
-    h.cls = static_cast<unsigned char>(*p & 0xc0);
-    long tag = *p & 0x1f;
-    ++p;
-    if (--max == 0) {
-        return false;
-    }
-    if (tag == 0x1f) {
-        tag = 0;
-        while (*p & 0x80) {
-            tag = (tag << 7) | (*p++ & 0x7f);
-            if (--max == 0 || tag > (INT_MAX >> 7)) {
-                return false;
-            }
-        }
-        tag = (tag << 7) | (*p++ & 0x7f);
-        if (--max == 0) {
+    id = *p++;
+    size_t length = *p++;
+    if (length & 0x80) {
+        size_t count = length & 0x7f;  // 0: indefinite
+        if (count == 0 || count > 4 || static_cast<size_t>(in.end - p) < count || *p == 0) {
             return false;
         }
-    }
-    --max;  // the first length octet
-    unsigned long length = 0;
-    bool indefinite = false;
-    if (*p == 0x80) {
-        indefinite = true;
-        ++p;
-    } else {
-        int count = *p & 0x7f;
-        if (*p++ & 0x80) {
-            // OpenSSL wants one byte beyond the length octets.
-            if (max < count + 1) {
-                return false;
-            }
-            while (count > 0 && *p == 0) {
-                ++p;
-                --count;
-            }
-            if (count > static_cast<int>(sizeof(long))) {
-                return false;
-            }
-            for (; count > 0; --count) {
-                length = (length << 8) | *p++;
-            }
-            if (length > static_cast<unsigned long>(LONG_MAX)) {
-                return false;
-            }
-        } else {
-            length = static_cast<unsigned long>(count);
+        for (length = 0; count > 0; --count) {
+            length = (length << 8) | *p++;
+        }
+        if (length < 0x80) {
+            return false;  // the short form holds it
         }
     }
-    if (indefinite && !h.constructed) {
+    if (length > static_cast<size_t>(in.end - p)) {
         return false;
     }
-    h.size = p - start;
-    if (static_cast<long>(length) > total - h.size) {
-        return false;
-    }
-    h.tag = static_cast<int>(tag);
-    h.indefinite = indefinite;
-    h.length = indefinite ? total - h.size : static_cast<long>(length);
+    content = Span{p, p + length};
+    in.p = content.end;
     return true;
 }
 
-bool isEndOfContents(const unsigned char* p, long length) {
-    return length >= 2 && p[0] == 0 && p[1] == 0;
+// The element at in.p when its identifier octet is id.
+bool expect(Span& in, unsigned char id, Span& content) {
+    unsigned char found = 0;
+    return in.at(id) && element(in, found, content);
 }
 
-// From the content of an indefinite-length element to just past its
-// end-of-contents octets (asn1_find_end).
-bool findEnd(const unsigned char*& cursor, long length) {
-    const unsigned char* p = cursor;
-    std::uint32_t expected = 1;
-    while (length > 0) {
-        if (isEndOfContents(p, length)) {
-            p += 2;
-            if (--expected == 0) {
-                break;
-            }
-            length -= 2;
-            continue;
-        }
-        const unsigned char* start = p;
-        Header h;
-        if (!readHeader(p, length, h)) {
+// Whether in holds only elements in DER form, followed kNestMax deep: no
+// end-of-contents, SEQUENCE and SET constructed, universal strings primitive.
+bool derForm(Span in, int depth) {
+    while (!in.empty()) {
+        unsigned char id = 0;
+        Span content;
+        if (!element(in, id, content) || id == 0) {
             return false;
         }
-        p += h.size;
-        if (h.indefinite) {
-            if (expected == UINT32_MAX) {
-                return false;
-            }
-            ++expected;
-        } else {
-            p += h.length;
-        }
-        length -= p - start;
-    }
-    if (expected != 0) {
-        return false;
-    }
-    cursor = p;
-    return true;
-}
-
-// The pieces of a constructed string joined (asn1_collect): pieces of any tag,
-// nested at most kStringNestMax deep, end-of-contents only in indefinite form.
-bool collect(const unsigned char*& cursor, long length, bool indefinite, int depth,
-             std::string& out) {
-    const unsigned char* p = cursor;
-    while (length > 0) {
-        const unsigned char* start = p;
-        if (isEndOfContents(p, length)) {
-            if (!indefinite) {
-                return false;
-            }
-            p += 2;
-            indefinite = false;
-            break;
-        }
-        Header h;
-        if (!readHeader(p, length, h)) {
+        const bool constructed = (id & 0x20) != 0;
+        const unsigned char tag = id & 0x1f;
+        if ((id & 0xc0) == 0 && constructed != (tag == 16 || tag == 17)) {
             return false;
         }
-        p += h.size;
-        if (h.constructed) {
-            if (depth >= kStringNestMax || !collect(p, h.length, h.indefinite, depth + 1, out)) {
-                return false;
-            }
-        } else {
-            out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(h.length));
-            p += h.length;
+        if (constructed && (depth == 0 || !derForm(content, depth - 1))) {
+            return false;
         }
-        length -= p - start;
     }
-    if (indefinite) {
-        return false;
-    }
-    cursor = p;
     return true;
 }
 
@@ -241,9 +119,13 @@ bool validObject(const unsigned char* c, long length) {
     return true;
 }
 
+bool validObject(const Span& s) {
+    return validObject(s.p, static_cast<long>(s.size()));
+}
+
 // What c2i_ibuf accepts: at least one octet and no needless leading octet.
-bool validInteger(const unsigned char* c, long length) {
-    if (length <= 0) {
+bool validInteger(const unsigned char* c, size_t length) {
+    if (length == 0) {
         return false;
     }
     if (length == 1) {
@@ -252,579 +134,243 @@ bool validInteger(const unsigned char* c, long length) {
     return !(c[0] == 0x00 && (c[1] & 0x80) == 0) && !(c[0] == 0xff && (c[1] & 0x80) != 0);
 }
 
-// The content checks of asn1_ex_c2i for a value of universal type utype.
-bool validContent(int utype, const unsigned char* c, long length) {
-    switch (utype) {
-        case kObject:
-            return validObject(c, length);
-        case kNull:
-            return length == 0;
-        case kBoolean:
-            return length == 1;
-        case kBitString:
-            return length >= 1 && c[0] <= 7;
-        case kInteger:
-        case kEnumerated:
-            return validInteger(c, length);
-        case kBMPString:
-            return (length & 1) == 0;
-        case kUniversalString:
-            return (length & 3) == 0;
-        default:
-            return true;
+bool validInteger(const Span& s) {
+    return validInteger(s.p, s.size());
+}
+
+bool sameOID(const Span& oid, const unsigned char (&known)[3]) {
+    return oid.size() == 3 && std::memcmp(oid.p, known, 3) == 0;
+}
+
+bool isTime(const Span& in) {
+    return in.at(kUTCTime) || in.at(kGeneralizedTime);
+}
+
+// Time: UTCTime or GeneralizedTime; OpenSSL's decoder does not look inside.
+// The type and content go to type and text when they are given.
+bool readTime(Span& in, int* type, std::string* text) {
+    unsigned char id = 0;
+    Span content;
+    if (!isTime(in) || !element(in, id, content)) {
+        return false;
     }
-}
-
-bool validCodePoint(unsigned long value) {
-    return value <= 0x10ffff && (value < 0xd800 || value > 0xdfff);
-}
-
-// What UTF8_getc accepts for every character: no overlong forms, no surrogates,
-// nothing above U+10FFFF.
-bool validUTF8(const unsigned char* p, long length) {
-    while (length > 0) {
-        unsigned long value;
-        long size;
-        if ((p[0] & 0x80) == 0) {
-            value = p[0];
-            size = 1;
-        } else if ((p[0] & 0xe0) == 0xc0) {
-            if (length < 2 || (p[1] & 0xc0) != 0x80) {
-                return false;
-            }
-            value = ((p[0] & 0x1ful) << 6) | (p[1] & 0x3f);
-            if (value < 0x80) {
-                return false;
-            }
-            size = 2;
-        } else if ((p[0] & 0xf0) == 0xe0) {
-            if (length < 3 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80) {
-                return false;
-            }
-            value = ((p[0] & 0x0ful) << 12) | ((p[1] & 0x3ful) << 6) | (p[2] & 0x3f);
-            if (value < 0x800 || !validCodePoint(value)) {
-                return false;
-            }
-            size = 3;
-        } else if ((p[0] & 0xf8) == 0xf0) {
-            if (length < 4 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80 ||
-                (p[3] & 0xc0) != 0x80) {
-                return false;
-            }
-            value = ((p[0] & 0x07ul) << 18) | ((p[1] & 0x3ful) << 12) | ((p[2] & 0x3ful) << 6) |
-                    (p[3] & 0x3f);
-            if (value < 0x10000 || value > 0x10ffff) {
-                return false;
-            }
-            size = 4;
-        } else {
-            return false;
-        }
-        p += size;
-        length -= size;
+    if (type != nullptr) {
+        *type = id;
+        text->assign(reinterpret_cast<const char*>(content.p), content.size());
     }
     return true;
 }
 
-// OpenSSL builds a canonical form of every name (lower case UTF-8); a value of a
-// Unicode string type that has no UTF-8 form fails the whole decoding.
-bool canonicalForm(int utype, const unsigned char* c, long length) {
-    if (utype == kUTF8String) {
-        return validUTF8(c, length);
+// AlgorithmIdentifier: SEQUENCE { OBJECT IDENTIFIER, parameters }, the
+// parameters absent, NULL, or a SEQUENCE (OpenSSL keeps it encoded).
+bool algorithm(Span& in) {
+    Span alg;
+    Span oid;
+    if (!expect(in, kSequence, alg) || !expect(alg, kObject, oid) || !validObject(oid)) {
+        return false;
     }
-    if (utype == kBMPString) {
-        for (long i = 0; i + 1 < length; i += 2) {
-            if (!validCodePoint((static_cast<unsigned long>(c[i]) << 8) | c[i + 1])) {
-                return false;
-            }
-        }
+    if (alg.empty()) {
+        return true;
     }
-    if (utype == kUniversalString) {
-        for (long i = 0; i + 3 < length; i += 4) {
-            unsigned long value = (static_cast<unsigned long>(c[i]) << 24) |
-                                  (static_cast<unsigned long>(c[i + 1]) << 16) |
-                                  (static_cast<unsigned long>(c[i + 2]) << 8) | c[i + 3];
-            if (!validCodePoint(value)) {
-                return false;
-            }
-        }
-    }
-    return true;
+    unsigned char id = 0;
+    Span parameters;
+    return element(alg, id, parameters) && alg.empty() &&
+           ((id == kNull && parameters.empty()) ||
+            (id == kSequence && derForm(parameters, kNestMax)));
 }
 
-bool sameOID(const unsigned char* oid, long length, const unsigned char (&known)[3]) {
-    return length == 3 && std::memcmp(oid, known, 3) == 0;
+// Extension: SEQUENCE { OBJECT IDENTIFIER, critical BOOLEAN OPTIONAL, OCTET
+// STRING }; DER leaves out a critical FALSE and writes TRUE as 0xff.
+bool extension(Span& in, Span& oid, Span& value) {
+    Span ext;
+    Span critical;
+    if (!expect(in, kSequence, ext) || !expect(ext, kObject, oid) || !validObject(oid)) {
+        return false;
+    }
+    if (ext.at(kBoolean) &&
+        !(expect(ext, kBoolean, critical) && critical.size() == 1 && *critical.p == 0xff)) {
+        return false;
+    }
+    return expect(ext, kOctetString, value) && ext.empty();
 }
-
-// Content octets of a primitive or constructed value.
-struct Content {
-    const unsigned char* data = nullptr;
-    long length = 0;
-};
 
 class Scanner {
   public:
     Scanner(const unsigned char* der, CrlLayout& layout) : m_der(der), m_layout(layout) {}
 
-    // The outer SEQUENCE { tbsCertList, signatureAlgorithm, signature }.
-    int certificateList(const unsigned char*& p, long length) {
-        return sequence<3>(p, length, kSequence, kUniversal, false, {{false, false, false}},
-                           [this](size_t field, const unsigned char*& q, long left, bool opt) {
-                               switch (field) {
-                                   case 0:
-                                       return tbsCertList(q, left, opt);
-                                   case 1:
-                                       return algorithm(q, left, opt);
-                                   default:
-                                       return primitive(q, left, kBitString, opt, nullptr);
-                               }
-                           });
+    // SEQUENCE { tbsCertList, signatureAlgorithm, signature BIT STRING }; the
+    // signature in whole octets.
+    bool certificateList(Span& in) {
+        Span list;
+        Span tbs;
+        Span signature;
+        return expect(in, kSequence, list) && expect(list, kSequence, tbs) && tbsCertList(tbs) &&
+               algorithm(list) && expect(list, kBitString, signature) && !signature.empty() &&
+               *signature.p == 0 && list.empty();
     }
-
-    size_t errorOffset() const { return m_errorOffset; }
 
   private:
-    int fail(const unsigned char* p) {
-        if (!m_failed) {
-            m_failed = true;
-            m_errorOffset = static_cast<size_t>(p - m_der);
+    size_t offset(const unsigned char* p) const { return static_cast<size_t>(p - m_der); }
+
+    // TBSCertList: version INTEGER OPTIONAL, signature, issuer, thisUpdate,
+    // nextUpdate OPTIONAL, revokedCertificates OPTIONAL, [0] crlExtensions
+    // OPTIONAL.
+    bool tbsCertList(Span in) {
+        CrlLayout& l = m_layout;
+        Span version;
+        if (in.at(kInteger) && !(expect(in, kInteger, version) && validInteger(version))) {
+            return false;
         }
-        return kFail;
+        if (!algorithm(in) || !issuer(in) || !readTime(in, &l.thisUpdateType, &l.thisUpdate)) {
+            return false;
+        }
+        l.hasNextUpdate = isTime(in);
+        if (l.hasNextUpdate && !readTime(in, &l.nextUpdateType, &l.nextUpdate)) {
+            return false;
+        }
+        if (in.at(kSequence) && !revoked(in)) {
+            return false;
+        }
+        if (in.at(kExplicit0) && !crlExtensions(in)) {
+            return false;
+        }
+        return in.empty();
     }
 
-    // The header at p with the tag expected (asn1_check_tlen): kAbsent when an
-    // optional element has another tag; a bad header fails even then.
-    int expect(const unsigned char* p, long length, int tag, unsigned char cls, bool opt,
-               Header& h) {
-        if (!readHeader(p, length, h)) {
-            return fail(p);
+    // Name: in DER form, and decoded by OpenSSL's own d2i_X509_NAME, which
+    // checks its strings and fails for those with no UTF-8 form. A name inside
+    // a definite length reads the same alone as inside the whole list.
+    bool issuer(Span& in) {
+        const unsigned char* start = in.p;
+        Span name;
+        if (!expect(in, kSequence, name) || !derForm(name, kNestMax)) {
+            return false;
         }
-        if (h.tag != tag || h.cls != cls) {
-            return opt ? kAbsent : fail(p);
-        }
-        return kOk;
+        m_layout.issuerOffset = offset(start);
+        m_layout.issuerLength = static_cast<long>(in.p - start);
+        const unsigned char* p = start;
+        ryx::UniquePtr<X509_NAME> decoded(d2i_X509_NAME(nullptr, &p, m_layout.issuerLength));
+        ERR_clear_error();
+        return decoded && p == in.p;
     }
 
-    // A SEQUENCE of N fields (asn1_item_embed_d2i): decode(field, cursor, left,
-    // opt) reads one. A field may be left out only where optional says so; the
-    // last field present must end the content.
-    template <size_t N, typename Field>
-    int sequence(const unsigned char*& p, long length, int tag, unsigned char cls, bool opt,
-                 const std::array<bool, N>& optional, Field decode) {
-        Header h;
-        const int header = expect(p, length, tag, cls, opt, h);
-        if (header != kOk) {
-            return header;
+    // revokedCertificates: SEQUENCE OF entry.
+    bool revoked(Span& in) {
+        Span entries;
+        if (!expect(in, kSequence, entries)) {
+            return false;
         }
-        if (!h.constructed) {
-            return fail(p);
-        }
-        const unsigned char* q = p + h.size;
-        long left = h.length;
-        bool endOfContents = h.indefinite;
-        size_t field = 0;
-        for (; field < N; ++field) {
-            if (left == 0) {
-                break;
-            }
-            if (isEndOfContents(q, left)) {
-                if (!endOfContents) {
-                    return fail(q);
-                }
-                q += 2;
-                left -= 2;
-                endOfContents = false;
-                break;
-            }
-            // The last field cannot be left out while content remains.
-            const bool fieldOpt = field + 1 == N ? false : optional[field];
-            const unsigned char* start = q;
-            const int rc = decode(field, q, left, fieldOpt);
-            if (rc == kFail) {
-                return kFail;
-            }
-            if (rc == kAbsent) {
-                continue;
-            }
-            left -= q - start;
-        }
-        if (endOfContents) {
-            if (!isEndOfContents(q, left)) {
-                return fail(q);
-            }
-            q += 2;
-            left -= 2;
-        }
-        if (!h.indefinite && left != 0) {
-            return fail(q);
-        }
-        for (; field < N; ++field) {
-            if (!optional[field]) {
-                return fail(q);
+        m_layout.entriesBegin = offset(entries.p);
+        while (!entries.empty()) {
+            if (!entry(entries)) {
+                return false;
             }
         }
-        p = q;
-        return kOk;
+        m_layout.entriesEnd = offset(entries.end);
+        return true;
     }
 
-    // A SEQUENCE OF or SET OF (asn1_template_noexp_d2i): the constructed bit is
-    // not checked. item(cursor, left) reads one element.
-    template <typename Item>
-    int listOf(const unsigned char*& p, long length, int tag, bool opt, Item item) {
-        Header h;
-        const int header = expect(p, length, tag, kUniversal, opt, h);
-        if (header != kOk) {
-            return header;
+    // One revoked entry: SEQUENCE { serial INTEGER, date Time, extensions
+    // OPTIONAL }.
+    bool entry(Span& in) {
+        const size_t at = offset(in.p);
+        Span body;
+        Span serial;
+        if (!expect(in, kSequence, body) || !expect(body, kInteger, serial) ||
+            !validInteger(serial) || !readTime(body, nullptr, nullptr)) {
+            return false;
         }
-        const unsigned char* q = p + h.size;
-        long left = h.length;
-        bool endOfContents = h.indefinite;
-        while (left > 0) {
-            if (isEndOfContents(q, left)) {
-                if (!endOfContents) {
-                    return fail(q);
-                }
-                q += 2;
-                endOfContents = false;
-                break;
-            }
-            const unsigned char* start = q;
-            if (item(q, left) != kOk) {
-                return fail(q);
-            }
-            left -= q - start;
+        if (body.at(kSequence) && !entryExtensions(body)) {
+            return false;
         }
-        if (endOfContents) {
-            return fail(q);
-        }
-        p = q;
-        return kOk;
-    }
-
-    // [tag] EXPLICIT around one element read by inner(cursor, left).
-    template <typename Inner>
-    int explicitTag(const unsigned char*& p, long length, int tag, bool opt, Inner inner) {
-        Header h;
-        const int header = expect(p, length, tag, kContext, opt, h);
-        if (header != kOk) {
-            return header;
-        }
-        if (!h.constructed) {
-            return fail(p);
-        }
-        const unsigned char* q = p + h.size;
-        long left = h.length;
-        const unsigned char* start = q;
-        if (inner(q, left) != kOk) {
-            return fail(q);
-        }
-        left -= q - start;
-        if (h.indefinite) {
-            if (!isEndOfContents(q, left)) {
-                return fail(q);
-            }
-            q += 2;
-        } else if (left != 0) {
-            return fail(q);
-        }
-        p = q;
-        return kOk;
-    }
-
-    // The body of asn1_d2i_ex_primitive once the header h at p is accepted:
-    // SEQUENCE, SET and other classes stay encoded, strings may be constructed,
-    // and the content must suit utype.
-    int primitiveBody(const unsigned char*& p, const Header& h, int utype, Content* out) {
-        const unsigned char* q = p + h.size;
-        Content content;
-        if (utype == kSequence || utype == kSet || utype == kOther) {
-            if (utype != kOther && !h.constructed) {
-                return fail(p);
-            }
-            if (h.indefinite) {
-                if (!findEnd(q, h.length)) {
-                    return fail(p);
-                }
-            } else {
-                q += h.length;
-            }
-            content.data = p;
-            content.length = q - p;
-        } else if (h.constructed) {
-            if (utype == kNull || utype == kBoolean || utype == kObject || utype == kInteger ||
-                utype == kEnumerated) {
-                return fail(p);
-            }
-            m_scratch.clear();
-            if (!collect(q, h.length, h.indefinite, 0, m_scratch)) {
-                return fail(p);
-            }
-            content.data = reinterpret_cast<const unsigned char*>(m_scratch.data());
-            content.length = static_cast<long>(m_scratch.size());
-        } else {
-            content.data = q;
-            content.length = h.length;
-            q += h.length;
-        }
-        if (!validContent(utype, content.data, content.length)) {
-            return fail(p);
-        }
-        if (out != nullptr) {
-            *out = content;
-        }
-        p = q;
-        return kOk;
-    }
-
-    // A value of one universal type.
-    int primitive(const unsigned char*& p, long length, int utype, bool opt, Content* out) {
-        Header h;
-        const int header = expect(p, length, utype, kUniversal, opt, h);
-        return header != kOk ? header : primitiveBody(p, h, utype, out);
-    }
-
-    // A value of one of the universal types in mask (OpenSSL's MSTRING).
-    int choiceOfStrings(const unsigned char*& p, long length, unsigned long mask, bool opt,
-                        int& utype, Content* out) {
-        Header h;
-        if (!readHeader(p, length, h)) {
-            return fail(p);
-        }
-        if (h.cls != kUniversal || (tagBit(h.tag) & mask) == 0) {
-            return opt ? kAbsent : fail(p);
-        }
-        utype = h.tag;
-        return primitiveBody(p, h, h.tag, out);
-    }
-
-    // ANY: the type follows from the tag.
-    int any(const unsigned char*& p, long length) {
-        Header h;
-        if (!readHeader(p, length, h)) {
-            return fail(p);
-        }
-        return primitiveBody(p, h, h.cls == kUniversal ? h.tag : kOther, nullptr);
-    }
-
-    int time(const unsigned char*& p, long length, bool opt, int& type, std::string& text) {
-        Content content;
-        const int rc = choiceOfStrings(p, length, kTimeTypes, opt, type, &content);
-        if (rc == kOk) {
-            text.assign(reinterpret_cast<const char*>(content.data),
-                        static_cast<size_t>(content.length));
-        }
-        return rc;
-    }
-
-    // AlgorithmIdentifier: SEQUENCE { OBJECT IDENTIFIER, ANY OPTIONAL }.
-    int algorithm(const unsigned char*& p, long length, bool opt) {
-        return sequence<2>(p, length, kSequence, kUniversal, opt, {{false, true}},
-                           [this](size_t field, const unsigned char*& q, long left, bool o) {
-                               return field == 0 ? primitive(q, left, kObject, o, nullptr)
-                                                 : any(q, left);
-                           });
-    }
-
-    // Name: SEQUENCE OF SET OF AttributeTypeAndValue, read from at most
-    // kNameMax bytes.
-    int name(const unsigned char*& p, long length) {
-        if (length > kNameMax) {
-            length = kNameMax;
-        }
-        return listOf(p, length, kSequence, false, [this](const unsigned char*& q, long left) {
-            return listOf(q, left, kSet, false, [this](const unsigned char*& r, long rest) {
-                return attribute(r, rest);
-            });
-        });
-    }
-
-    int attribute(const unsigned char*& p, long length) {
-        return sequence<2>(p, length, kSequence, kUniversal, false, {{false, false}},
-                           [this](size_t field, const unsigned char*& q, long left, bool opt) {
-                               if (field == 0) {
-                                   return primitive(q, left, kObject, opt, nullptr);
-                               }
-                               const unsigned char* start = q;
-                               int utype = 0;
-                               Content value;
-                               const int rc =
-                                   choiceOfStrings(q, left, kNameValueTypes, opt, utype, &value);
-                               if (rc == kOk && !canonicalForm(utype, value.data, value.length)) {
-                                   return fail(start);
-                               }
-                               return rc;
-                           });
-    }
-
-    // Extension: SEQUENCE { OBJECT IDENTIFIER, BOOLEAN OPTIONAL, OCTET STRING }.
-    // Gives the identifier and the value's content.
-    int extension(const unsigned char*& p, long length, Content& oid, std::string& value) {
-        return sequence<3>(p, length, kSequence, kUniversal, false, {{false, true, false}},
-                           [&](size_t field, const unsigned char*& q, long left, bool opt) {
-                               if (field == 0) {
-                                   return primitive(q, left, kObject, opt, &oid);
-                               }
-                               if (field == 1) {
-                                   return primitive(q, left, kBoolean, opt, nullptr);
-                               }
-                               Content content;
-                               const int rc = primitive(q, left, kOctetString, opt, &content);
-                               if (rc == kOk) {
-                                   value.assign(reinterpret_cast<const char*>(content.data),
-                                                static_cast<size_t>(content.length));
-                               }
-                               return rc;
-                           });
-    }
-
-    // The extensions of one entry: what matters to a look-up by serial number.
-    int entryExtensions(const unsigned char*& p, long length, bool opt) {
-        int reasons = 0;
-        bool plainReason = true;
-        const int rc = listOf(p, length, kSequence, opt, [&](const unsigned char*& q, long left) {
-            Content oid;
-            std::string value;
-            if (extension(q, left, oid, value) != kOk) {
-                return kFail;
-            }
-            if (sameOID(oid.data, oid.length, kCertificateIssuerOID)) {
-                m_layout.plainEntries = false;
-            } else if (sameOID(oid.data, oid.length, kReasonCodeOID)) {
-                ++reasons;
-                // ENUMERATED of one octet, not removeFromCRL (8).
-                plainReason = plainReason && value.size() == 3 && value[0] == 0x0a &&
-                              value[1] == 0x01 && value[2] != 0x08;
-            }
-            return kOk;
-        });
-        if (rc == kOk && reasons > 0 && (reasons > 1 || !plainReason)) {
-            m_layout.plainEntries = false;
-        }
-        return rc;
-    }
-
-    // One revoked entry: SEQUENCE { serial INTEGER, date Time, extensions OPTIONAL }.
-    int entry(const unsigned char*& p, long length) {
-        const size_t offset = static_cast<size_t>(p - m_der);
-        Content serial;
-        const int rc =
-            sequence<3>(p, length, kSequence, kUniversal, false, {{false, false, true}},
-                        [&](size_t field, const unsigned char*& q, long left, bool opt) {
-                            if (field == 0) {
-                                return primitive(q, left, kInteger, opt, &serial);
-                            }
-                            if (field == 1) {
-                                int type = 0;
-                                return choiceOfStrings(q, left, kTimeTypes, opt, type, nullptr);
-                            }
-                            return entryExtensions(q, left, opt);
-                        });
-        if (rc != kOk) {
-            return rc;
+        if (!body.empty()) {
+            return false;
         }
         CrlLayout& l = m_layout;
         if (l.revokedCount % kCrlSampleStride == 0) {
-            l.samples.push_back(static_cast<std::uint32_t>(offset));
+            l.samples.push_back(static_cast<std::uint32_t>(at));
         }
-        const size_t serialLength = static_cast<size_t>(serial.length);
         if (l.revokedCount > 0 && l.sorted &&
-            compareSerials(m_lastSerial, m_lastSerialLength, serial.data, serialLength) > 0) {
+            compareSerials(m_lastSerial.p, m_lastSerial.size(), serial.p, serial.size()) > 0) {
             l.sorted = false;
         }
-        m_lastSerial = serial.data;
-        m_lastSerialLength = serialLength;
+        m_lastSerial = serial;
         ++l.revokedCount;
-        l.entriesEnd = static_cast<size_t>(p - m_der);
-        return kOk;
+        return true;
     }
 
-    int crlExtensions(const unsigned char*& p, long length, bool opt) {
-        int numbers = 0;
-        const int rc = explicitTag(p, length, 0, opt, [&](const unsigned char*& q, long left) {
-            return listOf(q, left, kSequence, false, [&](const unsigned char*& r, long rest) {
-                Content oid;
-                std::string value;
-                if (extension(r, rest, oid, value) != kOk) {
-                    return kFail;
-                }
-                if (sameOID(oid.data, oid.length, kCrlNumberOID)) {
-                    ++numbers;
-                    m_layout.crlNumber = std::move(value);
-                }
-                return kOk;
-            });
-        });
-        // OpenSSL knows no CRL number when the extension is there twice.
-        m_layout.hasCrlNumber = rc == kOk && numbers == 1;
-        return rc;
-    }
-
-    // TBSCertList: version, signature, issuer, thisUpdate, nextUpdate,
-    // revokedCertificates, [0] crlExtensions.
-    int tbsCertList(const unsigned char*& p, long length, bool opt) {
-        return sequence<7>(
-            p, length, kSequence, kUniversal, opt, {{true, false, false, false, true, true, true}},
-            [this](size_t field, const unsigned char*& q, long left, bool o) {
-                CrlLayout& l = m_layout;
-                switch (field) {
-                    case 0:
-                        return primitive(q, left, kInteger, o, nullptr);
-                    case 1:
-                        return algorithm(q, left, o);
-                    case 2:
-                        l.issuerOffset = static_cast<size_t>(q - m_der);
-                        l.issuerBound = left;
-                        return name(q, left);
-                    case 3:
-                        return time(q, left, o, l.thisUpdateType, l.thisUpdate);
-                    case 4: {
-                        const int rc = time(q, left, o, l.nextUpdateType, l.nextUpdate);
-                        l.hasNextUpdate = rc == kOk;
-                        return rc;
-                    }
-                    case 5:
-                        return revoked(q, left, o);
-                    default:
-                        return crlExtensions(q, left, o);
-                }
-            });
-    }
-
-    int revoked(const unsigned char*& p, long length, bool opt) {
-        Header h;
-        if (readHeader(p, length, h) && h.tag == kSequence && h.cls == kUniversal) {
-            m_layout.entriesBegin = static_cast<size_t>(p - m_der) + static_cast<size_t>(h.size);
-            m_layout.entriesEnd = m_layout.entriesBegin;
+    // The extensions of one entry: what matters to a look-up by serial number.
+    bool entryExtensions(Span& in) {
+        Span list;
+        if (!expect(in, kSequence, list)) {
+            return false;
         }
-        return listOf(p, length, kSequence, opt,
-                      [this](const unsigned char*& q, long left) { return entry(q, left); });
+        int reasons = 0;
+        bool plainReason = true;
+        while (!list.empty()) {
+            Span oid;
+            Span value;
+            if (!extension(list, oid, value)) {
+                return false;
+            }
+            if (sameOID(oid, kCertificateIssuerOID)) {
+                m_layout.plainEntries = false;
+            } else if (sameOID(oid, kReasonCodeOID)) {
+                ++reasons;
+                // ENUMERATED of one octet, not removeFromCRL (8).
+                plainReason = plainReason && value.size() == 3 && value.p[0] == 0x0a &&
+                              value.p[1] == 0x01 && value.p[2] != 0x08;
+            }
+        }
+        if (reasons > 1 || !plainReason) {
+            m_layout.plainEntries = false;
+        }
+        return true;
+    }
+
+    // [0] EXPLICIT SEQUENCE OF Extension.
+    bool crlExtensions(Span& in) {
+        Span tagged;
+        Span list;
+        if (!expect(in, kExplicit0, tagged) || !expect(tagged, kSequence, list) ||
+            !tagged.empty()) {
+            return false;
+        }
+        int numbers = 0;
+        while (!list.empty()) {
+            Span oid;
+            Span value;
+            if (!extension(list, oid, value)) {
+                return false;
+            }
+            if (sameOID(oid, kCrlNumberOID)) {
+                ++numbers;
+                m_layout.crlNumber.assign(reinterpret_cast<const char*>(value.p), value.size());
+            }
+        }
+        // OpenSSL knows no CRL number when the extension is there twice.
+        m_layout.hasCrlNumber = numbers == 1;
+        return true;
     }
 
     const unsigned char* m_der;
     CrlLayout& m_layout;
-    std::string m_scratch;  // the joined pieces of the last constructed string
-    const unsigned char* m_lastSerial = nullptr;
-    size_t m_lastSerialLength = 0;
-    bool m_failed = false;
-    size_t m_errorOffset = 0;
+    Span m_lastSerial;
 };
 
 }  // namespace
 
-size_t scanCertificateList(const unsigned char* der, size_t length, CrlLayout& layout,
-                           size_t& errorOffset) {
+size_t scanCertificateList(const unsigned char* der, size_t length, CrlLayout& layout) {
     layout = CrlLayout();
-    errorOffset = 0;
     if (der == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) {
         return 0;
     }
-    Scanner scanner(der, layout);
-    const unsigned char* p = der;
-    if (scanner.certificateList(p, static_cast<long>(length)) != kOk) {
-        errorOffset = scanner.errorOffset();
+    Span in{der, der + length};
+    if (!Scanner(der, layout).certificateList(in)) {
+        layout = CrlLayout();
         return 0;
     }
-    return static_cast<size_t>(p - der);
+    return static_cast<size_t>(in.p - der);
 }
 
 int compareSerials(const unsigned char* a, size_t aLength, const unsigned char* b, size_t bLength) {
@@ -844,39 +390,30 @@ int compareSerials(const unsigned char* a, size_t aLength, const unsigned char* 
 
 bool entrySerial(const unsigned char* der, size_t offset, size_t end, const unsigned char*& serial,
                  size_t& serialLength, size_t& next) {
-    Header entry;
-    if (offset >= end || !readHeader(der + offset, static_cast<long>(end - offset), entry)) {
+    if (offset >= end) {
         return false;
     }
-    const unsigned char* content = der + offset + entry.size;
-    const unsigned char* after = content;
-    if (entry.indefinite) {
-        if (!findEnd(after, entry.length)) {
-            return false;
-        }
-    } else {
-        after += entry.length;
-    }
-    Header integer;
-    if (!readHeader(content, entry.length, integer) || integer.constructed) {
+    Span in{der + offset, der + end};
+    Span entry;
+    Span integer;
+    if (!expect(in, kSequence, entry) || !expect(entry, kInteger, integer) || integer.empty()) {
         return false;
     }
-    serial = content + integer.size;
-    serialLength = static_cast<size_t>(integer.length);
-    next = static_cast<size_t>(after - der);
-    return serialLength > 0;
+    serial = integer.p;
+    serialLength = integer.size();
+    next = static_cast<size_t>(in.p - der);
+    return true;
 }
 
 bool integerContent(const unsigned char* der, size_t length, const unsigned char*& content,
                     size_t& contentLength) {
-    Header h;
-    if (length == 0 || length > static_cast<size_t>(LONG_MAX) ||
-        !readHeader(der, static_cast<long>(length), h) || h.indefinite ||
-        h.size + h.length != static_cast<long>(length) || h.length == 0) {
+    Span in{der, der + length};
+    Span integer;
+    if (!expect(in, kInteger, integer) || !in.empty() || integer.empty()) {
         return false;
     }
-    content = der + h.size;
-    contentLength = static_cast<size_t>(h.length);
+    content = integer.p;
+    contentLength = integer.size();
     return true;
 }
 

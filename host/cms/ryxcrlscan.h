@@ -1,8 +1,9 @@
-// One pass over the encoding of a certificate revocation list that accepts
-// exactly what OpenSSL's d2i_X509_CRL accepts (BER forms included: indefinite and
-// long-form lengths, constructed strings, high tag numbers), without building
-// OpenSSL's objects. It notes where the parts lie so that the list can answer
-// questions from its bytes. Not installed, not exported.
+// One pass over the encoding of a certificate revocation list, a fast path for
+// strict DER only: definite lengths in their shortest form, low tag numbers,
+// primitive strings. What it accepts, OpenSSL's d2i_X509_CRL accepts too, and
+// reads the same way; everything else is left to OpenSSL. It notes where the
+// parts lie so that the list can answer questions from its bytes without
+// building OpenSSL's objects. Not installed, not exported.
 #ifndef RYXCRLSCAN_H
 #define RYXCRLSCAN_H
 
@@ -18,7 +19,7 @@ const size_t kCrlSampleStride = 64;
 
 struct CrlLayout {
     size_t issuerOffset = 0;  // the issuer's Name
-    long issuerBound = 0;     // how far the decoder could read from there
+    long issuerLength = 0;    // its whole encoding
     int thisUpdateType = 0;   // V_ASN1_UTCTIME or V_ASN1_GENERALIZEDTIME
     std::string thisUpdate;   // content octets
     bool hasNextUpdate = false;
@@ -38,12 +39,11 @@ struct CrlLayout {
     bool plainEntries = true;
 };
 
-// Scans der[0, length) for one encoding of a CertificateList as OpenSSL decodes
-// it. Returns the length of that encoding (bytes may follow it), or 0 when OpenSSL
-// would reject the bytes; errorOffset is then where the scan failed. length must
-// not exceed INT_MAX.
-size_t scanCertificateList(const unsigned char* der, size_t length, CrlLayout& layout,
-                           size_t& errorOffset);
+// Scans der[0, length) for one strict DER encoding of a CertificateList.
+// Returns the length of that encoding (bytes may follow it), or 0 when the
+// bytes are no such encoding: then only OpenSSL can tell whether they are a
+// list. length must not exceed INT_MAX.
+size_t scanCertificateList(const unsigned char* der, size_t length, CrlLayout& layout);
 
 // Serial numbers as the content octets of a DER INTEGER, compared by value.
 int compareSerials(const unsigned char* a, size_t aLength, const unsigned char* b, size_t bLength);

@@ -1,13 +1,15 @@
 // Differential libFuzzer target for revocation lists: every input goes to the
-// host's lazy RYXASNCertificateList and to OpenSSL's d2i_X509_CRL. Both must
-// accept it (as one whole encoding) or both reject it; when both accept, every
-// accessor must agree with what OpenSSL's object says.
+// host's scanner, to the host's RYXASNCertificateList and to OpenSSL's
+// d2i_X509_CRL. The scanner may take only what OpenSSL accepts (as one whole
+// encoding); the host's list (the scanner, or OpenSSL behind it) accepts exactly
+// what OpenSSL accepts, and then every accessor must agree with what OpenSSL's
+// object says.
 //
 // The custom mutator edits the encoding as a tree of BER elements (length forms,
 // high tag numbers, constructed strings, elements moved, repeated or dropped; a
-// changed tag is left to libFuzzer's own byte mutations), so
-// that the encodings OpenSSL tolerates but DER forbids are reached from the
-// seeds, not only byte noise.
+// changed tag is left to libFuzzer's own byte mutations), so that both the
+// strict DER the scanner takes and the encodings OpenSSL tolerates but DER
+// forbids are reached from the seeds, not only byte noise.
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
@@ -22,6 +24,7 @@
 #include "crlcompare.h"
 #include "fuzzcheck.h"
 #include "ryxasn.h"
+#include "ryxcrlscan.h"
 #include "ryxexception.h"
 #include "ryxopensslptr.h"
 
@@ -32,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ryx::UniquePtr<X509_CRL> crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(size)));
     const bool opensslAccepts = crl && p == data + size;
     ERR_clear_error();
+    // What the scanner takes, OpenSSL takes too, to the same byte.
+    ryxasn_internal::CrlLayout layout;
+    const size_t scanned = ryxasn_internal::scanCertificateList(data, size, layout);
+    if (scanned != 0 && (!crl || p != data + scanned))
+        fail(crlcompare::differs("scanned length", std::to_string(scanned),
+                                 crl ? std::to_string(p - data) : "rejected"));
     RYXASNCertificateList list(RYXASN_SECURITY_NONE);
     std::string why = "accepted";
     try {

@@ -26,7 +26,7 @@ inline Bytes text(const std::string& s) {
 }
 
 // An element with a definite length in its shortest form, or with the length in
-// long form over two octets, or in indefinite form.
+// long form over two octets (a needless one below 256), or in indefinite form.
 enum class Length { Short, Long, Indefinite };
 
 inline Bytes tlv(Bytes identifier, const Bytes& content, Length form = Length::Short) {
@@ -38,9 +38,11 @@ inline Bytes tlv(Bytes identifier, const Bytes& content, Length form = Length::S
         out.insert(out.end(), {0x00, 0x00});
         return out;
     }
-    if (form == Length::Long || n >= 0x80) {
+    if (form == Length::Long || n > 0xff) {
         out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8),
                                static_cast<unsigned char>(n & 0xff)});
+    } else if (n >= 0x80) {
+        out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
     } else {
         out.push_back(static_cast<unsigned char>(n));
     }
