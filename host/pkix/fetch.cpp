@@ -70,7 +70,7 @@ std::vector<X509Ptr> Fetcher::fetchCertificates(const X509_NAME* subject,
         std::unique_ptr<RYXASNCertificateContainer> found(
             m_manager.getCACertificates(RYXASNx500Name(subject)));
         for (size_t i = 0; found && i < found->size(); ++i) {
-            certs.push_back(shared(found->getCertificate(i)->native()));
+            certs.push_back(shared(cached(found->getCertificate(i)->native())));
         }
     } catch (const RYXException& e) {
         if (!undecodable(e)) {

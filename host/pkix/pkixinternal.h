@@ -23,6 +23,13 @@ inline X509Ptr shared(const X509* cert) {
     return X509Ptr(const_cast<X509*>(cert));
 }
 
+// OpenSSL fills a certificate's cache of decoded extensions on first use; done
+// before the certificate is shared by threads, their later reads only read.
+inline const X509* cached(const X509* cert) {
+    X509_check_purpose(const_cast<X509*>(cert), -1, 0);
+    return cert;
+}
+
 std::string nameText(const X509_NAME* name);
 std::string fingerprint(const X509* cert);
 // The DER of a name, as a key for maps.

@@ -20,6 +20,12 @@ struct RYXPKIXValidator::Impl {
         : anchors(store), anchorOrigin(origin), options(opts), fetcher(manager, values, options) {
         X509_STORE_up_ref(store);
         useListChecks(store);
+        STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+        for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+            if (const X509* anchor = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i))) {
+                cached(anchor);
+            }
+        }
     }
 
     ryx::UniquePtr<X509_STORE> anchors;
@@ -155,6 +161,7 @@ RYXPKIXValidator::~RYXPKIXValidator() = default;
 RYXPKIXResult RYXPKIXValidator::validate(X509* cert, STACK_OF(X509) * extra,
                                          const RYXPKIXOrigin& origin) {
     Impl& impl = *m_impl;
+    cached(cert);
     const IssuerLookup lookup = [&](const X509_NAME* issuer, std::vector<std::string>& notes) {
         std::vector<Candidate> found;
         for (int i = 0; i < sk_X509_num(extra); ++i) {

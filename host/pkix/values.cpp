@@ -185,7 +185,7 @@ std::vector<X509Ptr> decodeCertificates(const std::vector<RYXPKIXValueSource::Va
     decodeEach(values, where, notes, [&](const RYXBuffer& der) {
         RYXASNx509Certificate cert{RYXASNSecurityType(0)};
         cert.decodeDER(der.getValue(), der.getLength());
-        certs.push_back(shared(cert.native()));
+        certs.push_back(shared(cached(cert.native())));
     });
     return certs;
 }
