@@ -608,4 +608,40 @@ TEST_F(RyxdirTest, VerifyVerdicts) {
     }
 }
 
+// verify with several files and with --batch: one result each, the highest
+// status, a file's other certificates offered as intermediates, and one
+// connection (one bind) for the whole run.
+TEST_F(RyxdirTest, VerifyManyOnOneConnection) {
+    const std::string alice = s_dir + "/alice.pem", bob = s_dir + "/bob.pem";
+    const std::string bundle = s_dir + "/alice-and-bob.pem", trace = s_dir + "/many.trace";
+    writeFile(bundle, readFile(alice) + readFile(bob));
+    const std::vector<std::string> trust{"verify", "--trust", s_dir + "/root1.pem"};
+    std::vector<std::string> args = trust;
+    args.insert(args.end(), {bundle, bob});
+    Result many = run(args);
+    EXPECT_EQ(many.status, 6);
+    EXPECT_THAT(many.out, HasSubstr("file: " + bundle + "\n"));
+    EXPECT_THAT(many.out, HasSubstr("note: 1 other certificate of " + bundle +
+                                    " offered as untrusted intermediates\nverdict: valid\n"));
+    EXPECT_THAT(many.out, HasSubstr("file: " + bob + "\n"));
+
+    writeFile(s_dir + "/verify-input", alice + "\n\n" + bob + "\n" + s_dir + "/missing.pem\n");
+    RunOptions options = withEnv({"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace});
+    options.stdinPath = s_dir + "/verify-input";
+    args = trust;
+    args.push_back("--batch");
+    Result batch = run(args, options);
+    EXPECT_EQ(batch.status, 6) << batch.err;
+    EXPECT_THAT(batch.out, StartsWith("0\t" + alice + "\tvalid\n6\t" + bob +
+                                      "\tinvalid: certificate revoked (certificate 0)\n2\t" +
+                                      s_dir + "/missing.pem\tcannot read certificate file"));
+    const std::string records = readFile(trace);
+    size_t logins = 0;
+    for (size_t at = records.find("LDAPClient::login("); at != std::string::npos;
+         at = records.find("LDAPClient::login(", at + 1)) {
+        ++logins;
+    }
+    EXPECT_EQ(logins, 2u);  // the entry and exit records of one bind
+}
+
 }  // namespace
