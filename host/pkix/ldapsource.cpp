@@ -11,6 +11,9 @@
 namespace {
 
 const int kLdapFailure = 576004;
+// The toolkit LDAP library's numbering of client-side failures.
+const int kParamError = 89;
+const int kConnectError = 91;
 
 struct Unbind {
     void operator()(LDAP* ld) const { ryx_ldap_unbind(ld); }
@@ -64,7 +67,7 @@ struct RYXPKIXLdapValueSource::Impl {
         }
         LdapPtr made(ryx_ldap_init(host.c_str(), port));
         if (!made) {
-            failed("cannot reach " + host, LDAP_CONNECT_ERROR);
+            failed("cannot reach " + host, kConnectError);
         }
         ryx_ldap_set_option(made.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
         const int rc = ryx_ldap_simple_bind_s(made.get(), bindDN.empty() ? nullptr : bindDN.c_str(),
@@ -114,7 +117,7 @@ std::vector<RYXPKIXValueSource::Value> RYXPKIXLdapValueSource::entryValues(
 std::vector<RYXPKIXValueSource::Value> RYXPKIXLdapValueSource::urlValues(const std::string& url) {
     LDAPURLDesc* desc = nullptr;
     if (ryx_ldap_url_parse(url.c_str(), &desc) != 0) {
-        failed("URL " + url, LDAP_PARAM_ERROR);
+        failed("URL " + url, kParamError);
     }
     const std::string host =
         desc->lud_host != nullptr && *desc->lud_host ? desc->lud_host : m_impl->host;
@@ -122,7 +125,7 @@ std::vector<RYXPKIXValueSource::Value> RYXPKIXLdapValueSource::urlValues(const s
     ryx_ldap_free_urldesc(desc);
     LdapPtr ld(ryx_ldap_init(host.c_str(), port));
     if (!ld) {
-        failed("cannot reach " + host, LDAP_CONNECT_ERROR);
+        failed("cannot reach " + host, kConnectError);
     }
     int version = LDAP_VERSION3;
     ryx_ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);

@@ -17,8 +17,10 @@ using namespace ryxpkix;
 struct RYXPKIXValidator::Impl {
     Impl(RYXDIRManager& manager, X509_STORE* store, const std::string& origin,
          const RYXPKIXOptions& opts, RYXPKIXValueSource* values)
-        : anchors(store), anchorOrigin(origin), options(opts), fetcher(manager, values, options) {
-        X509_STORE_up_ref(store);
+        : anchors(shareStore(store)),
+          anchorOrigin(origin),
+          options(opts),
+          fetcher(manager, values, options) {
         useListChecks(store);
         STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
         for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
@@ -26,6 +28,12 @@ struct RYXPKIXValidator::Impl {
                 cached(anchor);
             }
         }
+    }
+
+    // A reference of the validator's own, taken before anything can fail.
+    static X509_STORE* shareStore(X509_STORE* store) {
+        X509_STORE_up_ref(store);
+        return store;
     }
 
     ryx::UniquePtr<X509_STORE> anchors;

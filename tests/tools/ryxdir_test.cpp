@@ -216,6 +216,10 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
          "\"/none/libldap.so\": "
          "/none/libldap.so: cannot open shared object file: No such file or directory\n"},
         {{"-H", "127.0.0.1:1", "check"}, 4, "error 576002: "},
+        {{"verify", "--cache", "/proc/none", s_dir + "/alice.pem"},
+         2,
+         "cache folder \"/proc/none\" cannot be made"},
+        {{"verify", "--policy", "any", s_dir + "/alice.pem"}, 2, "bad policy \"any\""},
     };
     RunOptions detached;
     detached.setsid = true;  // no controlling terminal for -W

@@ -287,9 +287,14 @@ class Verifier {
   private:
     RYXPKIXValidator& validator() {
         if (!m_validator) {
-            m_validator = std::make_unique<RYXPKIXValidator>(
-                m_directory.manager(), m_trust.store(), m_trust.origin(), optionsOf(m_settings),
-                m_directory.values());
+            RYXDIRManager& manager = m_directory.manager();
+            try {
+                m_validator =
+                    std::make_unique<RYXPKIXValidator>(manager, m_trust.store(), m_trust.origin(),
+                                                       optionsOf(m_settings), m_directory.values());
+            } catch (const RYXException& e) {
+                usageError(e.what());  // a cache folder that cannot be made
+            }
         }
         return *m_validator;
     }
