@@ -100,7 +100,8 @@ RYX_LDAP_EXPORT int ryx_ldap_search_st(LDAP* ld, const char* base, int scope, co
 RYX_LDAP_EXPORT int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly,
                                            struct timeval* timeout, LDAPMessage** result);
 // OpenLDAP's parser, which also refuses a '%' not followed by two hex digits
-// (LDAP_URL_ERR_BADURL) and any critical extension (LDAP_URL_ERR_BADEXTS).
+// and "%00" anywhere (LDAP_URL_ERR_BADURL), and any critical extension
+// (LDAP_URL_ERR_BADEXTS).
 RYX_LDAP_EXPORT int ryx_ldap_url_parse(const char* url, LDAPURLDesc** desc);
 // As OpenLDAP's; null is allowed.
 RYX_LDAP_EXPORT void ryx_ldap_free_urldesc(LDAPURLDesc* desc);

@@ -1,11 +1,13 @@
-// The toolkit LDAP library's inner units: host lists and settings (URL checks are
-// seen end to end in ldaplib_bounds_test and fuzzed in ldapurl_fuzz).
+// The toolkit LDAP library's inner units: host lists, URL checks and settings
+// (URLs are also seen end to end in ldaplib_bounds_test and fuzzed in
+// ldapurl_fuzz).
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
 #include "hostlist.h"
+#include "ldapurl.h"
 #include "settings.h"
 
 namespace {
@@ -45,6 +47,33 @@ TEST(HostList, Table) {
         }
     }
     EXPECT_EQ(ryxldap::withoutPorts(" a:1  [::1]:2 ldap://x:3 h:abc"), "a [::1] ldap://x:3 h:abc");
+}
+
+TEST(Url, NulEscapesAreRefusedInEveryPart) {
+    const char* const nul = "bad URL: \"%00\" would put a NUL character into it";
+    const struct {
+        const char* url;
+        const char* why;  // null: accepted
+    } rows[] = {
+        {"ldap://h/cn=a%41,dc=x?cn?sub?(cn=%2a)?x-e=%20", nullptr},
+        {"ldap://h%00x/cn=a", nul},
+        {"ldap://h/cn=a%00b,dc=x", nul},
+        {"ldap://h/cn=a?cn%00x", nul},
+        {"ldap://h/cn=a?cn?sub?(cn=a%00)", nul},
+        {"ldap://h/cn=a?cn?sub?(cn=a)?x-e=%00", nul},
+        {"ldap:///%00", nul},
+        {"ldap://h/cn=a%0", "bad URL: \"%0\" is not '%' and two hex digits"},
+    };
+    for (const auto& r : rows) {
+        LDAPURLDesc* desc = nullptr;
+        std::string why;
+        const int rc = ryxldap::parseUrl(r.url, &desc, &why);
+        EXPECT_EQ(rc, r.why == nullptr ? LDAP_URL_SUCCESS : LDAP_URL_ERR_BADURL) << r.url;
+        EXPECT_EQ(why, r.why == nullptr ? "" : r.why) << r.url;
+        EXPECT_EQ(desc != nullptr, r.why == nullptr) << r.url;
+        if (desc != nullptr)
+            ldap_free_urldesc(desc);
+    }
 }
 
 TEST(Settings, Table) {
