@@ -1,15 +1,15 @@
 // The toolkit LDAP library against misbehaving servers on loopback: every wait
-// ends within the bound without data plus a second, with the reason in the
-// error text (the silent bind and search are timed under the plug-in, in
+// ends within the bound without data (held to a generous limit), with the
+// reason in the error text (the silent bind and search are timed under the plug-in, in
 // ldaplib_plugin_test); a transfer that keeps arriving is never cut. Also the refusals
 // that need no server, and that their reasons reach ryx_ldap_err2string.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 
 #include "fakeserver.h"
 #include "ldaptestutil.h"
+#include "timebound.h"
 
 namespace {
 
@@ -42,15 +42,15 @@ TEST_F(Bounds, SilentServersEndWithinTheBound) {
         ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
         RyxLdap ld(ryx_ldap_init((r.scheme + server.hostPort()).c_str(), 0));
         LDAPMessage* raw = nullptr;
-        const auto start = std::chrono::steady_clock::now();
+        const Stopwatch watch;
         int rc = ryx_ldap_simple_bind_s(ld.get(), nullptr, nullptr);
         const std::string url = "ldap://" + server.hostPort() + "/cn=x";
         if (rc == LDAP_SUCCESS)  // the stalling server answers binds
             rc = ryx_ldap_url_search_st(ld.get(), url.c_str(), 0, nullptr, &raw);
-        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+        const double waited = watch.seconds();
         EXPECT_EQ(rc, 81) << r.name;
         EXPECT_EQ(raw, nullptr) << r.name;
-        EXPECT_LT(waited.count(), kBound + 1.0) << r.name;
+        expectWithin(waited, kBound, r.name);
         EXPECT_STREQ(ryx_ldap_err2string(81),
                      "Can't contact LDAP server (no data from the server for 2 s)")
             << r.name;
