@@ -17,15 +17,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include <openssl/bio.h>
 #include <openssl/crypto.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include "hostlist.h"
 #include "ldapurl.h"
 #include "ryxtrace.h"
 #include "settings.h"
+#include "tlsverdict.h"
 #include "watch.h"
 
 namespace {
@@ -125,10 +123,10 @@ struct Link {
     Link& operator=(const Link&) = delete;
 
     Watch watch;
+    ryxldap::TlsVerdict tls;
     LDAP* ld = nullptr;
     bool ready = false;
     bool implicitTls = false;  // an ldaps:// URL
-    bool probe = false;        // a connection that only diagnoses a TLS failure
     bool sent = false;         // the current request went out
     std::string urls;
 };
@@ -184,7 +182,7 @@ std::unique_ptr<Link> openLink(const std::string& urls, const Settings& s, int v
         link->ld = nullptr;
         return nullptr;
     }
-    if (!link->watch.attach(link->ld))
+    if (!link->watch.attach(link->ld) || !link->tls.attach(link->ld))
         return nullptr;
     ldap_set_option(link->ld, LDAP_OPT_PROTOCOL_VERSION, &version);
     link->implicitTls = urls.find("ldaps://") != std::string::npos;
@@ -192,64 +190,18 @@ std::unique_ptr<Link> openLink(const std::string& urls, const Settings& s, int v
     return link;
 }
 
-int prepare(Link& link, const Settings& s, std::string* why);
+// The host of a link's URL, for its TLS reasons.
+std::string hostOf(const Link& link) {
+    LDAPURLDesc* d = nullptr;
+    std::string host;
+    if (ldap_url_parse(link.urls.c_str(), &d) == LDAP_URL_SUCCESS && d->lud_host != nullptr)
+        host = d->lud_host;
+    ldap_free_urldesc(d);
+    return host;
+}
 
-// Why TLS failed on link, as far as a second handshake that checks nothing can
-// tell: the server's certificate does not name the host, or it could not be
-// verified with the trusted CAs. No data is exchanged on that connection.
-std::string tlsFailure(const Link& failed, const Settings& s) {
-    const std::string generic = "the TLS handshake failed";
-    int version = LDAP_VERSION3;
-    std::unique_ptr<Link> probe = openLink(failed.urls, s, version);
-    if (probe == nullptr)
-        return generic;
-    probe->probe = true;
-    int never = LDAP_OPT_X_TLS_NEVER;
-    int client = 0;
-    std::string ignored;
-    if (ldap_set_option(probe->ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &never) != LDAP_OPT_SUCCESS ||
-        ldap_set_option(probe->ld, LDAP_OPT_X_TLS_NEWCTX, &client) != LDAP_OPT_SUCCESS ||
-        prepare(*probe, s, &ignored) != LDAP_SUCCESS)
-        return generic;
-    berval der{0, nullptr};
-    if (ldap_get_option(probe->ld, LDAP_OPT_X_TLS_PEERCERT, &der) != LDAP_OPT_SUCCESS ||
-        der.bv_val == nullptr)
-        return generic;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.bv_val);
-    std::unique_ptr<X509, void (*)(X509*)> cert(
-        d2i_X509(nullptr, &p, static_cast<long>(der.bv_len)), X509_free);
-    ber_memfree(der.bv_val);
-    if (cert == nullptr)
-        return generic;
-    std::string hosts;
-    bool named = false;
-    size_t at = 0;
-    while (at < failed.urls.size()) {  // our own list: URLs separated by one blank
-        size_t end = failed.urls.find(' ', at);
-        if (end == std::string::npos)
-            end = failed.urls.size();
-        LDAPURLDesc* d = nullptr;
-        if (ldap_url_parse(failed.urls.substr(at, end - at).c_str(), &d) == LDAP_URL_SUCCESS) {
-            const char* host = d->lud_host != nullptr ? d->lud_host : "";
-            hosts += (hosts.empty() ? "" : " or ") + std::string(host);
-            named = named || X509_check_host(cert.get(), host, 0, 0, nullptr) == 1 ||
-                    X509_check_ip_asc(cert.get(), host, 0) == 1;
-            ldap_free_urldesc(d);
-        }
-        at = end + 1;
-    }
-    if (!named)
-        return "the server's certificate does not name " + hosts;
-    std::string issuer = "?";
-    if (BIO* bio = BIO_new(BIO_s_mem())) {
-        X509_NAME_print_ex(bio, X509_get_issuer_name(cert.get()), 0, XN_FLAG_RFC2253);
-        char* text = nullptr;
-        const long n = BIO_get_mem_data(bio, &text);
-        issuer.assign(text, static_cast<size_t>(n));
-        BIO_free(bio);
-    }
-    return "the server's certificate (issuer " + issuer +
-           ") could not be verified with the trusted CAs";
+std::string tlsFailure(const Link& link) {
+    return "TLS: " + link.tls.reason(hostOf(link), diagnostic(link.ld));
 }
 
 // Connects and settles TLS: StartTLS when configured and the connection is not
@@ -263,9 +215,8 @@ int prepare(Link& link, const Settings& s, std::string* why) {
     if (rc != LDAP_SUCCESS) {
         if (why->empty())
             *why = link.watch.silence();
-        const std::string diag = diagnostic(link.ld);
-        if (why->empty() && link.implicitTls && !diag.empty()) {
-            *why = "TLS: " + (link.probe ? diag : tlsFailure(link, s));
+        if (why->empty() && link.implicitTls && link.tls.started()) {
+            *why = tlsFailure(link);
             return LDAP_CONNECT_ERROR;
         }
         return rc;
@@ -299,7 +250,7 @@ int prepare(Link& link, const Settings& s, std::string* why) {
             if (rc != LDAP_SUCCESS) {
                 *why = link.watch.silence();
                 if (why->empty())
-                    *why = "TLS: " + (link.probe ? diagnostic(link.ld) : tlsFailure(link, s));
+                    *why = tlsFailure(link);
                 return LDAP_CONNECT_ERROR;
             }
         } else if (why->empty()) {

@@ -64,7 +64,11 @@
 // environment. OpenLDAP reads these once, when the process first uses it: a host
 // program sets them before it loads this library. Later,
 // ryx_ldap_set_option(NULL, LDAP_OPT_X_TLS_CACERTFILE, ...) and then
-// LDAP_OPT_X_TLS_NEWCTX change them for connections opened afterwards.
+// LDAP_OPT_X_TLS_NEWCTX change them for connections opened afterwards. A failed
+// TLS set-up says why, from that handshake: the server's certificate expired,
+// is not valid yet, comes from an unknown issuer or does not name the host
+// checked (OpenLDAP checks the machine's own name for "localhost"), or the
+// server refused the handshake.
 //
 // Reasons. A failure whose cause OpenLDAP's code does not tell (a silent server,
 // TLS, a bad URL or host list, an unknown handle) leaves a reason:

@@ -22,13 +22,14 @@
 class FakeServer {
   public:
     enum class Mode {
-        Silent,    // reads, never answers
-        BindOnly,  // answers binds, never a search
-        Stall,     // sends the first half of the entry, then nothing
-        Trickle,   // sends the entry in eight chunks, one every 500 ms
-        Drop,      // closes the connection when a search arrives
-        Drip,      // announces the entry, then sends one byte every 500 ms
-        Answer,    // answers binds and searches at once
+        Silent,     // reads, never answers
+        BindOnly,   // answers binds, never a search
+        Stall,      // sends the first half of the entry, then nothing
+        Trickle,    // sends the entry in eight chunks, one every 500 ms
+        Drop,       // closes the connection when a search arrives
+        Drip,       // announces the entry, then sends one byte every 500 ms
+        Answer,     // answers binds and searches at once
+        RefuseTls,  // answers anything with a TLS handshake-failure alert, then closes
     };
 
     explicit FakeServer(Mode mode, std::string value = "v") : m_mode(mode), m_value(value) {
@@ -86,6 +87,10 @@ class FakeServer {
         if (m_mode == Mode::Silent) {  // whatever arrives, a TLS hello too, is not parsed
             buf->clear();
             return true;
+        }
+        if (m_mode == Mode::RefuseTls) {
+            send(fd, std::string("\x15\x03\x01\x00\x02\x02\x28", 7));
+            return false;
         }
         size_t body = 0, total = 0, idAt = 0, idLength = 0;
         while (element(*buf, 0, &body, &total) && buf->size() >= body + total &&
