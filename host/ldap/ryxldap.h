@@ -34,8 +34,9 @@
 // Settings, read from the environment by each ryx_ldap_init:
 //   RYX_LDAP_TIMEOUT          seconds an operation waits without receiving data
 //                             from the server (default 60; 0: no bound). A server
-//                             that stays silent that long is reported as down
-//                             (81), however long a transfer that keeps arriving
+//                             that stays silent that long counts as down (the
+//                             next host is tried, see Host lists; else 81),
+//                             however long a transfer that keeps arriving
 //                             takes. Also bounds each connect.
 //   RYX_LDAP_NETWORK_TIMEOUT  seconds a connect may take (default 30; 0: only
 //                             RYX_LDAP_TIMEOUT bounds it).
