@@ -34,9 +34,9 @@ std::string issuerOf(const unsigned char* der, size_t length) {
 
 bool tlsPackageIs(const char* name) {
     char* package = nullptr;
-    const bool same = ldap_get_option(nullptr, LDAP_OPT_X_TLS_PACKAGE, &package) ==
-                          LDAP_OPT_SUCCESS &&
-                      package != nullptr && strcasecmp(package, name) == 0;
+    const bool same =
+        ldap_get_option(nullptr, LDAP_OPT_X_TLS_PACKAGE, &package) == LDAP_OPT_SUCCESS &&
+        package != nullptr && strcasecmp(package, name) == 0;
     ldap_memfree(package);
     return same;
 }
