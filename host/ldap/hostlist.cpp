@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <vector>
 
 namespace ryxldap {
 
@@ -10,21 +9,6 @@ namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-std::vector<std::string> entries(const std::string& text) {
-    std::vector<std::string> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && isBlank(text[i]))
-            ++i;
-        const size_t start = i;
-        while (i < text.size() && !isBlank(text[i]))
-            ++i;
-        if (i > start)
-            out.push_back(text.substr(start, i - start));
-    }
-    return out;
 }
 
 bool validPort(const std::string& digits) {
@@ -128,6 +112,21 @@ bool entryToUrl(const std::string& entry, int port, std::string* url, std::strin
 
 }  // namespace
 
+std::vector<std::string> entries(const std::string& text) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && isBlank(text[i]))
+            ++i;
+        const size_t start = i;
+        while (i < text.size() && !isBlank(text[i]))
+            ++i;
+        if (i > start)
+            out.push_back(text.substr(start, i - start));
+    }
+    return out;
+}
+
 bool hostListToUrls(const std::string& hosts, int port, std::string* urls, std::string* why) {
     std::string out;
     for (const std::string& entry : entries(hosts)) {
@@ -155,6 +154,44 @@ std::string withoutPorts(const std::string& hosts) {
         out += entry;
     }
     return out;
+}
+
+void HostMemory::failed(const std::string& url, Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failed[url] = now;
+}
+
+void HostMemory::answered(const std::string& url) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failed.erase(url);
+}
+
+std::vector<std::string> HostMemory::order(const std::vector<std::string>& urls,
+                                           Clock::time_point now) {
+    std::vector<std::string> fine;
+    std::vector<std::pair<Clock::time_point, std::string>> failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const std::string& url : urls) {
+        auto it = m_failed.find(url);
+        if (it != m_failed.end() && now - it->second >= m_keep) {
+            m_failed.erase(it);
+            it = m_failed.end();
+        }
+        if (it == m_failed.end())
+            fine.push_back(url);
+        else
+            failed.emplace_back(it->second, url);
+    }
+    std::stable_sort(failed.begin(), failed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& f : failed)
+        fine.push_back(std::move(f.second));
+    return fine;
+}
+
+void HostMemory::clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::map<std::string, Clock::time_point>().swap(m_failed);
 }
 
 }  // namespace ryxldap

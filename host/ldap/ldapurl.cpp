@@ -54,6 +54,12 @@ int parseUrl(const char* url, LDAPURLDesc** desc, std::string* why) {
                "\" is not '%' and two hex digits";
         return LDAP_URL_ERR_BADURL;
     }
+    // "%00" is the only escape that decodes to a NUL, where OpenLDAP would cut
+    // the host, DN, attribute, filter or extension short.
+    if (std::strstr(url, "%00") != nullptr) {
+        *why = "bad URL: \"%00\" would put a NUL character into it";
+        return LDAP_URL_ERR_BADURL;
+    }
     LDAPURLDesc* parsed = nullptr;
     const int rc = ldap_url_parse(url, &parsed);
     if (rc != LDAP_URL_SUCCESS || parsed == nullptr) {

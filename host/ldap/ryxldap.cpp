@@ -17,14 +17,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include <openssl/bio.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
+#include <openssl/crypto.h>
 
 #include "hostlist.h"
 #include "ldapurl.h"
 #include "ryxtrace.h"
 #include "settings.h"
+#include "tlsverdict.h"
 #include "watch.h"
 
 namespace {
@@ -124,10 +123,11 @@ struct Link {
     Link& operator=(const Link&) = delete;
 
     Watch watch;
+    ryxldap::TlsVerdict tls;
     LDAP* ld = nullptr;
     bool ready = false;
     bool implicitTls = false;  // an ldaps:// URL
-    bool probe = false;        // a connection that only diagnoses a TLS failure
+    bool sent = false;         // the current request went out
     std::string urls;
 };
 
@@ -150,82 +150,58 @@ long connectBound(const Settings& s) {
     return std::min(s.networkTimeout, s.idleTimeout);
 }
 
+// The connect bound in milliseconds, cut by the operation's deadline; 0: none.
+long connectMillis(const Link& link, const Settings& s) {
+    const long bound = connectBound(s) * 1000;
+    const long left = link.watch.deadlineLeftMs();
+    if (left < 0)
+        return bound;
+    return std::max(1L, bound == 0 ? left : std::min(bound, left));
+}
+
+// Connects the link within the connect bound; a connect that timed out says so.
+int connectLink(Link& link, const Settings& s, std::string* why) {
+    const long bound = connectMillis(link, s);
+    if (bound > 0) {
+        timeval tv{bound / 1000, (bound % 1000) * 1000};
+        ldap_set_option(link.ld, LDAP_OPT_NETWORK_TIMEOUT, &tv);
+    }
+    const Watch::Clock::time_point start = Watch::Clock::now();
+    const int rc = ldap_connect(link.ld);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Watch::Clock::now() - start);
+    if (rc != LDAP_SUCCESS && bound > 0 && took.count() >= bound - 10 &&
+        link.watch.silence().empty())
+        *why = "no connection within " + std::to_string((bound + 999) / 1000) + " s";
+    return rc;
+}
+
 std::unique_ptr<Link> openLink(const std::string& urls, const Settings& s, int version) {
     auto link = std::make_unique<Link>(s.idleTimeout);
     if (ldap_initialize(&link->ld, urls.c_str()) != LDAP_SUCCESS || link->ld == nullptr) {
         link->ld = nullptr;
         return nullptr;
     }
-    if (!link->watch.attach(link->ld))
+    if (!link->watch.attach(link->ld) || !link->tls.attach(link->ld))
         return nullptr;
     ldap_set_option(link->ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-    if (const long bound = connectBound(s)) {
-        timeval tv{bound, 0};
-        ldap_set_option(link->ld, LDAP_OPT_NETWORK_TIMEOUT, &tv);
-    }
     link->implicitTls = urls.find("ldaps://") != std::string::npos;
     link->urls = urls;
     return link;
 }
 
-int prepare(Link& link, const Settings& s, std::string* why);
+// The host of a link's URL, for its TLS reasons.
+std::string hostOf(const Link& link) {
+    LDAPURLDesc* d = nullptr;
+    std::string host;
+    if (ldap_url_parse(link.urls.c_str(), &d) == LDAP_URL_SUCCESS && d->lud_host != nullptr)
+        host = d->lud_host;
+    ldap_free_urldesc(d);
+    return host;
+}
 
-// Why TLS failed on link, as far as a second handshake that checks nothing can
-// tell: the server's certificate does not name the host, or it could not be
-// verified with the trusted CAs. No data is exchanged on that connection.
-std::string tlsFailure(const Link& failed, const Settings& s) {
-    const std::string generic = "the TLS handshake failed";
-    int version = LDAP_VERSION3;
-    std::unique_ptr<Link> probe = openLink(failed.urls, s, version);
-    if (probe == nullptr)
-        return generic;
-    probe->probe = true;
-    int never = LDAP_OPT_X_TLS_NEVER;
-    int client = 0;
-    std::string ignored;
-    if (ldap_set_option(probe->ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &never) != LDAP_OPT_SUCCESS ||
-        ldap_set_option(probe->ld, LDAP_OPT_X_TLS_NEWCTX, &client) != LDAP_OPT_SUCCESS ||
-        prepare(*probe, s, &ignored) != LDAP_SUCCESS)
-        return generic;
-    berval der{0, nullptr};
-    if (ldap_get_option(probe->ld, LDAP_OPT_X_TLS_PEERCERT, &der) != LDAP_OPT_SUCCESS ||
-        der.bv_val == nullptr)
-        return generic;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.bv_val);
-    std::unique_ptr<X509, void (*)(X509*)> cert(
-        d2i_X509(nullptr, &p, static_cast<long>(der.bv_len)), X509_free);
-    ber_memfree(der.bv_val);
-    if (cert == nullptr)
-        return generic;
-    std::string hosts;
-    bool named = false;
-    size_t at = 0;
-    while (at < failed.urls.size()) {  // our own list: URLs separated by one blank
-        size_t end = failed.urls.find(' ', at);
-        if (end == std::string::npos)
-            end = failed.urls.size();
-        LDAPURLDesc* d = nullptr;
-        if (ldap_url_parse(failed.urls.substr(at, end - at).c_str(), &d) == LDAP_URL_SUCCESS) {
-            const char* host = d->lud_host != nullptr ? d->lud_host : "";
-            hosts += (hosts.empty() ? "" : " or ") + std::string(host);
-            named = named || X509_check_host(cert.get(), host, 0, 0, nullptr) == 1 ||
-                    X509_check_ip_asc(cert.get(), host, 0) == 1;
-            ldap_free_urldesc(d);
-        }
-        at = end + 1;
-    }
-    if (!named)
-        return "the server's certificate does not name " + hosts;
-    std::string issuer = "?";
-    if (BIO* bio = BIO_new(BIO_s_mem())) {
-        X509_NAME_print_ex(bio, X509_get_issuer_name(cert.get()), 0, XN_FLAG_RFC2253);
-        char* text = nullptr;
-        const long n = BIO_get_mem_data(bio, &text);
-        issuer.assign(text, static_cast<size_t>(n));
-        BIO_free(bio);
-    }
-    return "the server's certificate (issuer " + issuer +
-           ") could not be verified with the trusted CAs";
+std::string tlsFailure(const Link& link) {
+    return "TLS: " + link.tls.reason(hostOf(link), diagnostic(link.ld));
 }
 
 // Connects and settles TLS: StartTLS when configured and the connection is not
@@ -235,12 +211,12 @@ int prepare(Link& link, const Settings& s, std::string* why) {
     if (link.ready)
         return LDAP_SUCCESS;
     link.watch.restart();
-    int rc = ldap_connect(link.ld);
+    int rc = connectLink(link, s, why);
     if (rc != LDAP_SUCCESS) {
-        *why = link.watch.silence();
-        const std::string diag = diagnostic(link.ld);
-        if (why->empty() && link.implicitTls && !diag.empty()) {
-            *why = "TLS: " + (link.probe ? diag : tlsFailure(link, s));
+        if (why->empty())
+            *why = link.watch.silence();
+        if (why->empty() && link.implicitTls && link.tls.started()) {
+            *why = tlsFailure(link);
             return LDAP_CONNECT_ERROR;
         }
         return rc;
@@ -274,7 +250,7 @@ int prepare(Link& link, const Settings& s, std::string* why) {
             if (rc != LDAP_SUCCESS) {
                 *why = link.watch.silence();
                 if (why->empty())
-                    *why = "TLS: " + (link.probe ? diagnostic(link.ld) : tlsFailure(link, s));
+                    *why = tlsFailure(link);
                 return LDAP_CONNECT_ERROR;
             }
         } else if (why->empty()) {
@@ -309,6 +285,7 @@ int exchange(Link& link, const Settings& s, Send send, const timeval* limit, LDA
         *why = link.watch.silence();
         return rc;
     }
+    link.sent = true;
     return link.watch.await(link.ld, msgid, limit, answer, why);
 }
 
@@ -343,9 +320,22 @@ int write(Link& link, const Settings& s, Send send, std::string* why) {
 // its connections are released at once and every later operation answers with
 // the code and reason that closed it.
 struct Connection {
+    ~Connection() { OPENSSL_cleanse(&bindPassword[0], bindPassword.size()); }
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
     LDAP* handle = nullptr;
     Settings settings;
     std::unique_ptr<Link> primary;
+    // The hosts in the order tried, with the one of the primary connection;
+    // the credentials of the last successful bind when there is a next host.
+    std::vector<std::string> hosts;
+    size_t at = 0;
+    std::string bindDn, bindPassword;
+    bool hasBind = false;
+    bool rebind = false;                // the primary connection is new and not yet bound
+    Watch::Clock::time_point deadline;  // of the current operation
     std::map<std::string, std::unique_ptr<Link>> secondaries;
     int lastError = LDAP_SUCCESS;
     int closedCode = LDAP_SUCCESS;  // OpenLDAP numbering
@@ -465,22 +455,93 @@ int finish(Connection& c, int rc, const std::string& why, bool onPrimary) {
     return c.lastError;
 }
 
+// Hosts that failed lately are tried last for five minutes.
+ryxldap::HostMemory& hostMemory() {
+    return immortal<ryxldap::HostMemory>();
+}
+
+void forget(std::string* secret) {
+    OPENSSL_cleanse(&(*secret)[0], secret->size());
+    secret->clear();
+}
+
 int unknownHandle() {
     noteReason(toApiCode(LDAP_PARAM_ERROR), "not a connection handle of this library");
     return toApiCode(LDAP_PARAM_ERROR);
 }
 
-// Runs body(c, link, why) on the primary connection of a known, open handle.
+// Options a caller may have set on the handle, carried over to the connection
+// of the next host.
+void copyOptions(LDAP* from, LDAP* to) {
+    for (int option :
+         {LDAP_OPT_PROTOCOL_VERSION, LDAP_OPT_DEREF, LDAP_OPT_SIZELIMIT, LDAP_OPT_TIMELIMIT}) {
+        int value = 0;
+        if (ldap_get_option(from, option, &value) == LDAP_OPT_SUCCESS)
+            ldap_set_option(to, option, &value);
+    }
+    int referrals = 0;
+    if (ldap_get_option(from, LDAP_OPT_REFERRALS, &referrals) == LDAP_OPT_SUCCESS)
+        ldap_set_option(to, LDAP_OPT_REFERRALS, referrals ? LDAP_OPT_ON : LDAP_OPT_OFF);
+}
+
+// Moves the primary connection of c to its next host, within the operation's
+// deadline; false when there is none.
+bool nextHost(Connection& c, const std::string& why) {
+    if (c.at + 1 >= c.hosts.size() || Watch::Clock::now() >= c.deadline)
+        return false;
+    std::unique_ptr<Link> link = openLink(c.hosts[c.at + 1], c.settings, LDAP_VERSION3);
+    if (link == nullptr)
+        return false;
+    traceError(c.hosts[c.at] + " failed" + (why.empty() ? "" : " (" + why + ")") + "; trying " +
+               c.hosts[c.at + 1]);
+    copyOptions(c.primary->ld, link->ld);
+    ++c.at;
+    c.primary = std::move(link);
+    c.rebind = c.hasBind;
+    return true;
+}
+
+// One try of body on the primary connection, bound again first when it is the
+// connection of a next host.
 template <class Body>
-int onPrimary(LDAP* handle, Body body) {
+int attempt(Connection& c, Body& body, std::string* why) {
+    Link& link = *c.primary;
+    link.watch.setDeadline(c.deadline, c.settings.deadline);
+    why->clear();
+    if (c.rebind) {
+        const int rc = simpleBind(link, c.settings, c.bindDn.c_str(), c.bindPassword.c_str(), why);
+        if (rc != LDAP_SUCCESS)
+            return rc;
+        c.rebind = false;
+    }
+    link.sent = false;
+    return body(c, link, why);
+}
+
+// Runs body(c, link, why) on the primary connection of a known, open handle. A
+// host that cannot be reached or does not answer in time is noted as failed,
+// and body runs again on the next host of the list, unless it is a write
+// (not repeatable) whose request had gone out.
+template <class Body>
+int onPrimary(LDAP* handle, Body body, bool repeatable = true) {
     std::shared_ptr<Connection> c = registry().find(handle);
     if (c == nullptr)
         return unknownHandle();
     if (c->closed())
         return finish(*c, c->closedCode, c->closedWhy, false);
+    c->deadline = Watch::deadlineIn(c->settings.deadline);
     std::string why;
-    const int rc = body(*c, *c->primary, &why);
-    return finish(*c, rc, why, true);
+    for (;;) {
+        const int rc = attempt(*c, body, &why);
+        if (!serverLost(rc)) {
+            if (c->primary->ready)
+                hostMemory().answered(c->hosts[c->at]);
+            return finish(*c, rc, why, true);
+        }
+        hostMemory().failed(c->hosts[c->at]);
+        if ((c->primary->sent && !repeatable) || !nextHost(*c, why))
+            return finish(*c, rc, why, true);
+    }
 }
 
 // The OpenLDAP handle that walks results of handle: its own connection's, or
@@ -591,6 +652,7 @@ struct Reclaim {
     ~Reclaim() {
         registry().reclaim();
         foldTable().reclaim();
+        hostMemory().clear();
         Complaints& known = immortal<Complaints>();
         std::lock_guard<std::mutex> lock(known.mutex);
         std::set<std::string>().swap(known.traced);
@@ -638,6 +700,7 @@ int secondaryFor(Connection& c, const LDAPURLDesc* lud, Link** out, std::string*
     auto found = c.secondaries.find(key);
     if (found != c.secondaries.end()) {
         *out = found->second.get();
+        (*out)->watch.setDeadline(c.deadline, c.settings.deadline);
         return LDAP_SUCCESS;
     }
     int version = LDAP_VERSION3;
@@ -645,6 +708,7 @@ int secondaryFor(Connection& c, const LDAPURLDesc* lud, Link** out, std::string*
     std::unique_ptr<Link> link = openLink(key, c.settings, version);
     if (link == nullptr)
         return LDAP_NO_MEMORY;
+    link->watch.setDeadline(c.deadline, c.settings.deadline);
     const int rc = simpleBind(*link, c.settings, nullptr, nullptr, why);
     if (rc != LDAP_SUCCESS)
         return rc;
@@ -704,6 +768,10 @@ LDAP* ryx_ldap_init(const char* host, int port) {
         LDAP* handle = registry().add(c);
         if (handle == nullptr)
             return nullptr;
+        if (parsed && urls.empty()) {
+            parsed = false;
+            why = "no host";
+        }
         if (!parsed) {
             // Reported by the first operation, which says why.
             c->closedCode = LDAP_PARAM_ERROR;
@@ -711,7 +779,8 @@ LDAP* ryx_ldap_init(const char* host, int port) {
             registry().closed(handle);
             return handle;
         }
-        c->primary = openLink(urls, c->settings, LDAP_VERSION3);
+        c->hosts = hostMemory().order(ryxldap::entries(urls));
+        c->primary = openLink(c->hosts.front(), c->settings, LDAP_VERSION3);
         if (c->primary == nullptr) {
             registry().remove(handle);
             return nullptr;
@@ -748,7 +817,14 @@ int ryx_ldap_set_option(LDAP* ld, int option, const void* value) {
 
 int ryx_ldap_simple_bind_s(LDAP* ld, const char* dn, const char* password) {
     return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
-        return simpleBind(link, c.settings, dn, password, why);
+        const int rc = simpleBind(link, c.settings, dn, password, why);
+        if (rc == LDAP_SUCCESS && c.hosts.size() > 1) {  // for the next host's connection
+            forget(&c.bindPassword);
+            c.bindPassword = password != nullptr ? password : "";
+            c.bindDn = dn != nullptr ? dn : "";
+            c.hasBind = true;
+        }
+        return rc;
     });
 }
 
@@ -783,17 +859,19 @@ int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly, struct time
     if (parsed != LDAP_URL_SUCCESS)
         return finish(*c, parsed == LDAP_URL_ERR_BADEXTS ? LDAP_NOT_SUPPORTED : LDAP_PARAM_ERROR,
                       why, false);
-    if (c->closed())
-        return finish(*c, c->closedCode, c->closedWhy, false);
     const int scope = lud->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_BASE : lud->lud_scope;
     const char* filter = lud->lud_filter != nullptr && *lud->lud_filter != '\0' ? lud->lud_filter
                                                                                 : "(objectClass=*)";
     const char* base = lud->lud_dn != nullptr ? lud->lud_dn : "";
     if (lud->lud_host == nullptr || *lud->lud_host == '\0') {
-        const int rc = search(*c, *c->primary, base, scope, filter, lud->lud_attrs, attrsonly,
-                              timeout, result, &why);
-        return finish(*c, rc, why, true);
+        return onPrimary(ld, [&](Connection& conn, Link& link, std::string* reason) {
+            return search(conn, link, base, scope, filter, lud->lud_attrs, attrsonly, timeout,
+                          result, reason);
+        });
     }
+    if (c->closed())
+        return finish(*c, c->closedCode, c->closedWhy, false);
+    c->deadline = Watch::deadlineIn(c->settings.deadline);
     Link* target = nullptr;
     int rc = secondaryFor(*c, lud, &target, &why);
     if (rc == LDAP_SUCCESS)
@@ -825,40 +903,56 @@ int ryx_ldap_count_entries(LDAP* ld, LDAPMessage* result) {
 }
 
 int ryx_ldap_add_s(LDAP* ld, const char* dn, LDAPMod** mods) {
-    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
-        return write(
-            link, c.settings,
-            [&](LDAP* l, int* id) { return ldap_add_ext(l, dn, mods, nullptr, nullptr, id); }, why);
-    });
+    return onPrimary(
+        ld,
+        [&](Connection& c, Link& link, std::string* why) {
+            return write(
+                link, c.settings,
+                [&](LDAP* l, int* id) { return ldap_add_ext(l, dn, mods, nullptr, nullptr, id); },
+                why);
+        },
+        false);
 }
 
 int ryx_ldap_delete_s(LDAP* ld, const char* dn) {
-    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
-        return write(
-            link, c.settings,
-            [&](LDAP* l, int* id) { return ldap_delete_ext(l, dn, nullptr, nullptr, id); }, why);
-    });
+    return onPrimary(
+        ld,
+        [&](Connection& c, Link& link, std::string* why) {
+            return write(
+                link, c.settings,
+                [&](LDAP* l, int* id) { return ldap_delete_ext(l, dn, nullptr, nullptr, id); },
+                why);
+        },
+        false);
 }
 
 int ryx_ldap_modify_s(LDAP* ld, const char* dn, LDAPMod** mods) {
-    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
-        return write(
-            link, c.settings,
-            [&](LDAP* l, int* id) { return ldap_modify_ext(l, dn, mods, nullptr, nullptr, id); },
-            why);
-    });
+    return onPrimary(
+        ld,
+        [&](Connection& c, Link& link, std::string* why) {
+            return write(
+                link, c.settings,
+                [&](LDAP* l, int* id) {
+                    return ldap_modify_ext(l, dn, mods, nullptr, nullptr, id);
+                },
+                why);
+        },
+        false);
 }
 
 int ryx_ldap_modrdn_s(LDAP* ld, const char* dn, const char* newrdn, int deleteoldrdn) {
-    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
-        return write(
-            link, c.settings,
-            [&](LDAP* l, int* id) {
-                return ldap_rename(l, dn, newrdn, nullptr, deleteoldrdn ? 1 : 0, nullptr, nullptr,
-                                   id);
-            },
-            why);
-    });
+    return onPrimary(
+        ld,
+        [&](Connection& c, Link& link, std::string* why) {
+            return write(
+                link, c.settings,
+                [&](LDAP* l, int* id) {
+                    return ldap_rename(l, dn, newrdn, nullptr, deleteoldrdn ? 1 : 0, nullptr,
+                                       nullptr, id);
+                },
+                why);
+        },
+        false);
 }
 
 LDAPMessage* ryx_ldap_first_entry(LDAP* ld, LDAPMessage* result) {

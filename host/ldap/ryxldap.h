@@ -10,8 +10,20 @@
 // from any connection of a handle (its URL searches use connections of their
 // own).
 //
+// Host lists. The hosts of a handle are tried in list order, except that hosts
+// that failed within the last five minutes (in any handle of the process) come
+// after the others, the one that failed longest ago first. A host fails when it
+// cannot be reached, does not answer in time (connect, TLS handshake, bind,
+// search: see RYX_LDAP_TIMEOUT and RYX_LDAP_NETWORK_TIMEOUT) or TLS fails; the
+// operation then moves on to the next host within the same call and deadline
+// (bound again with the handle's last successful bind; a write only when its
+// request had not gone out) and the failed host is remembered. A host that
+// answers is forgotten. Options set on the handle that carry over to the next
+// host: protocol version, deref, size and time limits, referrals.
+//
 // Lost servers. When an operation finds the server of a handle gone (81, 91, a
-// silent server, a failed TLS set-up), the handle is closed at once: its
+// silent server, a failed TLS set-up) and no next host answers, the handle is
+// closed at once: its
 // sockets and OpenLDAP state are released, and every later operation on it
 // answers with the same code and reason until it is unbound. A caller that
 // forgets such a handle without an unbind loses only a small record: the 64
@@ -22,11 +34,17 @@
 // Settings, read from the environment by each ryx_ldap_init:
 //   RYX_LDAP_TIMEOUT          seconds an operation waits without receiving data
 //                             from the server (default 60; 0: no bound). A server
-//                             that stays silent that long is reported as down
-//                             (81), however long a transfer that keeps arriving
+//                             that stays silent that long counts as down (the
+//                             next host is tried, see Host lists; else 81),
+//                             however long a transfer that keeps arriving
 //                             takes. Also bounds each connect.
 //   RYX_LDAP_NETWORK_TIMEOUT  seconds a connect may take (default 30; 0: only
 //                             RYX_LDAP_TIMEOUT bounds it).
+//   RYX_LDAP_DEADLINE         seconds an operation may take in all, from the
+//                             connect through the last byte of its answer, over
+//                             every host tried (default 600; 0: no bound): a
+//                             server that drips its answer is reported as down
+//                             (81) then.
 //   RYX_LDAP_STARTTLS         off (default), try or require: StartTLS on every
 //                             ldap:// connection before its first operation.
 //                             "try" goes on in clear text when the server refuses
@@ -36,7 +54,7 @@
 //                             attribute by its plain name only and the server
 //                             answers "NAME;binary", report it as "NAME" (see
 //                             ryx_ldap_first_attribute).
-// Both times are at most 86400 seconds; a larger value is clamped, a value that
+// The times are at most 86400 seconds; a larger value is clamped, a value that
 // is not a number is ignored, an unknown RYX_LDAP_STARTTLS value means "require";
 // each such case writes a trace record (component 0x200, level 1).
 //
@@ -47,7 +65,11 @@
 // environment. OpenLDAP reads these once, when the process first uses it: a host
 // program sets them before it loads this library. Later,
 // ryx_ldap_set_option(NULL, LDAP_OPT_X_TLS_CACERTFILE, ...) and then
-// LDAP_OPT_X_TLS_NEWCTX change them for connections opened afterwards.
+// LDAP_OPT_X_TLS_NEWCTX change them for connections opened afterwards. A failed
+// TLS set-up says why, from that handshake: the server's certificate expired,
+// is not valid yet, comes from an unknown issuer or does not name the host
+// checked (OpenLDAP checks the machine's own name for "localhost"), or the
+// server refused the handshake.
 //
 // Reasons. A failure whose cause OpenLDAP's code does not tell (a silent server,
 // TLS, a bad URL or host list, an unknown handle) leaves a reason:
@@ -100,7 +122,8 @@ RYX_LDAP_EXPORT int ryx_ldap_search_st(LDAP* ld, const char* base, int scope, co
 RYX_LDAP_EXPORT int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly,
                                            struct timeval* timeout, LDAPMessage** result);
 // OpenLDAP's parser, which also refuses a '%' not followed by two hex digits
-// (LDAP_URL_ERR_BADURL) and any critical extension (LDAP_URL_ERR_BADEXTS).
+// and "%00" anywhere (LDAP_URL_ERR_BADURL), and any critical extension
+// (LDAP_URL_ERR_BADEXTS).
 RYX_LDAP_EXPORT int ryx_ldap_url_parse(const char* url, LDAPURLDesc** desc);
 // As OpenLDAP's; null is allowed.
 RYX_LDAP_EXPORT void ryx_ldap_free_urldesc(LDAPURLDesc* desc);

@@ -56,6 +56,7 @@ Settings readSettings(const std::function<const char*(const char*)>& getenv,
                                s.networkTimeout, complaints);
     s.idleTimeout =
         seconds("RYX_LDAP_TIMEOUT", getenv("RYX_LDAP_TIMEOUT"), s.idleTimeout, complaints);
+    s.deadline = seconds("RYX_LDAP_DEADLINE", getenv("RYX_LDAP_DEADLINE"), s.deadline, complaints);
 
     const char* tls = getenv("RYX_LDAP_STARTTLS");
     if (blank(tls) || oneOf(tls, {"off", "no", "0"})) {

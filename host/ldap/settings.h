@@ -14,6 +14,7 @@ enum class StartTls { Off, Try, Require };
 struct Settings {
     long networkTimeout = 30;  // seconds for a connect; 0: no bound of ours
     long idleTimeout = 60;     // seconds without data from the server; 0: no bound
+    long deadline = 600;       // seconds an operation may take in all; 0: no bound
     StartTls startTls = StartTls::Off;
     bool foldBinary = false;  // report "name;binary" as "name" when asked for "name"
 };

@@ -72,7 +72,25 @@ bool Watch::attach(LDAP* ld) {
 
 void Watch::restart() {
     m_last = Clock::now();
-    m_silent = false;
+    m_stop = Stop::None;
+}
+
+void Watch::setDeadline(Clock::time_point end, long seconds) {
+    m_end = end;
+    m_deadlineSeconds = seconds;
+}
+
+Watch::Clock::time_point Watch::deadlineIn(long seconds) {
+    return seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
+}
+
+long Watch::deadlineLeftMs() const {
+    if (m_end == Clock::time_point::max())
+        return -1;
+    return std::max(
+        0L,
+        static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_end - Clock::now()).count()));
 }
 
 long Watch::idleMillis() const {
@@ -80,16 +98,42 @@ long Watch::idleMillis() const {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_last).count());
 }
 
+long Watch::waitMillis(long idleLeft) const {
+    const long deadline = deadlineLeftMs();
+    if (m_boundMs <= 0)
+        return deadline;
+    return deadline < 0 ? idleLeft : std::min(idleLeft, deadline);
+}
+
+// Notes which bound ended a wait that timed out; true when one did.
+bool Watch::stopped() {
+    if (deadlineLeftMs() == 0)
+        m_stop = Stop::Deadline;
+    else if (m_boundMs > 0 && idleMillis() >= m_boundMs)
+        m_stop = Stop::Idle;
+    return m_stop != Stop::None;
+}
+
 std::string Watch::silence() const {
-    if (!m_silent)
-        return std::string();
-    return "no data from the server for " + std::to_string(m_boundMs / 1000) + " s";
+    switch (m_stop) {
+        case Stop::Idle:
+            return "no data from the server for " + std::to_string(m_boundMs / 1000) + " s";
+        case Stop::Deadline:
+            return "no complete answer within the deadline of " +
+                   std::to_string(m_deadlineSeconds) + " s";
+        default:
+            return std::string();
+    }
 }
 
 bool Watch::waitReady(int fd, short events) {
-    if (m_boundMs <= 0 || fd < 0)
+    if (deadlineLeftMs() == 0) {  // also when data keeps dripping in
+        m_stop = Stop::Deadline;
+        return false;
+    }
+    if (fd < 0 || waitMillis(m_boundMs) < 0)
         return true;
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(m_boundMs);
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(waitMillis(m_boundMs));
     for (;;) {
         const long left = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
@@ -98,7 +142,8 @@ bool Watch::waitReady(int fd, short events) {
         if (n > 0)
             return true;
         if (n == 0 || errno != EINTR) {
-            m_silent = n == 0;
+            if (n == 0)
+                m_stop = deadlineLeftMs() == 0 ? Stop::Deadline : Stop::Idle;
             return n != 0;
         }
     }
@@ -111,7 +156,7 @@ int Watch::await(LDAP* ld, int msgid, const timeval* limit, LDAPMessage** result
     const long limitMs =
         limit == nullptr ? -1 : static_cast<long>(limit->tv_sec * 1000 + limit->tv_usec / 1000);
     for (;;) {
-        long waitMs = m_boundMs > 0 ? std::max(m_boundMs - idleMillis(), 0L) : -1;
+        long waitMs = waitMillis(std::max(m_boundMs - idleMillis(), 0L));
         if (limitMs >= 0) {
             const long elapsed = static_cast<long>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
@@ -140,8 +185,7 @@ int Watch::await(LDAP* ld, int msgid, const timeval* limit, LDAPMessage** result
             ldap_abandon_ext(ld, msgid, nullptr, nullptr);
             return LDAP_TIMEOUT;
         }
-        if (m_boundMs > 0 && idleMillis() >= m_boundMs) {
-            m_silent = true;
+        if (stopped()) {
             *why = silence();
             return LDAP_SERVER_DOWN;
         }

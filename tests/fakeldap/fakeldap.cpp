@@ -468,6 +468,8 @@ EXPORT void fake_add_entry(const char* dn) {
     state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
 }
 
+}  // extern "C"
+
 namespace {
 Attribute& attributeOfLastEntry(const char* attr) {
     State& s = state();
@@ -483,6 +485,8 @@ Attribute& attributeOfLastEntry(const char* attr) {
     return s.entries.back().attributes.back();
 }
 }  // namespace
+
+extern "C" {
 
 EXPORT void fake_add_value(const char* attr, const void* bytes, size_t length) {
     attributeOfLastEntry(attr).values.emplace_back(static_cast<const char*>(bytes), length);

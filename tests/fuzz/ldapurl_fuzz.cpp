@@ -2,7 +2,7 @@
 // first byte picks the unit. A host list either is refused with a reason or
 // gives URLs that OpenLDAP accepts and that read back as the same list; a URL
 // either is refused with a reason or parses without a critical extension and
-// without a bad '%' escape.
+// without a bad '%' escape or one that decodes to a NUL.
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +50,7 @@ void url(const std::string& text) {
         require(std::isxdigit(static_cast<unsigned char>(p[1])) &&
                     std::isxdigit(static_cast<unsigned char>(p[2])),
                 "bad escape taken");
+    require(text.find("%00") == std::string::npos, "NUL escape taken");
     ldap_free_urldesc(desc);
 }
 

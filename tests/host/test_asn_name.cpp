@@ -106,7 +106,8 @@ TEST(ASNName, OtherFormsCountsEqualityAndCopies) {
     RYXASNx500Name b(a), c;
     c = a;
     a = RYXASNx500Name("cn=other");
-    a = a;
+    RYXASNx500Name& self = a;
+    a = self;
     EXPECT_EQ(print(a) + " " + print(b) + " " + print(c), "CN=other CN=a,O=Org CN=a,O=Org");
     EXPECT_NE(b.native(), a.native());
 }

@@ -1,8 +1,9 @@
 // A small LDAP server on a loopback port, in a thread of the test, for what a
 // real server does not do on demand: stay silent, stall or trickle a transfer,
-// drop the connection. It answers simple binds with success and each search
-// with one entry "cn=x" (description: the given value) as its mode says. It
-// stops with its owner, and by itself after a minute.
+// drip a transfer, drop the connection; or answer at once. It answers simple
+// binds with success and each search with one entry "cn=x" (description: the
+// given value) as its mode says. It stops with its owner, and by itself after a
+// minute.
 #ifndef FAKESERVER_H
 #define FAKESERVER_H
 
@@ -21,11 +22,14 @@
 class FakeServer {
   public:
     enum class Mode {
-        Silent,    // reads, never answers
-        BindOnly,  // answers binds, never a search
-        Stall,     // sends the first half of the entry, then nothing
-        Trickle,   // sends the entry in eight chunks, one every 500 ms
-        Drop,      // closes the connection when a search arrives
+        Silent,     // reads, never answers
+        BindOnly,   // answers binds, never a search
+        Stall,      // sends the first half of the entry, then nothing
+        Trickle,    // sends the entry in eight chunks, one every 500 ms
+        Drop,       // closes the connection when a search arrives
+        Drip,       // announces the entry, then sends one byte every 500 ms
+        Answer,     // answers binds and searches at once
+        RefuseTls,  // answers anything with a TLS handshake-failure alert, then closes
     };
 
     explicit FakeServer(Mode mode, std::string value = "v") : m_mode(mode), m_value(value) {
@@ -84,6 +88,10 @@ class FakeServer {
             buf->clear();
             return true;
         }
+        if (m_mode == Mode::RefuseTls) {
+            send(fd, std::string("\x15\x03\x01\x00\x02\x02\x28", 7));
+            return false;
+        }
         size_t body = 0, total = 0, idAt = 0, idLength = 0;
         while (element(*buf, 0, &body, &total) && buf->size() >= body + total &&
                element(*buf, body, &idAt, &idLength) && idAt + idLength < buf->size()) {
@@ -96,7 +104,7 @@ class FakeServer {
                 tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "");
             if (op == 0x60)  // bind
                 send(fd, tlv(0x30, tlv(0x02, id) + tlv(0x61, done)));
-            if (op != 0x63 || (m_mode != Mode::Stall && m_mode != Mode::Trickle))
+            if (op != 0x63 || m_mode == Mode::BindOnly)
                 continue;
             const std::string attr =
                 tlv(0x30, tlv(0x04, "description") + tlv(0x31, tlv(0x04, m_value)));
@@ -106,11 +114,16 @@ class FakeServer {
                 send(fd, entry.substr(0, entry.size() / 2));
                 continue;
             }
-            for (size_t at = 0, chunk = entry.size() / 8 + 1; at < entry.size() && !m_stop;
-                 at += chunk) {
+            const size_t chunk = m_mode == Mode::Drip ? 1 : entry.size() / 8 + 1;
+            size_t at = 0;
+            if (m_mode == Mode::Drip)  // the header, so that the whole entry is awaited
+                send(fd, entry.substr(0, at = 8));
+            for (; m_mode != Mode::Answer && at < entry.size() && !m_stop; at += chunk) {
                 send(fd, entry.substr(at, chunk));
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
             }
+            if (m_mode == Mode::Answer)
+                send(fd, entry);
             send(fd, tlv(0x30, tlv(0x02, id) + tlv(0x65, done)));
         }
         return true;
@@ -153,6 +166,41 @@ class FakeServer {
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
+};
+
+// A loopback listener whose queue of connections is full: a connect to it is
+// never completed.
+class FullListener {
+  public:
+    FullListener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_fd, 0);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        for (int& c : m_fillers) {  // one fills the queue; the others wait for SYN answers
+            c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        }
+    }
+    ~FullListener() {
+        for (int c : m_fillers)
+            ::close(c);
+        ::close(m_fd);
+    }
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+
+    std::string hostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+  private:
+    int m_fd = -1;
+    int m_port = 0;
+    int m_fillers[3] = {-1, -1, -1};
 };
 
 #endif
