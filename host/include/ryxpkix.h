@@ -159,6 +159,8 @@ class RYX_EXPORT RYXPKIXValidator {
     // in colon-separated hex.
     static std::string nameText(const X509_NAME* name);
     static std::string fingerprint(const X509* cert);
+    // ISO 8601 in UTC ("2027-01-02T03:04:05Z"); empty for null or a bad time.
+    static std::string isoTime(const ASN1_TIME* time);
 
   private:
     struct Impl;

@@ -228,3 +228,7 @@ std::string RYXPKIXValidator::nameText(const X509_NAME* name) {
 std::string RYXPKIXValidator::fingerprint(const X509* cert) {
     return ryxpkix::fingerprint(cert);
 }
+
+std::string RYXPKIXValidator::isoTime(const ASN1_TIME* time) {
+    return ryxpkix::isoTime(time);
+}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ryxopensslptr.h"
+#include "ryxpkix.h"
 
 namespace ryxdir {
 
@@ -42,13 +43,7 @@ std::string timeText(const ASN1_TIME* time) {
 
 // A time as ISO 8601 ("2027-01-02T03:04:05Z").
 std::string timeIso(const ASN1_TIME* time) {
-    struct tm tm = {};
-    if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) {
-        return std::string();
-    }
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
+    return RYXPKIXValidator::isoTime(time);
 }
 
 template <typename BnText>
@@ -94,22 +89,11 @@ void optionalMember(JsonWriter& json, const char* key, const std::string& text) 
 }  // namespace
 
 std::string nameText(const X509_NAME* name) {
-    return printed([&](BIO* b) { return X509_NAME_print_ex(b, name, 0, XN_FLAG_RFC2253) >= 0; });
+    return RYXPKIXValidator::nameText(name);
 }
 
 std::string fingerprint(const X509* cert) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (X509_digest(cert, EVP_sha256(), digest, &length) != 1) {
-        return std::string();
-    }
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
-        text += hex;
-    }
-    return text;
+    return RYXPKIXValidator::fingerprint(cert);
 }
 
 std::string certificateText(const X509* cert) {
