@@ -701,7 +701,7 @@ class Workloads {
                 "JDK PKIX warm" +
                     (n < v->leaves.size() ? ", " + std::to_string(n) + " certificates scaled" : ""),
                 server, Role::Peer,
-                [c, v, n, scale](Path& p) {
+                [c, n, scale](Path& p) {
                     double s = 0;
                     runJudged(p, c, [&s, n](const benchproc::Outcome& o) {
                         long valid = -1, revoked = -1;
