@@ -917,10 +917,13 @@ double memoryOf(const Path& p) {
 std::string summary(const std::vector<Path>& paths, const Data& data, size_t repetitions,
                     std::ostringstream& goals) {
     std::ostringstream t;
-    t << "Medians of " << repetitions << " runs per path, paths interleaved. W1: one CRL of "
-      << data.crlEntries << " revoked entries (" << megabytes(double(data.bigList.size()))
-      << " of DER); W2, W3: " << data.lookups << " lookups; W4: " << data.lookups
-      << " managers. A path of one process per lookup runs " << data.processes
+    t << "Medians of " << repetitions << " runs per path, paths interleaved.";
+    if (wanted("W1") || wanted("W2") || wanted("W3") || wanted("W4")) {
+        t << " W1: one CRL of " << data.crlEntries << " revoked entries ("
+          << megabytes(double(data.bigList.size())) << " of DER); W2, W3: " << data.lookups
+          << " lookups; W4: " << data.lookups << " managers.";
+    }
+    t << " A path of one process per lookup or certificate runs " << data.processes
       << " processes a run, its time scaled to " << data.lookups
       << ". Memory: a process's peak resident set, or in process the peak heap of one run above "
          "its start.";
