@@ -1,7 +1,11 @@
 #include "benchfloor.h"
 
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -130,6 +134,61 @@ long Connection::fetchUrl(const std::string& url) {
 
 void bindAndUnbind(const std::string& url, const std::string& dn, const std::string& password) {
     ldap_unbind_ext_s(open(url, dn, password), nullptr, nullptr);
+}
+
+namespace {
+
+ryx::UniquePtr<BIO> openFile(const std::string& path) {
+    ryx::UniquePtr<BIO> bio(BIO_new_file(path.c_str(), "r"));
+    if (!bio) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return bio;
+}
+
+}  // namespace
+
+FileVerifier::FileVerifier(const std::string& anchors, const std::string& untrusted,
+                           const std::string& crls)
+    : m_store(X509_STORE_new()),
+      m_untrusted(sk_X509_new_null(), [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }) {
+    if (!m_store || !m_untrusted || X509_STORE_load_file(m_store.get(), anchors.c_str()) != 1) {
+        throw std::runtime_error("cannot load the trust anchors of " + anchors);
+    }
+    ryx::UniquePtr<BIO> certs = openFile(untrusted);
+    while (X509* cert = PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr)) {
+        sk_X509_push(m_untrusted.get(), cert);
+    }
+    ryx::UniquePtr<BIO> lists = openFile(crls);
+    int read = 0;
+    for (; X509_CRL* crl = PEM_read_bio_X509_CRL(lists.get(), nullptr, nullptr, nullptr); ++read) {
+        X509_STORE_add_crl(m_store.get(), crl);
+        X509_CRL_free(crl);
+    }
+    if (read == 0 || sk_X509_num(m_untrusted.get()) == 0) {
+        throw std::runtime_error("no list in " + crls + " or no certificate in " + untrusted);
+    }
+    X509_STORE_set_flags(m_store.get(), X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+}
+
+Verdicts FileVerifier::verify(const std::vector<X509*>& certs, size_t first, size_t count) const {
+    Verdicts v;
+    ryx::UniquePtr<X509_STORE_CTX> ctx(X509_STORE_CTX_new());
+    for (size_t i = first; i < std::min(certs.size(), first + count); ++i) {
+        if (!ctx ||
+            X509_STORE_CTX_init(ctx.get(), m_store.get(), certs[i], m_untrusted.get()) != 1) {
+            throw std::runtime_error("X509_STORE_CTX_init failed");
+        }
+        if (X509_verify_cert(ctx.get()) == 1) {
+            ++v.valid;
+        } else if (X509_STORE_CTX_get_error(ctx.get()) == X509_V_ERR_CERT_REVOKED) {
+            ++v.revoked;
+        } else {
+            ++v.other;
+        }
+        X509_STORE_CTX_cleanup(ctx.get());
+    }
+    return v;
 }
 
 }  // namespace benchfloor

@@ -4,8 +4,13 @@
 #define BENCHFLOOR_H
 
 #include <ldap.h>
+#include <openssl/x509.h>
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "ryxopensslptr.h"
 
 namespace benchfloor {
 
@@ -36,6 +41,27 @@ class Connection {
 
 // ldap_initialize, a simple bind and an unbind: one connection's whole life.
 void bindAndUnbind(const std::string& url, const std::string& dn, const std::string& password);
+
+// What validations decided: valid, revoked, anything else.
+struct Verdicts {
+    long valid = 0;
+    long revoked = 0;
+    long other = 0;
+};
+
+// X509_verify_cert with trust anchors, untrusted intermediates and revocation
+// lists read from PEM files, the lists checked for the whole chain: what
+// openssl verify -crl_check_all does, in process. Throws when a file does not
+// read.
+class FileVerifier {
+  public:
+    FileVerifier(const std::string& anchors, const std::string& untrusted, const std::string& crls);
+    Verdicts verify(const std::vector<X509*>& certs, size_t first, size_t count) const;
+
+  private:
+    ryx::UniquePtr<X509_STORE> m_store;
+    std::shared_ptr<STACK_OF(X509)> m_untrusted;
+};
 
 }  // namespace benchfloor
 

@@ -104,8 +104,12 @@ Outcome run(const Command& command, int timeoutSeconds, bool keepOutput) {
     posix_spawn_file_actions_addopen(&actions, 0, command.stdinPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    if (command.errorToOutput) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+    }
     pid_t pid = -1;
     const auto start = std::chrono::steady_clock::now();
     const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
@@ -120,7 +124,11 @@ Outcome run(const Command& command, int timeoutSeconds, bool keepOutput) {
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (command.measureMemory) {
-        outcome.maxRssKiB = std::atol(contents(memoryPath).c_str());
+        // GNU time writes a line about a failing exit status before the count.
+        const std::string memory = contents(memoryPath);
+        const size_t end = memory.find_last_not_of("\n");
+        const size_t line = end == std::string::npos ? 0 : memory.rfind('\n', end);
+        outcome.maxRssKiB = std::atol(memory.c_str() + (line == std::string::npos ? 0 : line + 1));
         ::unlink(memoryPath.c_str());
     }
     if (keepOutput) {
@@ -129,7 +137,8 @@ Outcome run(const Command& command, int timeoutSeconds, bool keepOutput) {
     }
     const std::string err = contents(errPath);
     ::unlink(errPath.c_str());
-    if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (timedOut || outcome.status < 0 || outcome.status > command.maxStatus) {
         std::string what = command.argv.back();
         throw std::runtime_error(command.argv[0] + (timedOut ? " ran too long" : " failed") + " (" +
                                  what.substr(0, 200) +

@@ -17,16 +17,20 @@ struct Command {
     std::string stdinPath = "/dev/null";
     std::vector<std::string> env;  // NAME=VALUE added to the benchmark's own
     bool measureMemory = false;    // run under /usr/bin/time (which adds to the time)
+    int maxStatus = 0;             // exit statuses up to this one are answers, not failures
+    bool errorToOutput = false;    // standard error goes where standard output goes
 };
 
 struct Outcome {
     double seconds = 0;
     long maxRssKiB = -1;  // when measured
     std::string out;      // standard output, when asked for
+    int status = 0;       // exit status
 };
 
 // Runs command to its end; throws std::runtime_error (with the end of its
-// standard error) when it fails or runs longer than timeoutSeconds.
+// standard error) when it fails (exits above maxStatus, or by a signal) or
+// runs longer than timeoutSeconds.
 Outcome run(const Command& command, int timeoutSeconds = 600, bool keepOutput = false);
 
 // A command run by /bin/sh -c (pipelines of peers).

@@ -10,6 +10,16 @@
 //   W3  getViaURI of a small list: in process; floor: URL parse + search +
 //       d2i_X509_CRL; peer: curl per process
 //   W4  manager create, validateConnection, destroy; floor: init, bind, unbind
+//   V1  validation of many end-entity certificates of one CA (a list of 10
+//       entries): the library in process (one validator), ryxdir verify
+//       --batch, ryxdir verify per process; floor: the same objects as files,
+//       X509_verify_cert in a loop and one openssl verify -crl_check_all;
+//       peer: the JDK's PKIX validator with its LDAP CertStore (warm)
+//   V2  V1 with a list of RYX_BENCH_CRL_ENTRIES entries more; the floors,
+//       the JDK and the process per leaf validate RYX_BENCH_V2_SAMPLE
+//       certificates, scaled to all
+//   V3  one ryxdir verify of V2's CA: cold (an empty --cache folder) and warm
+//       (a --cache folder filled by an earlier run); floor: openssl verify
 //
 // Two directories hold the same data: slapd's stock schema (";binary"
 // attributes) and the octet-string schema. In-process paths and their floor run
@@ -22,13 +32,16 @@
 // are stated in. Memory is measured in runs of its own, after the timed ones.
 // Nothing here asserts on a time.
 //
-//   RYX_BENCH_CRL_ENTRIES   revoked entries of W1's list (default 1000000)
-//   RYX_BENCH_LOOKUPS       lookups of W2 and W3, managers of W4 (default 1000)
+//   RYX_BENCH_CRL_ENTRIES   revoked entries of W1's and V2's list (default 1000000)
+//   RYX_BENCH_LOOKUPS       lookups of W2 and W3, managers of W4, certificates
+//                           of V1 and V2 (default 1000)
+//   RYX_BENCH_V2_SAMPLE     certificates V2's floors, JDK pass and processes
+//                           validate, their time scaled (default 10, at least 2)
 //   RYX_BENCH_PROCESSES     processes a run of a one-process-per-lookup path
 //                           starts (default 100); its time is scaled to the
 //                           lookups
 //   RYX_BENCH_REPETITIONS   runs of each path (default 5)
-//   RYX_BENCH_WORKLOADS     the workloads to run, e.g. "W1,W3" (default all)
+//   RYX_BENCH_WORKLOADS     the workloads to run, e.g. "W1,V3" (default all)
 //   RYX_BENCH_ONLY          a regular expression: only the paths whose name
 //                           ("W2/one manager/stock") it finds something in
 //   RYX_BENCH_RYXDIR        the ryxdir to run (default the one built with this)
@@ -60,6 +73,7 @@
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
+#include "ryxpkix.h"
 
 namespace {
 
@@ -70,6 +84,20 @@ const char* const kBigIssuer = "cn=Bench CA,dc=example,dc=com";
 const char* const kSmallIssuer = "cn=Small CA,dc=example,dc=com";
 const char* const kCaFolder = "ou=CAs,dc=example,dc=com";
 const size_t kSmallRevoked = 10;
+const char* const kValidationRoot = "cn=V Root,dc=example,dc=com";
+const std::uint64_t kFirstLeafSerial = 10000000000ULL;
+// Leaves 0, 100, ..., 900 are revoked: 10 entries, however many leaves there are.
+const size_t kRevokedStride = 100;
+const size_t kRevokedLeaves = 10;
+
+bool revokedLeaf(size_t i) {
+    return i % kRevokedStride == 0 && i / kRevokedStride < kRevokedLeaves;
+}
+
+// Revoked leaves among the first n.
+long revokedAmong(size_t n) {
+    return static_cast<long>(std::min(kRevokedLeaves, (n + kRevokedStride - 1) / kRevokedStride));
+}
 
 size_t count(const char* name, size_t fallback) {
     const char* text = std::getenv(name);
@@ -139,6 +167,23 @@ struct TemporaryFolder {
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 };
 
+// The certificates and files of one validation workload: a CA under the
+// validation root, its list, and leaves issued by it.
+struct ValidationSet {
+    std::string workload;
+    std::string caDN;
+    labpki::Bytes caCertificate;
+    labpki::Bytes list;
+    std::vector<labpki::CertPtr> leaves;
+    std::vector<X509*> leafPointers;
+    std::vector<std::string> leafFiles;
+    std::string leafNames;  // file of the leaves' file names, one a line
+    size_t sample;          // leaves the slow paths validate, their time scaled
+    std::string sampleNames;
+    std::string caPem;    // the CA certificate, untrusted
+    std::string crlsPem;  // the CA's list and the root's authority list
+};
+
 // What the workloads run on.
 struct Data {
     size_t crlEntries;
@@ -148,6 +193,19 @@ struct Data {
     std::string folder;  // files of the run: names, ldapsearch's values
     std::string caNames;
     std::string bigIssuerName;
+    size_t v2Sample;
+    labpki::CertPtr validationRoot;
+    labpki::Bytes rootList;
+    std::string rootPem;
+    std::vector<std::unique_ptr<ValidationSet>> validations;
+    const ValidationSet* set(const std::string& workload) const {
+        for (const auto& v : validations) {
+            if (v->workload == workload) {
+                return v.get();
+            }
+        }
+        return nullptr;
+    }
 };
 
 void load(Server& server, const Data& data, const labpki::Authority& ca,
@@ -168,6 +226,19 @@ void load(Server& server, const Data& data, const labpki::Authority& ca,
         server.slapd.addEntry(caName(i), {{"objectClass", {"applicationProcess", "pkiCA"}},
                                           {"cn", {"CA " + std::to_string(i)}},
                                           {cert, {bytes(caCertificates[i])}}});
+    }
+    if (data.validations.empty()) {
+        return;
+    }
+    server.slapd.addEntry(kValidationRoot,
+                          {{"objectClass", {"applicationProcess", "pkiCA"}},
+                           {"cn", {"V Root"}},
+                           {server.attribute("authorityRevocationList"), {bytes(data.rootList)}}});
+    for (const auto& v : data.validations) {
+        server.slapd.addEntry(v->caDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
+                                        {"cn", {v->workload + " CA"}},
+                                        {cert, {bytes(v->caCertificate)}},
+                                        {list, {bytes(v->list)}}});
     }
 }
 
@@ -258,6 +329,68 @@ double javaSeconds(const std::string& out, size_t expected) {
     return s;
 }
 
+// Runs one command as one sample, its output kept and handed to judge, which
+// throws when the answer is wrong.
+double runJudged(Path& path, benchproc::Command c,
+                 const std::function<void(const benchproc::Outcome&)>& judge) {
+    c.measureMemory = path.measuringMemory;
+    const benchproc::Outcome o = benchproc::run(c, 600, true);
+    path.maxRssKiB = std::max(path.maxRssKiB, o.maxRssKiB);
+    judge(o);
+    return o.seconds;
+}
+
+void tally(benchfloor::Verdicts& v, bool valid, bool revoked) {
+    ++(valid ? v.valid : revoked ? v.revoked : v.other);
+}
+
+// Throws unless got holds the verdicts of leaves [first, first + n).
+void checkVerdicts(const std::string& who, const benchfloor::Verdicts& got, size_t first,
+                   size_t n) {
+    const long revoked = revokedAmong(first + n) - revokedAmong(first);
+    const long valid = static_cast<long>(n) - revoked;
+    if (got.valid != valid || got.revoked != revoked || got.other != 0) {
+        throw std::runtime_error(
+            who + " found " + std::to_string(got.valid) + " valid, " + std::to_string(got.revoked) +
+            " revoked, " + std::to_string(got.other) + " else; expected " + std::to_string(valid) +
+            " valid, " + std::to_string(revoked) + " revoked");
+    }
+}
+
+// The verdicts in lines of text: lines that end with valid, lines that hold
+// revoked, lines that begin with other (and are not revoked).
+benchfloor::Verdicts verdictsIn(const std::string& out, const std::string& valid,
+                                const std::string& revoked, const std::string& other) {
+    benchfloor::Verdicts v;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const bool ok = line.size() >= valid.size() &&
+                        line.compare(line.size() - valid.size(), valid.size(), valid) == 0;
+        const bool bad = line.find(revoked) != std::string::npos;
+        if (ok || bad || line.compare(0, other.size(), other) == 0) {
+            tally(v, ok, bad);
+        }
+    }
+    return v;
+}
+
+// One openssl verify -crl_check_all over leaves [first, first + n) of v, checked.
+double opensslVerify(Path& p, const Data& d, const ValidationSet& v, size_t first, size_t n) {
+    benchproc::Command c = command({"openssl", "verify", "-crl_check_all", "-CAfile", d.rootPem,
+                                    "-untrusted", v.caPem, "-CRLfile", v.crlsPem});
+    c.argv.insert(c.argv.end(), v.leafFiles.begin() + long(first),
+                  v.leafFiles.begin() + long(first + n));
+    c.maxStatus = 2;
+    c.errorToOutput = true;
+    return runJudged(p, c, [first, n](const benchproc::Outcome& o) {
+        // "FILE: OK", or "error 23 at 0 depth lookup: certificate revoked" and
+        // "error FILE: verification failed".
+        benchfloor::Verdicts got = verdictsIn(o.out, ": OK", "certificate revoked", "error ");
+        got.other -= got.revoked;
+        checkVerdicts("openssl verify", got, first, n);
+    });
+}
+
 // The paths of every workload on one directory and the processes run against
 // the stock one.
 class Workloads {
@@ -270,8 +403,14 @@ class Workloads {
         for (auto& server : m_servers) {
             inProcess(*server, all);
         }
+        validationFloors(all);
         for (auto& server : m_servers) {
             processes(*server, all);
+            if (server->stock) {
+                jdkValidations(*server, all);
+            } else {
+                ryxdirValidations(*server, all);
+            }
         }
         return all;
     }
@@ -281,6 +420,8 @@ class Workloads {
         managerhost::Connection connection;
         std::unique_ptr<RYXDIRManager> manager;
         std::unique_ptr<benchfloor::Connection> raw;
+        std::unique_ptr<RYXDIRConnectInfo::LDAP> info;
+        std::unique_ptr<RYXPKIXValueSource> values;
     };
 
     Host& host(Server& server) {
@@ -296,6 +437,8 @@ class Workloads {
             }
             h->raw.reset(new benchfloor::Connection(server.url(), server.slapd.rootDN(),
                                                     server.slapd.rootPassword()));
+            h->info.reset(new RYXDIRConnectInfo::LDAP(h->connection.info()));
+            h->values.reset(new RYXPKIXLdapValueSource(*h->info));
         }
         return *h;
     }
@@ -380,15 +523,197 @@ class Workloads {
                                     benchfloor::bindAndUnbind(serverUrl, dn, password);
                                 }
                             }));
+        libraryValidations(server, h, all);
         // The paths on this manager start their memory measurement after a
         // small lookup.
         auto small = std::make_shared<RYXASNx500Name>(caName(0).c_str());
         for (Path& p : all) {
-            if (p.role == Role::Ours && p.schema == server.schema && p.workload != "W4") {
+            if (p.role == Role::Ours && p.inProcess && p.schema == server.schema &&
+                p.workload != "W4") {
                 p.settle = [&manager, small] {
                     std::unique_ptr<RYXASNCertificateContainer>(manager.getCACertificates(*small));
                 };
             }
+        }
+    }
+
+    // The library in process: one validator a run, every leaf validated.
+    void libraryValidations(Server& server, Host& h, std::vector<Path>& all) {
+        X509* root = m_data.validationRoot.get();
+        RYXDIRManager* manager = h.manager.get();
+        RYXPKIXValueSource* values = h.values.get();
+        for (const auto& set : m_data.validations) {
+            const ValidationSet* v = set.get();
+            all.push_back(timed(v->workload, "library, one validator", server, Role::Ours, [=] {
+                ryx::UniquePtr<X509_STORE> anchors(X509_STORE_new());
+                X509_STORE_add_cert(anchors.get(), root);
+                RYXPKIXValidator validator(*manager, anchors.get(), "roots", RYXPKIXOptions(),
+                                           values);
+                benchfloor::Verdicts got;
+                for (size_t i = 0; i < v->leaves.size(); ++i) {
+                    const RYXPKIXResult r =
+                        validator.validate(v->leafPointers[i], nullptr, {"file", v->leafFiles[i]});
+                    tally(got, r.verdict == RYXPKIXVerdict::Valid,
+                          r.decisive.code == X509_V_ERR_CERT_REVOKED);
+                }
+                checkVerdicts("the library", got, 0, v->leaves.size());
+            }));
+        }
+    }
+
+    static Path floorPath(const std::string& workload, const std::string& name, bool inProcess,
+                          std::function<double(Path&)> run, const std::string& skipped = "") {
+        return Path{workload, name,    "files", Role::Floor, inProcess, std::move(run),
+                    skipped,  nullptr, {},      false,       -1,        -1};
+    }
+
+    // The validation floors on the same objects as files. V2's validate fewer
+    // leaves (OpenSSL checks the list's signature again for each), their time
+    // scaled to all: in process the loop, of the process what it takes more
+    // than for one leaf.
+    void validationFloors(std::vector<Path>& all) {
+        const Data* d = &m_data;
+        const std::string noOpenssl =
+            missing({"openssl"}).empty() ? "" : "openssl is not installed";
+        for (const auto& set : m_data.validations) {
+            const ValidationSet* v = set.get();
+            const size_t total = v->leaves.size(), n = v->sample;
+            const std::string scaled =
+                n < total ? ", " + std::to_string(n) + " certificates scaled" : "";
+            all.push_back(floorPath(
+                v->workload, "X509_verify_cert loop" + scaled, true, [d, v, n, total](Path&) {
+                    const Clock::time_point start = Clock::now();
+                    const benchfloor::FileVerifier verifier(d->rootPem, v->caPem, v->crlsPem);
+                    const double loading = seconds(start);
+                    const Clock::time_point loop = Clock::now();
+                    checkVerdicts("X509_verify_cert", verifier.verify(v->leafPointers, 0, n), 0, n);
+                    return loading + seconds(loop) * double(total) / double(n);
+                }));
+            all.push_back(floorPath(
+                v->workload, "openssl verify" + scaled, false,
+                [d, v, n, total](Path& p) {
+                    const double some = opensslVerify(p, *d, *v, 0, n);
+                    if (n == total) {
+                        return some;
+                    }
+                    const double one = opensslVerify(p, *d, *v, 1, 1);
+                    return one + (some - one) * double(total - 1) / double(n - 1);
+                },
+                noOpenssl));
+            if (v->workload == "V2" && total > 1) {
+                all.push_back(floorPath(
+                    "V3", "openssl verify, one certificate", false,
+                    [d, v](Path& p) { return opensslVerify(p, *d, *v, 1, 1); }, noOpenssl));
+            }
+        }
+    }
+
+    // ryxdir verify: --batch, one process per leaf (a sample, scaled), and
+    // V3's single process with a cold and a warm --cache folder.
+    void ryxdirValidations(Server& server, std::vector<Path>& all) {
+        const Data* d = &m_data;
+        const std::vector<std::string> verify{setting("RYX_BENCH_RYXDIR", RYXDIR_PATH),
+                                              "-H",
+                                              "127.0.0.1",
+                                              "-p",
+                                              server.port(),
+                                              "verify",
+                                              "--trust",
+                                              d->rootPem};
+        auto with = [verify](std::initializer_list<std::string> more) {
+            benchproc::Command c = command(verify);
+            c.argv.insert(c.argv.end(), more.begin(), more.end());
+            c.maxStatus = 8;
+            return c;
+        };
+        for (const auto& set : m_data.validations) {
+            const ValidationSet* v = set.get();
+            benchproc::Command batch = with({"--batch"});
+            batch.stdinPath = v->leafNames;
+            all.push_back(process(v->workload, "ryxdir verify --batch", server, Role::Ours,
+                                  [batch, v](Path& p) {
+                                      return runJudged(p, batch, [v](const benchproc::Outcome& o) {
+                                          checkVerdicts("ryxdir verify --batch",
+                                                        verdictsIn(o.out, "\tvalid", "revoked", ""),
+                                                        0, v->leaves.size());
+                                      });
+                                  }));
+            // Leaves spread over all, every other one off the revoked ones' stride.
+            const size_t processes = std::min(d->processes, v->sample);
+            const size_t step = std::max<size_t>(1, v->leaves.size() / processes);
+            const double scale = double(v->leaves.size()) / double(processes);
+            all.push_back(process(
+                v->workload, "ryxdir verify per process", server, Role::Ours,
+                [with, v, processes, step, scale](Path& p) {
+                    double total = 0;
+                    for (size_t k = 0; k < processes; ++k) {
+                        const size_t i = std::min(v->leaves.size() - 1, k * step + k % 2);
+                        total +=
+                            runJudged(p, with({v->leafFiles[i]}), [i](const benchproc::Outcome& o) {
+                                check("ryxdir verify's status", o.status, revokedLeaf(i) ? 6 : 0);
+                            });
+                    }
+                    return total * scale;
+                }));
+            if (v->workload != "V2" || v->leaves.size() < 2) {
+                continue;
+            }
+            auto once = [with, v](Path& p, const std::string& cache) {
+                return runJudged(p, with({"--cache", cache, v->leafFiles[1]}),
+                                 [](const benchproc::Outcome& o) {
+                                     check("ryxdir verify's status", o.status, 0);
+                                 });
+            };
+            all.push_back(
+                process("V3", "ryxdir verify, cold --cache", server, Role::Ours, [once](Path& p) {
+                    TemporaryFolder cache;
+                    return once(p, cache.path);
+                }));
+            auto warmCache = std::make_shared<TemporaryFolder>();
+            auto filled = std::make_shared<bool>(false);
+            all.push_back(process("V3", "ryxdir verify, warm --cache", server, Role::Ours,
+                                  [once, warmCache, filled](Path& p) {
+                                      if (!*filled) {
+                                          once(p, warmCache->path);
+                                          *filled = true;
+                                      }
+                                      return once(p, warmCache->path);
+                                  }));
+        }
+    }
+
+    // The JDK's PKIX validator, its CA certificates and lists from its LDAP
+    // CertStore (with the store's own cache): one JVM, the leaves validated
+    // once untimed, then once timed.
+    void jdkValidations(Server& server, std::vector<Path>& all) {
+        const std::string classes = setting("RYX_BENCH_JAVA_CLASSES");
+        const std::string noJava =
+            classes.empty() || !benchproc::installed("java") ? "a JDK (java, javac)" : "";
+        for (const auto& set : m_data.validations) {
+            const ValidationSet* v = set.get();
+            const benchproc::Command c =
+                command({"java", "-cp", classes, "CertStoreBench", "verify", "127.0.0.1",
+                         server.port(), v->sampleNames, "1", "1", m_data.rootPem});
+            const size_t n = v->sample;
+            const double scale = double(v->leaves.size()) / double(n);
+            all.push_back(process(
+                v->workload,
+                "JDK PKIX warm" +
+                    (n < v->leaves.size() ? ", " + std::to_string(n) + " certificates scaled" : ""),
+                server, Role::Peer,
+                [c, n, scale](Path& p) {
+                    double s = 0;
+                    runJudged(p, c, [&s, n](const benchproc::Outcome& o) {
+                        long valid = -1, revoked = -1;
+                        if (std::sscanf(o.out.c_str(), "found=%ld seconds=%lf revoked=%ld", &valid,
+                                        &s, &revoked) != 3) {
+                            throw std::runtime_error("CertStoreBench said: " + o.out);
+                        }
+                        checkVerdicts("the JDK", benchfloor::Verdicts{valid, revoked, 0}, 0, n);
+                    });
+                    return s * scale;
+                },
+                noJava));
         }
     }
 
@@ -530,7 +855,7 @@ class Workloads {
 };
 
 bool wanted(const std::string& workload) {
-    const std::string list = "," + setting("RYX_BENCH_WORKLOADS", "W1,W2,W3,W4") + ",";
+    const std::string list = "," + setting("RYX_BENCH_WORKLOADS", "W1,W2,W3,W4,V1,V2,V3") + ",";
     return list.find("," + workload + ",") != std::string::npos;
 }
 
@@ -564,17 +889,58 @@ const Path* find(const std::vector<Path>& paths, const std::string& id) {
     return nullptr;
 }
 
+// The floor of p: of its workload and schema, or the workload's floor on files
+// (the one run the same way, in process or not, when there are both).
+const Path* floorOf(const std::vector<Path>& paths, const Path& p) {
+    const Path* floor = nullptr;
+    for (const Path& f : paths) {
+        if (f.workload != p.workload || f.role != Role::Floor || f.samples.empty()) {
+            continue;
+        }
+        if (f.schema == p.schema) {
+            return &f;
+        }
+        if (f.schema == "files" && (floor == nullptr || f.inProcess == p.inProcess)) {
+            floor = &f;
+        }
+    }
+    return floor;
+}
+
+// The memory a path took: its peak heap in process, else its processes' peak
+// resident set; -1 when not measured.
+double memoryOf(const Path& p) {
+    return p.inProcess ? p.heapBytes : p.maxRssKiB >= 0 ? double(p.maxRssKiB) * 1024 : -1;
+}
+
 // The table of medians and the goal ratios, in markdown.
 std::string summary(const std::vector<Path>& paths, const Data& data, size_t repetitions,
                     std::ostringstream& goals) {
     std::ostringstream t;
-    t << "Medians of " << repetitions << " runs per path, paths interleaved. W1: one CRL of "
-      << data.crlEntries << " revoked entries (" << megabytes(double(data.bigList.size()))
-      << " of DER); W2, W3: " << data.lookups << " lookups; W4: " << data.lookups
-      << " managers. A path of one process per lookup runs " << data.processes
+    t << "Medians of " << repetitions << " runs per path, paths interleaved.";
+    if (wanted("W1") || wanted("W2") || wanted("W3") || wanted("W4")) {
+        t << " W1: one CRL of " << data.crlEntries << " revoked entries ("
+          << megabytes(double(data.bigList.size())) << " of DER); W2, W3: " << data.lookups
+          << " lookups; W4: " << data.lookups << " managers.";
+    }
+    t << " A path of one process per lookup or certificate runs " << data.processes
       << " processes a run, its time scaled to " << data.lookups
       << ". Memory: a process's peak resident set, or in process the peak heap of one run above "
-         "its start.\n\n"
+         "its start.";
+    const ValidationSet* v2 = data.set("V2");
+    if (!data.validations.empty()) {
+        t << " V1, V2: " << data.validations.front()->leaves.size()
+          << " end-entity certificates of one CA (" << revokedAmong(data.lookups)
+          << " revoked), its list of " << kRevokedLeaves << " entries (V1) or "
+          << data.crlEntries + kRevokedLeaves << " entries ("
+          << (v2 ? megabytes(double(v2->list.size())) : "") << " of DER, V2); V3: one of them.";
+        if (v2 != nullptr && v2->sample < v2->leaves.size()) {
+            t << " V2's floors, JDK pass and processes validate " << v2->sample
+              << " of the certificates, their time scaled to all (openssl verify: what a run "
+                 "takes more than for one certificate).";
+        }
+    }
+    t << "\n\n"
       << "| workload | path | kind | schema | median | x floor | peak memory |\n"
       << "|---|---|---|---|---|---|---|\n";
     for (const Path& p : paths) {
@@ -586,16 +952,8 @@ std::string summary(const std::vector<Path>& paths, const Data& data, size_t rep
             t << "skipped: " << p.skipped << " | | |\n";
             continue;
         }
-        const Path* floor = nullptr;
-        for (const Path& f : paths) {
-            if (f.workload == p.workload && f.role == Role::Floor && f.schema == p.schema &&
-                !f.samples.empty()) {
-                floor = &f;
-            }
-        }
-        const std::string memory =
-            p.inProcess ? (p.heapBytes >= 0 ? megabytes(p.heapBytes) : "")
-                        : (p.maxRssKiB >= 0 ? megabytes(double(p.maxRssKiB) * 1024) : "");
+        const Path* floor = floorOf(paths, p);
+        const std::string memory = memoryOf(p) >= 0 ? megabytes(memoryOf(p)) : "";
         t << milliseconds(p.median()) << " | " << (floor ? ratio(p.median(), floor->median()) : "")
           << " | " << memory << " |\n";
     }
@@ -606,6 +964,7 @@ std::string summary(const std::vector<Path>& paths, const Data& data, size_t rep
         std::string path;
         std::string reference;
         double limit;
+        bool atLeast = false;  // the limit is a lower one
     };
     std::vector<Goal> list;
     for (const char* schema : {"stock", "octet-string"}) {
@@ -625,6 +984,20 @@ std::string summary(const std::vector<Path>& paths, const Data& data, size_t rep
     list.push_back({"W2 ryxdir ca / ldapsearch, per process",
                     "W2/ryxdir ca per process/octet-string",
                     "W2/ldapsearch per process/octet-string", 1.0});
+    for (const char* schema : {"stock", "octet-string"}) {
+        const std::string library = std::string("library, one validator/") + schema;
+        list.push_back({"V1 library / X509_verify_cert loop", "V1/" + library,
+                        "V1/X509_verify_cert loop/files", 1.1});
+        list.push_back({"V2 / V1 library", "V2/" + library, "V1/" + library, 2});
+    }
+    list.push_back({"V1 ryxdir verify --batch / openssl verify",
+                    "V1/ryxdir verify --batch/octet-string", "V1/openssl verify/files", 1.5});
+    list.push_back({"V1 JDK PKIX warm / ryxdir verify --batch", "V1/JDK PKIX warm/stock",
+                    "V1/ryxdir verify --batch/octet-string", 2, true});
+    list.push_back({"V2 / V1 ryxdir verify --batch", "V2/ryxdir verify --batch/octet-string",
+                    "V1/ryxdir verify --batch/octet-string", 2});
+    list.push_back({"V3 warm / cold --cache", "V3/ryxdir verify, warm --cache/octet-string",
+                    "V3/ryxdir verify, cold --cache/octet-string", 0.3});
     t << "\n| goal | schema | measured | limit | met |\n|---|---|---|---|---|\n";
     for (const Goal& g : list) {
         const Path* a = find(paths, g.path);
@@ -634,17 +1007,33 @@ std::string summary(const std::vector<Path>& paths, const Data& data, size_t rep
         }
         const double r = a->median() / b->median();
         t << "| " << g.key << " | " << a->schema << " | " << ratio(a->median(), b->median())
-          << " | " << g.limit << "x | " << (r <= g.limit ? "yes" : "no") << " |\n";
+          << " | " << (g.atLeast ? "at least " : "") << g.limit << "x | "
+          << ((g.atLeast ? r >= g.limit : r <= g.limit) ? "yes" : "no") << " |\n";
         goals << g.key << " (" << a->schema << ")\t" << r << "\n";
     }
-    for (const char* schema : {"stock", "octet-string"}) {
-        const Path* p = find(paths, std::string("W1/getCRLs/") + schema);
-        if (p != nullptr && p->heapBytes >= 0) {
-            const double r = p->heapBytes / double(data.bigList.size());
-            t << "| W1 getCRLs peak heap / CRL size | " << schema << " | "
-              << ratio(p->heapBytes, double(data.bigList.size())) << " | 3x | "
-              << (r <= 3 ? "yes" : "no") << " |\n";
-            goals << "W1 getCRLs peak heap / CRL size (" << schema << ")\t" << r << "\n";
+    // Peak memory over a list's size, at most 3x.
+    struct MemoryGoal {
+        std::string key;
+        std::string path;
+        double size;
+    };
+    std::vector<MemoryGoal> memory;
+    const double v2List = v2 ? double(v2->list.size()) : 0;
+    for (const std::string schema : {"stock", "octet-string"}) {
+        memory.push_back({"W1 getCRLs peak heap / CRL size", "W1/getCRLs/" + schema,
+                          double(data.bigList.size())});
+        memory.push_back(
+            {"V2 library peak heap / list size", "V2/library, one validator/" + schema, v2List});
+    }
+    memory.push_back({"V2 ryxdir verify --batch peak memory / list size",
+                      "V2/ryxdir verify --batch/octet-string", v2List});
+    for (const MemoryGoal& g : memory) {
+        const Path* p = find(paths, g.path);
+        if (p != nullptr && memoryOf(*p) >= 0 && g.size > 0) {
+            const double r = memoryOf(*p) / g.size;
+            t << "| " << g.key << " | " << p->schema << " | " << ratio(memoryOf(*p), g.size)
+              << " | 3x | " << (r <= 3 ? "yes" : "no") << " |\n";
+            goals << g.key << " (" << p->schema << ")\t" << r << "\n";
         }
     }
     return t.str();
@@ -658,11 +1047,74 @@ void writeFile(const std::string& path, const std::string& text) {
     }
 }
 
+// The validation root, its authority list, and the CA, list and leaves of
+// each validation workload wanted (V3 runs on V2's), with their files.
+void makeValidations(Data& data) {
+    const bool v1 = wanted("V1"), v2 = wanted("V2") || wanted("V3");
+    if (!v1 && !v2) {
+        return;
+    }
+    const labpki::Authority root = labpki::Authority::root(kValidationRoot);
+    data.validationRoot = labpki::certificateFromDER(root.certificateDER());
+    data.rootList = root.arl();
+    data.rootPem = data.folder + "/v-root.pem";
+    writeFile(data.rootPem, labpki::certificatePEM(root.certificateDER()));
+    labpki::CrlOptions listed;
+    for (size_t k = 0; k < kRevokedLeaves; ++k) {
+        listed.serials.push_back(kFirstLeafSerial + k * kRevokedStride);
+    }
+    const labpki::KeyPtr key = labpki::makeKey();
+    for (const std::string workload : {"V1", "V2"}) {
+        if (!(workload == "V1" ? v1 : v2)) {
+            continue;
+        }
+        auto v = std::make_unique<ValidationSet>();
+        v->workload = workload;
+        v->caDN = "cn=" + workload + " CA,dc=example,dc=com";
+        const labpki::Authority ca =
+            root.intermediate(v->caDN, labpki::Authority::caDefaults(data.validations.size() + 2));
+        labpki::CrlOptions options = listed;
+        options.revokedCount = workload == "V2" ? data.crlEntries : 0;
+        v->caCertificate = ca.certificateDER();
+        v->list = ca.crl(options);
+        const std::string base = data.folder + "/" + workload;
+        v->caPem = base + "-ca.pem";
+        writeFile(v->caPem, labpki::certificatePEM(v->caCertificate));
+        v->crlsPem = base + "-crls.pem";
+        writeFile(v->crlsPem, labpki::crlPEM(v->list) + labpki::crlPEM(data.rootList));
+        v->sample = workload == "V2" ? std::min(data.lookups, data.v2Sample) : data.lookups;
+        std::string names;
+        for (size_t i = 0; i < data.lookups; ++i) {
+            if (i == v->sample) {
+                v->sampleNames = base + "-sample";
+                writeFile(v->sampleNames, names);
+            }
+            labpki::CertOptions o;
+            o.serial = kFirstLeafSerial + i;
+            const labpki::Bytes der =
+                ca.issue("cn=Leaf " + std::to_string(i) + ",dc=example,dc=com", o, key.get());
+            v->leafFiles.push_back(base + "-leaf-" + std::to_string(i) + ".pem");
+            writeFile(v->leafFiles.back(), labpki::certificatePEM(der));
+            names += v->leafFiles.back() + "\n";
+            v->leaves.push_back(labpki::certificateFromDER(der));
+            v->leafPointers.push_back(v->leaves.back().get());
+        }
+        v->leafNames = base + "-leaves";
+        writeFile(v->leafNames, names);
+        if (v->sampleNames.empty()) {
+            v->sampleNames = v->leafNames;
+        }
+        data.validations.push_back(std::move(v));
+    }
+}
+
 int run(int argc, char** argv) {
     Data data;
-    data.crlEntries = wanted("W1") ? count("RYX_BENCH_CRL_ENTRIES", 1000000) : 1;
+    data.crlEntries =
+        wanted("W1") || wanted("V2") || wanted("V3") ? count("RYX_BENCH_CRL_ENTRIES", 1000000) : 1;
     data.lookups = count("RYX_BENCH_LOOKUPS", 1000);
     data.processes = std::min(data.lookups, count("RYX_BENCH_PROCESSES", 100));
+    data.v2Sample = std::max<size_t>(2, count("RYX_BENCH_V2_SAMPLE", 10));
     const size_t repetitions = count("RYX_BENCH_REPETITIONS", 5);
 
     TemporaryFolder folder;
@@ -679,7 +1131,7 @@ int run(int argc, char** argv) {
     const Clock::time_point start = Clock::now();
     labpki::Authority ca = labpki::Authority::root(kBigIssuer);
     labpki::CrlOptions big;
-    big.revokedCount = data.crlEntries;
+    big.revokedCount = wanted("W1") ? data.crlEntries : 1;
     data.bigList = ca.crl(big);
     labpki::CrlOptions small;
     small.revokedCount = kSmallRevoked;
@@ -688,6 +1140,7 @@ int run(int argc, char** argv) {
     for (size_t i = 0; i < data.lookups; ++i) {
         caCertificates.push_back(labpki::Authority::root(caName(i)).certificateDER());
     }
+    makeValidations(data);
     std::vector<std::unique_ptr<Server>> servers;
     for (bool stock : {true, false}) {
         servers.emplace_back(new Server(stock));
