@@ -435,7 +435,14 @@ RYXBuffer RYXASNCertificateList::getNarrowedDER(const std::vector<std::string>& 
     const std::string tbsList =
         sequence(bytes(tbs, revoked) + (entries.empty() ? std::string() : sequence(entries)) +
                  bytes(contentEnd, tbsEnd));
-    const std::string list = sequence(tbsList + bytes(tbsEnd, outerEnd));
+    // The signature algorithm stays; the signature value goes (an empty BIT
+    // STRING), so that a check of the copy fails at once instead of costing a
+    // public-key operation.
+    size_t algorithm = 0, algorithmEnd = 0;
+    if (!header(base, tbsEnd, outerEnd, algorithm, algorithmEnd)) {
+        return RYXBuffer();
+    }
+    const std::string list = sequence(tbsList + bytes(tbsEnd, algorithmEnd) + "\x03\x01\x00");
     return RYXBuffer(static_cast<unsigned int>(list.size()),
                      reinterpret_cast<const unsigned char*>(list.data()));
 }

@@ -144,11 +144,11 @@ class RYX_EXPORT RYXASNCertificateList : public RYXASNObject {
     RYXASNCBuffer getDERView() const;
     // The list's encoding with, of its entries, only those whose serial numbers
     // are among serialsHex: the same issuer, times, extensions and signature
-    // fields. OpenSSL reads the same answer for those serial numbers from it in
-    // a fraction of the time and memory the whole list takes; its signature no
-    // longer verifies. Empty when the list cannot be narrowed so (entries of
-    // other issuers or marked removeFromCRL, whose meaning depends on the
-    // entries left out, or lengths that are not definite).
+    // algorithm, and an empty signature. OpenSSL reads the same answer for those
+    // serial numbers from it in a fraction of the time and memory the whole
+    // list takes; its signature check fails at once. Empty when the list cannot be narrowed so
+    // (entries of other issuers or marked removeFromCRL, whose meaning depends on the entries left
+    // out, or lengths that are not definite).
     RYXBuffer getNarrowedDER(const std::vector<std::string>& serialsHex) const;
     // OpenSSL's object, built on the first call (it costs about ten times the
     // memory of the bytes); throws RYXASNException when it cannot be built.

@@ -53,8 +53,12 @@ std::vector<X509Ptr> anchorsNamed(X509_STORE* store, const X509_NAME* name) {
 class Builder {
   public:
     Builder(X509_STORE* anchors, const std::string& anchorOrigin, const IssuerLookup& lookup,
-            const RYXPKIXOptions& options)
-        : m_anchors(anchors), m_anchorOrigin(anchorOrigin), m_lookup(lookup), m_options(options) {}
+            const RYXPKIXOptions& options, SignatureMemo& memo)
+        : m_anchors(anchors),
+          m_anchorOrigin(anchorOrigin),
+          m_lookup(lookup),
+          m_options(options),
+          m_memo(memo) {}
 
     Chain build(RYXPKIXLink leaf) {
         m_path.push_back(std::move(leaf));
@@ -73,6 +77,11 @@ class Builder {
     }
 
   private:
+    // The leaf is new in every validation; the links above it are not.
+    bool verifies(const X509* issuer, const X509* cert) {
+        return m_path.size() == 1 ? signs(issuer, cert) : m_memo.signs(issuer, cert);
+    }
+
     void remember(const std::string& note) {
         if (std::find(m_notes.begin(), m_notes.end(), note) == m_notes.end()) {
             m_notes.push_back(note);
@@ -93,7 +102,7 @@ class Builder {
     bool reachAnchor() {
         const X509* cert = m_path.back().cert.get();
         for (X509Ptr& anchor : anchorsNamed(m_anchors, X509_get_issuer_name(cert))) {
-            if (!signs(anchor.get(), cert)) {
+            if (!verifies(anchor.get(), cert)) {
                 continue;
             }
             if (X509_cmp(anchor.get(), cert) != 0) {
@@ -125,7 +134,7 @@ class Builder {
             if (X509_NAME_cmp(X509_get_subject_name(candidate), issuer) != 0) {
                 remember(c.origin.text() + " holds a certificate of " + label(candidate) +
                          ", passed over");
-            } else if (!signs(candidate, cert)) {
+            } else if (!verifies(candidate, cert)) {
                 remember("certificate " + fingerprint(candidate) + " of " + c.origin.text() +
                          " does not verify the signature of " + label(cert) + ", passed over");
                 named.push_back(Candidate{shared(candidate), c.origin, false});
@@ -191,6 +200,7 @@ class Builder {
     const std::string& m_anchorOrigin;
     const IssuerLookup& m_lookup;
     const RYXPKIXOptions& m_options;
+    SignatureMemo& m_memo;
     std::vector<RYXPKIXLink> m_path;
     std::vector<bool> m_verifies;  // per link of the path: it verifies the one below
     std::vector<RYXPKIXLink> m_best;
@@ -201,6 +211,31 @@ class Builder {
 
 }  // namespace
 
+bool SignatureMemo::signs(const X509* issuer, const X509* cert) {
+    unsigned char a[EVP_MAX_MD_SIZE], b[EVP_MAX_MD_SIZE];
+    unsigned int aLength = 0, bLength = 0;
+    if (X509_digest(issuer, EVP_sha256(), a, &aLength) != 1 ||
+        X509_digest(cert, EVP_sha256(), b, &bLength) != 1) {
+        return ryxpkix::signs(issuer, cert);
+    }
+    const std::string key = std::string(reinterpret_cast<char*>(a), aLength) +
+                            std::string(reinterpret_cast<char*>(b), bLength);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto known = m_known.find(key);
+        if (known != m_known.end()) {
+            return known->second;
+        }
+    }
+    const bool ok = ryxpkix::signs(issuer, cert);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_known.size() >= 4096) {
+        m_known.clear();
+    }
+    m_known.emplace(key, ok);
+    return ok;
+}
+
 bool signs(const X509* issuer, const X509* cert) {
     EVP_PKEY* key = X509_get0_pubkey(issuer);
     const bool ok = key != nullptr && X509_verify(const_cast<X509*>(cert), key) == 1;
@@ -210,8 +245,8 @@ bool signs(const X509* issuer, const X509* cert) {
 
 Chain buildChain(X509Ptr leaf, const RYXPKIXOrigin& origin, X509_STORE* anchors,
                  const std::string& anchorOrigin, const IssuerLookup& lookup,
-                 const RYXPKIXOptions& options) {
-    return Builder(anchors, anchorOrigin, lookup, options)
+                 const RYXPKIXOptions& options, SignatureMemo& memo) {
+    return Builder(anchors, anchorOrigin, lookup, options, memo)
         .build(RYXPKIXLink{std::move(leaf), origin});
 }
 

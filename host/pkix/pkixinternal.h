@@ -5,7 +5,9 @@
 #include <openssl/x509.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,10 +62,22 @@ struct Chain {
     int badSignature = -1;
 };
 
+// Signature checks between CA certificates, remembered by the two
+// certificates' SHA-256: the links above the leaf repeat in every validation
+// below one CA. Thread-safe; forgets all past a bound.
+class SignatureMemo {
+  public:
+    bool signs(const X509* issuer, const X509* cert);
+
+  private:
+    std::mutex m_mutex;
+    std::map<std::string, bool> m_known;
+};
+
 // Depth-first upward from leaf; see chain.cpp.
 Chain buildChain(X509Ptr leaf, const RYXPKIXOrigin& origin, X509_STORE* anchors,
                  const std::string& anchorOrigin, const IssuerLookup& lookup,
-                 const RYXPKIXOptions& options);
+                 const RYXPKIXOptions& options, SignatureMemo& memo);
 
 // The URIs of the certificate's CRL distribution points, in order.
 std::vector<std::string> distributionPoints(const X509* cert);

@@ -41,6 +41,7 @@ struct RYXPKIXValidator::Impl {
     RYXPKIXOptions options;
     Fetcher fetcher;
     ListSignatures signatures;
+    SignatureMemo links;
 };
 
 namespace {
@@ -183,7 +184,7 @@ RYXPKIXResult RYXPKIXValidator::validate(X509* cert, STACK_OF(X509) * extra,
         return found;
     };
     Chain chain = buildChain(shared(cert), origin, impl.anchors.get(), impl.anchorOrigin, lookup,
-                             impl.options);
+                             impl.options, impl.links);
     RYXPKIXResult result;
     result.chain = std::move(chain.links);
     result.anchored = chain.anchored;

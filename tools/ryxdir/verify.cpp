@@ -36,12 +36,16 @@ std::string readBytes(const std::string& path) {
     if (!in) {
         usageError("cannot read certificate file \"" + path + "\": " + std::strerror(errno));
     }
-    std::string bytes(static_cast<size_t>(kMaxCertificateFile) + 1, '\0');
-    in.read(&bytes[0], kMaxCertificateFile + 1);
+    // In pieces, so that a small file costs a small buffer.
+    std::string bytes;
+    char piece[16384];
+    while (bytes.size() <= static_cast<size_t>(kMaxCertificateFile) &&
+           in.read(piece, sizeof piece).gcount() > 0) {
+        bytes.append(piece, static_cast<size_t>(in.gcount()));
+    }
     if (in.bad()) {
         usageError("cannot read certificate file \"" + path + "\": " + std::strerror(errno));
     }
-    bytes.resize(static_cast<size_t>(in.gcount()));
     if (bytes.size() > static_cast<size_t>(kMaxCertificateFile)) {
         usageError("certificate file \"" + path + "\" is too large");
     }
