@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <set>
 
 #include "decide.h"
@@ -42,6 +43,7 @@ struct RYXPKIXValidator::Impl {
     Fetcher fetcher;
     ListSignatures signatures;
     SignatureMemo links;
+    std::mutex callerCertificates;
 };
 
 namespace {
@@ -170,7 +172,17 @@ RYXPKIXValidator::~RYXPKIXValidator() = default;
 RYXPKIXResult RYXPKIXValidator::validate(X509* cert, STACK_OF(X509) * extra,
                                          const RYXPKIXOrigin& origin) {
     Impl& impl = *m_impl;
-    cached(cert);
+    {
+        // The caller may hand the same certificates to several threads at
+        // once: their caches are filled under a lock of ours, so that every
+        // thread's later reads come after the one fill (OpenSSL's own check of
+        // a filled cache takes no lock).
+        std::lock_guard<std::mutex> lock(impl.callerCertificates);
+        cached(cert);
+        for (int i = 0; i < sk_X509_num(extra); ++i) {
+            cached(sk_X509_value(extra, i));
+        }
+    }
     const IssuerLookup lookup = [&](const X509_NAME* issuer, std::vector<std::string>& notes) {
         std::vector<Candidate> found;
         for (int i = 0; i < sk_X509_num(extra); ++i) {
