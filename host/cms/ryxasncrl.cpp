@@ -442,7 +442,8 @@ RYXBuffer RYXASNCertificateList::getNarrowedDER(const std::vector<std::string>& 
     if (!header(base, tbsEnd, outerEnd, algorithm, algorithmEnd)) {
         return RYXBuffer();
     }
-    const std::string list = sequence(tbsList + bytes(tbsEnd, algorithmEnd) + "\x03\x01\x00");
+    const std::string emptySignature("\x03\x01\x00", 3);
+    const std::string list = sequence(tbsList + bytes(tbsEnd, algorithmEnd) + emptySignature);
     return RYXBuffer(static_cast<unsigned int>(list.size()),
                      reinterpret_cast<const unsigned char*>(list.data()));
 }
