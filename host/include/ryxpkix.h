@@ -147,8 +147,9 @@ class RYX_EXPORT RYXPKIXValidator {
     RYXPKIXValidator& operator=(const RYXPKIXValidator&) = delete;
 
     // Validates cert, with extra (may be null) as untrusted intermediates that
-    // are tried before the directory's. A directory failure that leaves no
-    // path or no list is a verdict, not an exception; bad_alloc passes on.
+    // are tried before the directory's. A failed search of an issuer's entry
+    // is thrown as the manager's exception, unless a kept copy still serves
+    // (noted); a distribution point that fails is noted and passed over.
     RYXPKIXResult validate(X509* cert, STACK_OF(X509) * extra, const RYXPKIXOrigin& origin);
 
     // Words for a verdict: "valid", "invalid", "no path to a trust anchor",
