@@ -43,24 +43,6 @@ auto guarded(Call call) -> decltype(call()) {
     }
 }
 
-// Hands the TLS and attribute-name settings to the toolkit LDAP library, which
-// reads them from the environment when it opens a connection. OpenLDAP reads
-// LDAPTLS_CACERT once, at its first use: this runs before the plug-in loads.
-// The folding default leaves a RYX_LDAP_FOLD_BINARY of the user's own alone.
-void configureLdapLibrary(const Settings& s) {
-    if (s.startTls != Settings::StartTls::Off) {
-        setenv("RYX_LDAP_STARTTLS", s.startTls == Settings::StartTls::Try ? "try" : "require", 1);
-    }
-    if (!s.caCertFile.empty()) {
-        setenv("LDAPTLS_CACERT", s.caCertFile.c_str(), 1);
-    }
-    if (s.foldBinary) {
-        setenv("RYX_LDAP_FOLD_BINARY", "1", 0);
-    } else {
-        setenv("RYX_LDAP_FOLD_BINARY", "0", 1);
-    }
-}
-
 }  // namespace
 
 PluginHandle::PluginHandle() {
@@ -94,7 +76,7 @@ void Directory::open() {
     if (m_manager) {
         return;
     }
-    Settings& s = m_settings;
+    ConnectionSettings& s = m_settings.connection;
     if (s.promptPassword) {
         s.password = promptPassword("Enter LDAP password: ");
     }

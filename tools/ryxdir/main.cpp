@@ -13,9 +13,8 @@
 #include <exception>
 #include <iostream>
 
-#include "cli.h"
+#include "commands.h"
 #include "directory.h"
-#include "handlers.h"
 #include "output.h"
 #include "ryxexception.h"
 #include "status.h"
@@ -82,7 +81,11 @@ int run(int argc, char** argv) {
         std::cout << usageText() << std::flush;
         return std::cout ? EXIT_FOUND : EXIT_OUTPUT;
     }
-    const std::string command = settings.command->name;
+    if (settings.version) {
+        std::cout << "ryxdir " << RYX_VERSION << "\n" << std::flush;
+        return std::cout ? EXIT_FOUND : EXIT_OUTPUT;
+    }
+    const std::string command = settings.command->line.name;
     Output out(settings.format, settings.outDir, settings.batch);
     int status = EXIT_FOUND;
     std::string message;

@@ -1,12 +1,14 @@
 // loaded-from: the file the plug-in was loaded from, as the plug-in tells it.
 #include <cstdlib>
 
+#include "commands.h"
 #include "directory.h"
-#include "handlers.h"
 #include "ryxlibrary.h"
 #include "status.h"
 
 namespace ryxdir {
+
+namespace {
 
 int runLoadedFrom(Settings&, Output& out) {
     PluginHandle plugin;
@@ -27,5 +29,14 @@ int runLoadedFrom(Settings&, Output& out) {
     }
     return EXIT_FOUND;
 }
+
+}  // namespace
+
+const Command kLoadedFromCommand = {
+    {"loaded-from", nullptr, "the file the plug-in was loaded from", nullptr, false},
+    "text json pem der",
+    Format::Text,
+    runLoadedFrom,
+    nullptr};
 
 }  // namespace ryxdir

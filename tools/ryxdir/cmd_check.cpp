@@ -1,13 +1,15 @@
 // check: bind to the server with the given credentials, and unbind.
+#include "commands.h"
 #include "directory.h"
-#include "handlers.h"
 #include "hosts.h"
 #include "status.h"
 
 namespace ryxdir {
 
+namespace {
+
 int runCheck(Settings& s, Output& out) {
-    const std::string target = describeTargets(s.host, s.port);
+    const std::string target = describeTargets(s.connection.host, s.connection.port);
     Directory directory(s);
     try {
         directory.validate();
@@ -22,5 +24,13 @@ int runCheck(Settings& s, Output& out) {
     }
     return EXIT_FOUND;
 }
+
+}  // namespace
+
+const Command kCheckCommand = {{"check", nullptr, "bind to the server and unbind", nullptr, false},
+                               "text json pem der",
+                               Format::Text,
+                               runCheck,
+                               nullptr};
 
 }  // namespace ryxdir

@@ -3,6 +3,7 @@
 // to one validator (so that many certificates share one connection and what
 // was fetched), and writes each result.
 #include <openssl/err.h>
+#include <openssl/objects.h>
 #include <openssl/pem.h>
 
 #include <cerrno>
@@ -10,17 +11,79 @@
 #include <fstream>
 
 #include "batchinput.h"
+#include "commands.h"
 #include "describe.h"
 #include "directory.h"
-#include "handlers.h"
 #include "ryxexception.h"
 #include "ryxpkix.h"
 #include "status.h"
+#include "timetext.h"
 #include "trust.h"
 
 namespace ryxdir {
 
+struct VerifySettings {
+    std::string trustFile;  // empty: the system's trust store
+    bool crlOptional = false;
+    bool atGiven = false;
+    std::time_t at = 0;
+    std::vector<std::string> policies;  // --policy OIDs
+    bool explicitPolicy = false;
+    std::string cacheDir;  // --cache: lists shared by processes
+};
+
 namespace {
+
+VerifySettings& own(Settings& s) {
+    if (!s.verify) {
+        s.verify = std::make_shared<VerifySettings>();
+    }
+    return *s.verify;
+}
+
+void setTrust(Settings& s, const char* v) {
+    own(s).trustFile = v;
+}
+void setCrlOptional(Settings& s, const char*) {
+    own(s).crlOptional = true;
+}
+void setAt(Settings& s, const char* v) {
+    if (!parseTime(v, own(s).at)) {
+        usageError(std::string("bad time \"") + v +
+                   "\": give YYYY-MM-DDTHH:MM:SSZ or seconds since 1970");
+    }
+    own(s).atGiven = true;
+}
+void addPolicy(Settings& s, const char* v) {
+    ryx::UniquePtr<ASN1_OBJECT> oid(OBJ_txt2obj(v, 1));
+    ERR_clear_error();
+    if (!oid) {
+        usageError(std::string("bad policy \"") + v + "\": give a dotted OID");
+    }
+    own(s).policies.emplace_back(v);
+}
+void setExplicitPolicy(Settings& s, const char*) {
+    own(s).explicitPolicy = true;
+}
+void setCache(Settings& s, const char* v) {
+    own(s).cacheDir = v;
+}
+
+const cmdline::Option kVerifyOptions[] = {
+    {"--trust", "FILE", "trust anchors, a PEM bundle (default: the system's store)", set<setTrust>},
+    {"--crl-optional", nullptr, "a certificate without a CRL is a warning, not a failure",
+     set<setCrlOptional>},
+    {"--at", "TIME", "validate at TIME: YYYY-MM-DDTHH:MM:SSZ or seconds since 1970 (default now)",
+     set<setAt>},
+    {"--policy", "OID", "an acceptable certificate policy (repeatable); turns policy checking on",
+     set<addPolicy>},
+    {"--explicit-policy", nullptr, "every certificate of the path must name a policy",
+     set<setExplicitPolicy>},
+    {"--cache", "DIR",
+     "keep fetched revocation lists in DIR for later runs (checked again when read)",
+     set<setCache>},
+    {nullptr, nullptr, nullptr, nullptr},
+};
 
 // Larger files hold no certificates of ours.
 constexpr std::streamsize kMaxCertificateFile = 1 << 20;
@@ -243,7 +306,7 @@ void writeJson(JsonWriter& json, const std::string& file, const RYXPKIXResult& r
     json.endObject();
 }
 
-RYXPKIXOptions optionsOf(const Settings& s) {
+RYXPKIXOptions optionsOf(const VerifySettings& s) {
     RYXPKIXOptions o;
     o.atGiven = s.atGiven;
     o.at = s.at;
@@ -259,7 +322,8 @@ class Verifier {
     Verifier(Settings& s, Output& out)
         : m_settings(s),
           m_out(out),
-          m_trust(s.trustFile.empty() ? TrustStore::system() : TrustStore::fromFile(s.trustFile)),
+          m_trust(own(s).trustFile.empty() ? TrustStore::system()
+                                           : TrustStore::fromFile(own(s).trustFile)),
           m_directory(s) {}
 
     // One file: its result written; its exit status.
@@ -293,9 +357,9 @@ class Verifier {
         if (!m_validator) {
             RYXDIRManager& manager = m_directory.manager();
             try {
-                m_validator =
-                    std::make_unique<RYXPKIXValidator>(manager, m_trust.store(), m_trust.origin(),
-                                                       optionsOf(m_settings), m_directory.values());
+                m_validator = std::make_unique<RYXPKIXValidator>(
+                    manager, m_trust.store(), m_trust.origin(), optionsOf(own(m_settings)),
+                    m_directory.values());
             } catch (const RYXException& e) {
                 usageError(e.what());  // a cache folder that cannot be made
             }
@@ -335,9 +399,10 @@ class Verifier {
     std::unique_ptr<RYXPKIXValidator> m_validator;
 };
 
-}  // namespace
-
 int runVerify(Settings& s, Output& out) {
+    if (!s.connection.errorModeGiven) {
+        s.connection.errorMode = 1;  // a missing entry holds no certificate or list
+    }
     Verifier verifier(s, out);
     int worst = EXIT_FOUND;
     if (s.batch) {
@@ -367,5 +432,18 @@ int runVerify(Settings& s, Output& out) {
     }
     return worst;
 }
+
+}  // namespace
+
+const Command kVerifyCommand = {
+    {"verify", "CERT-FILE...",
+     "validate certificates (PEM or DER; each file's first, its others offered\n"
+     "as intermediates): chain and revocation lists from the directory, decision\n"
+     "by OpenSSL",
+     kVerifyOptions, true},
+    "text json",
+    Format::Text,
+    runVerify,
+    nullptr};
 
 }  // namespace ryxdir

@@ -1,16 +1,9 @@
-// --batch: the operands of a fetching command read from standard input, one a
-// line, and looked up with one manager for the whole run, so that a script that
-// checks thousands of entries pays the start-up once. Every input line gets one
-// result line; a failed line does not end the run unless --stop-on-error says
-// so. The exit status is the highest of the lines' statuses (0 for no lines).
+// --batch: operands read from standard input, one a line.
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "batchinput.h"
-#include "cli.h"
-#include "directory.h"
-#include "handlers.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -48,22 +41,6 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-// The retrieval of one operand, its failure kept as the line's result.
-// Failures that no other line can escape (the plug-in, the output) end the run.
-int lookUp(const Command& command, Directory& directory, const std::string& operand,
-           std::string& why, Found& found) {
-    try {
-        found = command.fetch(directory, operand);
-        return found.count() == 0 ? EXIT_NONE : EXIT_FOUND;
-    } catch (const Failure& f) {
-        if (f.status == EXIT_PLUGIN || f.status == EXIT_OUTPUT) {
-            throw;
-        }
-        why = f.message;
-        return f.status;
-    }
-}
-
 }  // namespace
 
 int eachInputLine(const Settings& s, Output& out, const LineHandler& handle) {
@@ -96,18 +73,6 @@ int eachInputLine(const Settings& s, Output& out, const LineHandler& handle) {
         }
     }
     return worst;
-}
-
-int runBatch(Settings& s, Output& out) {
-    Directory directory(s);
-    directory.open();
-    return eachInputLine(s, out, [&](const std::string& operand, std::string& why) {
-        Found found;
-        const int status = lookUp(*s.command, directory, operand, why, found);
-        const bool failed = status != EXIT_FOUND && status != EXIT_NONE;
-        out.resultLine(operand, status, why, failed ? nullptr : &found);
-        return status;
-    });
 }
 
 }  // namespace ryxdir
