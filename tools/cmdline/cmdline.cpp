@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 
 namespace cmdline {
@@ -34,6 +35,9 @@ const Command* findCommand(const Program& p, const std::string& name) {
 
 // The option named name that the command (null: none yet) takes.
 const Option& findOption(const Program& p, const Command* command, const std::string& name) {
+    if (name == "-h" || name == "--help" || name == "--version") {
+        usageFailure(name + " stands alone; a server's host is given with -H");
+    }
     for (const Option* table : p.general) {
         if (const Option* o = findIn(table, name)) {
             return *o;
@@ -48,9 +52,6 @@ const Option& findOption(const Program& p, const Command* command, const std::st
         if (findIn(c->options, name) != nullptr) {
             usageFailure("option " + name + " belongs to command " + c->name);
         }
-    }
-    if (name == "-h" || name == "--help" || name == "--version") {
-        usageFailure(name + " stands alone (a server is given with -H)");
     }
     usageFailure("unknown option \"" + name + "\"");
 }
@@ -209,6 +210,10 @@ std::string usageText(const Program& p) {
 
 std::string hint(const Program& p) {
     return std::string("try '") + p.name + " -h' for the commands and options";
+}
+
+void writeUsageFailure(const Program& p, const std::string& message) {
+    std::cerr << p.name << ": " << message << "\n" << hint(p) << std::endl;
 }
 
 }  // namespace cmdline

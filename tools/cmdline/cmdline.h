@@ -69,6 +69,8 @@ int integer(const char* text, const char* what, int low, int high);
 std::string usageText(const Program& program);
 // The one-line hint that follows a usage failure's message.
 std::string hint(const Program& program);
+// "NAME: message" and the hint on standard error.
+void writeUsageFailure(const Program& program, const std::string& message);
 
 }  // namespace cmdline
 

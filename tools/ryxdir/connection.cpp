@@ -27,6 +27,7 @@ void setPort(Settings& s, const char* v) {
 void setBindDN(Settings& s, const char* v) {
     s.connection.bindDN = v;
 }
+void simpleBind(Settings&, const char*) {}
 void setPassword(Settings& s, const char* v) {
     s.connection.password = Secret(v);
     s.connection.promptPassword = false;
@@ -75,6 +76,8 @@ const cmdline::Option kConnectionOptions[] = {
      set<setHost>},
     {"-p", "PORT", "server port (default 389)", set<setPort>},
     {"-D", "DN", "bind DN (default: anonymous bind)", set<setBindDN>},
+    {"-x", nullptr, "simple bind: the only kind there is; accepted as OpenLDAP's tools take it",
+     set<simpleBind>},
     {"-w", "PASSWORD", "bind password (visible to other users: prefer -y or -W)", set<setPassword>},
     {"-y", "FILE", "read the bind password from FILE (first line)", set<setPasswordFile>},
     {"-W", nullptr, "ask for the bind password on the terminal", set<setPrompt>},

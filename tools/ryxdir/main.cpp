@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
@@ -54,18 +55,54 @@ constexpr bool kTearDownAtExit = false;
 constexpr bool kTearDownAtExit = false;
 #endif
 
-// Start-up takes only what a command needs. OpenSSL's configuration file is
-// read only when OPENSSL_CONF names one. The plug-in binds with simple binds
-// only, so the SASL mechanisms that OpenLDAP's library would load from their
-// folder at its first use are left out (unless SASL_PATH says otherwise).
-void lightenStartUp() {
-    OPENSSL_init_crypto(std::getenv("OPENSSL_CONF") != nullptr ? OPENSSL_INIT_LOAD_CONFIG
-                                                               : OPENSSL_INIT_NO_LOAD_CONFIG,
-                        nullptr);
+// OpenSSL's configuration is read as the openssl command reads it: the file
+// OPENSSL_CONF names, else the system's, so that an administrator's providers
+// and policies apply. The plug-in binds with simple binds only, so the SASL
+// mechanisms that OpenLDAP's library would load from their folder at its first
+// use are left out (unless SASL_PATH says otherwise).
+void prepareLibraries() {
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     ::setenv("SASL_PATH", "", 0);
     if (!kTearDownAtExit) {
         ryxdir::keepLoadedUntilExit();
     }
+}
+
+// -f json anywhere on the command line, as far as a line that failed to
+// parse tells.
+bool asksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "-fjson") == 0 ||
+            (std::strcmp(argv[i], "-f") == 0 && i + 1 < argc &&
+             std::strcmp(argv[i + 1], "json") == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first argument that names a command; empty when none does.
+std::string commandNamed(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const cmdline::Command* c : ryxdir::program().commands) {
+            if (std::strcmp(argv[i], c->name) == 0) {
+                return argv[i];
+            }
+        }
+    }
+    return std::string();
+}
+
+// One line and the hint on standard error; with -f json also the failure as
+// a JSON document on standard output.
+int usageFailed(int argc, char** argv, const std::string& message) {
+    using namespace ryxdir;
+    cmdline::writeUsageFailure(program(), message);
+    if (asksForJson(argc, argv)) {
+        Output(Format::Json, std::string())
+            .finishFailed(commandNamed(argc, argv), EXIT_USAGE, message);
+    }
+    return EXIT_USAGE;
 }
 
 int run(int argc, char** argv) {
@@ -74,8 +111,7 @@ int run(int argc, char** argv) {
     try {
         settings = parseCommandLine(argc, argv);
     } catch (const Failure& f) {
-        std::cerr << "ryxdir: " << f.message << "\n" << usageText();
-        return f.status;
+        return usageFailed(argc, argv, f.message);
     }
     if (settings.help) {
         std::cout << usageText() << std::flush;
@@ -114,7 +150,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    lightenStartUp();
+    prepareLibraries();
     const int status = run(argc, argv);
     if (kTearDownAtExit) {
         return status;

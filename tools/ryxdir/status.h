@@ -22,8 +22,6 @@ enum ExitStatus {
 struct Failure {
     int status;
     std::string message;
-    // Usage errors also print the usage text.
-    bool showUsage = false;
 };
 
 [[noreturn]] inline void fail(int status, const std::string& message) {
@@ -31,7 +29,7 @@ struct Failure {
 }
 
 [[noreturn]] inline void usageError(const std::string& message) {
-    throw Failure{EXIT_USAGE, message, true};
+    throw Failure{EXIT_USAGE, message};
 }
 
 }  // namespace ryxdir
