@@ -22,34 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "labpki.h"
 #include "labsample.h"
 #include "labslapd.h"
+#include "ryxlabcli.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Exit statuses, one per kind of outcome.
-enum ExitStatus {
-    EXIT_OK = 0,           // started, stopped, or running
-    EXIT_NOT_RUNNING = 1,  // status: not running; stop: no demo directory in DIR
-    EXIT_USAGE = 2,        // bad command line
-    EXIT_FOLDER = 3,       // DIR cannot be used: not empty, in use, not writable
-    EXIT_SERVER = 4,       // slapd missing, did not start, refused the sample, did not stop
-    // start interrupted by a signal: 128 + its number, as a shell reports it
-};
-
-const char* const kUsage =
-    "usage: ryxlab start [--port PORT] DIR\n"
-    "       ryxlab stop DIR\n"
-    "       ryxlab status DIR\n"
-    "start   starts a demo directory (slapd on 127.0.0.1, a free port unless --port)\n"
-    "        loaded with a sample PKI, and writes its files into DIR (absent or empty);\n"
-    "        the server keeps running until `ryxlab stop DIR`\n"
-    "stop    stops the server and removes what start made\n"
-    "status  tells whether the server runs\n"
-    "Exit status: 0 done/running, 1 not running, 2 usage, 3 DIR unusable, 4 server failed.\n";
 
 const char* const kSuffix = "dc=example,dc=com";
 const char* const kSchemaFile = "octetstring-pki.schema";
@@ -62,10 +43,8 @@ const char* const kServerFolder = "slapd";
 const char* const kFiles[] = {"root.pem", "issuing-ca.pem", "alice.pem", "bob.pem", "admin.pw",
                               "env",      kMarker};
 
-struct Failure {
-    int status;
-    std::string text;
-};
+using cmdline::Failure;
+using namespace ryxlab;
 
 volatile sig_atomic_t g_signal = 0;
 
@@ -87,23 +66,7 @@ std::string readFile(const std::string& path) {
 
 // Creates path (it must not exist) with mode and writes text.
 void writeNewFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0)
-        throw Failure{EXIT_FOLDER, "cannot create " + path + ": " + std::strerror(errno)};
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = errno;
-            ::close(fd);
-            throw Failure{EXIT_FOLDER, "cannot write " + path + ": " + std::strerror(error)};
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0)
-        throw Failure{EXIT_FOLDER, "cannot write " + path + ": " + std::strerror(errno)};
+    cmdline::writeNewFile(path, text, mode, EXIT_FOLDER);
 }
 
 // A value for a POSIX shell, in single quotes.
@@ -369,44 +332,26 @@ int status(const std::string& dir) {
     return EXIT_OK;
 }
 
-int parsePort(const std::string& text) {
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || errno != 0 || *end != '\0' || value < 1 || value > 65535)
-        throw Failure{EXIT_USAGE, "bad port \"" + text + "\""};
-    return static_cast<int>(value);
-}
-
-int run(const std::vector<std::string>& args) {
-    if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
-        std::cout << kUsage;
+int run(int argc, char** argv) {
+    Settings settings;
+    const cmdline::Parsed parsed = cmdline::parse(program(), argc, argv, &settings);
+    if (parsed.help || parsed.version) {
+        std::cout << (parsed.help ? cmdline::usageText(program())
+                                  : std::string("ryxlab ") + RYX_VERSION + "\n");
         return EXIT_OK;
     }
-    if (args.empty())
-        throw Failure{EXIT_USAGE, "no command given"};
-    const std::string& command = args[0];
-    if (command != "start" && command != "stop" && command != "status")
-        throw Failure{EXIT_USAGE, "unknown command \"" + command + "\""};
-    int port = 0;
-    size_t i = 1;
-    if (command == "start" && i < args.size() && args[i] == "--port") {
-        if (i + 1 >= args.size())
-            throw Failure{EXIT_USAGE, "option --port needs a value"};
-        port = parsePort(args[i + 1]);
-        i += 2;
-    }
-    if (i >= args.size())
-        throw Failure{EXIT_USAGE, "command " + command + " needs a folder"};
-    if (i + 1 < args.size())
-        throw Failure{EXIT_USAGE, "unexpected argument \"" + args[i + 1] + "\""};
-    if (args[i].empty())
-        throw Failure{EXIT_USAGE, "empty folder name"};
-    std::string dir = fs::absolute(args[i]).lexically_normal().string();
+    const std::string command = parsed.command->name;
+    if (parsed.operands.empty())
+        cmdline::usageFailure("command " + command + " needs DIR");
+    if (parsed.operands.size() > 1)
+        cmdline::usageFailure("unexpected argument \"" + parsed.operands[1] + "\"");
+    if (parsed.operands[0].empty())
+        cmdline::usageFailure("empty folder name");
+    std::string dir = fs::absolute(parsed.operands[0]).lexically_normal().string();
     while (dir.size() > 1 && dir.back() == '/')
         dir.pop_back();
     if (command == "start")
-        return start(dir, port);
+        return start(dir, settings.port);
     return command == "stop" ? stop(dir) : status(dir);
 }
 
@@ -419,11 +364,12 @@ int main(int argc, char** argv) {
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) < 0)
             return EXIT_FOLDER;
     try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
+        return run(argc, argv);
     } catch (const Failure& f) {
-        std::cerr << "ryxlab: " << f.text << "\n";
         if (f.status == EXIT_USAGE)
-            std::cerr << kUsage;
+            cmdline::writeUsageFailure(program(), f.message);
+        else
+            std::cerr << "ryxlab: " << f.message << "\n";
         return f.status;
     } catch (const std::exception& e) {
         std::cerr << "ryxlab: " << e.what() << "\n";

@@ -1,9 +1,11 @@
-// ryxdir's parts that need no directory: JSON text, times, atomic files and
-// the command line (whose -H takes the LDAP library's host lists, tested there).
+// ryxdir's parts that need no directory: JSON text, times, atomic files, the
+// command line (whose -H takes the LDAP library's host lists, tested there) and
+// the documentation made from its tables, ryxlab's too.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -16,6 +18,7 @@
 #include "hosts.h"
 #include "json.h"
 #include "labpki.h"
+#include "ryxlabcli.h"
 #include "status.h"
 #include "timetext.h"
 
@@ -195,16 +198,80 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         }
         EXPECT_EQ(result, row.result) << ::testing::PrintToString(row.args);
     }
-    // Every option with help text appears in the usage.
-    const std::string usage = usageText();
-    for (const cmdline::Option* table : program().general) {
-        for (const cmdline::Option* o = table; o->name != nullptr; ++o) {
-            EXPECT_NE(usage.find(std::string("  ") + o->name + " "), std::string::npos) << o->name;
-        }
-    }
     // Messages name the servers of a host list by host and port, TLS ones by URL.
     EXPECT_EQ(describeTargets("a.example [::1]:1389 ldaps://c.example", 389),
               "a.example:389 [::1]:1389 ldaps://c.example");
+}
+
+// The output of a shell command line and its exit status.
+std::pair<std::string, int> shell(const std::string& line) {
+    std::string out;
+    FILE* pipe = ::popen((line + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return {"popen failed", -1};
+    }
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+    }
+    return {out, ::pclose(pipe)};
+}
+
+// The help, the man page and the bash completion of each program tell of every
+// command and option of its tables; the man page passes groff's checks and the
+// completion bash's, and completes a value and a command.
+TEST(CommandLineDocs, EveryOptionInHelpManPageAndCompletion) {
+    const std::string dir = ::testing::TempDir();
+    const struct {
+        const cmdline::Program* program;
+        const char* prefix;     // of a command
+        const char* completed;  // the commands it completes to
+    } rows[] = {{&ryxdir::program(), "c", "ca crl check"},
+                {&ryxlab::program(), "sta", "start status"}};
+    for (const auto& row : rows) {
+        const cmdline::Program* p = row.program;
+        SCOPED_TRACE(p->name);
+        const std::string help = cmdline::usageText(*p), man = cmdline::manPage(*p),
+                          bash = cmdline::bashCompletion(*p);
+        std::vector<std::string> names;
+        for (const cmdline::Command* c : p->commands) {
+            names.emplace_back(c->name);
+            for (const cmdline::Option* o = c->options; o && o->name; ++o) {
+                names.emplace_back(o->name);
+            }
+        }
+        for (const cmdline::Option* table : p->general) {
+            for (const cmdline::Option* o = table; o->name != nullptr; ++o) {
+                names.emplace_back(o->name);
+            }
+        }
+        for (const std::string& name : names) {
+            std::string roff;
+            for (char c : name) {
+                roff += c == '-' ? std::string("\\-") : std::string(1, c);
+            }
+            EXPECT_NE(help.find("  " + name), std::string::npos) << name;
+            EXPECT_NE(man.find("\\fB" + roff + "\\fR"), std::string::npos) << name;
+            EXPECT_NE(bash.find(" " + name), std::string::npos) << name;
+        }
+        const std::string manFile = dir + "/" + p->name + ".1", bashFile = dir + "/" + p->name;
+        std::ofstream(manFile) << man;
+        std::ofstream(bashFile) << bash;
+        if (shell("command -v groff").second == 0) {
+            EXPECT_EQ(shell("groff -man -Tutf8 -ww -z " + manFile),
+                      std::make_pair(std::string(), 0));
+        }
+        const std::string complete = ". " + bashFile + "; COMP_WORDS=(" + p->name +
+                                     " $W); COMP_CWORD=$C; _" + p->name +
+                                     "; echo \"${COMPREPLY[*]}\"";
+        EXPECT_EQ(shell(std::string("W=") + row.prefix + " C=1 bash -c '" + complete + "'").first,
+                  std::string(row.completed) + "\n");
+    }
+    EXPECT_EQ(shell("bash -c '. " + dir +
+                    "/ryxdir; COMP_WORDS=(ryxdir -f \"\"); COMP_CWORD=2; "
+                    "_ryxdir; echo \"${COMPREPLY[*]}\"'")
+                  .first,
+              "pem der text json\n");
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ void optionRows(const Option* table, std::vector<std::pair<std::string, const ch
 }  // namespace
 
 void usageFailure(const std::string& message) {
-    throw UsageFailure{message};
+    throw Failure{kUsageStatus, message};
 }
 
 Parsed parse(const Program& program, int argc, char** argv, void* settings) {
@@ -204,7 +204,12 @@ std::string usageText(const Program& p) {
             rows(out, list);
         }
     }
-    out << p.notes;
+    out << p.notes << "exit status:\n";
+    list.clear();
+    for (const Entry& e : p.statuses) {
+        list.emplace_back(e.term, e.text);
+    }
+    rows(out, list);
     return out.str();
 }
 

@@ -34,18 +34,38 @@ struct Command {
     bool manyOperands;      // takes one operand or more
 };
 
+// A pair of words and what they mean: an exit status, a variable, a file, an
+// example command line.
+struct Entry {
+    const char* term;
+    const char* text;  // may span lines
+};
+
 struct Program {
     const char* name;
     const char* version;
+    const char* summary;                 // one line: what the program is
+    const char* description;             // paragraphs separated by blank lines
     std::vector<const Option*> general;  // tables of options every command takes
     std::vector<const Command*> commands;
-    const char* notes;  // printed after the options by -h
+    const char* notes;  // after the options in -h, and in the man page's DESCRIPTION
+    std::vector<Entry> statuses;
+    std::vector<Entry> environment;
+    std::vector<Entry> files;
+    std::vector<Entry> examples;
+    std::vector<Entry> valueWords;  // an option value's name, the words it takes
+    const char* seeAlso;            // "ldapsearch(1), ..."
 };
 
-// A bad command line; the program prints it as one line and a hint.
-struct UsageFailure {
+// Ends a command with its exit status and a one-line message.
+struct Failure {
+    int status;
     std::string message;
 };
+
+// A bad command line ends with status 2; the program prints the message and a
+// hint.
+constexpr int kUsageStatus = 2;
 [[noreturn]] void usageFailure(const std::string& message);
 
 struct Parsed {
@@ -59,7 +79,7 @@ struct Parsed {
 // -xD DN) and take their value attached (-p389) or as the next argument; long
 // options take "--name VALUE" or "--name=VALUE"; "--" ends the options. The
 // general options may stand anywhere, a command's own after it. The program
-// checks the operands. Throws UsageFailure.
+// checks the operands. Fails with a usage failure.
 Parsed parse(const Program& program, int argc, char** argv, void* settings);
 
 // An integer option value in [low, high]; what names it in the failure.
@@ -69,6 +89,10 @@ int integer(const char* text, const char* what, int low, int high);
 std::string usageText(const Program& program);
 // The one-line hint that follows a usage failure's message.
 std::string hint(const Program& program);
+// The man page (troff) and the bash completion script, from the same tables.
+std::string manPage(const Program& program);
+std::string bashCompletion(const Program& program);
+
 // "NAME: message" and the hint on standard error.
 void writeUsageFailure(const Program& program, const std::string& message);
 

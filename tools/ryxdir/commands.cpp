@@ -41,6 +41,62 @@ const cmdline::Option kOutputOptions[] = {
     {nullptr, nullptr, nullptr, nullptr},
 };
 
+// What the tables do not tell, for -h and the man page.
+const char* const kDescription =
+    "ryxdir reaches an LDAP directory the way the toolkit does: it loads the toolkit's\n"
+    "directory plug-in, hands it the connection settings of the command line, and asks it\n"
+    "for certificates and revocation lists. ca, user, crl, arl and url write what they\n"
+    "fetch (PEM by default, DER files with -o, text or JSON with -f); check binds and\n"
+    "unbinds; verify validates certificates with the chain and the revocation lists\n"
+    "found in the directory, the decision made by OpenSSL; loaded-from names the\n"
+    "plug-in's file.\n"
+    "\n"
+    "The options that OpenLDAP's tools have take the same letters and values: -H, -p, -D,\n"
+    "-w, -y, -W, -P, -Z (given twice: required) and -x (binds are always simple).\n"
+    "Short options may be grouped (-xWZ) and take their value attached (-p389);\n"
+    "\"--\" ends the options.\n";
+
+const std::vector<cmdline::Entry> kStatuses = {
+    {"0", "found or valid"},
+    {"1", "nothing found"},
+    {"2", "usage: a bad command line or argument"},
+    {"3", "the plug-in could not be loaded or set up"},
+    {"4", "a directory operation failed"},
+    {"5", "output could not be written"},
+    {"6", "certificate invalid"},
+    {"7", "no path to a trust anchor"},
+    {"8", "revocation status unavailable"},
+};
+
+const std::vector<cmdline::Entry> kEnvironment = {
+    {"LDAPTLS_CACERT", "CA certificates that verify the server, unless --cacert is given"},
+    {"RYX_LDAP_TIMEOUT",
+     "seconds an operation waits without receiving data (default 60, 0 no bound)"},
+    {"RYX_LDAP_NETWORK_TIMEOUT", "seconds a connect may take (default 30)"},
+    {"RYX_LDAP_DEADLINE", "seconds an operation may take in all (default 600, 0 no bound)"},
+    {"RYX_TRACE, RYX_TRACE_FILE", "the toolkit's trace: on with 1, into the file named"},
+    {"RYX_LIBRARY_PATH", "folders searched first for the plug-in, separated by colons"},
+    {"OPENSSL_CONF", "OpenSSL's configuration file, instead of the system's"},
+};
+
+const std::vector<cmdline::Entry> kFiles = {
+    {"/etc/ldap/ldap.conf", "TLS_CACERT: the CA certificates that verify the server"},
+    {"openssl.cnf", "OpenSSL's configuration, where the openssl command finds it"},
+};
+
+const std::vector<cmdline::Entry> kExamples = {
+    {"ryxdir -H ldap.example.com ca 'CN=Issuing CA,O=Example,C=DE'",
+     "The CA certificates of an entry, in PEM:"},
+    {"ryxdir -H ldap.example.com -ZZ -f json crl 'CN=Issuing CA,O=Example,C=DE'",
+     "Its revocation lists as JSON, over StartTLS that must succeed:"},
+    {"ryxdir -H ldap.example.com verify --trust root.pem alice.pem",
+     "Validate a certificate against a trust anchor of one's own:"},
+    {"ryxdir -H ldap.example.com --batch -f json user < names.txt",
+     "The user certificates of many entries over one connection:"},
+    {"ryxdir -H ldap.example.com -xD cn=admin,dc=example,dc=com -W check",
+     "Check a bind DN and its password, asked for on the terminal:"},
+};
+
 const Command* const kCommands[] = {
     &kCaCommand,  &kUserCommand,  &kCrlCommand,    &kArlCommand,
     &kUrlCommand, &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand,
@@ -136,11 +192,15 @@ const cmdline::Program& program() {
         for (const Command* c : kCommands) {
             q.commands.push_back(&c->line);
         }
-        q.notes =
-            "NAME is a distinguished name as written in LDAP (\"CN=CA,O=Example,C=DE\").\n"
-            "Exit status: 0 found or valid, 1 nothing found, 2 usage, 3 plug-in, 4 directory,\n"
-            "5 output, 6 certificate invalid, 7 no path to a trust anchor, 8 revocation\n"
-            "status unavailable.\n";
+        q.summary = "fetch certificates and revocation lists from an LDAP directory";
+        q.description = kDescription;
+        q.notes = "NAME is a distinguished name as written in LDAP (\"CN=CA,O=Example,C=DE\").\n";
+        q.statuses = kStatuses;
+        q.environment = kEnvironment;
+        q.files = kFiles;
+        q.examples = kExamples;
+        q.valueWords = {{"FORMAT", "pem der text json"}, {"2|3", "2 3"}, {"MODE", "0 1 2"}};
+        q.seeAlso = "ldapsearch(1), ldap.conf(5), openssl-verify(1)";
         return q;
     }();
     return p;
@@ -148,12 +208,7 @@ const cmdline::Program& program() {
 
 Settings parseCommandLine(int argc, char** argv) {
     Settings s;
-    cmdline::Parsed parsed;
-    try {
-        parsed = cmdline::parse(program(), argc, argv, &s);
-    } catch (const cmdline::UsageFailure& f) {
-        usageError(f.message);
-    }
+    const cmdline::Parsed parsed = cmdline::parse(program(), argc, argv, &s);
     s.help = parsed.help;
     s.version = parsed.version;
     if (s.help || s.version) {

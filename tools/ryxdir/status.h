@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "cmdline.h"
+
 namespace ryxdir {
 
 enum ExitStatus {
@@ -19,10 +21,7 @@ enum ExitStatus {
 };
 
 // Ends the command with a status and a one-line message for standard error.
-struct Failure {
-    int status;
-    std::string message;
-};
+using Failure = cmdline::Failure;
 
 [[noreturn]] inline void fail(int status, const std::string& message) {
     throw Failure{status, message};
