@@ -41,8 +41,7 @@ int useCaFile(const char* path) {
     int zero = 0;
     if (ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, path) != LDAP_OPT_SUCCESS ||
         ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &zero) != LDAP_OPT_SUCCESS) {
-        noteFailure(kLocalError,
-                    std::string("TLS: cannot use the CA file \"") + path + "\"");
+        noteFailure(kLocalError, std::string("TLS: cannot use the CA file \"") + path + "\"");
         return kLocalError;
     }
     return LDAP_SUCCESS;
@@ -95,7 +94,8 @@ int ryx_ldap_configure(const ryx_ldap_config* config) {
             return rc;
     }
     std::lock_guard<std::mutex> lock(ryxldap::g_mutex);
-    ryxldap::g_configured = ryxldap::merged(ryxldap::g_configured, *config);
+    ryxldap::g_configured =
+        config->set == 0 ? ryx_ldap_config{} : ryxldap::merged(ryxldap::g_configured, *config);
     return LDAP_SUCCESS;
 }
 

@@ -46,8 +46,8 @@ class Tracker {
         } else if (is(keyword, "HOST")) {
             std::string urls, why;
             if (hostListToUrls(value, m_port > 0 && m_port < 65536 ? m_port : 389, &urls, &why))
-                set(urls, where.empty() ? origin : where + " (HOST, port " +
-                                                       std::to_string(m_port) + ")");
+                set(urls, where.empty() ? origin
+                                        : where + " (HOST, port " + std::to_string(m_port) + ")");
         }
     }
     bool found() const { return m_found; }

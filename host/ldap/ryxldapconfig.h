@@ -38,19 +38,20 @@ extern "C" {
 typedef void (*ryx_ldap_notice_fn)(void* arg, const char* text);
 
 struct ryx_ldap_config {
-    size_t size;         // sizeof(struct ryx_ldap_config) as the caller knows it
-    unsigned int set;    // RYX_LDAP_SET_* bits
-    int starttls;        // RYX_LDAP_STARTTLS_*
-    int fold_binary;     // 0 or 1
-    long timeout;        // seconds without data; also bounds each connect; 0: none
-    long network_timeout;  // seconds a connect may take; 0: only timeout bounds it
-    long deadline;       // seconds an operation may take in all; 0: none
-    const char* cacert;  // CA certificates (PEM file) for connections opened afterwards
+    size_t size;                // sizeof(struct ryx_ldap_config) as the caller knows it
+    unsigned int set;           // RYX_LDAP_SET_* bits
+    int starttls;               // RYX_LDAP_STARTTLS_*
+    int fold_binary;            // 0 or 1
+    long timeout;               // seconds without data; also bounds each connect; 0: none
+    long network_timeout;       // seconds a connect may take; 0: only timeout bounds it
+    long deadline;              // seconds an operation may take in all; 0: none
+    const char* cacert;         // CA certificates (PEM file) for connections opened afterwards
     ryx_ldap_notice_fn notice;  // null: no notices
     void* notice_arg;
 };
 
-// 0 on success. 89 (bad parameter) for a null config, a size smaller than the
+// 0 on success; a config whose set is 0 forgets what earlier calls set (the
+// CA file stays OpenLDAP's). 89 (bad parameter) for a null config, a size smaller than the
 // first fields, unknown bits, or a value out of range (times 0 to
 // RYX_LDAP_MAX_SECONDS, starttls and fold_binary as above); nothing is changed
 // then. 82 (local error) when OpenLDAP refuses the CA file (ryx_ldap_err2string
