@@ -79,6 +79,10 @@ RYX_LDAP_CONFIG_EXPORT int ryx_ldap_check_hosts(const char* hosts, char** why);
 // Free with ryx_ldap_memfree.
 RYX_LDAP_CONFIG_EXPORT char* ryx_ldap_describe_hosts(const char* hosts, int port);
 
+// Also in ryxldap.h, for programs that do not include OpenLDAP's headers.
+RYX_LDAP_CONFIG_EXPORT void ryx_ldap_memfree(void* p);
+RYX_LDAP_CONFIG_EXPORT char* ryx_ldap_err2string(int rc);
+
 #ifdef __cplusplus
 }
 #endif
