@@ -19,6 +19,7 @@
 
 #include <openssl/crypto.h>
 
+#include "configure.h"
 #include "hostlist.h"
 #include "ldapurl.h"
 #include "ryxtrace.h"
@@ -97,8 +98,8 @@ struct Complaints {
 
 Settings currentSettings() {
     std::vector<std::string> complaints;
-    Settings s =
-        ryxldap::readSettings([](const char* name) { return std::getenv(name); }, &complaints);
+    Settings s = ryxldap::configured(
+        ryxldap::readSettings([](const char* name) { return std::getenv(name); }, &complaints));
     if (!complaints.empty()) {
         Complaints& known = immortal<Complaints>();
         std::lock_guard<std::mutex> lock(known.mutex);
@@ -239,6 +240,9 @@ int prepare(Link& link, const Settings& s, std::string* why) {
                     (serverText.empty() ? "" : ", " + serverText);
                 if (s.startTls == StartTls::Try) {
                     traceError("TLS: " + refusal + "; going on without TLS");
+                    if (s.notice != nullptr)
+                        s.notice(s.noticeArg,
+                                 (link.urls + ": " + refusal + "; going on in clear text").c_str());
                     link.ready = true;
                     return LDAP_SUCCESS;
                 }
@@ -743,6 +747,10 @@ int search(Connection& c, Link& link, const char* base, int scope, const char* f
 }
 
 }  // namespace
+
+void ryxldap::noteFailure(int apiCode, const std::string& why) {
+    noteReason(apiCode, why);
+}
 
 extern "C" {
 

@@ -31,7 +31,8 @@
 // handles then count as unknown), and all are reclaimed when the library is
 // unloaded.
 //
-// Settings, read from the environment by each ryx_ldap_init:
+// Settings, read from the environment by each ryx_ldap_init (what the host
+// program set through ryx_ldap_configure, in ryxldapconfig.h, wins):
 //   RYX_LDAP_TIMEOUT          seconds an operation waits without receiving data
 //                             from the server (default 60; 0: no bound). A server
 //                             that stays silent that long counts as down (the

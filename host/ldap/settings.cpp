@@ -2,7 +2,13 @@
 
 #include <strings.h>
 
+#include <utility>
+
 namespace ryxldap {
+
+static_assert(static_cast<int>(StartTls::Try) == RYX_LDAP_STARTTLS_TRY &&
+                  static_cast<int>(StartTls::Require) == RYX_LDAP_STARTTLS_REQUIRE,
+              "the StartTLS modes are numbered as in ryxldapconfig.h");
 
 namespace {
 
@@ -52,13 +58,12 @@ bool oneOf(const char* value, std::initializer_list<const char*> words) {
 Settings readSettings(const std::function<const char*(const char*)>& getenv,
                       std::vector<std::string>* complaints) {
     Settings s;
-    s.networkTimeout = seconds("RYX_LDAP_NETWORK_TIMEOUT", getenv("RYX_LDAP_NETWORK_TIMEOUT"),
-                               s.networkTimeout, complaints);
-    s.idleTimeout =
-        seconds("RYX_LDAP_TIMEOUT", getenv("RYX_LDAP_TIMEOUT"), s.idleTimeout, complaints);
-    s.deadline = seconds("RYX_LDAP_DEADLINE", getenv("RYX_LDAP_DEADLINE"), s.deadline, complaints);
+    for (auto [v, field] : {std::make_pair(kNetworkTimeoutVariable, &Settings::networkTimeout),
+                            std::make_pair(kTimeoutVariable, &Settings::idleTimeout),
+                            std::make_pair(kDeadlineVariable, &Settings::deadline)})
+        s.*field = seconds(v.name, getenv(v.name), s.*field, complaints);
 
-    const char* tls = getenv("RYX_LDAP_STARTTLS");
+    const char* tls = getenv(kStartTlsVariable.name);
     if (blank(tls) || oneOf(tls, {"off", "no", "0"})) {
         s.startTls = StartTls::Off;
     } else if (oneOf(tls, {"try"})) {
@@ -66,17 +71,59 @@ Settings readSettings(const std::function<const char*(const char*)>& getenv,
     } else {
         s.startTls = StartTls::Require;
         if (!oneOf(tls, {"require"}))
-            complaints->push_back(quoted("RYX_LDAP_STARTTLS", tls) +
+            complaints->push_back(quoted(kStartTlsVariable.name, tls) +
                                   " is not off, try or require; using require");
     }
 
-    const char* fold = getenv("RYX_LDAP_FOLD_BINARY");
+    const char* fold = getenv(kFoldBinaryVariable.name);
     if (blank(fold) || oneOf(fold, {"0", "off", "no"})) {
         s.foldBinary = false;
     } else if (oneOf(fold, {"1", "on", "yes"})) {
         s.foldBinary = true;
     } else {
-        complaints->push_back(quoted("RYX_LDAP_FOLD_BINARY", fold) + " is not 0 or 1; using 0");
+        complaints->push_back(quoted(kFoldBinaryVariable.name, fold) + " is not 0 or 1; using 0");
+    }
+    return s;
+}
+
+bool acceptable(const ryx_ldap_config& c, std::string* why) {
+    constexpr unsigned int kAll = RYX_LDAP_SET_STARTTLS | RYX_LDAP_SET_FOLD_BINARY |
+                                  RYX_LDAP_SET_TIMEOUT | RYX_LDAP_SET_NETWORK_TIMEOUT |
+                                  RYX_LDAP_SET_DEADLINE | RYX_LDAP_SET_CACERT | RYX_LDAP_SET_NOTICE;
+    const auto inRange = [](long n) { return n >= 0 && n <= kMaxSeconds; };
+    const auto asked = [&c](unsigned int bit) { return (c.set & bit) != 0; };
+    if (c.size < sizeof(ryx_ldap_config))
+        *why = "settings of an unknown size";
+    else if ((c.set & ~kAll) != 0)
+        *why = "unknown settings asked for";
+    else if (asked(RYX_LDAP_SET_STARTTLS) &&
+             (c.starttls < RYX_LDAP_STARTTLS_OFF || c.starttls > RYX_LDAP_STARTTLS_REQUIRE))
+        *why = "StartTLS is not off, try or require";
+    else if (asked(RYX_LDAP_SET_FOLD_BINARY) && c.fold_binary != 0 && c.fold_binary != 1)
+        *why = "folding is not 0 or 1";
+    else if ((asked(RYX_LDAP_SET_TIMEOUT) && !inRange(c.timeout)) ||
+             (asked(RYX_LDAP_SET_NETWORK_TIMEOUT) && !inRange(c.network_timeout)) ||
+             (asked(RYX_LDAP_SET_DEADLINE) && !inRange(c.deadline)))
+        *why = "a bound is not 0 to " + std::to_string(kMaxSeconds) + " seconds";
+    else if (asked(RYX_LDAP_SET_CACERT) && (c.cacert == nullptr || *c.cacert == '\0'))
+        *why = "no CA file named";
+    return why->empty();
+}
+
+Settings overridden(Settings s, const ryx_ldap_config& c) {
+    if (c.set & RYX_LDAP_SET_STARTTLS)
+        s.startTls = static_cast<StartTls>(c.starttls);
+    if (c.set & RYX_LDAP_SET_FOLD_BINARY)
+        s.foldBinary = c.fold_binary == 1;
+    if (c.set & RYX_LDAP_SET_TIMEOUT)
+        s.idleTimeout = c.timeout;
+    if (c.set & RYX_LDAP_SET_NETWORK_TIMEOUT)
+        s.networkTimeout = c.network_timeout;
+    if (c.set & RYX_LDAP_SET_DEADLINE)
+        s.deadline = c.deadline;
+    if (c.set & RYX_LDAP_SET_NOTICE) {
+        s.notice = c.notice;
+        s.noticeArg = c.notice_arg;
     }
     return s;
 }

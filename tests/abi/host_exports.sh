@@ -25,4 +25,15 @@ for name in ryx8cms ryx8sys ryx8ldap ryx8pkix; do
         status=1
     fi
 done
+# The LDAP library exports exactly the functions its version script names (the
+# linker ignores a name there that nothing defines).
+mapfile=$(dirname "$0")/../../host/ldap/ryx8ldap.map
+named=$(sed -n 's/^ *\(ryx_[a-z0-9_]*\);$/\1/p' "$mapfile" | sort)
+exported=$(readelf -W --dyn-syms "$libdir/libryx8ldap.so" |
+    awk '$5 ~ /GLOBAL|WEAK/ && $7 != "UND" && $8 != "ryx8" {sub(/@.*/, "", $8); print $8}' | sort)
+if [ "$named" != "$exported" ]; then
+    echo "libryx8ldap.so: exports differ from ryx8ldap.map:"
+    diff <(printf '%s\n' "$named") <(printf '%s\n' "$exported") || true
+    status=1
+fi
 exit $status

@@ -3,12 +3,14 @@
 // reason in the error text (the silent bind and search are timed under the plug-in, in
 // ldaplib_plugin_test); a transfer that keeps arriving is never cut. Also the refusals
 // that need no server, and that their reasons reach ryx_ldap_err2string.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "fakeserver.h"
 #include "ldaptestutil.h"
+#include "ryxldapconfig.h"
 #include "timebound.h"
 
 namespace {
@@ -76,6 +78,46 @@ TEST_F(Bounds, SilentServersEndWithinTheBound) {
     RyxLdap refused(ryx_ldap_init("127.0.0.1:1", 0));
     EXPECT_EQ(ryx_ldap_simple_bind_s(refused.get(), nullptr, nullptr), 81);
     EXPECT_STREQ(ryx_ldap_err2string(81), ldap_err2string(LDAP_SERVER_DOWN));
+}
+
+// A bound set through the program's call wins over the variable; a setting out
+// of range is refused whole, with its reason.
+TEST_F(Bounds, ConfiguredBoundWinsAndBadSettingsAreRefused) {
+    ::setenv("RYX_LDAP_TIMEOUT", "20", 1);
+    ryx_ldap_config c{};
+    c.size = sizeof c;
+    const struct {
+        const char* name;
+        unsigned int set;
+        long seconds;
+        size_t size;
+        const char* reason;
+    } bad[] = {
+        {"bound too long", RYX_LDAP_SET_TIMEOUT, RYX_LDAP_MAX_SECONDS + 1, sizeof c, "a bound is"},
+        {"negative deadline", RYX_LDAP_SET_DEADLINE, -1, sizeof c, "a bound is"},
+        {"unknown bit", 0x8000u, 1, sizeof c, "unknown settings"},
+        {"short struct", RYX_LDAP_SET_TIMEOUT, 1, sizeof c - 1, "unknown size"},
+        {"no CA file", RYX_LDAP_SET_CACERT | RYX_LDAP_SET_TIMEOUT, 1, sizeof c, "no CA file"},
+    };
+    for (const auto& r : bad) {
+        c.set = r.set;
+        c.size = r.size;
+        c.timeout = c.deadline = r.seconds;
+        EXPECT_EQ(ryx_ldap_configure(&c), 89) << r.name;
+        EXPECT_THAT(ryx_ldap_err2string(89), ::testing::HasSubstr(r.reason)) << r.name;
+    }
+    EXPECT_EQ(ryx_ldap_configure(nullptr), 89);
+    c.size = sizeof c;
+    c.set = RYX_LDAP_SET_TIMEOUT;
+    c.timeout = kBound;
+    ASSERT_EQ(ryx_ldap_configure(&c), 0);
+    FakeServer server(Mode::Silent);
+    const Stopwatch watch;
+    EXPECT_EQ(bindAndSearch(server.hostPort()),
+              "81 Can't contact LDAP server (no data from the server for 2 s)");
+    expectWithin(watch.seconds(), kBound, "silent bind, bound configured");
+    c.set = 0;
+    EXPECT_EQ(ryx_ldap_configure(&c), 0);
 }
 
 // A first host that does not answer in time counts as down: the second answers

@@ -17,6 +17,7 @@
 #include "labpki.h"
 #include "labslapd.h"
 #include "ldaptestutil.h"
+#include "ryxldapconfig.h"
 
 namespace {
 
@@ -112,6 +113,155 @@ TEST_F(LdapLibTest, BinaryNamesFoldOnlyForPlainRequests) {
         EXPECT_EQ(valuesOf(ld.get(), e, r.lookup).size(), r.values) << r.fold << " " << r.asked;
     }
     ::unsetenv("RYX_LDAP_FOLD_BINARY");
+}
+
+// The program's settings win over the variables, and a refused StartTLS under
+// "try" is told to the program, naming the server.
+TEST_F(LdapLibTest, ConfiguredSettingsWinOverTheEnvironment) {
+    struct Notices {
+        static void add(void* arg, const char* text) {
+            static_cast<Strings*>(arg)->push_back(text);
+        }
+    };
+    Strings notices;
+    ::setenv("RYX_LDAP_FOLD_BINARY", "0", 1);
+    ::setenv("RYX_LDAP_STARTTLS", "require", 1);
+    ryx_ldap_config c{};
+    c.size = sizeof c;
+    c.set = RYX_LDAP_SET_FOLD_BINARY | RYX_LDAP_SET_STARTTLS | RYX_LDAP_SET_NOTICE;
+    c.fold_binary = 1;
+    c.starttls = RYX_LDAP_STARTTLS_TRY;
+    c.notice = &Notices::add;
+    c.notice_arg = &notices;
+    ASSERT_EQ(ryx_ldap_configure(&c), 0);
+    {
+        RyxLdap ld = connect();
+        RyxMessage res;
+        ASSERT_EQ(search(ld.get(), caDN(), &res, {"cACertificate"}), LDAP_SUCCESS);
+        EXPECT_EQ(attributesOf(ld.get(), ryx_ldap_first_entry(ld.get(), res.get())),
+                  Strings{"cACertificate"});
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_THAT(notices[0],
+                ::testing::StartsWith("ldap://127.0.0.1:" + std::to_string(s_slapd->port()) +
+                                      ": the server refused StartTLS"));
+    c.set = 0;  // back to the variables: StartTLS required
+    ASSERT_EQ(ryx_ldap_configure(&c), 0);
+    EXPECT_EQ(search(connect().get(), caDN()), 91);
+    ::unsetenv("RYX_LDAP_FOLD_BINARY");
+    ::unsetenv("RYX_LDAP_STARTTLS");
+}
+
+// The default server as OpenLDAP's tools find it, and where it came from. In
+// each row only the source that should win names the server; the others name a
+// closed port.
+TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
+    const std::string live = "ldap://" + s_slapd->hostPort(), dead = "ldap://127.0.0.1:1";
+    const std::string base = ::testing::TempDir() + "/ldapconf";
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // under base: path, text
+        std::vector<std::pair<const char*, std::string>> env;    // HOME and cwd are preset
+        const char* option;
+        std::string value, origin;  // "" value: not set; "@" in origin: base
+    } rows[] = {
+        {"home files",
+         {{"home/ldaprc", "URI " + dead}, {"home/.ldaprc", "URI " + live}},
+         {},
+         "URI",
+         live,
+         "@/home/.ldaprc (URI)"},
+        {"working folder beats home",
+         {{"home/.ldaprc", "URI " + dead}, {"cwd/ldaprc", "URI " + live}},
+         {},
+         "URI",
+         live,
+         "./ldaprc (URI)"},
+        {"LDAPCONF beats ldaprc",
+         {{"cwd/ldaprc", "URI " + dead}, {"conf", "# x\n  uri  " + live + "  "}},
+         {{"LDAPCONF", "@/conf"}},
+         "URI",
+         live,
+         "@/conf (uri)"},
+        {"LDAPRC beats LDAPCONF",
+         {{"conf", "URI " + dead}, {"home/.myrc", "URI " + live}},
+         {{"LDAPCONF", "@/conf"}, {"LDAPRC", "myrc"}},
+         "URI",
+         live,
+         "@/home/.myrc (URI)"},
+        {"LDAPURI beats files",
+         {{"home/.ldaprc", "URI " + dead}},
+         {{"LDAPURI", live}},
+         "URI",
+         live,
+         "LDAPURI"},
+        {"HOST and PORT",
+         {{"conf", "PORT " + std::to_string(s_slapd->port()) + "\nHOST 127.0.0.1"}},
+         {{"LDAPCONF", "@/conf"}},
+         "URI",
+         live,
+         "@/conf (HOST, port " + std::to_string(s_slapd->port()) + ")"},
+        {"URI beats an earlier HOST",
+         {{"home/.ldaprc", "HOST 127.0.0.1:1\nURI " + live}},
+         {},
+         "URI",
+         live,
+         "@/home/.ldaprc (URI)"},
+        {"LDAPNOINIT reads nothing",
+         {{"home/.ldaprc", "URI " + live}},
+         {{"LDAPURI", live}, {"LDAPNOINIT", "1"}},
+         "URI",
+         "",
+         ""},
+        {"user-only keyword in a user file",
+         {{"home/.ldaprc", "TLS_CERT /c.pem"}},
+         {},
+         "tls_cert",
+         "/c.pem",
+         "@/home/.ldaprc (TLS_CERT)"},
+        {"user-only keyword in LDAPCONF",
+         {{"conf", "TLS_CERT /c.pem"}},
+         {{"LDAPCONF", "@/conf"}},
+         "TLS_CERT",
+         "",
+         ""},
+    };
+    const auto expand = [&base](std::string text) {
+        const size_t at = text.find('@');
+        return at == std::string::npos ? text : text.replace(at, 1, base);
+    };
+    char before[4096];
+    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    const char* const saved = std::getenv("HOME");
+    const std::string home = saved != nullptr ? saved : "";
+    for (const auto& r : rows) {
+        std::filesystem::remove_all(base);
+        std::filesystem::create_directories(base + "/home");
+        std::filesystem::create_directories(base + "/cwd");
+        for (const auto& [path, text] : r.files)
+            std::ofstream(base + "/" + path) << text << "\n";
+        ::setenv("HOME", (base + "/home").c_str(), 1);
+        ASSERT_EQ(::chdir((base + "/cwd").c_str()), 0);
+        for (const auto& [name, value] : r.env)
+            ::setenv(name, expand(value).c_str(), 1);
+        char *value = nullptr, *origin = nullptr;
+        const int rc = ryx_ldap_conf_option(r.option, &value, &origin);
+        const std::string got = value != nullptr ? value : "", from = origin ? origin : "";
+        ryx_ldap_memfree(value);
+        ryx_ldap_memfree(origin);
+        for (const auto& [name, unused] : r.env)
+            ::unsetenv(name);
+        EXPECT_EQ(rc, r.value.empty() ? 1 : 0) << r.name;
+        EXPECT_EQ(got, r.value) << r.name;
+        EXPECT_EQ(from, expand(r.origin)) << r.name;
+        if (std::string(r.option) == "URI" && rc == 0) {
+            RyxLdap ld(ryx_ldap_init(got.c_str(), 0));
+            EXPECT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS) << r.name;
+        }
+    }
+    ::setenv("HOME", home.c_str(), 1);
+    ASSERT_EQ(::chdir(before), 0);
+    std::filesystem::remove_all(base);
 }
 
 TEST_F(LdapLibTest, NoHostMeansTheDefaultHostOnTheGivenPort) {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -437,6 +438,13 @@ TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
     EXPECT_EQ(traced.status, 0);
     EXPECT_THAT(traced.err, HasSubstr("libldap")) << "the loader reported";
     EXPECT_THAT(traced.err, Not(HasSubstr("/sasl2/")));
+    // The plug-in reaches the LDAP library ryxdir links: one copy, set up once.
+    size_t inits = 0;
+    for (size_t at = 0; (at = traced.err.find("calling init: ", at)) != std::string::npos; ++at) {
+        const size_t end = traced.err.find('\n', at);
+        inits += traced.err.substr(at, end - at).find("libryx8ldap.so") != std::string::npos;
+    }
+    EXPECT_EQ(inits, 1u);
 
     const std::string conf = s_dir + "/openssl.cnf";
     writeFile(conf,
@@ -468,6 +476,91 @@ TEST_F(RyxdirTest, TlsOptionsAndBinaryFolding) {
         EXPECT_EQ(r.status, row.status) << ::testing::PrintToString(row.args) << r.err;
         EXPECT_THAT(r.err, HasSubstr(row.err));
         EXPECT_EQ(r.out.rfind("certificate 0: subject=CN=Root One,", 0) == 0, row.status == 0);
+    }
+}
+
+// Without -H and -p the server comes from OpenLDAP's files and variables, as
+// its tools read them, and -v says from where. In each row only the source
+// that should win names the live server (a second one, without TLS); the
+// others name a closed port. The library's own order is tested in full with
+// the library; here each kind of source is reached once through ryxdir.
+TEST_F(RyxdirTest, DefaultServerAsOpenLdapsToolsFindIt) {
+    LabSlapd plain;
+    plain.start();
+    const std::string live = "ldap://" + plain.hostPort(), dead = "ldap://127.0.0.1:1";
+    const std::string home = s_dir + "/home", conf = s_dir + "/ldap.conf";
+    const std::string server = "server " + plain.hostPort() + " from ";
+    const struct {
+        const char* name;
+        std::string homeRc, conf;       // URI of ~/.ldaprc and of $LDAPCONF ("": no file)
+        std::vector<std::string> env;   // HOME is preset
+        std::vector<std::string> args;  // before the command
+        int status;
+        std::string err;  // in standard error
+    } rows[] = {
+        {"LDAPCONF only", "", live, {"LDAPCONF=" + conf}, {"-v"}, 0, server + conf + " (URI)\n"},
+        {"~/.ldaprc", live, "", {}, {"-v"}, 0, server + home + "/.ldaprc (URI)\n"},
+        {"LDAPRC beats LDAPCONF",
+         "",
+         dead,
+         {"LDAPCONF=" + conf, "LDAPRC=rc"},
+         {"-v"},
+         0,
+         server + home + "/rc (URI)\n"},
+        {"LDAPURI beats files",
+         dead,
+         dead,
+         {"LDAPCONF=" + conf, "LDAPURI=" + live},
+         {"-v"},
+         0,
+         server + "LDAPURI\n"},
+        {"-H beats all",
+         dead,
+         "",
+         {"LDAPURI=" + dead},
+         {"-v", "-H", plain.hostPort()},
+         0,
+         server + "the command line\n"},
+        {"LDAPNOINIT reads nothing",
+         live,
+         "",
+         {"LDAPNOINIT=1", "LDAPURI=" + live},
+         {"-v"},
+         -1,
+         "server localhost:389 (default)\n"},
+        {"-Z warns once",
+         live,
+         "",
+         {},
+         {"-Z"},
+         0,
+         "ryxdir: warning: " + live + ": the server refused StartTLS"},
+        {"-ZZ fails", live, "", {}, {"-ZZ"}, 4, "TLS required"},
+        {"bounds are checked", "", "", {}, {"--deadline", "86401"}, 2, "bad deadline"},
+    };
+    for (const auto& r : rows) {
+        std::filesystem::remove_all(home);
+        std::filesystem::create_directories(home);
+        std::filesystem::remove(conf);
+        writeFile(home + "/rc", "URI " + live + "\n");  // read only under LDAPRC=rc
+        if (!r.homeRc.empty()) {
+            writeFile(home + "/.ldaprc", "URI " + r.homeRc + "\n");
+        }
+        if (!r.conf.empty()) {
+            writeFile(conf, "URI " + r.conf + "\n");
+        }
+        std::vector<std::string> argv{RYXDIR_PATH};
+        argv.insert(argv.end(), r.args.begin(), r.args.end());
+        argv.push_back("check");
+        RunOptions options = withEnv(r.env);
+        options.env.push_back("HOME=" + home);
+        options.env.push_back("RYX_LDAP_TIMEOUT=10");
+        const Result got = spawntest::run(argv, s_dir, options);
+        if (r.status >= 0) {  // -1: whatever localhost:389 answers
+            EXPECT_EQ(got.status, r.status) << r.name << ": " << got.err;
+        }
+        EXPECT_THAT(got.err, HasSubstr(r.err)) << r.name;
+        EXPECT_EQ(got.err.find("warning:"), got.err.rfind("warning:")) << r.name << got.err;
     }
 }
 

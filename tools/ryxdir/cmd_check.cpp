@@ -9,6 +9,7 @@ namespace ryxdir {
 namespace {
 
 int runCheck(Settings& s, Output& out) {
+    settleServer(s.connection);
     const std::string target = describeTargets(s.connection.host, s.connection.port);
     Directory directory(s);
     try {

@@ -6,11 +6,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "commands.h"
 #include "hosts.h"
 #include "password.h"
+#include "ryxldapconfig.h"
+#include "ryxtrace.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -20,9 +23,11 @@ namespace {
 void setHost(Settings& s, const char* v) {
     checkHostList(v);
     s.connection.host = v;
+    s.connection.serverGiven = true;
 }
 void setPort(Settings& s, const char* v) {
     s.connection.port = cmdline::integer(v, "port", 1, 65535);
+    s.connection.serverGiven = true;
 }
 void setBindDN(Settings& s, const char* v) {
     s.connection.bindDN = v;
@@ -66,13 +71,71 @@ void setCaCert(Settings& s, const char* v) {
 void setNoFold(Settings& s, const char*) {
     s.connection.foldBinary = false;
 }
+void setTimeout(Settings& s, const char* v) {
+    s.connection.timeout = cmdline::integer(v, "timeout", 0, RYX_LDAP_MAX_SECONDS);
+}
+void setDeadline(Settings& s, const char* v) {
+    s.connection.deadline = cmdline::integer(v, "deadline", 0, RYX_LDAP_MAX_SECONDS);
+}
+void setVerbose(Settings& s, const char*) {
+    s.connection.verbose = true;
+}
+
+// One line on standard error, and the same in the trace.
+void tell(const std::string& text) {
+    std::cerr << "ryxdir: " << text << "\n";
+    RYXTrace* t = RYXTrace::s_defaultTracePtr;
+    if (t != nullptr) {
+        t->write(RYX_TRACE_COMP_LOAD, __FILE__, __LINE__, RYX_TRACE_LEVEL_ERROR, text.data(),
+                 text.size());
+    }
+}
+
+// An option of OpenLDAP's configuration: its value and where it came from.
+bool configured(const char* option, std::string* value, std::string* origin) {
+    char *v = nullptr, *o = nullptr;
+    const bool found = ryx_ldap_conf_option(option, &v, &o) == 0;
+    if (found) {
+        *value = v;
+        *origin = o;
+    }
+    ryx_ldap_memfree(v);
+    ryx_ldap_memfree(o);
+    return found;
+}
+
+// Where the CA certificates that verify the server come from.
+std::string caOrigin(const ConnectionSettings& s) {
+    std::string file, origin;
+    if (!s.caCertFile.empty()) {
+        return s.caCertFile + " from the command line (--cacert)";
+    }
+    if (configured("TLS_CACERT", &file, &origin)) {
+        return file + " from " + origin;
+    }
+    if (configured("TLS_CACERTDIR", &file, &origin)) {
+        return file + " from " + origin;
+    }
+    return "from the system's store (default)";
+}
+
+// Called by the library when a connection goes on in clear text; warns once.
+void warnClearText(void*, const char* text) {
+    static bool warned = false;
+    if (!warned) {
+        warned = true;
+        std::cerr << "ryxdir: warning: " << text << "\n";
+    }
+}
 
 }  // namespace
 
 const cmdline::Option kConnectionOptions[] = {
     {"-H", "HOST",
      "server host(s), blank-separated, each HOST, HOST:PORT or [IPV6]:PORT;\n"
-     "URI: every URL names its own (default localhost)",
+     "URI: every URL names its own (default, without -H and -p: URI of ldap.conf,\n"
+     "ldaprc, LDAPCONF, LDAPRC or LDAPURI, as OpenLDAP's tools read them; else\n"
+     "localhost)",
      set<setHost>},
     {"-p", "PORT", "server port (default 389)", set<setPort>},
     {"-D", "DN", "bind DN (default: anonymous bind)", set<setBindDN>},
@@ -99,25 +162,69 @@ const cmdline::Option kConnectionOptions[] = {
      "report NAME;binary values under that name (default: as NAME when NAME was\n"
      "asked for, so certificates are found in directories that add ;binary)",
      set<setNoFold>},
+    {"--timeout", "SECONDS",
+     "give up on a server silent that long, also while connecting (0: no bound;\n"
+     "default 60, or RYX_LDAP_TIMEOUT)",
+     set<setTimeout>},
+    {"--deadline", "SECONDS",
+     "give up on an operation that takes longer in all (0: no bound; default\n"
+     "600, or RYX_LDAP_DEADLINE)",
+     set<setDeadline>},
+    {"-v", nullptr, "say on standard error where the server and TLS settings came from",
+     set<setVerbose>},
     {"-L", "PATH", "LDAP C API library to load (default: the toolkit's own)", set<setDriver>},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
-// The library reads these from the environment when it opens a connection.
-// OpenLDAP reads LDAPTLS_CACERT once, at its first use. The folding default
-// leaves a RYX_LDAP_FOLD_BINARY of the user's own alone.
+void settleServer(ConnectionSettings& s) {
+    if (s.settled) {
+        return;
+    }
+    s.settled = true;
+    std::string origin = "from the command line", uris, where;
+    if (!s.serverGiven) {
+        origin = "(default)";
+        if (configured("URI", &uris, &where)) {
+            s.host = uris;
+            origin = "from " + where;
+        }
+    }
+    if (s.verbose) {
+        tell("server " + describeTargets(s.host, s.port) + " " + origin);
+        tell("TLS CA certificates " + caOrigin(s));
+    }
+}
+
 void configureLdapLibrary(const ConnectionSettings& s) {
     using StartTls = ConnectionSettings::StartTls;
-    if (s.startTls != StartTls::Off) {
-        setenv("RYX_LDAP_STARTTLS", s.startTls == StartTls::Try ? "try" : "require", 1);
+    ryx_ldap_config c{};
+    c.size = sizeof c;
+    c.set = RYX_LDAP_SET_STARTTLS | RYX_LDAP_SET_NOTICE;
+    c.starttls = s.startTls == StartTls::Off   ? RYX_LDAP_STARTTLS_OFF
+                 : s.startTls == StartTls::Try ? RYX_LDAP_STARTTLS_TRY
+                                               : RYX_LDAP_STARTTLS_REQUIRE;
+    c.notice = warnClearText;
+    // Folding is on unless turned off here or by the user's own variable.
+    if (!s.foldBinary || std::getenv("RYX_LDAP_FOLD_BINARY") == nullptr) {
+        c.set |= RYX_LDAP_SET_FOLD_BINARY;
+        c.fold_binary = s.foldBinary ? 1 : 0;
     }
     if (!s.caCertFile.empty()) {
-        setenv("LDAPTLS_CACERT", s.caCertFile.c_str(), 1);
+        c.set |= RYX_LDAP_SET_CACERT;
+        c.cacert = s.caCertFile.c_str();
     }
-    if (s.foldBinary) {
-        setenv("RYX_LDAP_FOLD_BINARY", "1", 0);
-    } else {
-        setenv("RYX_LDAP_FOLD_BINARY", "0", 1);
+    if (s.timeout >= 0) {
+        c.set |= RYX_LDAP_SET_TIMEOUT | RYX_LDAP_SET_NETWORK_TIMEOUT;
+        c.timeout = c.network_timeout = s.timeout;
+    }
+    if (s.deadline >= 0) {
+        c.set |= RYX_LDAP_SET_DEADLINE;
+        c.deadline = s.deadline;
+    }
+    const int rc = ryx_ldap_configure(&c);
+    if (rc != 0) {
+        fail(EXIT_PLUGIN,
+             std::string("cannot configure the LDAP library: ") + ryx_ldap_err2string(rc));
     }
 }
 

@@ -77,6 +77,7 @@ void Directory::open() {
         return;
     }
     ConnectionSettings& s = m_settings.connection;
+    settleServer(s);
     if (s.promptPassword) {
         s.password = promptPassword("Enter LDAP password: ");
     }

@@ -1,8 +1,6 @@
 #include "hosts.h"
 
-#include <sstream>
-
-#include "hostlist.h"
+#include "ryxldapconfig.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -15,12 +13,14 @@ void checkHostList(const std::string& hosts) {
     if (isUriHost(hosts)) {
         return;
     }
-    std::string urls, why;
-    if (!ryxldap::hostListToUrls(hosts, 389, &urls, &why)) {
-        usageError("-H: " + why);
-    }
-    if (urls.empty()) {
+    if (hosts.find_first_not_of(" \t") == std::string::npos) {
         usageError("-H needs at least one host");
+    }
+    char* why = nullptr;
+    if (ryx_ldap_check_hosts(hosts.c_str(), &why) != 0) {
+        const std::string reason = why != nullptr ? why : "out of memory";
+        ryx_ldap_memfree(why);
+        usageError("-H: " + reason);
     }
 }
 
@@ -28,20 +28,10 @@ std::string describeTargets(const std::string& hosts, int port) {
     if (isUriHost(hosts)) {
         return "the default LDAP host on port " + std::to_string(port);
     }
-    std::string urls, why;
-    if (!ryxldap::hostListToUrls(hosts, port, &urls, &why)) {
-        return hosts;
-    }
-    // Plain connections are named by host and port, TLS ones by their URL.
-    std::istringstream in(urls);
-    std::string text;
-    for (std::string url; in >> url;) {
-        if (url.compare(0, 7, "ldap://") == 0) {
-            url.erase(0, 7);
-        }
-        text += (text.empty() ? "" : " ") + url;
-    }
-    return text;
+    char* text = ryx_ldap_describe_hosts(hosts.c_str(), port);
+    const std::string described = text != nullptr ? text : hosts;
+    ryx_ldap_memfree(text);
+    return described;
 }
 
 }  // namespace ryxdir
