@@ -19,6 +19,7 @@
 
 #include <openssl/crypto.h>
 
+#include "diag.h"
 #include "hostlist.h"
 #include "ldapurl.h"
 #include "ryxtrace.h"
@@ -726,8 +727,22 @@ void dropSecondary(Connection& c, const Link* link) {
     }
 }
 
+// The result code of a search's answer, noted for ryx_ldap_last_miss with the
+// entries found and the DN the server matched.
+int searchResult(LDAP* ld, LDAPMessage* answer, const char* base) {
+    int code = LDAP_OTHER;
+    char* matched = nullptr;
+    const int rc = ldap_parse_result(ld, answer, &code, &matched, nullptr, nullptr, nullptr, 0);
+    if (rc != LDAP_SUCCESS)
+        code = rc;
+    ryxldap::noteSearch(base, toApiCode(code), ldap_count_entries(ld, answer), matched);
+    ldap_memfree(matched);
+    return code;
+}
+
 int search(Connection& c, Link& link, const char* base, int scope, const char* filter, char** attrs,
            int attrsonly, timeval* timeout, LDAPMessage** result, std::string* why) {
+    ryxldap::startProgress();
     int rc = exchange(
         link, c.settings,
         [&](LDAP* ld, int* id) {
@@ -735,9 +750,11 @@ int search(Connection& c, Link& link, const char* base, int scope, const char* f
                                    timeout, LDAP_NO_LIMIT, id);
         },
         timeout, result, why);
-    if (rc != LDAP_SUCCESS)
+    if (rc != LDAP_SUCCESS) {
+        ryxldap::noteSearch(base, toApiCode(rc), 0, nullptr);
         return rc;
-    rc = resultCode(link.ld, *result, 0);
+    }
+    rc = searchResult(link.ld, *result, base);
     registerFold(c, link.ld, attrs, *result);
     return rc;
 }
