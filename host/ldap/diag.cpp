@@ -12,6 +12,7 @@ namespace {
 // library.
 constexpr size_t kDnRoom = 1024;
 thread_local bool t_missed = false;
+thread_local bool t_noted = false;  // by the search call under way
 thread_local int t_code = 0;
 thread_local char t_base[kDnRoom];
 thread_local char t_matched[kDnRoom];
@@ -35,6 +36,8 @@ void keep(char* room, const char* text) {
 
 void startProgress() {
     t_received = 0;
+    if (t_progress != nullptr)
+        t_progress(0, t_progressArg);
 }
 
 void noteReceived(size_t n) {
@@ -43,7 +46,18 @@ void noteReceived(size_t n) {
         t_progress(t_received, t_progressArg);
 }
 
+void beginSearch() {
+    t_missed = false;
+    t_noted = false;
+}
+
+void endSearch(const char* base, int code) {
+    if (!t_noted && code != 0)
+        noteSearch(base, code, 0, nullptr);
+}
+
 void noteSearch(const char* base, int code, int entries, const char* matched) {
+    t_noted = true;
     t_missed = code != 0 || entries <= 0;
     if (!t_missed)
         return;

@@ -304,7 +304,7 @@ TEST_F(LdapLibTest, RestartedServerIsReportedDown) {
 }
 
 // The last search that failed or found nothing, as ryx_ldap_last_miss tells it
-// (a search that finds an entry clears it).
+// (a search that finds an entry clears it, a later failure replaces it).
 TEST_F(LdapLibTest, LastMissNamesBaseAndMatchedDn) {
     RyxLdap live = connect(), dead(ryx_ldap_init("127.0.0.1", 1));
     const std::string under = "cn=Nobody," + s_slapd->suffix();
@@ -315,8 +315,9 @@ TEST_F(LdapLibTest, LastMissNamesBaseAndMatchedDn) {
         std::string matched;
     } rows[] = {
         {live.get(), under, 1, LDAP_NO_SUCH_OBJECT, s_slapd->suffix()},
-        {live.get(), "cn=X,o=Nowhere", 1, LDAP_NO_SUCH_OBJECT, ""},
         {dead.get(), under, 1, 81, ""},
+        {live.get(), "cn=X,o=Nowhere", 1, LDAP_NO_SUCH_OBJECT, ""},
+        {dead.get(), "o=Closed", 1, 81, ""},  // a closed handle, no search at all
         {live.get(), caDN(), 0, 0, ""},
     };
     for (const auto& r : rows) {
