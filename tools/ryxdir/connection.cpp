@@ -12,6 +12,7 @@
 #include "hosts.h"
 #include "password.h"
 #include "status.h"
+#include "terminal.h"
 
 namespace ryxdir {
 
@@ -65,6 +66,10 @@ void setCaCert(Settings& s, const char* v) {
 void setNoFold(Settings& s, const char*) {
     s.connection.foldBinary = false;
 }
+void setQuiet(Settings& s, const char*) {
+    s.quiet = true;
+    ryxdir::setQuiet(true);
+}
 
 }  // namespace
 
@@ -97,6 +102,8 @@ const cmdline::Option kConnectionOptions[] = {
      "asked for, so certificates are found in directories that add ;binary)",
      set<setNoFold>},
     {"-L", "PATH", "LDAP C API library to load (default: the toolkit's own)", set<setDriver>},
+    {"-q", nullptr, "quiet: no progress of long transfers on a terminal, no warnings",
+     set<setQuiet>},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
