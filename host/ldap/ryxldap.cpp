@@ -20,6 +20,7 @@
 #include <openssl/crypto.h>
 
 #include "configure.h"
+#include "diag.h"
 #include "hostlist.h"
 #include "ldapurl.h"
 #include "ryxtrace.h"
@@ -730,8 +731,22 @@ void dropSecondary(Connection& c, const Link* link) {
     }
 }
 
+// The result code of a search's answer, noted for ryx_ldap_last_miss with the
+// entries found and the DN the server matched.
+int searchResult(LDAP* ld, LDAPMessage* answer, const char* base) {
+    int code = LDAP_OTHER;
+    char* matched = nullptr;
+    const int rc = ldap_parse_result(ld, answer, &code, &matched, nullptr, nullptr, nullptr, 0);
+    if (rc != LDAP_SUCCESS)
+        code = rc;
+    ryxldap::noteSearch(base, toApiCode(code), ldap_count_entries(ld, answer), matched);
+    ldap_memfree(matched);
+    return code;
+}
+
 int search(Connection& c, Link& link, const char* base, int scope, const char* filter, char** attrs,
            int attrsonly, timeval* timeout, LDAPMessage** result, std::string* why) {
+    ryxldap::startProgress();
     int rc = exchange(
         link, c.settings,
         [&](LDAP* ld, int* id) {
@@ -739,11 +754,48 @@ int search(Connection& c, Link& link, const char* base, int scope, const char* f
                                    timeout, LDAP_NO_LIMIT, id);
         },
         timeout, result, why);
-    if (rc != LDAP_SUCCESS)
+    if (rc != LDAP_SUCCESS) {
+        ryxldap::noteSearch(base, toApiCode(rc), 0, nullptr);
         return rc;
-    rc = resultCode(link.ld, *result, 0);
+    }
+    rc = searchResult(link.ld, *result, base);
     registerFold(c, link.ld, attrs, *result);
     return rc;
+}
+
+// A URL search (see ryx_ldap_url_search_st).
+int urlSearch(LDAP* ld, const char* url, int attrsonly, timeval* timeout, LDAPMessage** result) {
+    std::shared_ptr<Connection> c = registry().find(ld);
+    if (c == nullptr)
+        return unknownHandle();
+    LDAPURLDesc* lud = nullptr;
+    std::string why;
+    const int parsed = ryxldap::parseUrl(url, &lud, &why);
+    std::unique_ptr<LDAPURLDesc, void (*)(LDAPURLDesc*)> owner(lud, ldap_free_urldesc);
+    if (parsed != LDAP_URL_SUCCESS)
+        return finish(*c, parsed == LDAP_URL_ERR_BADEXTS ? LDAP_NOT_SUPPORTED : LDAP_PARAM_ERROR,
+                      why, false);
+    const int scope = lud->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_BASE : lud->lud_scope;
+    const char* filter = lud->lud_filter != nullptr && *lud->lud_filter != '\0' ? lud->lud_filter
+                                                                                : "(objectClass=*)";
+    const char* base = lud->lud_dn != nullptr ? lud->lud_dn : "";
+    if (lud->lud_host == nullptr || *lud->lud_host == '\0') {
+        return onPrimary(ld, [&](Connection& conn, Link& link, std::string* reason) {
+            return search(conn, link, base, scope, filter, lud->lud_attrs, attrsonly, timeout,
+                          result, reason);
+        });
+    }
+    if (c->closed())
+        return finish(*c, c->closedCode, c->closedWhy, false);
+    c->deadline = Watch::deadlineIn(c->settings.deadline);
+    Link* target = nullptr;
+    int rc = secondaryFor(*c, lud, &target, &why);
+    if (rc == LDAP_SUCCESS)
+        rc = search(*c, *target, base, scope, filter, lud->lud_attrs, attrsonly, timeout, result,
+                    &why);
+    if (target != nullptr && serverLost(rc))
+        dropSecondary(*c, target);
+    return finish(*c, rc, why, false);
 }
 
 }  // namespace
@@ -847,9 +899,12 @@ int ryx_ldap_search_st(LDAP* ld, const char* base, int scope, const char* filter
     if (result == nullptr)
         return toApiCode(LDAP_PARAM_ERROR);
     *result = nullptr;
-    return onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
+    ryxldap::beginSearch();
+    const int rc = onPrimary(ld, [&](Connection& c, Link& link, std::string* why) {
         return search(c, link, base, scope, filter, attrs, attrsonly, timeout, result, why);
     });
+    ryxldap::endSearch(base, rc);
+    return rc;
 }
 
 int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly, struct timeval* timeout,
@@ -857,37 +912,10 @@ int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly, struct time
     if (result == nullptr)
         return toApiCode(LDAP_PARAM_ERROR);
     *result = nullptr;
-    std::shared_ptr<Connection> c = registry().find(ld);
-    if (c == nullptr)
-        return unknownHandle();
-    LDAPURLDesc* lud = nullptr;
-    std::string why;
-    const int parsed = ryxldap::parseUrl(url, &lud, &why);
-    std::unique_ptr<LDAPURLDesc, void (*)(LDAPURLDesc*)> owner(lud, ldap_free_urldesc);
-    if (parsed != LDAP_URL_SUCCESS)
-        return finish(*c, parsed == LDAP_URL_ERR_BADEXTS ? LDAP_NOT_SUPPORTED : LDAP_PARAM_ERROR,
-                      why, false);
-    const int scope = lud->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_BASE : lud->lud_scope;
-    const char* filter = lud->lud_filter != nullptr && *lud->lud_filter != '\0' ? lud->lud_filter
-                                                                                : "(objectClass=*)";
-    const char* base = lud->lud_dn != nullptr ? lud->lud_dn : "";
-    if (lud->lud_host == nullptr || *lud->lud_host == '\0') {
-        return onPrimary(ld, [&](Connection& conn, Link& link, std::string* reason) {
-            return search(conn, link, base, scope, filter, lud->lud_attrs, attrsonly, timeout,
-                          result, reason);
-        });
-    }
-    if (c->closed())
-        return finish(*c, c->closedCode, c->closedWhy, false);
-    c->deadline = Watch::deadlineIn(c->settings.deadline);
-    Link* target = nullptr;
-    int rc = secondaryFor(*c, lud, &target, &why);
-    if (rc == LDAP_SUCCESS)
-        rc = search(*c, *target, base, scope, filter, lud->lud_attrs, attrsonly, timeout, result,
-                    &why);
-    if (target != nullptr && serverLost(rc))
-        dropSecondary(*c, target);
-    return finish(*c, rc, why, false);
+    ryxldap::beginSearch();
+    const int rc = urlSearch(ld, url, attrsonly, timeout, result);
+    ryxldap::endSearch("", rc);
+    return rc;
 }
 
 int ryx_ldap_url_parse(const char* url, LDAPURLDesc** desc) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "diag.h"
+
 namespace ryxldap {
 
 namespace {
@@ -35,8 +37,10 @@ ber_slen_t layerRead(Sockbuf_IO_Desc* d, void* buf, ber_len_t len) {
         return -1;
     }
     const ber_slen_t n = LBER_SBIOD_READ_NEXT(d, buf, len);
-    if (n > 0)
+    if (n > 0) {
         w->noteData();
+        noteReceived(static_cast<size_t>(n));
+    }
     return n;
 }
 

@@ -18,6 +18,7 @@
 #include "labslapd.h"
 #include "ldaptestutil.h"
 #include "ryxldapconfig.h"
+#include "ryxldapdiag.h"
 
 namespace {
 
@@ -450,6 +451,66 @@ TEST_F(LdapLibTest, RestartedServerIsReportedDown) {
     EXPECT_EQ(searchUrl(dead.get(), url), 81);
     EXPECT_EQ(ryx_ldap_get_errno(dead.get()), 81);
     EXPECT_EQ(searchUrl(dead.get(), url), LDAP_SUCCESS);
+}
+
+// The last search that failed or found nothing, as ryx_ldap_last_miss tells it
+// (a search that finds an entry clears it, a later failure replaces it).
+TEST_F(LdapLibTest, LastMissNamesBaseAndMatchedDn) {
+    RyxLdap live = connect(), dead(ryx_ldap_init("127.0.0.1", 1));
+    const std::string under = "cn=Nobody," + s_slapd->suffix();
+    const struct {
+        LDAP* ld;
+        std::string base;
+        int missed, code;
+        std::string matched;
+    } rows[] = {
+        {live.get(), under, 1, LDAP_NO_SUCH_OBJECT, s_slapd->suffix()},
+        {dead.get(), under, 1, 81, ""},
+        {live.get(), "cn=X,o=Nowhere", 1, LDAP_NO_SUCH_OBJECT, ""},
+        {dead.get(), "o=Closed", 1, 81, ""},  // a closed handle, no search at all
+        {live.get(), caDN(), 0, 0, ""},
+    };
+    for (const auto& r : rows) {
+        search(r.ld, r.base);
+        int code = -1;
+        const char *base = nullptr, *matched = nullptr;
+        ASSERT_EQ(ryx_ldap_last_miss(&code, &base, &matched), r.missed) << r.base;
+        if (r.missed == 1) {
+            EXPECT_EQ(code, r.code) << r.base;
+            EXPECT_EQ(base, r.base);
+            EXPECT_EQ(matched, r.matched) << r.base;
+        }
+    }
+}
+
+// The progress callback sees the bytes of a large answer as they come, and a
+// new search counts from 0.
+TEST_F(LdapLibTest, ProgressCountsTheBytesOfASearch) {
+    const std::string dn = "cn=Big," + s_slapd->suffix();
+    const size_t size = 2000000;
+    s_slapd->addEntry(dn, {{"objectClass", {"applicationProcess"}},
+                           {"cn", {"Big"}},
+                           {"description", {std::string(size, 'x')}}});
+    struct Seen {
+        unsigned long long calls = 0, last = 0;
+    } seen;
+    ryx_ldap_set_progress(
+        [](unsigned long long received, void* arg) {
+            Seen* s = static_cast<Seen*>(arg);
+            ++s->calls;
+            s->last = received;
+        },
+        &seen);
+    RyxLdap ld = connect();
+    ASSERT_EQ(search(ld.get(), dn), LDAP_SUCCESS);
+    EXPECT_GE(seen.last, size);
+    EXPECT_GT(seen.calls, 1u);  // while it arrives, not once at the end
+    ASSERT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS);
+    EXPECT_LT(seen.last, size / 10);
+    ryx_ldap_set_progress(nullptr, nullptr);
+    const unsigned long long calls = seen.calls;
+    ASSERT_EQ(search(ld.get(), dn), LDAP_SUCCESS);
+    EXPECT_EQ(seen.calls, calls);
 }
 
 }  // namespace

@@ -9,18 +9,22 @@
 #include <openssl/crypto.h>
 #include <openssl/sha.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fakeserver.h"
 #include "labpki.h"
 #include "labslapd.h"
 #include "runprogram.h"
@@ -211,7 +215,13 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
          "-W needs a terminal to ask for the password: /dev/tty: "},
         {{"-H", "http://127.0.0.1", "check"}, 2, "-H: unknown scheme in \"http://127.0.0.1\""},
         {{"-ZZ", "--cacert", "/none/ca.pem", "check"}, 2, "cannot read CA certificate file"},
-        {{"user", missing}, 4, "error 576004: "},
+        {{"user", missing},
+         4,
+         "error 576004: no such object: \"CN=Nobody,DC=example,DC=com\" (the server matched "
+         "\"dc=example,dc=com\")\n"},
+        {{"ca", "cn=X,o=Nowhere"},
+         4,
+         "error 576004: no such object: \"CN=X,O=Nowhere\" (the server matched nothing)\n"},
         {{"-e", "1", "user", missing}, 1, "nothing found\n"},
         {{"-L", "/none/libldap.so", "ca", kRootDN},
          3,
@@ -241,6 +251,53 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
                 HasSubstr("\"command\": \"check\",\n  \"error\": \"bad port \\\"0\\\"\""));
     // A server that cannot be reached is named.
     EXPECT_THAT(run({"-H", "127.0.0.1:1", "check"}).err, EndsWith(" (server 127.0.0.1:1)\n"));
+}
+
+// A transfer of seconds (the fake server sends its answer in eight parts, one
+// every 500 ms) shows its progress on a terminal, cleared at its end; not with
+// -q, and not when standard error is a file.
+TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
+    FakeServer trickling(FakeServer::Mode::Trickle, std::string(40000, 'x'));
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string terminal = ::ttyname(slave);
+    const struct {
+        std::string redirect;
+        std::vector<std::string> options;
+        bool shown;
+    } rows[] = {
+        {" 2>" + terminal, {}, true},
+        {" 2>" + terminal, {"-q"}, false},
+        {"", {}, false},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::string> argv{"/bin/sh",   "-c", "exec \"$0\" \"$@\"" + r.redirect,
+                                      RYXDIR_PATH, "-H", trickling.hostPort()};
+        argv.insert(argv.end(), r.options.begin(), r.options.end());
+        argv.insert(argv.end(), {"ca", "cn=x"});
+        const auto start = std::chrono::steady_clock::now();
+        const Result result = spawntest::run(argv, s_dir);
+        std::cout << "transfer took "
+                  << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+                  << " s\n";
+        std::string seen = result.err;
+        char buffer[4096];
+        for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            seen.append(buffer, static_cast<size_t>(n));
+        }
+        const size_t last = seen.rfind(" received, ");
+        EXPECT_EQ(last != std::string::npos, r.shown) << r.redirect << seen;
+        if (r.shown) {
+            EXPECT_THAT(seen, HasSubstr("ryxdir: 40.1 kB received, "));
+            EXPECT_NE(seen.find("\r\033[K", last), std::string::npos) << "cleared: " << seen;
+        }
+    }
+    ::close(slave);
+    ::close(master);
 }
 
 TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {

@@ -20,6 +20,7 @@
 #include "labpki.h"
 #include "ryxlabcli.h"
 #include "status.h"
+#include "terminal.h"
 #include "timetext.h"
 
 namespace {
@@ -96,6 +97,20 @@ TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
         std::time_t when = kRefused;
         EXPECT_EQ(parseTime(row.text, when), row.when != kRefused) << row.text;
         EXPECT_EQ(when, row.when) << row.text;
+    }
+}
+
+TEST(RyxdirProgress, ByteCountsInDecimalUnits) {
+    const struct {
+        unsigned long long bytes;
+        const char* text;
+    } rows[] = {
+        {999, "999 bytes"},       {1000, "1.0 kB"},    {999949, "999.9 kB"},
+        {999950, "1.0 MB"},       {1234567, "1.2 MB"}, {21000000000ULL, "21.0 GB"},
+        {~0ULL, "18446744.1 TB"},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(byteText(r.bytes), r.text) << r.bytes;
     }
 }
 

@@ -17,6 +17,7 @@
 #include "ryxexception.h"
 #include "ryxpkix.h"
 #include "status.h"
+#include "terminal.h"
 #include "timetext.h"
 #include "trust.h"
 
@@ -347,7 +348,7 @@ class Verifier {
             note(file + ": " + verdictLine(r));
         }
         for (const std::string& w : r.warnings) {
-            note("warning: " + w);
+            warn(w);
         }
         return status;
     }

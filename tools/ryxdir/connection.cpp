@@ -15,6 +15,7 @@
 #include "ryxldapconfig.h"
 #include "ryxtrace.h"
 #include "status.h"
+#include "terminal.h"
 
 namespace ryxdir {
 
@@ -124,8 +125,12 @@ void warnClearText(void*, const char* text) {
     static bool warned = false;
     if (!warned) {
         warned = true;
-        std::cerr << "ryxdir: warning: " << text << "\n";
+        warn(text);
     }
+}
+void setQuiet(Settings& s, const char*) {
+    s.quiet = true;
+    ryxdir::setQuiet(true);
 }
 
 }  // namespace
@@ -173,6 +178,8 @@ const cmdline::Option kConnectionOptions[] = {
     {"-v", nullptr, "say on standard error where the server and TLS settings came from",
      set<setVerbose>},
     {"-L", "PATH", "LDAP C API library to load (default: the toolkit's own)", set<setDriver>},
+    {"-q", nullptr, "quiet: no progress of long transfers on a terminal, no warnings",
+     set<setQuiet>},
     {nullptr, nullptr, nullptr, nullptr},
 };
 

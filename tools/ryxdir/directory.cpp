@@ -7,9 +7,11 @@
 
 #include "password.h"
 #include "ryxexception.h"
+#include "ryxldapdiag.h"
 #include "ryxlibrary.h"
 #include "ryxstring.h"
 #include "status.h"
+#include "terminal.h"
 
 namespace ryxdir {
 
@@ -31,15 +33,45 @@ std::string whyLibraryFails(const std::string& path) {
 
 bool g_keepLoaded = false;
 
-// A manager call whose toolkit failure ends the command with status 4.
+// The plug-in's code for a failed search, and the LDAP code for a base that
+// does not exist.
+const long kSearchFailed = 576004;
+const int kNoSuchObject = 32;
+
+// A toolkit failure as one line, "error CODE: message". For a base that does
+// not exist the message names the DN searched and the part of it the server
+// found, which the LDAP library kept for this thread.
+std::string failureText(const RYXException& e) {
+    std::ostringstream text;
+    text << "error " << e.getError() << ": ";
+    int code = 0;
+    const char* base = nullptr;
+    const char* matched = nullptr;
+    if (e.getError() == kSearchFailed && ryx_ldap_last_miss(&code, &base, &matched) == 1 &&
+        code == kNoSuchObject) {
+        text << "no such object: \"" << base << "\" (the server matched "
+             << (*matched != '\0' ? "\"" + std::string(matched) + "\"" : "nothing") << ")";
+    } else {
+        text << e.getMessage().c_str();
+    }
+    return text.str();
+}
+
+// A manager call whose toolkit failure ends the command with status 4. A
+// progress line shown meanwhile is cleared.
 template <typename Call>
-auto guarded(Call call) -> decltype(call()) {
+auto guarded(Progress* progress, Call call) -> decltype(call()) {
+    struct Ended {
+        Progress* p;
+        ~Ended() {
+            if (p != nullptr)
+                p->end();
+        }
+    } ended{progress};
     try {
         return call();
     } catch (const RYXException& e) {
-        std::ostringstream text;
-        text << "error " << e.getError() << ": " << e.getMessage().c_str();
-        fail(EXIT_DIRECTORY, text.str());
+        fail(EXIT_DIRECTORY, failureText(e));
     }
 }
 
@@ -91,6 +123,7 @@ void Directory::open() {
     s.password.clear();
 
     configureLdapLibrary(s);
+    m_progress = std::make_unique<Progress>();
     m_plugin.reset(new PluginHandle);
     try {
         m_manager.reset(static_cast<RYXDIRManager*>(
@@ -121,32 +154,35 @@ Directory::~Directory() {
 
 Certificates Directory::caCertificateObjects(const RYXASNx500Name& subject) {
     open();
-    return guarded([&] { return Certificates(m_manager->getCACertificates(subject)); });
+    return guarded(m_progress.get(),
+                   [&] { return Certificates(m_manager->getCACertificates(subject)); });
 }
 
 Certificates Directory::userCertificateObjects(const RYXASNx500Name& subject) {
     open();
-    return guarded([&] { return Certificates(m_manager->getUserCertificates(subject)); });
+    return guarded(m_progress.get(),
+                   [&] { return Certificates(m_manager->getUserCertificates(subject)); });
 }
 
 RevocationLists Directory::crlObjects(const RYXASNx500Name& issuer) {
     open();
-    return guarded([&] { return RevocationLists(m_manager->getCRLs(issuer)); });
+    return guarded(m_progress.get(), [&] { return RevocationLists(m_manager->getCRLs(issuer)); });
 }
 
 RevocationLists Directory::arlObjects(const RYXASNx500Name& issuer) {
     open();
-    return guarded([&] { return RevocationLists(m_manager->getARLs(issuer)); });
+    return guarded(m_progress.get(), [&] { return RevocationLists(m_manager->getARLs(issuer)); });
 }
 
 RevocationLists Directory::uriObjects(const std::string& url) {
     open();
-    return guarded([&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+    return guarded(m_progress.get(),
+                   [&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
 }
 
 void Directory::validate() {
     open();
-    guarded([&] { m_manager->validateConnection(); });
+    guarded(m_progress.get(), [&] { m_manager->validateConnection(); });
 }
 
 }  // namespace ryxdir

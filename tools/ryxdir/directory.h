@@ -13,6 +13,7 @@
 #include "ryxdir.h"
 #include "ryxpkix.h"
 #include "settings.h"
+#include "terminal.h"
 
 namespace ryxdir {
 
@@ -78,6 +79,7 @@ class Directory {
     std::unique_ptr<PluginHandle> m_plugin;
     std::unique_ptr<RYXDIRManager> m_manager;
     std::unique_ptr<RYXPKIXValueSource> m_values;
+    std::unique_ptr<Progress> m_progress;  // the searches of this thread, on a terminal
 };
 
 }  // namespace ryxdir

@@ -29,6 +29,7 @@ struct Settings {
 
     std::shared_ptr<VerifySettings> verify;  // made by verify's first option
 
+    bool quiet = false;    // -q: no progress, no warnings
     bool help = false;     // -h or --help alone
     bool version = false;  // --version alone
     const Command* command = nullptr;
