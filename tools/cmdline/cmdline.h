@@ -82,6 +82,11 @@ struct Parsed {
 // checks the operands. Fails with a usage failure.
 Parsed parse(const Program& program, int argc, char** argv, void* settings);
 
+// The last value given to the option named name (its short form, say "-f"),
+// read as parse() would read it, also from a command line that fails to parse
+// further on; empty when none was given.
+std::string lastValue(const Program& program, int argc, char** argv, const std::string& name);
+
 // An integer option value in [low, high]; what names it in the failure.
 int integer(const char* text, const char* what, int low, int high);
 
