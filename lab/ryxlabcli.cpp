@@ -22,8 +22,7 @@ const cmdline::Command kStart = {
     kStartOptions, false};
 const cmdline::Command kStop = {"stop", "DIR", "stops the server and removes what start made",
                                 nullptr, false};
-const cmdline::Command kStatus = {"status", "DIR", "tells whether the server runs", nullptr,
-                                  false};
+const cmdline::Command kStatus = {"status", "DIR", "tells whether the server runs", nullptr, false};
 
 const char* const kDescription =
     "ryxlab runs a throwaway LDAP directory for trying ryxdir: a slapd on a loopback\n"
@@ -49,8 +48,9 @@ const cmdline::Program& program() {
                       {"3", "DIR unusable: not empty, in use or not writable"},
                       {"4", "the server is missing, did not start or stop, or refused the sample"},
                       {"128+N", "start interrupted by signal N"}};
-        q.files = {{"DIR/env", "RYX_LAB_HOST, RYX_LAB_PORT, RYX_LAB_URL, RYX_LAB_OPTS and more,\n"
-                               "for a POSIX shell"},
+        q.files = {{"DIR/env",
+                    "RYX_LAB_HOST, RYX_LAB_PORT, RYX_LAB_URL, RYX_LAB_OPTS and more,\n"
+                    "for a POSIX shell"},
                    {"DIR/root.pem", "the sample PKI's trust anchor"},
                    {"DIR/admin.pw", "the directory administrator's password"}};
         q.examples = {{"ryxlab start /tmp/lab && . /tmp/lab/env",

@@ -143,6 +143,15 @@ TEST(RyxdirAtomicFile, WritesWholeFilesAndNeverThroughLinks) {
     std::filesystem::remove_all(dir);
 }
 
+// "ryxdir" and args, as main() gets them.
+std::vector<char*> argvOf(const std::vector<const char*>& args) {
+    std::vector<char*> argv{const_cast<char*>("ryxdir")};
+    for (const char* a : args) {
+        argv.push_back(const_cast<char*>(a));
+    }
+    return argv;
+}
+
 // What a parse gave, in a few words: what the rows below compare.
 std::string summary(const Settings& s) {
     if (s.help || s.version) {
@@ -200,10 +209,7 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{}, "no command given"},
     };
     for (const auto& row : rows) {
-        std::vector<char*> argv{const_cast<char*>("ryxdir")};
-        for (const char* a : row.args) {
-            argv.push_back(const_cast<char*>(a));
-        }
+        std::vector<char*> argv = argvOf(row.args);
         std::string result;
         try {
             result = summary(parseCommandLine(static_cast<int>(argv.size()), argv.data()));
@@ -212,6 +218,25 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
             result = f.message.substr(0, std::string(row.result).size());
         }
         EXPECT_EQ(result, row.result) << ::testing::PrintToString(row.args);
+    }
+    // The format asked for, read from lines that fail to parse (for a usage
+    // error in JSON).
+    const struct {
+        std::vector<const char*> args;
+        const char* format;
+    } formats[] = {
+        {{"-q", "-xfjson", "check"}, "json"},
+        {{"-f", "text", "-q", "-f", "json"}, "json"},
+        {{"-Df", "json", "-q"}, ""},
+        {{"-q", "--", "-f", "json"}, ""},
+        {{"--trust", "-f", "-f", "pem"}, "pem"},
+        {{"-p", "-f", "json"}, ""},
+    };
+    for (const auto& row : formats) {
+        std::vector<char*> argv = argvOf(row.args);
+        EXPECT_EQ(cmdline::lastValue(program(), static_cast<int>(argv.size()), argv.data(), "-f"),
+                  row.format)
+            << ::testing::PrintToString(row.args);
     }
     // Messages name the servers of a host list by host and port, TLS ones by URL.
     EXPECT_EQ(describeTargets("a.example [::1]:1389 ldaps://c.example", 389),

@@ -56,6 +56,21 @@ const Option& findOption(const Program& p, const Command* command, const std::st
     usageFailure("unknown option \"" + name + "\"");
 }
 
+// Any table's option of that name; null for none.
+const Option* anyOption(const Program& p, const std::string& name) {
+    for (const Option* table : p.general) {
+        if (const Option* o = findIn(table, name)) {
+            return o;
+        }
+    }
+    for (const Command* c : p.commands) {
+        if (const Option* o = findIn(c->options, name)) {
+            return o;
+        }
+    }
+    return nullptr;
+}
+
 // Walks argv, applying options and collecting the command and its operands.
 class Parser {
   public:
@@ -165,6 +180,36 @@ Parsed parse(const Program& program, int argc, char** argv, void* settings) {
         return parsed;
     }
     return Parser(program, argc, argv, settings).run();
+}
+
+std::string lastValue(const Program& p, int argc, char** argv, const std::string& name) {
+    std::string found;
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-' || arg[1] == '-') {
+            const char* equals = std::strchr(arg, '=');
+            const Option* o = anyOption(p, equals ? std::string(arg, equals) : std::string(arg));
+            if (o != nullptr && o->value != nullptr && equals == nullptr && i + 1 < argc) {
+                ++i;
+            }
+            if (o != nullptr && o->value != nullptr && name == o->name) {
+                found = equals ? equals + 1 : argv[i];
+            }
+            continue;
+        }
+        for (const char* c = arg + 1; *c != '\0'; ++c) {
+            const Option* o = anyOption(p, std::string("-") + *c);
+            if (o == nullptr || o->value == nullptr) {
+                continue;
+            }
+            const char* value = c[1] != '\0' ? c + 1 : i + 1 < argc ? argv[++i] : "";
+            if (name == o->name) {
+                found = value;
+            }
+            break;
+        }
+    }
+    return found;
 }
 
 int integer(const char* text, const char* what, int low, int high) {

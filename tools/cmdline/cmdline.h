@@ -42,19 +42,19 @@ struct Entry {
 };
 
 struct Program {
-    const char* name;
-    const char* version;
-    const char* summary;                 // one line: what the program is
-    const char* description;             // paragraphs separated by blank lines
+    const char* name = "";
+    const char* version = "";
+    const char* summary = "";            // one line: what the program is
+    const char* description = "";        // paragraphs separated by blank lines
     std::vector<const Option*> general;  // tables of options every command takes
     std::vector<const Command*> commands;
-    const char* notes;  // after the options in -h, and in the man page's DESCRIPTION
+    const char* notes = "";  // after the options in -h, and in the man page's DESCRIPTION
     std::vector<Entry> statuses;
     std::vector<Entry> environment;
     std::vector<Entry> files;
     std::vector<Entry> examples;
     std::vector<Entry> valueWords;  // an option value's name, the words it takes
-    const char* seeAlso;            // "ldapsearch(1), ..."
+    const char* seeAlso = "";       // "ldapsearch(1), ..."
 };
 
 // Ends a command with its exit status and a one-line message.
@@ -81,6 +81,11 @@ struct Parsed {
 // general options may stand anywhere, a command's own after it. The program
 // checks the operands. Fails with a usage failure.
 Parsed parse(const Program& program, int argc, char** argv, void* settings);
+
+// The last value given to the option named name (its short form, say "-f"),
+// read as parse() would read it, also from a command line that fails to parse
+// further on; empty when none was given.
+std::string lastValue(const Program& program, int argc, char** argv, const std::string& name);
 
 // An integer option value in [low, high]; what names it in the failure.
 int integer(const char* text, const char* what, int low, int high);

@@ -41,7 +41,8 @@ std::string upper(std::string text) {
 
 void optionItems(std::ostringstream& out, const Option* table) {
     for (const Option* o = table; o != nullptr && o->name != nullptr; ++o) {
-        out << ".TP\n" << bold(o->name) << (o->value ? " " + italic(o->value) : "") << "\n"
+        out << ".TP\n"
+            << bold(o->name) << (o->value ? " " + italic(o->value) : "") << "\n"
             << roff(o->help) << "\n";
     }
 }
@@ -140,6 +141,45 @@ std::string names(const Option* table) {
     return out;
 }
 
+// Sets command to the command named before the word being completed.
+void commandScan(std::ostringstream& out, const Program& p) {
+    std::string alternatives;
+    for (const Command* c : p.commands) {
+        alternatives += (alternatives.empty() ? "" : "|") + std::string(c->name);
+    }
+    out << "    local command= word\n"
+        << "    for word in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
+        << "        case $word in\n"
+        << "            " << alternatives << ") command=$word ;;\n"
+        << "        esac\n"
+        << "    done\n";
+}
+
+// Adds the command names before a command, its own options and its operand's
+// files or folders after it.
+void commandCases(std::ostringstream& out, const Program& p) {
+    out << "    case $command in\n"
+        << "        '') words+='";
+    for (const Command* c : p.commands) {
+        out << " " << c->name;
+    }
+    out << "' ;;\n";
+    for (const Command* c : p.commands) {
+        const std::string own = names(c->options);
+        const std::string operand = c->operand ? completionOf(p, c->operand) : "";
+        const bool paths = operand == "-f" || operand == "-d";
+        if (own.empty() && !paths) {
+            continue;
+        }
+        out << "        " << c->name << ") words+='" << own << "'";
+        if (paths) {
+            out << "; [[ $cur != -* ]] && COMPREPLY=($(compgen " << operand << " -- \"$cur\"))";
+        }
+        out << " ;;\n";
+    }
+    out << "    esac\n";
+}
+
 }  // namespace
 
 std::string manPage(const Program& p) {
@@ -154,7 +194,8 @@ std::string manPage(const Program& p) {
     paragraphs(out, p.notes);
     out << ".SH COMMANDS\n";
     for (const Command* c : p.commands) {
-        out << ".TP\n" << bold(c->name) << (c->operand ? " " + italic(c->operand) : "") << "\n"
+        out << ".TP\n"
+            << bold(c->name) << (c->operand ? " " + italic(c->operand) : "") << "\n"
             << roff(c->summary) << "\n";
     }
     options(out, p);
@@ -167,27 +208,16 @@ std::string manPage(const Program& p) {
 }
 
 std::string bashCompletion(const Program& p) {
-    const std::string fn = "_" + std::string(p.name);
-    std::string general = " -h --help --version", commands;
+    std::string general = "-h --help --version";
     for (const Option* table : p.general) {
         general += names(table);
     }
-    std::string alternatives;
-    for (const Command* c : p.commands) {
-        commands += std::string(" ") + c->name;
-        alternatives += (alternatives.empty() ? "" : "|") + std::string(c->name);
-    }
     std::ostringstream out;
     out << "# bash completion for " << p.name << "\n"
-        << fn << "() {\n"
-        << "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
-        << "    local command= word\n"
-        << "    for word in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
-        << "        case $word in" << "\n"
-        << "            " << alternatives << ") command=$word ;;\n"
-        << "        esac\n"
-        << "    done\n"
-        << "    COMPREPLY=()\n"
+        << "_" << p.name << "() {\n"
+        << "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n";
+    commandScan(out, p);
+    out << "    COMPREPLY=()\n"
         << "    case $prev in\n";
     for (const Option* table : p.general) {
         valueCases(out, p, table);
@@ -196,23 +226,11 @@ std::string bashCompletion(const Program& p) {
         valueCases(out, p, c->options);
     }
     out << "    esac\n"
-        << "    local words='" << general.substr(1) << "'\n"
-        << "    case $command in\n"
-        << "        '') words+='" << commands << "' ;;\n";
-    for (const Command* c : p.commands) {
-        const std::string own = names(c->options);
-        const std::string operand = c->operand ? completionOf(p, c->operand) : "";
-        if (!own.empty() || operand == "-f") {
-            out << "        " << c->name << ") words+='" << own << "'"
-                << (operand == "-f" ? "; [[ $cur != -* ]] && COMPREPLY=($(compgen -f -- \"$cur\"))"
-                                    : "")
-                << " ;;\n";
-        }
-    }
-    out << "    esac\n"
-        << "    COMPREPLY+=($(compgen -W \"$words\" -- \"$cur\"))\n"
+        << "    local words='" << general << "'\n";
+    commandCases(out, p);
+    out << "    COMPREPLY+=($(compgen -W \"$words\" -- \"$cur\"))\n"
         << "}\n"
-        << "complete -F " << fn << " " << p.name << "\n";
+        << "complete -F _" << p.name << " " << p.name << "\n";
     return out.str();
 }
 

@@ -68,19 +68,6 @@ void prepareLibraries() {
     }
 }
 
-// -f json anywhere on the command line, as far as a line that failed to
-// parse tells.
-bool asksForJson(int argc, char** argv) {
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "-fjson") == 0 ||
-            (std::strcmp(argv[i], "-f") == 0 && i + 1 < argc &&
-             std::strcmp(argv[i + 1], "json") == 0)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The first argument that names a command; empty when none does.
 std::string commandNamed(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -98,7 +85,7 @@ std::string commandNamed(int argc, char** argv) {
 int usageFailed(int argc, char** argv, const std::string& message) {
     using namespace ryxdir;
     cmdline::writeUsageFailure(program(), message);
-    if (asksForJson(argc, argv)) {
+    if (cmdline::lastValue(program(), argc, argv, "-f") == "json") {
         Output(Format::Json, std::string())
             .finishFailed(commandNamed(argc, argv), EXIT_USAGE, message);
     }
