@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -42,7 +43,10 @@ class Tracker {
         if (is(keyword, "PORT")) {
             m_port = std::atoi(value.c_str());
         } else if (is(keyword, "URI")) {
-            set(value, origin);
+            // OpenLDAP separates URLs by blanks or commas.
+            std::string urls = value;
+            std::replace(urls.begin(), urls.end(), ',', ' ');
+            set(urls, origin);
         } else if (is(keyword, "HOST")) {
             std::string urls, why;
             if (hostListToUrls(value, m_port > 0 && m_port < 65536 ? m_port : 389, &urls, &why))

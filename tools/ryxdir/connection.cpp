@@ -80,13 +80,19 @@ void setVerbose(Settings& s, const char*) {
     s.connection.verbose = true;
 }
 
-// One line on standard error, and the same in the trace.
-void tell(const std::string& text) {
-    std::cerr << "ryxdir: " << text << "\n";
-    RYXTrace* t = RYXTrace::s_defaultTracePtr;
-    if (t != nullptr) {
-        t->write(RYX_TRACE_COMP_LOAD, __FILE__, __LINE__, RYX_TRACE_LEVEL_ERROR, text.data(),
-                 text.size());
+bool traced() {
+    const RYXTrace* t = RYXTrace::s_defaultTracePtr;
+    return t != nullptr && t->isEnabled(RYX_TRACE_COMP_LOAD, RYX_TRACE_LEVEL_ERROR);
+}
+
+// One line in the trace, and with -v on standard error.
+void tell(const ConnectionSettings& s, const std::string& text) {
+    if (s.verbose) {
+        std::cerr << "ryxdir: " << text << "\n";
+    }
+    if (traced()) {
+        RYXTrace::s_defaultTracePtr->write(RYX_TRACE_COMP_LOAD, __FILE__, __LINE__,
+                                           RYX_TRACE_LEVEL_ERROR, text.data(), text.size());
     }
 }
 
@@ -186,9 +192,9 @@ void settleServer(ConnectionSettings& s) {
             origin = "from " + where;
         }
     }
-    if (s.verbose) {
-        tell("server " + describeTargets(s.host, s.port) + " " + origin);
-        tell("TLS CA certificates " + caOrigin(s));
+    if (s.verbose || traced()) {
+        tell(s, "server " + describeTargets(s.host, s.port) + " " + origin);
+        tell(s, "TLS CA certificates " + caOrigin(s));
     }
 }
 
