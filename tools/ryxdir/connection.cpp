@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -126,9 +127,8 @@ std::string caOrigin(const ConnectionSettings& s) {
 
 // Called by the library when a connection goes on in clear text; warns once.
 void warnClearText(void*, const char* text) {
-    static bool warned = false;
-    if (!warned) {
-        warned = true;
+    static std::atomic<bool> warned{false};
+    if (!warned.exchange(true)) {
         std::cerr << "ryxdir: warning: " << text << "\n";
     }
 }
