@@ -100,7 +100,7 @@ void tell(const ConnectionSettings& s, const std::string& text) {
 // An option of OpenLDAP's configuration: its value and where it came from.
 bool configured(const char* option, std::string* value, std::string* origin) {
     char *v = nullptr, *o = nullptr;
-    const bool found = ryx_ldap_conf_option(option, &v, &o) == 0;
+    const bool found = ryx_ldap_conf_option(option, &v, &o) == 0 && v != nullptr && o != nullptr;
     if (found) {
         *value = v;
         *origin = o;
