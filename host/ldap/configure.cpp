@@ -112,6 +112,12 @@ int ryx_ldap_conf_option(const char* option, char** value, char** origin) {
         return 1;
     *value = ryxldap::copied(found.value);
     *origin = ryxldap::copied(found.origin);
+    if (*value == nullptr || *origin == nullptr) {
+        ryx_ldap_memfree(*value);
+        ryx_ldap_memfree(*origin);
+        *value = *origin = nullptr;
+        return ryxldap::kLocalError;
+    }
     return LDAP_SUCCESS;
 }
 

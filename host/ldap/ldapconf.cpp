@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -40,12 +41,16 @@ class Tracker {
             return;
         }
         if (is(keyword, "PORT")) {
-            m_port = std::atoi(value.c_str());
+            const long port = std::strtol(value.c_str(), nullptr, 10);
+            m_port = port > 0 && port < 65536 ? static_cast<int>(port) : 389;
         } else if (is(keyword, "URI")) {
-            set(value, origin);
+            // OpenLDAP separates URLs by blanks or commas.
+            std::string urls = value;
+            std::replace(urls.begin(), urls.end(), ',', ' ');
+            set(urls, origin);
         } else if (is(keyword, "HOST")) {
             std::string urls, why;
-            if (hostListToUrls(value, m_port > 0 && m_port < 65536 ? m_port : 389, &urls, &why))
+            if (hostListToUrls(value, m_port, &urls, &why))
                 set(urls, where.empty() ? origin
                                         : where + " (HOST, port " + std::to_string(m_port) + ")");
         }

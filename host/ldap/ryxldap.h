@@ -66,7 +66,8 @@
 // environment. OpenLDAP reads these once, when the process first uses it: a host
 // program sets them before it loads this library. Later,
 // ryx_ldap_set_option(NULL, LDAP_OPT_X_TLS_CACERTFILE, ...) and then
-// LDAP_OPT_X_TLS_NEWCTX change them for connections opened afterwards. A failed
+// LDAP_OPT_X_TLS_NEWCTX change them for connections opened afterwards (as
+// ryx_ldap_configure does for its CA file). A failed
 // TLS set-up says why, from that handshake: the server's certificate expired,
 // is not valid yet, comes from an unknown issuer or does not name the host
 // checked (OpenLDAP checks the machine's own name for "localhost"), or the

@@ -66,7 +66,7 @@ RYX_LDAP_CONFIG_EXPORT int ryx_ldap_configure(const struct ryx_ldap_config* conf
 // default servers: the last of URI and HOST (with PORT) given, as URLs.
 // On 0, *value and *origin are set (free with ryx_ldap_memfree): origin is
 // "FILE (KEYWORD)" or the variable's name. 1 when the option is not set
-// anywhere (both null then); 89 for null arguments.
+// anywhere (both null then); 89 for null arguments; 82 when out of memory.
 RYX_LDAP_CONFIG_EXPORT int ryx_ldap_conf_option(const char* option, char** value, char** origin);
 
 // Checks a host list as ryx_ldap_init reads it (see ryxldap.h). 0 when it

@@ -33,6 +33,10 @@ lab_check() {
     run 0 "$bin/ryxdir" loaded-from
     [ "$(cat "$work/run.out")" = "$(cd "$bin/../lib" && pwd -P)/libryx8drld.so" ] ||
         fail "plug-in loaded from $(cat "$work/run.out")"
+    # ryxdir links the LDAP library the plug-in reaches: one copy, set up once.
+    run 0 env LD_DEBUG=files "$bin/ryxdir" $RYX_LAB_OPTS check
+    [ "$(grep -c 'calling init: .*libryx8ldap\.so' "$work/run.err")" = 1 ] ||
+        fail "the LDAP library was not loaded exactly once"
     run 0 "$bin/ryxdir" $RYX_LAB_OPTS ca "$RYX_LAB_CA_DN"
     run 0 "$bin/ryxdir" $RYX_LAB_OPTS verify --trust "$lab/root.pem" "$lab/alice.pem"
     run 6 "$bin/ryxdir" $RYX_LAB_OPTS verify --trust "$lab/root.pem" "$lab/bob.pem"

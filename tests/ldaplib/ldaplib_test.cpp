@@ -155,7 +155,7 @@ TEST_F(LdapLibTest, ConfiguredSettingsWinOverTheEnvironment) {
 
 // The default server as OpenLDAP's tools find it, and where it came from. In
 // each row only the source that should win names the server; the others name a
-// closed port.
+// closed port. (LDAPRC, LDAPURI and LDAPNOINIT are tried through ryxdir.)
 TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
     const std::string live = "ldap://" + s_slapd->hostPort(), dead = "ldap://127.0.0.1:1";
     const std::string base = ::testing::TempDir() + "/ldapconf";
@@ -184,36 +184,18 @@ TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
          "URI",
          live,
          "@/conf (uri)"},
-        {"LDAPRC beats LDAPCONF",
-         {{"conf", "URI " + dead}, {"home/.myrc", "URI " + live}},
-         {{"LDAPCONF", "@/conf"}, {"LDAPRC", "myrc"}},
-         "URI",
-         live,
-         "@/home/.myrc (URI)"},
-        {"LDAPURI beats files",
-         {{"home/.ldaprc", "URI " + dead}},
-         {{"LDAPURI", live}},
-         "URI",
-         live,
-         "LDAPURI"},
         {"HOST and PORT",
          {{"conf", "PORT " + std::to_string(s_slapd->port()) + "\nHOST 127.0.0.1"}},
          {{"LDAPCONF", "@/conf"}},
          "URI",
          live,
          "@/conf (HOST, port " + std::to_string(s_slapd->port()) + ")"},
-        {"URI beats an earlier HOST",
-         {{"home/.ldaprc", "HOST 127.0.0.1:1\nURI " + live}},
+        {"URI list beats an earlier HOST",
+         {{"home/.ldaprc", "HOST 127.0.0.1:1\nURI " + dead + "," + live}},
          {},
          "URI",
-         live,
+         dead + " " + live,
          "@/home/.ldaprc (URI)"},
-        {"LDAPNOINIT reads nothing",
-         {{"home/.ldaprc", "URI " + live}},
-         {{"LDAPURI", live}, {"LDAPNOINIT", "1"}},
-         "URI",
-         "",
-         ""},
         {"user-only keyword in a user file",
          {{"home/.ldaprc", "TLS_CERT /c.pem"}},
          {},

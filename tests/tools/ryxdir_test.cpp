@@ -308,6 +308,8 @@ TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {
     EXPECT_EQ(bad.status, 4);
     EXPECT_THAT(bad.err, StartsWith("ryxdir: error 576009: "));
     EXPECT_THAT(readFile(trace), HasSubstr("LDAPClient::login("));
+    EXPECT_THAT(readFile(trace),
+                HasSubstr("server " + s_slapd->hostPort() + " from the command line"));
     EXPECT_THAT(readFile(trace) + bad.err, Not(HasSubstr(secret)));
 
     writeFile(pwFile, s_slapd->rootPassword() + "\n");
@@ -539,8 +541,7 @@ TEST_F(RyxdirTest, TlsOptionsAndBinaryFolding) {
 // Without -H and -p the server comes from OpenLDAP's files and variables, as
 // its tools read them, and -v says from where. In each row only the source
 // that should win names the live server (a second one, without TLS); the
-// others name a closed port. The library's own order is tested in full with
-// the library; here each kind of source is reached once through ryxdir.
+// others name a closed port. The files' order is tested with the library.
 TEST_F(RyxdirTest, DefaultServerAsOpenLdapsToolsFindIt) {
     LabSlapd plain;
     plain.start();
@@ -555,8 +556,6 @@ TEST_F(RyxdirTest, DefaultServerAsOpenLdapsToolsFindIt) {
         int status;
         std::string err;  // in standard error
     } rows[] = {
-        {"LDAPCONF only", "", live, {"LDAPCONF=" + conf}, {"-v"}, 0, server + conf + " (URI)\n"},
-        {"~/.ldaprc", live, "", {}, {"-v"}, 0, server + home + "/.ldaprc (URI)\n"},
         {"LDAPRC beats LDAPCONF",
          "",
          dead,

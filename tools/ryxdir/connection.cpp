@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -82,20 +83,26 @@ void setVerbose(Settings& s, const char*) {
     s.connection.verbose = true;
 }
 
-// One line on standard error, and the same in the trace.
-void tell(const std::string& text) {
-    std::cerr << "ryxdir: " << text << "\n";
-    RYXTrace* t = RYXTrace::s_defaultTracePtr;
-    if (t != nullptr) {
-        t->write(RYX_TRACE_COMP_LOAD, __FILE__, __LINE__, RYX_TRACE_LEVEL_ERROR, text.data(),
-                 text.size());
+bool traced() {
+    const RYXTrace* t = RYXTrace::s_defaultTracePtr;
+    return t != nullptr && t->isEnabled(RYX_TRACE_COMP_LOAD, RYX_TRACE_LEVEL_ERROR);
+}
+
+// One line in the trace, and with -v on standard error.
+void tell(const ConnectionSettings& s, const std::string& text) {
+    if (s.verbose) {
+        std::cerr << "ryxdir: " << text << "\n";
+    }
+    if (traced()) {
+        RYXTrace::s_defaultTracePtr->write(RYX_TRACE_COMP_LOAD, __FILE__, __LINE__,
+                                           RYX_TRACE_LEVEL_ERROR, text.data(), text.size());
     }
 }
 
 // An option of OpenLDAP's configuration: its value and where it came from.
 bool configured(const char* option, std::string* value, std::string* origin) {
     char *v = nullptr, *o = nullptr;
-    const bool found = ryx_ldap_conf_option(option, &v, &o) == 0;
+    const bool found = ryx_ldap_conf_option(option, &v, &o) == 0 && v != nullptr && o != nullptr;
     if (found) {
         *value = v;
         *origin = o;
@@ -122,9 +129,8 @@ std::string caOrigin(const ConnectionSettings& s) {
 
 // Called by the library when a connection goes on in clear text; warns once.
 void warnClearText(void*, const char* text) {
-    static bool warned = false;
-    if (!warned) {
-        warned = true;
+    static std::atomic<bool> warned{false};
+    if (!warned.exchange(true)) {
         warn(text);
     }
 }
@@ -196,9 +202,9 @@ void settleServer(ConnectionSettings& s) {
             origin = "from " + where;
         }
     }
-    if (s.verbose) {
-        tell("server " + describeTargets(s.host, s.port) + " " + origin);
-        tell("TLS CA certificates " + caOrigin(s));
+    if (s.verbose || traced()) {
+        tell(s, "server " + describeTargets(s.host, s.port) + " " + origin);
+        tell(s, "TLS CA certificates " + caOrigin(s));
     }
 }
 
