@@ -33,8 +33,8 @@ std::string commonName(const X509_NAME* name) {
 std::string safe(const std::string& text) {
     std::string label;
     for (const char c : text) {
-        const bool keep = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' ||
-                          c == '-' || c == '_';
+        const bool keep =
+            std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_';
         if (keep && (!label.empty() || (c != '.' && c != '-'))) {
             label += c;
         } else if (!keep && !label.empty() && label.back() != '_') {

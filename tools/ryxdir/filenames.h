@@ -21,8 +21,7 @@ class FileNamer {
   public:
     // "<kind>-<label>-<number>.der" when number is given and the name is still
     // free, else "<kind>-<label>-<n>.der" with the first free counter n.
-    std::string next(const std::string& kind, const std::string& label,
-                     const std::string& number);
+    std::string next(const std::string& kind, const std::string& label, const std::string& number);
 
   private:
     std::set<std::string> m_used;

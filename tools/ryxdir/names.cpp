@@ -20,11 +20,11 @@ namespace {
 // is built and written in LDAP form by OpenSSL.
 struct PrintForm {
     const char* what;
-    const char* lead;      // before the first RDN
-    const char* rdnSep;    // between RDNs
-    const char* avaSep;    // between the values of one RDN
-    const char* equals;    // between type and value
-    bool quotes;           // a value may stand between double quotes
+    const char* lead;    // before the first RDN
+    const char* rdnSep;  // between RDNs
+    const char* avaSep;  // between the values of one RDN
+    const char* equals;  // between type and value
+    bool quotes;         // a value may stand between double quotes
 };
 
 const PrintForm kOneLine{"a name as openssl prints it", "", ", ", " + ", " = ", true};
