@@ -336,6 +336,9 @@ TEST_F(RyxdirTest, JsonOnEveryCommand) {
         {{"crl", kRootDN}, 0, "\"crlNumber\": \"1\""},
         {{"arl", kRootDN}, 0, "\"revoked\": 3"},
         {{"-H", "URI", "url", url}, 0, "\"nextUpdate\": \"20"},
+        {{"-H", "URI", "url", s_slapd->url() + "/" + kRootDN + "?authorityRevocationList"},
+         0,
+         "\n  ],\n  \"crls\": []"},
         {{"check"}, 0, "\"valid\": true"},
         {{"loaded-from"}, 0, "/lib/libryx8drld.so\""},
         {{"user", "cn=Nob\\\"ody,dc=example,dc=com"}, 4, "\"error\": \"error 576004: "},
@@ -477,6 +480,7 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
             }
         }
         EXPECT_FALSE(std::getline(out, line)) << "one line per operand: " << line;
+        EXPECT_THAT(r.err, Not(HasSubstr("\x1b"))) << "escaped on standard error too";
     }
 }
 

@@ -5,7 +5,10 @@
 // pays the start-up once. Every input line gets one result line; a failed line
 // does not end the run unless --stop-on-error says so. The exit status is the
 // highest of the lines' statuses (0 for no lines).
+#include <strings.h>
+
 #include <cstring>
+#include <sstream>
 
 #include "batchinput.h"
 #include "commands.h"
@@ -71,8 +74,33 @@ Found fetchArl(Directory& directory, const std::string& name) {
     return fetchNamed(kArlCommand, directory, operandName(name));
 }
 
+// Whether an LDAP URL asks for authority lists only: its attributes (between
+// the first and the second '?') are all authorityRevocationList, with or
+// without ";binary". Its lists are then ARLs by the attribute they came from.
+bool asksForArlsOnly(const std::string& url) {
+    const size_t start = url.find('?');
+    if (start == std::string::npos) {
+        return false;
+    }
+    std::istringstream attributes(url.substr(start + 1, url.find('?', start + 1) - start - 1));
+    bool any = false;
+    for (std::string a; std::getline(attributes, a, ',');) {
+        if (strcasecmp(a.c_str(), "authorityRevocationList") != 0 &&
+            strcasecmp(a.c_str(), "authorityRevocationList;binary") != 0) {
+            return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
 Found fetchUrl(Directory& directory, const std::string& url) {
-    return Found{nullptr, directory.uriObjects(url)};
+    Found found{nullptr, directory.uriObjects(url)};
+    if (asksForArlsOnly(url)) {
+        found.authority = true;
+        found.authorityLists = found.crls->size();
+    }
+    return found;
 }
 
 void takeName(Settings& s, const char* path, Whose whose, const char* option) {

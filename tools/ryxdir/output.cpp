@@ -108,8 +108,22 @@ void Output::finishFailed(const std::string& command, int status, const std::str
     std::fflush(stdout);
 }
 
+std::string escaped(const std::string& text, bool doubleBackslash) {
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        } else {
+            out += doubleBackslash && byte == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
+    }
+    return out;
+}
+
 void note(const std::string& text) {
-    std::cerr << "ryxdir: " << text << std::endl;
+    std::cerr << "ryxdir: " << escaped(text, false) << std::endl;
 }
 
 namespace {
@@ -234,23 +248,6 @@ void describe(const Found& found, const std::string& command, JsonWriter* json, 
     }
 }
 
-// A field of a text line: control bytes (tab and line ends among them) and DEL
-// as \xNN, the backslash doubled, so that an operand stays on its line and in
-// its field and cannot drive the terminal that shows it.
-std::string escaped(const std::string& field) {
-    std::string text;
-    for (const char c : field) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            static const char kHex[] = "0123456789abcdef";
-            text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-        } else {
-            text += byte == '\\' ? std::string("\\\\") : std::string(1, c);
-        }
-    }
-    return text;
-}
-
 }  // namespace
 
 size_t Found::count() const {
@@ -288,7 +285,8 @@ void Output::resultLine(const std::string& input, int status, const std::string&
         } else {
             describe(*found, m_command, nullptr, text);
         }
-        text = std::to_string(status) + "\t" + escaped(input) + "\t" + escaped(text) + "\n";
+        text = std::to_string(status) + "\t" + escaped(input, true) + "\t" + escaped(text, true) +
+               "\n";
     }
     write(text);
     flush();

@@ -90,7 +90,14 @@ class Output {
     JsonWriter m_json;
 };
 
-// A one-line message on standard error, prefixed with the program name.
+// text with control bytes (tab and line ends among them) and DEL as \xNN,
+// and with doubleBackslash the backslash doubled, so that text read from a
+// user or a server stays on its line (and in its field) and cannot drive the
+// terminal that shows it.
+std::string escaped(const std::string& text, bool doubleBackslash);
+
+// A one-line message on standard error, prefixed with the program name; its
+// control bytes are escaped.
 void note(const std::string& text);
 // Why standard output could not be written, from errno.
 std::string outputLost();
