@@ -101,6 +101,7 @@ class RyxdirTest : public ::testing::Test {
         addCA("Loop Two", {loop1.certify(loop2, Authority::caDefaults(22))});
 
         writePEM("root1.pem", s_rootDER);
+        writeFile(s_dir + "/root1.der", text(s_rootDER));
         writePEM("root4.pem", r4.certificateDER());
         writePEM("other.pem", root("cn=Root One").certificateDER());  // same name, other key
         writePEM("alice.pem", i1.issue("cn=Alice" + kSuffix, 101));
@@ -183,14 +184,27 @@ TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
     Result crl = run({"-f", "text", "crl", kRootDN});
     EXPECT_THAT(crl.out, StartsWith("crl 0: issuer=CN=Root One,DC=example,DC=com thisUpdate="));
     EXPECT_THAT(crl.out, HasSubstr(" number=1 revoked=3\n"));
+    Result arlText = run({"-f", "text", "arl", kRootDN});
+    EXPECT_THAT(arlText.out, StartsWith("arl 0: issuer=CN=Root One,"));
+    EXPECT_THAT(arlText.out, HasSubstr(" revoked=1\ncrl 0: issuer=CN=Root One,"));
 
-    // ARLs first, then the CRLs of the same issuer; as DER files.
-    const std::string outDir = s_dir + "/der";
+    // ARLs first, then the CRLs of the same issuer; as DER files named after
+    // them, which a second run into the folder replaces only when forced.
+    const std::string outDir = s_dir + "/der", arlFile = outDir + "/arl-Root_One-1.der",
+                      crlFile = outDir + "/crl-Root_One-1.der";
     ASSERT_EQ(::mkdir(outDir.c_str(), 0700), 0);
-    Result arl = run({"-f", "der", "-o", outDir, "arl", kRootDN});
-    EXPECT_EQ(arl.out, outDir + "/crl-0.der\n" + outDir + "/crl-1.der\n") << arl.err;
-    EXPECT_EQ(readFile(outDir + "/crl-0.der"), text(s_arl));
-    EXPECT_EQ(readFile(outDir + "/crl-1.der"), text(s_crl));
+    const std::vector<std::string> toFiles{"-f", "der", "-o", outDir, "arl", kRootDN};
+    Result arl = run(toFiles);
+    EXPECT_EQ(arl.out, arlFile + "\n" + crlFile + "\n") << arl.err;
+    EXPECT_EQ(readFile(arlFile), text(s_arl));
+    EXPECT_EQ(readFile(crlFile), text(s_crl));
+    Result again = run(toFiles);
+    EXPECT_EQ(again.status, 5);
+    EXPECT_EQ(again.err, "ryxdir: \"" + arlFile + "\" exists already; --force replaces it\n");
+    EXPECT_EQ(again.out, "");
+    std::vector<std::string> forced = toFiles;
+    forced.insert(forced.begin(), "--force");
+    EXPECT_EQ(run(forced).out, arl.out);
 }
 
 // Every failure: its own exit status, one line on standard error (a bad
@@ -233,6 +247,18 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
          2,
          "cache folder \"/proc/none\" cannot be made"},
         {{"verify", "--policy", "any", s_dir + "/alice.pem"}, 2, "bad policy \"any\""},
+        {{"ca", "DC = com, DC = example, CN = Root One"},
+         2,
+         "\"DC = com, DC = example, CN = Root One\" is a name as openssl prints it; in LDAP "
+         "form it is \"CN=Root One,DC=example,DC=com\"\n"},
+        {{"crl", "/DC=com/DC=example/CN=A\\/B+UID=x"},
+         2,
+         "\"/DC=com/DC=example/CN=A\\/B+UID=x\" is a name in OpenSSL's slash form; in LDAP form "
+         "it is \"UID=x+CN=A/B,DC=example,DC=com\"\n"},
+        {{"arl", "--issuer-of", s_dir + "/nocert"}, 2, "cannot read certificate file"},
+        {{"arl", "--issuer-of", s_dir + "/root1.pem", kRootDN},
+         2,
+         "give either NAME or --issuer-of, not both"},
     };
     RunOptions detached;
     detached.setsid = true;  // no controlling terminal for -W
@@ -370,10 +396,18 @@ TEST_F(RyxdirTest, JsonOnEveryCommand) {
         {{"crl", kRootDN}, 0, "\"crlNumber\": \"1\""},
         {{"arl", kRootDN}, 0, "\"revoked\": 3"},
         {{"-H", "URI", "url", url}, 0, "\"nextUpdate\": \"20"},
+        {{"-H", "URI", "url", s_slapd->url() + "/" + kRootDN + "?authorityRevocationList"},
+         0,
+         "\n  ],\n  \"crls\": []"},
         {{"check"}, 0, "\"valid\": true"},
         {{"loaded-from"}, 0, "/lib/libryx8drld.so\""},
         {{"user", "cn=Nob\\\"ody,dc=example,dc=com"}, 4, "\"error\": \"error 576004: "},
         {{"user", "cn=x,,"}, 2, "\"error\": \"bad distinguished name \\\"cn=x,,\\\"\""},
+        {{"arl", kRootDN}, 0, "\"arls\": [\n    {\n      \"issuer\": \"CN=Root One,"},
+        {{"crl", "--issuer-of", s_dir + "/alice.pem"},
+         0,
+         "\"issuer\": \"CN=Inter One,DC=example,DC=com\""},
+        {{"ca", "--issuer-of", s_dir + "/root1.der"}, 0, "\"subject\": \"CN=Root One,"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> args{"-f", "json"};
@@ -381,6 +415,7 @@ TEST_F(RyxdirTest, JsonOnEveryCommand) {
         Result r = run(args);
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
+        EXPECT_THAT(r.out, StartsWith("{\n  \"format\": 1,\n"));
         EXPECT_THAT(r.out, HasSubstr(row.member));
         EXPECT_THAT(r.out, EndsWith("\"status\": " + std::to_string(row.status) + "\n}\n"));
     }
@@ -396,25 +431,40 @@ TEST_F(RyxdirTest, FullDiskLeavesNoFile) {
                                 kBigDN + "'; status=$?; ls -A " + full + " >&2; exit $status";
     Result r = spawntest::run({"unshare", "-m", "sh", "-c", command}, s_dir);
     EXPECT_EQ(r.status, 5) << r.err;
-    EXPECT_EQ(r.err, "ryxdir: cannot write \"" + full + "/crl-0.der\": No space left on device\n");
+    EXPECT_EQ(r.err, "ryxdir: cannot write \"" + full +
+                         "/crl-Root_One-1.der\": No space left on device\n");
 }
 
 TEST_F(RyxdirTest, StandardStreamsAndPipes) {
-    // Started with standard output closed: the output goes nowhere, never into
-    // a file or connection opened later (here the trace file).
+    // Output that cannot be written, to a closed standard output or a full
+    // device, is an error of its own in every format; it never goes into a
+    // file or connection opened later (here the trace file).
     const std::string trace = s_dir + "/closed-trace";
-    RunOptions closed = withEnv({"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace});
+    RunOptions closed = withEnv({"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace}), toFull;
     closed.closed = {1};
-    EXPECT_EQ(run({"ca", kRootDN}, closed).status, 0);
+    toFull.stdoutPath = "/dev/full";
+    const std::string batchInput = s_dir + "/one-name";
+    writeFile(batchInput, kRootDN + "\n");
+    toFull.stdinPath = closed.stdinPath = batchInput;
+    const std::string isClosed = "it is closed\n", isFull = "No space left on device\n";
+    const struct {
+        std::vector<std::string> args;
+        const RunOptions* options;
+        const std::string& why;
+    } rows[] = {
+        {{"ca", kRootDN}, &closed, isClosed},
+        {{"-f", "json", "check"}, &closed, isClosed},
+        {{"--batch", "crl"}, &closed, isClosed},
+        {{"ca", kRootDN}, &toFull, isFull},
+        {{"-f", "text", "crl", kRootDN}, &toFull, isFull},
+    };
+    for (const auto& row : rows) {
+        Result lost = run(row.args, *row.options);
+        EXPECT_EQ(lost.status, 5) << row.args[0];
+        EXPECT_EQ(lost.err, "ryxdir: cannot write to standard output: " + row.why);
+    }
     EXPECT_THAT(readFile(trace), HasSubstr("getCACertificates"));
     EXPECT_THAT(readFile(trace), Not(HasSubstr("BEGIN CERTIFICATE")));
-
-    // Output that cannot be written is an error of its own.
-    RunOptions toFull;
-    toFull.stdoutPath = "/dev/full";
-    Result lost = run({"ca", kRootDN}, toFull);
-    EXPECT_EQ(lost.status, 5);
-    EXPECT_EQ(lost.err, "ryxdir: cannot write to standard output: No space left on device\n");
 
     // A server that hangs up while a long password is sent: a clear error, not
     // death by SIGPIPE.
@@ -447,7 +497,7 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
 TEST_F(RyxdirTest, BatchAnswersEveryLine) {
     const std::string input = s_dir + "/batch-input";
     writeFile(input, kRootDN + "\n\n  cn=Nobody,dc=example,dc=com\ncn=x,,\r\n" +
-                         std::string("cn=a\0b", 6) + "\n" + kRootDN);
+                         std::string("cn=a\0b", 6) + "\ncn=\x1b[2J\x7f\\\n" + kRootDN);
     RunOptions options;
     options.stdinPath = input;
     const struct {
@@ -459,7 +509,8 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
          2,
          {"0\t" + kRootDN + "\tcrl 0: issuer=CN=Root One,DC=example,DC=com ",
           "1\tcn=Nobody,dc=example,dc=com\tnothing found",
-          "2\tcn=x,,\tbad distinguished name \"cn=x,,\"", "2\tcn=a",
+          "2\tcn=x,,\tbad distinguished name \"cn=x,,\"", "2\tcn=a\\x00b\tline holds a NUL byte",
+          "2\tcn=\\x1b[2J\\x7f\\\\\tbad distinguished name \"cn=\\x1b[2J\\x7f\\\\\"",
           "0\t" + kRootDN + "\tcrl 0: "}},
         {{"--batch", "--stop-on-error", "ca"},
          4,
@@ -467,11 +518,14 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
           "4\tcn=Nobody,dc=example,dc=com\terror 576004: "}},
         {{"-f", "json", "--batch", "-e", "1", "arl"},
          2,
-         {"{\"input\":\"" + kRootDN + "\",\"status\":0,\"crls\":[{\"issuer\":",
-          "{\"input\":\"cn=Nobody,dc=example,dc=com\",\"status\":1,\"crls\":[]}",
-          "{\"input\":\"cn=x,,\",\"status\":2,\"error\":\"bad distinguished name ",
-          "{\"input\":\"cn=a\\u0000b\",\"status\":2,\"error\":\"line holds a NUL byte\"}",
-          "{\"input\":\"" + kRootDN + "\",\"status\":0,"}},
+         {"{\"format\":1,\"input\":\"" + kRootDN + "\",\"status\":0,\"arls\":[{\"issuer\":",
+          "{\"format\":1,\"input\":\"cn=Nobody,dc=example,dc=com\",\"status\":1,\"arls\":[],"
+          "\"crls\":[]}",
+          "{\"format\":1,\"input\":\"cn=x,,\",\"status\":2,\"error\":\"bad distinguished name ",
+          "{\"format\":1,\"input\":\"cn=a\\u0000b\",\"status\":2,\"error\":\"line holds a NUL "
+          "byte\"}",
+          "{\"format\":1,\"input\":\"cn=\\u001b[2J\\u007f\\\\\",\"status\":2,",
+          "{\"format\":1,\"input\":\"" + kRootDN + "\",\"status\":0,"}},
     };
     for (const auto& row : rows) {
         Result r = run(row.args, options);
@@ -486,6 +540,7 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
             }
         }
         EXPECT_FALSE(std::getline(out, line)) << "one line per operand: " << line;
+        EXPECT_THAT(r.err, Not(HasSubstr("\x1b"))) << "escaped on standard error too";
     }
 }
 

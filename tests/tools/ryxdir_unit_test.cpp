@@ -15,9 +15,11 @@
 #include "atomicfile.h"
 #include "commands.h"
 #include "describe.h"
+#include "filenames.h"
 #include "hosts.h"
 #include "json.h"
 #include "labpki.h"
+#include "names.h"
 #include "ryxlabcli.h"
 #include "status.h"
 #include "terminal.h"
@@ -118,9 +120,10 @@ TEST(RyxdirAtomicFile, WritesWholeFilesAndNeverThroughLinks) {
     char pattern[] = "/tmp/ryxdir-atomic-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
-    const auto write = [&](const std::string& name, const std::string& bytes) {
+    const auto write = [&](const std::string& name, const std::string& bytes,
+                           Existing existing = Existing::Replace) {
         try {
-            writeFileAtomically(dir + "/" + name, bytes.data(), bytes.size());
+            writeFileAtomically(dir + "/" + name, bytes.data(), bytes.size(), existing);
             return 0;
         } catch (const Failure& f) {
             return f.status;
@@ -133,13 +136,16 @@ TEST(RyxdirAtomicFile, WritesWholeFilesAndNeverThroughLinks) {
     EXPECT_EQ(write("link.der", "through the link"), EXIT_OUTPUT);
     EXPECT_EQ(write("sub", "over a folder"), EXIT_OUTPUT);
     EXPECT_EQ(write("missing/a.der", "no folder"), EXIT_OUTPUT);
+    EXPECT_EQ(write("a.der", "not forced", Existing::Refuse), EXIT_OUTPUT);
+    EXPECT_EQ(write("b.der", "new", Existing::Refuse), 0);
     std::ifstream in(dir + "/a.der");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "second");
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         names.insert(e.path().filename());
     }
-    EXPECT_EQ(names, (std::set<std::string>{"a.der", "link.der", "sub"})) << "no temporary left";
+    EXPECT_EQ(names, (std::set<std::string>{"a.der", "b.der", "link.der", "sub"}))
+        << "no temporary left";
     std::filesystem::remove_all(dir);
 }
 
@@ -166,6 +172,57 @@ std::string summary(const Settings& s) {
         text += " [" + operand + "]";
     }
     return text;
+}
+
+// Names as OpenSSL prints them, read back and written in LDAP form; anything
+// else is no print form.
+TEST(RyxdirNames, PrintFormsInLdapForm) {
+    const struct {
+        const char* printed;
+        const char* ldap;  // "": not a print form
+    } rows[] = {
+        {"C = DE, O = Example, CN = X", "CN=X,O=Example,C=DE"},
+        {"C = DE, O = \"Example, Inc.\", CN = X", "CN=X,O=Example\\, Inc.,C=DE"},
+        {"CN = caf\\C3\\A9 \\+ co", "CN=caf\\C3\\A9 \\+ co"},
+        {"/C=DE/O=Example/CN=X\\/Y", "CN=X/Y,O=Example,C=DE"},
+        {"CN=X,O=Example,C=DE", ""},
+        {"CN=a = b", ""},
+        {"C = DE, NOSUCHTYPE = y", ""},
+        {"/", ""},
+        {"", ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ldapFormOfPrinted(row.printed), row.ldap) << row.printed;
+    }
+}
+
+// File names hold safe characters only and never repeat within a run.
+TEST(RyxdirFileNames, SafeAndUnique) {
+    const struct {
+        const char* name;
+        const char* label;  // null: the name's hash
+    } labels[] = {
+        {"CN=Root One,O=Example", "Root_One"}, {"CN=../x y\\;rm,O=Example", "x_y_rm"},
+        {"CN=Inner,CN=Outer", "Inner"},        {"CN=-rf,O=Example", "rf"},
+        {"CN=\\C3\\A9t\\C3\\A9", "t"},         {"O=Example,C=DE", nullptr},
+    };
+    for (const auto& row : labels) {
+        const RYXASNx500Name name(row.name);
+        const std::string label = nameLabel(name.native());
+        if (row.label != nullptr) {
+            EXPECT_EQ(label, row.label) << row.name;
+        } else {
+            EXPECT_EQ(label.size(), 8u) << label;
+            EXPECT_EQ(label.find_first_not_of("0123456789abcdef"), std::string::npos) << label;
+        }
+    }
+    FileNamer namer;
+    const char* const expected[] = {"ca-A-1.der", "ca-A-2.der", "crl-A-7.der", "crl-A-7-1.der"};
+    const std::string got[] = {namer.next("ca", "A", ""), namer.next("ca", "A", ""),
+                               namer.next("crl", "A", "7"), namer.next("crl", "A", "7")};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(got[i], expected[i]);
+    }
 }
 
 TEST(RyxdirCommandLine, OptionsAndOperands) {
@@ -206,6 +263,9 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"--batch", "check"}, "command check has no batch mode"},
         {{"--batch", "-f", "pem", "ca"}, "--batch writes text or json, not pem"},
         {{"ca", "--stop-on-error", "CN=x"}, "option --stop-on-error needs --batch"},
+        {{"--force", "ca", "CN=x"}, "option --force needs -o"},
+        {{"user", "--issuer-of", "c.pem"}, "option --issuer-of belongs to command"},
+        {{"--batch", "ca", "--issuer-of", "/nonexistent.pem"}, "cannot read certificate file"},
         {{}, "no command given"},
     };
     for (const auto& row : rows) {

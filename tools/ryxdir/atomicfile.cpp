@@ -18,14 +18,17 @@ namespace {
     fail(EXIT_OUTPUT, "cannot write \"" + path + "\": " + why);
 }
 
-// Refuses a target that exists as anything but a regular file.
-void checkTarget(int dirFd, const std::string& name, const std::string& path) {
+// Refuses a target that exists as anything but a regular file, or at all.
+void checkTarget(int dirFd, const std::string& name, const std::string& path, Existing existing) {
     struct stat st;
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) {
             cannotWrite(path, std::strerror(errno));
         }
         return;
+    }
+    if (existing == Existing::Refuse) {
+        cannotWrite(path, "it exists already");
     }
     if (S_ISLNK(st.st_mode)) {
         cannotWrite(path, "it is a symbolic link, which is not followed");
@@ -95,6 +98,15 @@ class Temporary {
         m_committed = true;
     }
 
+    // Gives the temporary the name only while no file holds it: a hard link
+    // fails on an existing name, where a rename would replace it.
+    void linkTo(const std::string& name) {
+        if (::linkat(m_dirFd, m_name.c_str(), m_dirFd, name.c_str(), 0) != 0) {
+            cannotWrite(m_path,
+                        errno == EEXIST ? std::string("it exists already") : std::strerror(errno));
+        }
+    }
+
   private:
     int m_dirFd;
     std::string m_path;
@@ -105,7 +117,8 @@ class Temporary {
 
 }  // namespace
 
-void writeFileAtomically(const std::string& path, const void* data, size_t size) {
+void writeFileAtomically(const std::string& path, const void* data, size_t size,
+                         Existing existing) {
     const size_t slash = path.rfind('/');
     const std::string folder =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -122,14 +135,18 @@ void writeFileAtomically(const std::string& path, const void* data, size_t size)
         ~Closer() { ::close(fd); }
     } closeDir{dirFd};
 
-    checkTarget(dirFd, name, path);
+    checkTarget(dirFd, name, path, existing);
     {
         Temporary temporary(dirFd, name, path);
         temporary.write(data, size);
         // Checked again just before the rename; rename itself replaces a link
         // that appears meanwhile rather than writing through it.
-        checkTarget(dirFd, name, path);
-        temporary.renameTo(name);
+        checkTarget(dirFd, name, path, existing);
+        if (existing == Existing::Refuse) {
+            temporary.linkTo(name);  // the temporary goes, its bytes stay under name
+        } else {
+            temporary.renameTo(name);
+        }
     }
     ::fsync(dirFd);
 }

@@ -20,6 +20,9 @@ void setFormat(Settings& s, const char* v) {
 void setOutDir(Settings& s, const char* v) {
     s.outDir = v;
 }
+void setForce(Settings& s, const char*) {
+    s.force = true;
+}
 void setBatch(Settings& s, const char*) {
     s.batch = true;
 }
@@ -30,7 +33,11 @@ void setStopOnError(Settings& s, const char*) {
 const cmdline::Option kOutputOptions[] = {
     {"-f", "FORMAT", "pem (default for objects), der (needs -o), text (default otherwise) or json",
      set<setFormat>},
-    {"-o", "DIR", "with -f der: write one file per object into DIR", set<setOutDir>},
+    {"-o", "DIR",
+     "with -f der: write one file per object into DIR, named after what it\n"
+     "holds (ca-CN-1.der, crl-CN-NUMBER.der, arl-...)",
+     set<setOutDir>},
+    {"--force", nullptr, "with -o: replace files that exist (refused otherwise)", set<setForce>},
     {"--batch", nullptr,
      "read the command's operands from standard input, one a line, and write\n"
      "one result line each (text: status, operand and result between tabs; or\n"
@@ -131,7 +138,13 @@ Format formatNamed(const std::string& name) {
 // In a batch run the operands come from standard input.
 void takeOperands(Settings& s, const std::vector<std::string>& operands) {
     const cmdline::Command& c = s.command->line;
-    const size_t wanted = c.operand != nullptr && !s.batch ? 1 : 0;
+    if (s.name && s.batch) {
+        usageError(std::string(s.nameOption) + " names one entry; --batch reads names");
+    }
+    if (s.name && !operands.empty()) {
+        usageError(std::string("give either ") + c.operand + " or " + s.nameOption + ", not both");
+    }
+    const size_t wanted = c.operand != nullptr && !s.batch && !s.name ? 1 : 0;
     if (operands.size() < wanted) {
         usageError(std::string("command ") + c.name + " needs " + c.operand);
     }
@@ -174,6 +187,9 @@ void finishSettings(Settings& s) {
     const Command& c = *s.command;
     if (s.stopOnError && !s.batch) {
         usageError("option --stop-on-error needs --batch");
+    }
+    if (s.force && s.outDir.empty()) {
+        usageError("option --force needs -o");
     }
     if (s.batch && c.fetch == nullptr && !c.line.manyOperands) {
         usageError(std::string("command ") + c.line.name + " has no batch mode");

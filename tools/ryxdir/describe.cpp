@@ -143,6 +143,10 @@ std::string timeIso(const RYXString& printed) {
 
 }  // namespace
 
+std::string crlNumberText(const RYXASNCertificateList& list) {
+    return crlNumber(list);
+}
+
 std::string crlText(const RYXASNCertificateList& list) {
     std::string text = "issuer=" + nameText(list.getIssuer().native()) +
                        " thisUpdate=" + list.getThisUpdate().c_str();

@@ -26,6 +26,9 @@ std::string crlText(const X509_CRL* crl);
 // OpenSSL's object (which holds every entry decoded).
 std::string crlText(const RYXASNCertificateList& list);
 
+// A list's CRL number in decimal, "" when it has none.
+std::string crlNumberText(const RYXASNCertificateList& list);
+
 // Members of the object the caller has opened; times in ISO 8601.
 void certificateJson(JsonWriter& json, const X509* cert);
 void crlJson(JsonWriter& json, const X509_CRL* crl);

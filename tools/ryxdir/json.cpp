@@ -120,6 +120,11 @@ void JsonWriter::beginObject() {
     open('{');
 }
 
+void JsonWriter::beginDocument() {
+    beginObject();
+    member("format", kJsonFormat);
+}
+
 void JsonWriter::endObject() {
     close('}');
 }

@@ -9,6 +9,10 @@
 
 namespace ryxdir {
 
+// The version of the documents' layout, their first member "format": raised
+// when a member changes meaning or goes away (added members keep it).
+constexpr int kJsonFormat = 1;
+
 // text as a JSON string literal, quotes included.
 std::string jsonQuoted(const std::string& text);
 
@@ -17,6 +21,8 @@ class JsonWriter {
     explicit JsonWriter(bool oneLine = false) : m_oneLine(oneLine) {}
 
     void beginObject();
+    // The outermost object of a document, opened with its "format" member.
+    void beginDocument();
     void endObject();
     void beginArray();
     void endArray();

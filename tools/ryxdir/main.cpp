@@ -25,11 +25,14 @@ namespace {
 // Runs before any library's initialisers (the trace may open its file there):
 // descriptors 0 to 2 are made open, so that no file or connection opened
 // later takes the place of a closed standard stream and receives its output.
-// A write to a closed pipe or socket becomes an error return, not a signal.
+// A closed standard output stays unwritable (/dev/null opened for reading), so
+// that output written to it fails as lost output; a closed standard error
+// swallows its messages. A write to a closed pipe or socket becomes an error
+// return, not a signal.
 void prepareProcess(int, char**, char**) {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) == -1) {
-            const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            const int opened = ::open("/dev/null", fd <= 1 ? O_RDONLY : O_WRONLY);
             if (opened != fd) {
                 ::_exit(ryxdir::EXIT_OUTPUT);
             }
@@ -100,16 +103,16 @@ int run(int argc, char** argv) {
     } catch (const Failure& f) {
         return usageFailed(argc, argv, f.message);
     }
-    if (settings.help) {
-        std::cout << usageText() << std::flush;
-        return std::cout ? EXIT_FOUND : EXIT_OUTPUT;
-    }
-    if (settings.version) {
-        std::cout << "ryxdir " << RYX_VERSION << "\n" << std::flush;
-        return std::cout ? EXIT_FOUND : EXIT_OUTPUT;
+    if (settings.help || settings.version) {
+        std::cout << (settings.help ? usageText() : "ryxdir " RYX_VERSION "\n") << std::flush;
+        if (!std::cout) {
+            note(outputLost());
+            return EXIT_OUTPUT;
+        }
+        return EXIT_FOUND;
     }
     const std::string command = settings.command->line.name;
-    Output out(settings.format, settings.outDir, settings.batch);
+    Output out(settings.format, settings.outDir, settings.batch, settings.force);
     int status = EXIT_FOUND;
     std::string message;
     try {

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <openssl/pem.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,19 +15,27 @@
 
 namespace ryxdir {
 
-Output::Output(Format format, std::string outDir, bool batch)
-    : m_format(format), m_outDir(std::move(outDir)), m_batch(batch) {}
+Output::Output(Format format, std::string outDir, bool batch, bool force)
+    : m_format(format), m_outDir(std::move(outDir)), m_batch(batch), m_force(force) {}
 
 void Output::start(const std::string& command) {
+    m_command = command;
     if (json() && !m_batch) {
-        m_json.beginObject();
+        m_json.beginDocument();
         m_json.member("command", command);
     }
 }
 
+std::string outputLost() {
+    const int error = errno != 0 ? errno : EIO;
+    return error == EBADF ? "cannot write to standard output: it is closed"
+                          : std::string("cannot write to standard output: ") + std::strerror(error);
+}
+
 void Output::write(const std::string& bytes) {
+    errno = 0;
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
-        fail(EXIT_OUTPUT, std::string("cannot write to standard output: ") + std::strerror(errno));
+        fail(EXIT_OUTPUT, outputLost());
     }
 }
 
@@ -45,17 +54,33 @@ void Output::pem(const char* label, const RYXASNCBuffer& der) {
     }
 }
 
-void Output::derFile(const char* kind, size_t index, const RYXASNCBuffer& der) {
-    const std::string path = m_outDir + "/" + kind + "-" + std::to_string(index) + ".der";
-    writeFileAtomically(path, der.getData(), der.getLength());
-    line(path);
+std::string Output::fileName(const std::string& kind, const std::string& label,
+                             const std::string& number) {
+    return m_fileNames.next(kind, label, number);
+}
+
+// Without --force every name is checked before the first file is written, so
+// that a second run into the same folder writes nothing and says why.
+void Output::derFiles(const std::vector<DerFile>& files) {
+    for (const DerFile& file : files) {
+        struct stat st;
+        const std::string path = m_outDir + "/" + file.name;
+        if (!m_force && ::lstat(path.c_str(), &st) == 0) {
+            fail(EXIT_OUTPUT, "\"" + path + "\" exists already; --force replaces it");
+        }
+    }
+    for (const DerFile& file : files) {
+        const std::string path = m_outDir + "/" + file.name;
+        writeFileAtomically(path, file.der.getData(), file.der.getLength(),
+                            m_force ? Existing::Replace : Existing::Refuse);
+        line(path);
+    }
 }
 
 void Output::flush() {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        fail(EXIT_OUTPUT, std::string("cannot write to standard output: ") +
-                              std::strerror(errno != 0 ? errno : EIO));
+        fail(EXIT_OUTPUT, outputLost());
     }
 }
 
@@ -74,7 +99,7 @@ void Output::finishFailed(const std::string& command, int status, const std::str
         return;
     }
     JsonWriter doc(m_batch);
-    doc.beginObject();
+    doc.beginDocument();
     doc.member("command", command);
     doc.member("error", message);
     doc.member("status", status);
@@ -83,8 +108,22 @@ void Output::finishFailed(const std::string& command, int status, const std::str
     std::fflush(stdout);
 }
 
+std::string escaped(const std::string& text, bool doubleBackslash) {
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        } else {
+            out += doubleBackslash && byte == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
+    }
+    return out;
+}
+
 void note(const std::string& text) {
-    std::cerr << "ryxdir: " << text << std::endl;
+    std::cerr << "ryxdir: " << escaped(text, false) << std::endl;
 }
 
 namespace {
@@ -92,52 +131,64 @@ namespace {
 // How one kind of object is written in each format.
 template <typename T>
 struct Form {
-    const char* jsonKey;   // "certificates"
-    const char* lineName;  // "certificate 0: ..."
-    const char* fileName;  // "cert-0.der"
     const char* pemLabel;  // "CERTIFICATE"
     std::string (*text)(const T&);
     void (*json)(JsonWriter&, const T&);  // the members but the DER
+    std::string (*label)(const T&);       // for its file name: see nameLabel
+    std::string (*number)(const T&);      // the number in its file name, or ""
 };
 
-const Form<RYXASNx509Certificate> kCertificates{
-    "certificates",
-    "certificate",
-    "cert",
-    "CERTIFICATE",
-    [](const RYXASNx509Certificate& c) { return certificateText(c.native()); },
-    [](JsonWriter& json, const RYXASNx509Certificate& c) { certificateJson(json, c.native()); }};
-const Form<RYXASNCertificateList> kCrls{
-    "crls",
-    "crl",
-    "crl",
-    "X509 CRL",
-    [](const RYXASNCertificateList& l) { return crlText(l); },
-    [](JsonWriter& json, const RYXASNCertificateList& l) { crlJson(json, l); }};
+const Form<RYXASNx509Certificate> kCertificateForm{
+    "CERTIFICATE", [](const RYXASNx509Certificate& c) { return certificateText(c.native()); },
+    [](JsonWriter& json, const RYXASNx509Certificate& c) { certificateJson(json, c.native()); },
+    [](const RYXASNx509Certificate& c) { return nameLabel(X509_get_subject_name(c.native())); },
+    [](const RYXASNx509Certificate&) { return std::string(); }};
+const Form<RYXASNCertificateList> kListForm{
+    "X509 CRL", [](const RYXASNCertificateList& l) { return crlText(l); },
+    [](JsonWriter& json, const RYXASNCertificateList& l) { crlJson(json, l); },
+    [](const RYXASNCertificateList& l) { return nameLabel(l.getIssuer().native()); },
+    [](const RYXASNCertificateList& l) { return crlNumberText(l); }};
 
-std::vector<const RYXASNx509Certificate*> listed(const RYXASNCertificateContainer& certs) {
-    std::vector<const RYXASNx509Certificate*> objects;
+// Objects of one kind, numbered from 0 in text lines: "certificate 0: ...".
+template <typename T>
+struct Group {
+    const Form<T>* form;
+    std::string kind;      // "certificate", "crl", "arl"
+    std::string jsonKey;   // "certificates", "crls", "arls"
+    std::string fileKind;  // "ca", "user", "crl", "arl"
+    std::vector<const T*> objects;
+};
+
+std::vector<Group<RYXASNx509Certificate>> groups(const RYXASNCertificateContainer& certs,
+                                                 const std::string& command) {
+    Group<RYXASNx509Certificate> group{
+        &kCertificateForm, "certificate", "certificates", command, {}};
     for (size_t i = 0; i < certs.size(); ++i) {
-        objects.push_back(certs.getCertificate(i));
+        group.objects.push_back(certs.getCertificate(i));
     }
-    return objects;
+    return {group};
 }
 
-std::vector<const RYXASNCertificateList*> listed(const RYXASNCRLContainer& crls) {
-    std::vector<const RYXASNCertificateList*> objects;
-    for (size_t i = 0; i < crls.size(); ++i) {
-        objects.push_back(crls.getCRL(i));
+// ARLs (the first authorityLists) and CRLs apart when the retrieval tells them.
+std::vector<Group<RYXASNCertificateList>> groups(const Found& found) {
+    Group<RYXASNCertificateList> arls{&kListForm, "arl", "arls", "arl", {}};
+    Group<RYXASNCertificateList> crls{&kListForm, "crl", "crls", "crl", {}};
+    for (size_t i = 0; i < found.crls->size(); ++i) {
+        (i < found.authorityLists ? arls : crls).objects.push_back(found.crls->getCRL(i));
     }
-    return objects;
+    if (!found.authority) {
+        return {crls};
+    }
+    return {arls, crls};
 }
 
 template <typename T>
-void jsonArray(JsonWriter& json, const std::vector<const T*>& objects, const Form<T>& form) {
-    json.key(form.jsonKey);
+void jsonArray(JsonWriter& json, const Group<T>& group) {
+    json.key(group.jsonKey);
     json.beginArray();
-    for (const T* object : objects) {
+    for (const T* object : group.objects) {
         json.beginObject();
-        form.json(json, *object);
+        group.form->json(json, *object);
         const RYXASNCBuffer der = object->getDERView();
         json.member("der", base64(der.getData(), der.getLength()));
         json.endObject();
@@ -146,49 +197,54 @@ void jsonArray(JsonWriter& json, const std::vector<const T*>& objects, const For
 }
 
 template <typename T>
-std::string textLine(const std::vector<const T*>& objects, size_t i, const Form<T>& form) {
-    return std::string(form.lineName) + " " + std::to_string(i) + ": " + form.text(*objects[i]);
+std::string textLine(const Group<T>& group, size_t i) {
+    return group.kind + " " + std::to_string(i) + ": " + group.form->text(*group.objects[i]);
 }
 
 template <typename T>
-void writeObjects(Output& out, const std::vector<const T*>& objects, const Form<T>& form) {
-    if (out.json()) {
-        jsonArray(out.document(), objects, form);
-        return;
+void writeGroups(Output& out, const std::vector<Group<T>>& groups) {
+    std::vector<Output::DerFile> files;
+    for (const Group<T>& group : groups) {
+        if (out.json()) {
+            jsonArray(out.document(), group);
+            continue;
+        }
+        for (size_t i = 0; i < group.objects.size(); ++i) {
+            const T& object = *group.objects[i];
+            if (out.format() == Format::Pem) {
+                out.pem(group.form->pemLabel, object.getDERView());
+            } else if (out.format() == Format::Der) {
+                files.push_back({out.fileName(group.fileKind, group.form->label(object),
+                                              group.form->number(object)),
+                                 object.getDERView()});
+            } else {
+                out.line(textLine(group, i));
+            }
+        }
     }
-    for (size_t i = 0; i < objects.size(); ++i) {
-        switch (out.format()) {
-            case Format::Pem:
-                out.pem(form.pemLabel, objects[i]->getDERView());
-                break;
-            case Format::Der:
-                out.derFile(form.fileName, i, objects[i]->getDERView());
-                break;
-            default:
-                out.line(textLine(objects, i, form));
+    out.derFiles(files);
+}
+
+// What was found, for one line of a batch run: the JSON arrays, or the text
+// lines joined by "; ".
+template <typename T>
+void describe(const std::vector<Group<T>>& groups, JsonWriter* json, std::string& text) {
+    for (const Group<T>& group : groups) {
+        if (json != nullptr) {
+            jsonArray(*json, group);
+            continue;
+        }
+        for (size_t i = 0; i < group.objects.size(); ++i) {
+            text += (text.empty() ? "" : "; ") + textLine(group, i);
         }
     }
 }
 
-// What was found, for one line of a batch run: the JSON array, or the text
-// lines joined by "; ".
-template <typename T>
-void describe(const std::vector<const T*>& objects, const Form<T>& form, JsonWriter* json,
-              std::string& text) {
-    if (json != nullptr) {
-        jsonArray(*json, objects, form);
-        return;
-    }
-    for (size_t i = 0; i < objects.size(); ++i) {
-        text += (i == 0 ? "" : "; ") + textLine(objects, i, form);
-    }
-}
-
-void describe(const Found& found, JsonWriter* json, std::string& text) {
+void describe(const Found& found, const std::string& command, JsonWriter* json, std::string& text) {
     if (found.certificates) {
-        describe(listed(*found.certificates), kCertificates, json, text);
+        describe(groups(*found.certificates, command), json, text);
     } else if (found.crls) {
-        describe(listed(*found.crls), kCrls, json, text);
+        describe(groups(found), json, text);
     }
 }
 
@@ -200,9 +256,9 @@ size_t Found::count() const {
 
 void writeFound(Output& out, const Found& found) {
     if (found.certificates) {
-        writeObjects(out, listed(*found.certificates), kCertificates);
+        writeGroups(out, groups(*found.certificates, out.command()));
     } else if (found.crls) {
-        writeObjects(out, listed(*found.crls), kCrls);
+        writeGroups(out, groups(found));
     }
 }
 
@@ -211,11 +267,11 @@ void Output::resultLine(const std::string& input, int status, const std::string&
     std::string text;
     if (json()) {
         JsonWriter line(true);
-        line.beginObject();
+        line.beginDocument();
         line.member("input", input);
         line.member("status", status);
         if (found != nullptr) {
-            describe(*found, &line, text);
+            describe(*found, m_command, &line, text);
         } else {
             line.member("error", why);
         }
@@ -227,9 +283,10 @@ void Output::resultLine(const std::string& input, int status, const std::string&
         } else if (found->count() == 0) {
             text = "nothing found";
         } else {
-            describe(*found, nullptr, text);
+            describe(*found, m_command, nullptr, text);
         }
-        text = std::to_string(status) + "\t" + input + "\t" + text + "\n";
+        text = std::to_string(status) + "\t" + escaped(input, true) + "\t" + escaped(text, true) +
+               "\n";
     }
     write(text);
     flush();
@@ -242,7 +299,7 @@ void Output::verdictLine(const std::string& input, int status, const std::string
         return;
     }
     JsonWriter line(true);
-    line.beginObject();
+    line.beginDocument();
     line.member("input", input);
     line.member("status", status);
     line.member("verdict", verdict);

@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "filenames.h"
 #include "json.h"
 #include "ryxasn.h"
 #include "settings.h"
@@ -19,13 +21,17 @@ namespace ryxdir {
 struct Found {
     std::unique_ptr<RYXASNCertificateContainer> certificates;
     std::unique_ptr<RYXASNCRLContainer> crls;
+    // The retrieval told ARLs from CRLs: the first authorityLists are ARLs.
+    bool authority = false;
+    size_t authorityLists = 0;
     size_t count() const;
 };
 
 class Output {
   public:
-    // batch: one result line per input line (text or JSON), no document.
-    Output(Format format, std::string outDir, bool batch = false);
+    // batch: one result line per input line (text or JSON), no document;
+    // force: files in outDir are replaced.
+    Output(Format format, std::string outDir, bool batch = false, bool force = false);
 
     Format format() const { return m_format; }
     bool json() const { return m_format == Format::Json; }
@@ -38,9 +44,18 @@ class Output {
     void line(const std::string& text);
     // DER bytes as a PEM block under label on standard output.
     void pem(const char* label, const RYXASNCBuffer& der);
-    // DER bytes written atomically to DIR/<kind>-<index>.der; the path is
-    // printed as a line.
-    void derFile(const char* kind, size_t index, const RYXASNCBuffer& der);
+    const std::string& command() const { return m_command; }
+
+    // The name of a file in DIR for an object of kind (see FileNamer).
+    std::string fileName(const std::string& kind, const std::string& label,
+                         const std::string& number);
+    struct DerFile {
+        std::string name;
+        RYXASNCBuffer der;
+    };
+    // DER bytes written atomically to DIR/<name>, each path printed as a line.
+    // Without force, fails with status 5 before writing any when one exists.
+    void derFiles(const std::vector<DerFile>& files);
 
     // A batch run's line for one input: its status and what was found (status
     // 0) or why not. Text: the status, the input and the result, separated by
@@ -69,11 +84,23 @@ class Output {
     Format m_format;
     std::string m_outDir;
     bool m_batch;
+    bool m_force;
+    std::string m_command;
+    FileNamer m_fileNames;
     JsonWriter m_json;
 };
 
-// A one-line message on standard error, prefixed with the program name.
+// text with control bytes (tab and line ends among them) and DEL as \xNN,
+// and with doubleBackslash the backslash doubled, so that text read from a
+// user or a server stays on its line (and in its field) and cannot drive the
+// terminal that shows it.
+std::string escaped(const std::string& text, bool doubleBackslash);
+
+// A one-line message on standard error, prefixed with the program name; its
+// control bytes are escaped.
 void note(const std::string& text);
+// Why standard output could not be written, from errno.
+std::string outputLost();
 
 // What was found in the chosen format: PEM blocks, "certificate N: ..." or
 // "crl N: ..." lines, DER files, or a JSON array under "certificates"/"crls".

@@ -8,6 +8,8 @@
 
 #include "connection.h"
 
+class RYXASNx500Name;
+
 namespace ryxdir {
 
 struct Command;
@@ -22,6 +24,7 @@ struct Settings {
     std::string formatName;  // empty: the command's default
     Format format = Format::Pem;
     std::string outDir;
+    bool force = false;  // -o replaces files that exist
 
     // --batch: operands from standard input, one a line.
     bool batch = false;
@@ -30,6 +33,11 @@ struct Settings {
     std::shared_ptr<VerifySettings> verify;  // made by verify's first option
 
     bool quiet = false;    // -q: no progress, no warnings
+    // --issuer-of or --subject-of: the name taken from a certificate in place
+    // of the NAME operand (which then holds its LDAP text), and the option.
+    std::shared_ptr<const RYXASNx500Name> name;
+    const char* nameOption = nullptr;
+
     bool help = false;     // -h or --help alone
     bool version = false;  // --version alone
     const Command* command = nullptr;
