@@ -20,7 +20,10 @@ cleanup() {
 trap cleanup EXIT
 work=$top
 
-timeout 300 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$top/out" >/dev/null
+timeout 300 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$top/out" >"$top/cpack.log" 2>&1 || {
+    cat "$top/cpack.log" >&2
+    fail "cpack failed"
+}
 deb=$(echo "$top"/out/ryx8_*.deb)
 [ -f "$deb" ] || fail "no package built"
 field() { dpkg-deb -f "$deb" "$1"; }
