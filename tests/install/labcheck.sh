@@ -1,9 +1,10 @@
 # Shared by the installation tests (sourced): runs an installed ryxlab and
 # ryxdir against each other. Every command is bounded in time.
 #
-#   lab_check BIN WORK   starts a demo directory with BIN/ryxlab in WORK/lab,
-#                        runs BIN/ryxdir against it, stops it again
-#   run WANT CMD...      runs CMD, fails unless it exits with WANT
+#   lab_check BIN LIB WORK   starts a demo directory with BIN/ryxlab in
+#                            WORK/lab, runs BIN/ryxdir against it (the plug-in
+#                            must come from LIB), stops it again
+#   run WANT CMD...          runs CMD, fails unless it exits with WANT
 
 fail() {
     echo "FAIL: $*" >&2
@@ -21,17 +22,16 @@ run() {
 }
 
 lab_check() {
-    local bin=$1
-    work=$2
+    local bin=$1 lib=$2
+    work=$3
     local lab=$work/lab
     trap 'timeout 30 "'"$bin"'/ryxlab" stop "'"$lab"'" >/dev/null 2>&1 || true' EXIT
     run 0 "$bin/ryxlab" start "$lab"
     cp "$lab/slapd/slapd.conf" "$work/lab.conf"
     # shellcheck disable=SC1091
     . "$lab/env"
-    # The plug-in comes from the lib folder beside bin.
     run 0 "$bin/ryxdir" loaded-from
-    [ "$(cat "$work/run.out")" = "$(cd "$bin/../lib" && pwd -P)/libryx8drld.so" ] ||
+    [ "$(cat "$work/run.out")" = "$(cd "$lib" && pwd -P)/libryx8drld.so" ] ||
         fail "plug-in loaded from $(cat "$work/run.out")"
     # ryxdir links the LDAP library the plug-in reaches: one copy, set up once.
     run 0 env LD_DEBUG=files "$bin/ryxdir" $RYX_LAB_OPTS check
