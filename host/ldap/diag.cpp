@@ -37,13 +37,13 @@ void keep(char* room, const char* text) {
 void startProgress() {
     t_received = 0;
     if (t_progress != nullptr)
-        t_progress(0, t_progressArg);
+        t_progress(0, 0, t_progressArg);
 }
 
 void noteReceived(size_t n) {
     t_received += n;
     if (t_progress != nullptr)
-        t_progress(t_received, t_progressArg);
+        t_progress(t_received, 0, t_progressArg);
 }
 
 void beginSearch() {
@@ -54,6 +54,8 @@ void beginSearch() {
 void endSearch(const char* base, int code) {
     if (!t_noted && code != 0)
         noteSearch(base, code, 0, nullptr);
+    if (t_progress != nullptr)
+        t_progress(t_received, 1, t_progressArg);
 }
 
 void noteSearch(const char* base, int code, int entries, const char* matched) {

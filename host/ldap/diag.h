@@ -11,7 +11,8 @@ void startProgress();
 // n bytes came in on this thread.
 void noteReceived(size_t n);
 // A search call of the API begins; it ends with its code (C LDAP API
-// numbering), which is noted when it failed before any search noted its own.
+// numbering), which is noted when it failed before any search noted its own,
+// and the progress callback hears that it ended.
 void beginSearch();
 void endSearch(const char* base, int code);
 // One search ended: with code (C LDAP API numbering) and the number of entries

@@ -18,10 +18,11 @@ extern "C" {
 // allowed.
 RYX_LDAP_DIAG_EXPORT int ryx_ldap_last_miss(int* code, const char** base, const char** matched);
 
-// Called on the thread of a search when it begins, with 0, and after each read
-// that brought data from the server, with the bytes that search has received
-// so far (on the wire, TLS included).
-typedef void (*ryx_ldap_progress_fn)(unsigned long long received, void* arg);
+// Called on the thread of a search when it begins, with 0, after each read that
+// brought data from the server, with the bytes that search has received so far
+// (on the wire, TLS included), and once more with ended 1 when the search call
+// returns, however it ended.
+typedef void (*ryx_ldap_progress_fn)(unsigned long long received, int ended, void* arg);
 // Registers fn with arg for the searches of this thread; null removes it.
 RYX_LDAP_DIAG_EXPORT void ryx_ldap_set_progress(ryx_ldap_progress_fn fn, void* arg);
 }

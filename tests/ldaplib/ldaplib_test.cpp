@@ -474,19 +474,21 @@ TEST_F(LdapLibTest, ProgressCountsTheBytesOfASearch) {
                            {"cn", {"Big"}},
                            {"description", {std::string(size, 'x')}}});
     struct Seen {
-        unsigned long long calls = 0, last = 0;
+        unsigned long long calls = 0, last = 0, ends = 0;
     } seen;
     ryx_ldap_set_progress(
-        [](unsigned long long received, void* arg) {
+        [](unsigned long long received, int ended, void* arg) {
             Seen* s = static_cast<Seen*>(arg);
             ++s->calls;
             s->last = received;
+            s->ends += ended;
         },
         &seen);
     RyxLdap ld = connect();
     ASSERT_EQ(search(ld.get(), dn), LDAP_SUCCESS);
     EXPECT_GE(seen.last, size);
-    EXPECT_GT(seen.calls, 1u);  // while it arrives, not once at the end
+    EXPECT_GT(seen.calls, 2u);  // while it arrives, not only at the end
+    EXPECT_EQ(seen.ends, 1u);
     ASSERT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS);
     EXPECT_LT(seen.last, size / 10);
     ryx_ldap_set_progress(nullptr, nullptr);

@@ -57,17 +57,9 @@ std::string failureText(const RYXException& e) {
     return text.str();
 }
 
-// A manager call whose toolkit failure ends the command with status 4. A
-// progress line shown meanwhile is cleared.
+// A manager call whose toolkit failure ends the command with status 4.
 template <typename Call>
-auto guarded(Progress* progress, Call call) -> decltype(call()) {
-    struct Ended {
-        Progress* p;
-        ~Ended() {
-            if (p != nullptr)
-                p->end();
-        }
-    } ended{progress};
+auto guarded(Call call) -> decltype(call()) {
     try {
         return call();
     } catch (const RYXException& e) {
@@ -154,35 +146,32 @@ Directory::~Directory() {
 
 Certificates Directory::caCertificateObjects(const RYXASNx500Name& subject) {
     open();
-    return guarded(m_progress.get(),
-                   [&] { return Certificates(m_manager->getCACertificates(subject)); });
+    return guarded([&] { return Certificates(m_manager->getCACertificates(subject)); });
 }
 
 Certificates Directory::userCertificateObjects(const RYXASNx500Name& subject) {
     open();
-    return guarded(m_progress.get(),
-                   [&] { return Certificates(m_manager->getUserCertificates(subject)); });
+    return guarded([&] { return Certificates(m_manager->getUserCertificates(subject)); });
 }
 
 RevocationLists Directory::crlObjects(const RYXASNx500Name& issuer) {
     open();
-    return guarded(m_progress.get(), [&] { return RevocationLists(m_manager->getCRLs(issuer)); });
+    return guarded([&] { return RevocationLists(m_manager->getCRLs(issuer)); });
 }
 
 RevocationLists Directory::arlObjects(const RYXASNx500Name& issuer) {
     open();
-    return guarded(m_progress.get(), [&] { return RevocationLists(m_manager->getARLs(issuer)); });
+    return guarded([&] { return RevocationLists(m_manager->getARLs(issuer)); });
 }
 
 RevocationLists Directory::uriObjects(const std::string& url) {
     open();
-    return guarded(m_progress.get(),
-                   [&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
+    return guarded([&] { return RevocationLists(m_manager->getViaURI(RYXString(url.c_str()))); });
 }
 
 void Directory::validate() {
     open();
-    guarded(m_progress.get(), [&] { m_manager->validateConnection(); });
+    guarded([&] { m_manager->validateConnection(); });
 }
 
 }  // namespace ryxdir

@@ -60,8 +60,12 @@ void Progress::end() {
     m_shown = false;
 }
 
-void Progress::received(unsigned long long bytes, void* self) {
-    static_cast<Progress*>(self)->show(bytes);
+void Progress::received(unsigned long long bytes, int ended, void* self) {
+    Progress* progress = static_cast<Progress*>(self);
+    if (ended != 0)
+        progress->end();
+    else
+        progress->show(bytes);
 }
 
 // 0 starts a search; the line appears once it has run for kShowAfter.

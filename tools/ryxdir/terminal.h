@@ -17,8 +17,9 @@ std::string byteText(unsigned long long bytes);
 
 // While alive, shows on standard error how much the searches of this thread
 // have received and for how long ("ryxdir: 1.2 MB received, 3 s"), updated in
-// place a few times a second once a search has taken more than a second.
-// Shows nothing when standard error is not a terminal or when quiet.
+// place a few times a second once a search has taken more than a second, and
+// cleared when it ends. Shows nothing when standard error is not a terminal or
+// when quiet.
 class Progress {
   public:
     Progress();
@@ -26,12 +27,11 @@ class Progress {
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    // Clears the line when one is shown: a transfer has ended.
-    void end();
-
   private:
     using Clock = std::chrono::steady_clock;
-    static void received(unsigned long long bytes, void* self);
+    static void received(unsigned long long bytes, int ended, void* self);
+    // Clears the line when one is shown.
+    void end();
     void show(unsigned long long bytes);
 
     bool m_on;
