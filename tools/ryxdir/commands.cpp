@@ -42,8 +42,8 @@ const cmdline::Option kOutputOptions[] = {
 };
 
 const Command* const kCommands[] = {
-    &kCaCommand,  &kUserCommand,  &kCrlCommand,    &kArlCommand,
-    &kUrlCommand, &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand,
+    &kCaCommand,    &kUserCommand,   &kCrlCommand,        &kArlCommand,    &kUrlCommand,
+    &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand, &kStatusCommand,
 };
 
 const Command& commandOf(const cmdline::Command* line) {

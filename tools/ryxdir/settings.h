@@ -12,6 +12,7 @@ namespace ryxdir {
 
 struct Command;
 struct VerifySettings;  // verify's own, in cmd_verify.cpp
+struct StatusSettings;  // status's own, in cmd_status.cpp
 
 enum class Format { Pem, Der, Text, Json };
 
@@ -28,6 +29,7 @@ struct Settings {
     bool stopOnError = false;
 
     std::shared_ptr<VerifySettings> verify;  // made by verify's first option
+    std::shared_ptr<StatusSettings> status;  // made by status's first option
 
     bool help = false;     // -h or --help alone
     bool version = false;  // --version alone
