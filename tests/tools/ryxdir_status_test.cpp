@@ -149,8 +149,12 @@ TEST_F(RyxdirStatusTest, JudgesEachList) {
                                  std::to_string(kManyEntries + 3) + " OK, 1 WARNING, 4 CRITICAL"));
 }
 
-// 120 entries under a size limit of 50, in pages smaller and larger than it.
+// 120 entries under a size limit of 50 (that a search without pages hits),
+// in pages smaller and larger than it.
 TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
+    const Result plain = spawntest::run(
+        {"ldapsearch", "-x", "-LLL", "-H", s_slapd->url(), "-b", kMany, "cn"}, s_dir);
+    EXPECT_EQ(plain.status, 4) << "size limit exceeded\n" << plain.err;
     for (const char* pageSize : {"7", "50", "500"}) {
         const Result r = status(kMany, {"--page-size", pageSize});
         EXPECT_EQ(r.status, 0) << pageSize << ": " << r.err;
@@ -191,6 +195,7 @@ TEST_F(RyxdirStatusTest, PluginStatusesAndThresholds) {
 TEST_F(RyxdirStatusTest, JsonNamesEveryPart) {
     const Result r = status("cn=Twice CA" + kSuffix, {"-f", "json", "--at", "0"});
     EXPECT_EQ(r.status, 6) << r.err;
+    EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
     for (const char* part :
          {"\"command\": \"status\"", "\"state\": \"CRITICAL\"", "\"kind\": \"CRL\"",
           "\"number\": \"5\"", "\"entries\": 2", "\"signature\": \"good\"",
