@@ -8,6 +8,7 @@
 // that monitoring systems expect.
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
+#include <openssl/decoder.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <strings.h>
@@ -208,8 +209,83 @@ bool decode(ListStatus& l, const berval& value) {
     return true;
 }
 
-// The CA certificates found, by their subject's DER.
-using CaCertificates = std::map<std::string, std::vector<ryx::UniquePtr<X509>>>;
+// The public keys (subjectPublicKeyInfo, DER) of the CA certificates found,
+// by their subject's DER. Only the keys of the issuers of lists are decoded.
+using CaCertificates = std::map<std::string, std::vector<std::string>>;
+
+// Skips one element of der[*at, end); false when there is none.
+bool skipElement(const unsigned char*& at, const unsigned char* end) {
+    long length = 0;
+    int tag = 0, cls = 0;
+    if (ASN1_get_object(&at, &length, &tag, &cls, end - at) & 0x80) {
+        return false;
+    }
+    at += length;
+    return at <= end;
+}
+
+// The subject and the subjectPublicKeyInfo of a certificate, read from its
+// encoding: decoding it whole would decode its key too, which costs more than
+// the rest of a list's check together.
+bool certificateParts(const berval& value, std::string& subject, std::string& keyInfo) {
+    const auto* at = reinterpret_cast<const unsigned char*>(value.bv_val);
+    const unsigned char* end = at + value.bv_len;
+    long length = 0;
+    int tag = 0, cls = 0;
+    for (int level = 0; level < 2; ++level) {  // Certificate, then TBSCertificate
+        if ((ASN1_get_object(&at, &length, &tag, &cls, end - at) & 0x80) ||
+            tag != V_ASN1_SEQUENCE || length > end - at) {
+            return false;
+        }
+        end = at + length;
+    }
+    if (at < end && *at == 0xa0 && !skipElement(at, end)) {  // [0] version
+        return false;
+    }
+    for (int field = 0; field < 4; ++field) {  // serial, signature, issuer, validity
+        if (!skipElement(at, end)) {
+            return false;
+        }
+    }
+    const unsigned char* subjectAt = at;
+    if (!skipElement(at, end)) {
+        return false;
+    }
+    const unsigned char* keyAt = at;
+    if (!skipElement(at, end)) {
+        return false;
+    }
+    subject.assign(reinterpret_cast<const char*>(subjectAt), keyAt - subjectAt);
+    keyInfo.assign(reinterpret_cast<const char*>(keyAt), at - keyAt);
+    return true;
+}
+
+// Public keys from their subjectPublicKeyInfo, with one decoder context for
+// all: making a context per key is what makes decoding a key slow.
+class KeyDecoder {
+  public:
+    KeyDecoder()
+        : m_context(OSSL_DECODER_CTX_new_for_pkey(&m_key, "DER", "SubjectPublicKeyInfo", nullptr,
+                                                  EVP_PKEY_PUBLIC_KEY, nullptr, nullptr)) {}
+    ~KeyDecoder() { OSSL_DECODER_CTX_free(m_context); }
+    KeyDecoder(const KeyDecoder&) = delete;
+    KeyDecoder& operator=(const KeyDecoder&) = delete;
+
+    ryx::UniquePtr<EVP_PKEY> decode(const std::string& keyInfo) {
+        m_key = nullptr;
+        const auto* at = reinterpret_cast<const unsigned char*>(keyInfo.data());
+        size_t length = keyInfo.size();
+        if (m_context == nullptr || OSSL_DECODER_from_data(m_context, &at, &length) != 1) {
+            EVP_PKEY_free(m_key);
+            return nullptr;
+        }
+        return ryx::UniquePtr<EVP_PKEY>(m_key);
+    }
+
+  private:
+    EVP_PKEY* m_key = nullptr;
+    OSSL_DECODER_CTX* m_context;
+};
 
 void raise(ListStatus& l, State s, const std::string& why) {
     if (s > l.state) {
@@ -234,16 +310,16 @@ void judgeTime(ListStatus& l, const Limits& limits) {
     }
 }
 
-void judgeSignature(ListStatus& l, const CaCertificates& cas) {
+void judgeSignature(ListStatus& l, const CaCertificates& cas, KeyDecoder& keys) {
     const auto found = cas.find(l.issuerKey);
     if (found == cas.end() || found->second.empty()) {
         l.signature = "no issuer certificate";
         raise(l, State::Warning, "no CA certificate of the issuer in the directory");
         return;
     }
-    for (const auto& cert : found->second) {
-        EVP_PKEY* key = X509_get0_pubkey(cert.get());
-        if (key != nullptr && X509_CRL_verify(l.crl.get(), key) == 1) {
+    for (const std::string& keyInfo : found->second) {
+        const ryx::UniquePtr<EVP_PKEY> key = keys.decode(keyInfo);
+        if (key != nullptr && X509_CRL_verify(l.crl.get(), key.get()) == 1) {
             l.signature = "good";
             return;
         }
@@ -262,18 +338,28 @@ bool older(const ListStatus& a, const ListStatus& b) {
 }
 
 // A list beside a newer one of the same issuer and scope in the same
-// attribute of the same entry.
+// attribute of the same entry. The lists are grouped first: a directory holds
+// thousands of entries with one list each.
 void judgeOlder(std::vector<ListStatus>& lists) {
-    for (ListStatus& a : lists) {
-        for (const ListStatus& b : lists) {
-            if (&a != &b && a.crl && b.crl && a.entry == b.entry && a.arl == b.arl &&
-                a.delta == b.delta && a.issuerKey == b.issuerKey && older(a, b)) {
-                raise(
-                    a, State::Critical,
-                    "older than list " +
-                        (b.number.empty() ? "of " + isoTime(b.thisUpdate) : "number " + b.number) +
-                        " beside it");
-                break;
+    std::map<std::string, std::vector<ListStatus*>> groups;
+    for (ListStatus& l : lists) {
+        if (l.crl != nullptr) {
+            const std::string scope = (l.arl ? "A" : "C") + std::string(l.delta ? "D" : "F");
+            groups[l.entry + '\0' + scope + l.issuerKey].push_back(&l);
+        }
+    }
+    for (auto& group : groups) {
+        const std::vector<ListStatus*>& g = group.second;
+        const auto newest = *std::max_element(
+            g.begin(), g.end(),
+            [](const ListStatus* a, const ListStatus* b) { return older(*a, *b); });
+        for (ListStatus* l : g) {
+            if (older(*l, *newest)) {
+                raise(*l, State::Critical,
+                      "older than list " +
+                          (newest->number.empty() ? "of " + isoTime(newest->thisUpdate)
+                                                  : "number " + newest->number) +
+                          " beside it");
             }
         }
     }
@@ -346,10 +432,9 @@ struct Harvest {
 };
 
 void takeCertificate(CaCertificates& cas, const berval& value) {
-    const auto* p = reinterpret_cast<const unsigned char*>(value.bv_val);
-    ryx::UniquePtr<X509> cert(d2i_X509(nullptr, &p, static_cast<long>(value.bv_len)));
-    if (cert != nullptr) {
-        cas[derOf(X509_get_subject_name(cert.get()))].push_back(std::move(cert));
+    std::string subject, keyInfo;
+    if (certificateParts(value, subject, keyInfo)) {
+        cas[subject].push_back(std::move(keyInfo));
     }
 }
 
@@ -597,9 +682,10 @@ std::vector<ListStatus> judgeAll(Settings& s, const Limits& limits) {
     Harvest found;
     searchAll(ld.get(), s.operand, limits.pageSize, found);
     findOtherIssuers(ld.get(), found);
+    KeyDecoder keys;
     for (ListStatus& l : found.lists) {
         if (l.crl != nullptr) {
-            judgeSignature(l, found.cas);
+            judgeSignature(l, found.cas, keys);
             judgeTime(l, limits);
         }
     }
@@ -608,6 +694,9 @@ std::vector<ListStatus> judgeAll(Settings& s, const Limits& limits) {
 }
 
 int report(Settings& s, Output& out) {
+    if (own(s).plugin && out.json()) {
+        usageError("--plugin writes its own lines, not -f json");
+    }
     const Limits limits = limitsOf(own(s));
     const std::vector<ListStatus> lists = judgeAll(s, limits);
     const Counts c = count(lists);
