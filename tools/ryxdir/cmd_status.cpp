@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -213,15 +212,23 @@ bool decode(ListStatus& l, const berval& value) {
 // by their subject's DER. Only the keys of the issuers of lists are decoded.
 using CaCertificates = std::map<std::string, std::vector<std::string>>;
 
+// Reads the header of one element of der[*at, end) with a definite length
+// that fits; false otherwise.
+bool header(const unsigned char*& at, const unsigned char* end, long& length, int& tag) {
+    int cls = 0;
+    const int read = ASN1_get_object(&at, &length, &tag, &cls, end - at);
+    return (read & 0x81) == 0 && length <= end - at;  // 0x80: error, 0x01: indefinite
+}
+
 // Skips one element of der[*at, end); false when there is none.
 bool skipElement(const unsigned char*& at, const unsigned char* end) {
     long length = 0;
-    int tag = 0, cls = 0;
-    if (ASN1_get_object(&at, &length, &tag, &cls, end - at) & 0x80) {
+    int tag = 0;
+    if (!header(at, end, length, tag)) {
         return false;
     }
     at += length;
-    return at <= end;
+    return true;
 }
 
 // The subject and the subjectPublicKeyInfo of a certificate, read from its
@@ -231,10 +238,9 @@ bool certificateParts(const berval& value, std::string& subject, std::string& ke
     const auto* at = reinterpret_cast<const unsigned char*>(value.bv_val);
     const unsigned char* end = at + value.bv_len;
     long length = 0;
-    int tag = 0, cls = 0;
+    int tag = 0;
     for (int level = 0; level < 2; ++level) {  // Certificate, then TBSCertificate
-        if ((ASN1_get_object(&at, &length, &tag, &cls, end - at) & 0x80) ||
-            tag != V_ASN1_SEQUENCE || length > end - at) {
+        if (!header(at, end, length, tag) || tag != V_ASN1_SEQUENCE) {
             return false;
         }
         end = at + length;
