@@ -55,7 +55,9 @@ class RyxdirStatusTest : public ::testing::Test {
         const Authority fresh = ca("Fresh CA"), soon = ca("Soon CA"), close = ca("Close CA"),
                         late = ca("Late CA"), forged = ca("Forged CA"), twice = ca("Twice CA"),
                         bulk = ca("Bulk CA");
-        addCA("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(listOf(7 * day))});
+        labpki::CrlOptions empty = listOf(7 * day);
+        empty.revokedCount = 0;
+        addCA("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
         addCA("Soon CA", soon, {soon.crl(listOf(2 * day))});
         addCA("Close CA", close, {close.crl(listOf(day / 2))});
         addCA("Late CA", late, {late.crl(listOf(-3600))});
@@ -193,14 +195,26 @@ TEST_F(RyxdirStatusTest, PluginStatusesAndThresholds) {
 }
 
 TEST_F(RyxdirStatusTest, JsonNamesEveryPart) {
-    const Result r = status("cn=Twice CA" + kSuffix, {"-f", "json", "--at", "0"});
-    EXPECT_EQ(r.status, 6) << r.err;
-    EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
-    for (const char* part :
+    struct Case {
+        std::string base;
+        int status;
+        std::vector<const char*> parts;
+    };
+    const Case cases[] = {
+        {"cn=Twice CA" + kSuffix,
+         6,
          {"\"command\": \"status\"", "\"state\": \"CRITICAL\"", "\"kind\": \"CRL\"",
           "\"number\": \"5\"", "\"entries\": 2", "\"signature\": \"good\"",
-          "\"secondsLeft\": ", "\"issuer\": \"CN=Twice CA,DC=example,DC=com\""}) {
-        EXPECT_THAT(r.out, HasSubstr(part));
+          "\"secondsLeft\": ", "\"issuer\": \"CN=Twice CA,DC=example,DC=com\""}},
+        {"cn=Fresh CA" + kSuffix, 0, {"\"kind\": \"ARL\"", "\"entries\": 0", "\"status\": 0"}},
+    };
+    for (const Case& c : cases) {
+        const Result r = status(c.base, {"-f", "json"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
+        for (const char* part : c.parts) {
+            EXPECT_THAT(r.out, HasSubstr(part)) << c.base;
+        }
     }
 }
 

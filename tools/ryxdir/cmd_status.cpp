@@ -8,6 +8,7 @@
 // that monitoring systems expect.
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
 #include <openssl/decoder.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -204,7 +205,7 @@ bool decode(ListStatus& l, const berval& value) {
     if (l.hasNext) {
         l.nextUpdate = timeOf(X509_CRL_get0_nextUpdate(crl));
     }
-    l.entries = sk_X509_REVOKED_num(X509_CRL_get_REVOKED(crl));
+    l.entries = std::max(0, sk_X509_REVOKED_num(X509_CRL_get_REVOKED(crl)));  // none: -1
     return true;
 }
 
@@ -444,6 +445,27 @@ void takeCertificate(CaCertificates& cas, const berval& value) {
     }
 }
 
+// The DER a value holds: itself, or for text marked "{ASN}" the bytes its hex
+// digits spell (up to a NUL); digits that do not pair leave it as it is, to
+// fail as a value that does not decode.
+std::string derOfValue(const berval& value) {
+    std::string bytes(value.bv_val, value.bv_len);
+    if (bytes.compare(0, 5, "{ASN}") != 0 && bytes.compare(0, 5, "{Asn}") != 0) {
+        return bytes;
+    }
+    const std::string hex = bytes.substr(5, bytes.find('\0') - 5);
+    std::string der;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        const int high = OPENSSL_hexchar2int(static_cast<unsigned char>(hex[i]));
+        const int low = OPENSSL_hexchar2int(static_cast<unsigned char>(hex[i + 1]));
+        if (high < 0 || low < 0) {
+            return bytes;
+        }
+        der.push_back(static_cast<char>(high * 16 + low));
+    }
+    return hex.size() % 2 == 0 ? der : bytes;
+}
+
 void takeEntry(LDAP* ld, LDAPMessage* entry, Harvest& found) {
     LdapText dn(ryx_ldap_get_dn(ld, entry));
     BerElement* ber = nullptr;
@@ -455,14 +477,16 @@ void takeEntry(LDAP* ld, LDAPMessage* entry, Harvest& found) {
         }
         Values values(ryx_ldap_get_values_len(ld, entry, name.get()));
         for (berval** v = values.get(); v != nullptr && *v != nullptr; ++v) {
+            std::string der = derOfValue(**v);
+            const berval value{static_cast<ber_len_t>(der.size()), &der[0]};
             if (kind == Kind::Ca) {
-                takeCertificate(found.cas, **v);
+                takeCertificate(found.cas, value);
                 continue;
             }
             ListStatus l;
             l.entry = dn != nullptr ? dn.get() : "";
             l.arl = kind == Kind::Arl;
-            decode(l, **v);
+            decode(l, value);
             found.lists.push_back(std::move(l));
         }
     }
