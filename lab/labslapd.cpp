@@ -360,6 +360,9 @@ void LabSlapd::writeConfig() {
          << "rootdn \"" << m_rootDN << "\"\n"
          << "rootpw " << m_rootPassword << "\n"
          << "directory " << m_dir << "/db\n";
+    if (m_sizeLimit > 0)
+        conf << "limits * size.soft=" << m_sizeLimit << " size.hard=" << m_sizeLimit
+             << " size.prtotal=unlimited\n";
     if (m_provider)
         conf << "index entryCSN,entryUUID eq\n"
              << "overlay syncprov\n";

@@ -119,6 +119,11 @@ class LabSlapd {
     int tlsPort() const { return m_tlsPort; }
     std::string tlsUrl() const;
 
+    // Size limit of searches by other users than the root DN, set before the
+    // first start(): a search answers at most `entries` entries, a paged search
+    // as many as it asks for, page by page.
+    void setSizeLimit(int entries) { m_sizeLimit = entries; }
+
     // Replication, set before the first start(). A provider offers its changes
     // (syncprov); a consumer copies everything under the provider's suffix (same
     // suffix and root DN) and keeps it current (syncrepl, refresh and persist).
@@ -145,6 +150,7 @@ class LabSlapd {
     bool m_detached = false;
     std::string m_labSchemaDir = RYX_LAB_SCHEMA_DIR;
     int m_tlsPort = 0;
+    int m_sizeLimit = 0;  // 0: slapd's default
     std::string m_tlsCertificate;
     std::string m_tlsKey;
     bool m_provider = false;

@@ -798,6 +798,42 @@ int urlSearch(LDAP* ld, const char* url, int attrsonly, timeval* timeout, LDAPMe
     return finish(*c, rc, why, false);
 }
 
+// One page of a paged search (RFC 2696): the request carries the cookie of
+// the page before (empty for the first), the answer the cookie of the next
+// (empty after the last), which replaces *cookie.
+int searchPage(Connection& c, Link& link, const char* base, int scope, const char* filter,
+               char** attrs, int pageSize, berval* cookie, LDAPMessage** result, std::string* why) {
+    LDAPControl* page = nullptr;
+    int rc = ldap_create_page_control(link.ld, pageSize, cookie, 1, &page);
+    if (rc != LDAP_SUCCESS)
+        return rc;
+    LDAPControl* controls[] = {page, nullptr};
+    rc = exchange(
+        link, c.settings,
+        [&](LDAP* ld, int* id) {
+            return ldap_search_ext(ld, base, scope, filter, attrs, 0, controls, nullptr, nullptr,
+                                   LDAP_NO_LIMIT, id);
+        },
+        nullptr, result, why);
+    ldap_control_free(page);
+    if (rc != LDAP_SUCCESS)
+        return rc;
+    int code = LDAP_OTHER;
+    LDAPControl** answered = nullptr;
+    rc = ldap_parse_result(link.ld, *result, &code, nullptr, nullptr, nullptr, &answered, 0);
+    if (rc == LDAP_SUCCESS && code == LDAP_SUCCESS) {
+        ber_memfree(cookie->bv_val);
+        *cookie = berval{0, nullptr};
+        LDAPControl* next = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, answered, nullptr);
+        ber_int_t estimate = 0;
+        if (next != nullptr)
+            rc = ldap_parse_pageresponse_control(link.ld, next, &estimate, cookie);
+    }
+    ldap_controls_free(answered);
+    registerFold(c, link.ld, attrs, *result);
+    return rc == LDAP_SUCCESS ? code : rc;
+}
+
 }  // namespace
 
 void ryxldap::noteFailure(int apiCode, const std::string& why) {
@@ -905,6 +941,19 @@ int ryx_ldap_search_st(LDAP* ld, const char* base, int scope, const char* filter
     });
     ryxldap::endSearch(base, rc);
     return rc;
+}
+
+int ryx_ldap_search_page_st(LDAP* ld, const char* base, int scope, const char* filter, char** attrs,
+                            int pageSize, struct berval* cookie, LDAPMessage** result) {
+    if (result == nullptr || cookie == nullptr || pageSize <= 0)
+        return toApiCode(LDAP_PARAM_ERROR);
+    *result = nullptr;
+    return onPrimary(
+        ld,
+        [&](Connection& c, Link& link, std::string* why) {
+            return searchPage(c, link, base, scope, filter, attrs, pageSize, cookie, result, why);
+        },
+        cookie->bv_len == 0);
 }
 
 int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly, struct timeval* timeout,

@@ -114,6 +114,15 @@ RYX_LDAP_EXPORT int ryx_ldap_unbind(LDAP* ld);
 RYX_LDAP_EXPORT int ryx_ldap_search_st(LDAP* ld, const char* base, int scope, const char* filter,
                                        char** attrs, int attrsonly, struct timeval* timeout,
                                        LDAPMessage** result);
+// Not in OpenLDAP: one page of a paged search (RFC 2696, the control marked
+// critical), bounded as ryx_ldap_search_st without a time limit. *cookie is
+// empty ({0, NULL}) for the first page; on success it is replaced by the
+// cookie of the next page, empty after the last. The caller releases a
+// cookie it stops with by ryx_ldap_memfree(cookie->bv_val). Only the first
+// page moves on to a next host (a cookie belongs to its server).
+RYX_LDAP_EXPORT int ryx_ldap_search_page_st(LDAP* ld, const char* base, int scope,
+                                            const char* filter, char** attrs, int pageSize,
+                                            struct berval* cookie, LDAPMessage** result);
 // OpenLDAP has no synchronous URL search. A URL naming a host is searched
 // anonymously on a connection to that server (port 389, or 636 for ldaps://,
 // when it names none), kept for later URLs to the same server, dropped when

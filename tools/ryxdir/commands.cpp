@@ -105,8 +105,8 @@ const std::vector<cmdline::Entry> kExamples = {
 };
 
 const Command* const kCommands[] = {
-    &kCaCommand,  &kUserCommand,  &kCrlCommand,    &kArlCommand,
-    &kUrlCommand, &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand,
+    &kCaCommand,    &kUserCommand,   &kCrlCommand,        &kArlCommand,    &kUrlCommand,
+    &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand, &kStatusCommand,
 };
 
 const Command& commandOf(const cmdline::Command* line) {

@@ -14,6 +14,7 @@ namespace ryxdir {
 
 struct Command;
 struct VerifySettings;  // verify's own, in cmd_verify.cpp
+struct StatusSettings;  // status's own, in cmd_status.cpp
 
 enum class Format { Pem, Der, Text, Json };
 
@@ -31,6 +32,7 @@ struct Settings {
     bool stopOnError = false;
 
     std::shared_ptr<VerifySettings> verify;  // made by verify's first option
+    std::shared_ptr<StatusSettings> status;  // made by status's first option
 
     bool quiet = false;    // -q: no progress, no warnings
     // --issuer-of or --subject-of: the name taken from a certificate in place
