@@ -42,8 +42,8 @@ const cmdline::Option kOutputOptions[] = {
 };
 
 const Command* const kCommands[] = {
-    &kCaCommand,  &kUserCommand,  &kCrlCommand,    &kArlCommand,
-    &kUrlCommand, &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand,
+    &kCaCommand,    &kUserCommand,   &kCrlCommand,        &kArlCommand,     &kUrlCommand,
+    &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand, &kPublishCommand,
 };
 
 const Command& commandOf(const cmdline::Command* line) {
@@ -140,7 +140,8 @@ const cmdline::Program& program() {
             "NAME is a distinguished name as written in LDAP (\"CN=CA,O=Example,C=DE\").\n"
             "Exit status: 0 found or valid, 1 nothing found, 2 usage, 3 plug-in, 4 directory,\n"
             "5 output, 6 certificate invalid, 7 no path to a trust anchor, 8 revocation\n"
-            "status unavailable.\n";
+            "status unavailable; publish: 9 not well-formed DER, 10 bad signature, 11 not\n"
+            "newer than the published list, 12 past its next update.\n";
         return q;
     }();
     return p;

@@ -38,6 +38,7 @@ extern const Command kUrlCommand;
 extern const Command kCheckCommand;
 extern const Command kVerifyCommand;
 extern const Command kLoadedFromCommand;
+extern const Command kPublishCommand;
 
 // --batch of the fetching commands: their operands from standard input.
 int runBatch(Settings& settings, Output& out);

@@ -11,7 +11,8 @@
 namespace ryxdir {
 
 struct Command;
-struct VerifySettings;  // verify's own, in cmd_verify.cpp
+struct VerifySettings;   // verify's own, in cmd_verify.cpp
+struct PublishSettings;  // publish's own, in cmd_publish.cpp
 
 enum class Format { Pem, Der, Text, Json };
 
@@ -27,7 +28,8 @@ struct Settings {
     bool batch = false;
     bool stopOnError = false;
 
-    std::shared_ptr<VerifySettings> verify;  // made by verify's first option
+    std::shared_ptr<VerifySettings> verify;    // made by verify's first option
+    std::shared_ptr<PublishSettings> publish;  // made by publish's first option
 
     bool help = false;     // -h or --help alone
     bool version = false;  // --version alone

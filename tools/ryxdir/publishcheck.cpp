@@ -1,0 +1,185 @@
+#include "publishcheck.h"
+
+#include <openssl/bn.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <cctype>
+
+#include "describe.h"
+#include "ryxopensslptr.h"
+
+namespace ryxdir {
+
+namespace {
+
+bool isPemText(const std::string& bytes) {
+    const size_t start = bytes.find_first_not_of(" \t\r\n");
+    return start != std::string::npos && bytes.compare(start, 11, "-----BEGIN ") == 0;
+}
+
+// The DER inside the first PEM block labelled label; empty when there is none.
+std::string pemBody(const std::string& bytes, const char* label) {
+    ryx::UniquePtr<BIO> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    unsigned char* data = nullptr;
+    long length = 0;
+    if (!bio ||
+        PEM_bytes_read_bio(&data, &length, nullptr, label, bio.get(), nullptr, nullptr) != 1) {
+        return std::string();
+    }
+    ryx::UniquePtr<unsigned char> owned(data);
+    return std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+}
+
+// Decodes der with d2i; the object only when every byte was used and i2d gives
+// the same bytes back.
+template <typename T, typename Ptr>
+Ptr strictDer(const std::string& der, T* (*d2i)(T**, const unsigned char**, long),
+              int (*i2d)(const T*, unsigned char**)) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+    Ptr object(d2i(nullptr, &p, static_cast<long>(der.size())));
+    if (!object || p != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) {
+        return Ptr();
+    }
+    unsigned char* out = nullptr;
+    const int length = i2d(object.get(), &out);
+    ryx::UniquePtr<unsigned char> owned(out);
+    if (length != static_cast<int>(der.size()) ||
+        der.compare(0, der.size(), reinterpret_cast<char*>(out), static_cast<size_t>(length)) !=
+            0) {
+        return Ptr();
+    }
+    return object;
+}
+
+ryx::UniquePtr<ASN1_INTEGER> crlNumber(const X509_CRL* crl) {
+    return ryx::UniquePtr<ASN1_INTEGER>(
+        static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, nullptr, nullptr)));
+}
+
+// The issuing distribution point's encoding; empty without one.
+std::string scopeOf(const X509_CRL* crl) {
+    const int at = X509_CRL_get_ext_by_NID(crl, NID_issuing_distribution_point, -1);
+    if (at < 0) {
+        return std::string();
+    }
+    const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(X509_CRL_get_ext(crl, at));
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(data)),
+                       static_cast<size_t>(ASN1_STRING_length(data)));
+}
+
+ListCheck refused(ListVerdict verdict, const std::string& why) {
+    return ListCheck{verdict, why};
+}
+
+ListCheck checkSignature(const X509_CRL* crl, const std::vector<X509Ptr>& issuers) {
+    bool named = false;
+    for (const X509Ptr& cert : issuers) {
+        if (X509_NAME_cmp(X509_get_subject_name(cert.get()), X509_CRL_get_issuer(crl)) != 0) {
+            continue;
+        }
+        named = true;
+        EVP_PKEY* key = X509_get0_pubkey(cert.get());
+        if (key != nullptr && X509_CRL_verify(const_cast<X509_CRL*>(crl), key) == 1) {
+            return ListCheck();
+        }
+    }
+    const std::string issuer = nameText(X509_CRL_get_issuer(crl));
+    if (!named) {
+        return refused(ListVerdict::NoIssuerCert,
+                       "no CA certificate of " + issuer + " to check the signature with");
+    }
+    return refused(ListVerdict::BadSignature,
+                   "the signature does not verify with any CA certificate of " + issuer);
+}
+
+ListCheck checkNumber(const X509_CRL* crl, const std::vector<const X509_CRL*>& current) {
+    const ryx::UniquePtr<ASN1_INTEGER> number = crlNumber(crl);
+    for (const X509_CRL* old : current) {
+        if (!sameIssuerAndScope(crl, old)) {
+            continue;
+        }
+        const ryx::UniquePtr<ASN1_INTEGER> oldNumber = crlNumber(old);
+        if (!number || !oldNumber) {
+            return refused(ListVerdict::NotNewer,
+                           "a list without a CRL number cannot be ordered against the one "
+                           "already published");
+        }
+        if (ASN1_INTEGER_cmp(number.get(), oldNumber.get()) <= 0) {
+            return refused(ListVerdict::NotNewer, "CRL number " + crlNumberText(crl) +
+                                                      " is not greater than number " +
+                                                      crlNumberText(old) + " already published");
+        }
+    }
+    return ListCheck();
+}
+
+}  // namespace
+
+DecodedList decodeList(const std::string& bytes) {
+    DecodedList d;
+    d.der = isPemText(bytes) ? pemBody(bytes, PEM_STRING_X509_CRL) : bytes;
+    d.object = strictDer<X509_CRL, CrlPtr>(d.der, d2i_X509_CRL, i2d_X509_CRL);
+    return d;
+}
+
+DecodedCert decodeCert(const std::string& bytes) {
+    DecodedCert d;
+    d.der = isPemText(bytes) ? pemBody(bytes, PEM_STRING_X509) : bytes;
+    d.object = strictDer<X509, X509Ptr>(d.der, d2i_X509, i2d_X509);
+    return d;
+}
+
+std::string derOfValue(const std::string& value) {
+    if (value.compare(0, 5, "{ASN}") == 0 || value.compare(0, 5, "{Asn}") == 0) {
+        std::string hex = value.substr(5);
+        hex.erase(hex.find_last_not_of(std::string(" \r\n\t\0", 5)) + 1);
+        long length = 0;
+        ryx::UniquePtr<unsigned char> der(OPENSSL_hexstr2buf(hex.c_str(), &length));
+        return der ? std::string(reinterpret_cast<char*>(der.get()), static_cast<size_t>(length))
+                   : std::string();
+    }
+    for (unsigned char c : value) {
+        if (c != 0 && !std::isprint(c)) {
+            return value;  // binary: DER
+        }
+    }
+    return std::string();  // other text
+}
+
+bool coversOnlyCAs(const X509_CRL* crl) {
+    ryx::UniquePtr<ISSUING_DIST_POINT> idp(static_cast<ISSUING_DIST_POINT*>(
+        X509_CRL_get_ext_d2i(crl, NID_issuing_distribution_point, nullptr, nullptr)));
+    return idp && idp->onlyCA > 0;
+}
+
+bool sameIssuerAndScope(const X509_CRL* a, const X509_CRL* b) {
+    return X509_NAME_cmp(X509_CRL_get_issuer(a), X509_CRL_get_issuer(b)) == 0 &&
+           scopeOf(a) == scopeOf(b);
+}
+
+std::string crlNumberText(const X509_CRL* crl) {
+    const ryx::UniquePtr<ASN1_INTEGER> number = crlNumber(crl);
+    ryx::UniquePtr<BIGNUM> bn(number ? ASN1_INTEGER_to_BN(number.get(), nullptr) : nullptr);
+    ryx::UniquePtr<char> text(bn ? BN_bn2dec(bn.get()) : nullptr);
+    return text ? std::string(text.get()) : std::string();
+}
+
+ListCheck checkList(const X509_CRL* crl, const std::vector<X509Ptr>& issuers,
+                    const std::vector<const X509_CRL*>& current, std::time_t now, bool force) {
+    ListCheck check = checkSignature(crl, issuers);
+    if (check.verdict != ListVerdict::Ok || force) {
+        return check;
+    }
+    check = checkNumber(crl, current);
+    if (check.verdict != ListVerdict::Ok) {
+        return check;
+    }
+    const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
+    if (next != nullptr && X509_cmp_time(next, &now) < 0) {
+        return refused(ListVerdict::Expired, "the list is past its next update");
+    }
+    return ListCheck();
+}
+
+}  // namespace ryxdir
