@@ -402,7 +402,7 @@ int publishList(Settings& s, const std::string& file, Output& out) {
         }
     }
     const ListCheck check =
-        checkList(crl, issuerCertificates(target, crl, p), lists, std::time(nullptr), p.force);
+        checkList(list, issuerCertificates(target, crl, p), lists, std::time(nullptr), p.force);
     if (check.verdict != ListVerdict::Ok) {
         fail(kStatusOf[static_cast<int>(check.verdict)], check.why);
     }

@@ -1,12 +1,16 @@
 #include "publishcheck.h"
 
 #include <openssl/bn.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <cctype>
 
 #include "describe.h"
+#include "ryxasn.h"
+#include "ryxexception.h"
 #include "ryxopensslptr.h"
 
 namespace ryxdir {
@@ -72,7 +76,46 @@ ListCheck refused(ListVerdict verdict, const std::string& why) {
     return ListCheck{verdict, why};
 }
 
-ListCheck checkSignature(const X509_CRL* crl, const std::vector<X509Ptr>& issuers) {
+// Whether the signature over the list's DER verifies with key: the digest of
+// the signed part and the signature value, read from the outer structure.
+bool signedBy(const std::string& der, EVP_PKEY* key) {
+    const unsigned char* begin = reinterpret_cast<const unsigned char*>(der.data());
+    const unsigned char* end = begin + der.size();
+    const unsigned char* p = begin;
+    long length = 0;
+    int tag = 0, cls = 0;
+    if (ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(der.size())) != 0x20) {
+        return false;
+    }
+    const unsigned char* tbs = p;
+    if (ASN1_get_object(&p, &length, &tag, &cls, end - p) != 0x20) {
+        return false;
+    }
+    p += length;
+    const long tbsSize = p - tbs;
+    ryx::UniquePtr<X509_ALGOR> alg(d2i_X509_ALGOR(nullptr, &p, end - p));
+    ryx::UniquePtr<ASN1_STRING> sig(d2i_ASN1_BIT_STRING(nullptr, &p, end - p));
+    const ASN1_OBJECT* oid = nullptr;
+    int mdNid = NID_undef, keyNid = NID_undef;
+    if (alg) {
+        X509_ALGOR_get0(&oid, nullptr, nullptr, alg.get());
+    }
+    if (!alg || !sig || OBJ_find_sigid_algs(OBJ_obj2nid(oid), &mdNid, &keyNid) != 1 ||
+        keyNid == NID_rsassaPss) {
+        // Other algorithms: OpenSSL's whole object decides.
+        CrlPtr whole(d2i_X509_CRL(nullptr, &begin, static_cast<long>(der.size())));
+        return whole && X509_CRL_verify(whole.get(), key) == 1;
+    }
+    const EVP_MD* md = mdNid == NID_undef ? nullptr : EVP_get_digestbynid(mdNid);
+    ryx::UniquePtr<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
+    return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
+           EVP_DigestVerify(ctx.get(), ASN1_STRING_get0_data(sig.get()),
+                            static_cast<size_t>(ASN1_STRING_length(sig.get())), tbs,
+                            static_cast<size_t>(tbsSize)) == 1;
+}
+
+ListCheck checkSignature(const DecodedList& list, const std::vector<X509Ptr>& issuers) {
+    const X509_CRL* crl = list.object.get();
     bool named = false;
     for (const X509Ptr& cert : issuers) {
         if (X509_NAME_cmp(X509_get_subject_name(cert.get()), X509_CRL_get_issuer(crl)) != 0) {
@@ -80,7 +123,9 @@ ListCheck checkSignature(const X509_CRL* crl, const std::vector<X509Ptr>& issuer
         }
         named = true;
         EVP_PKEY* key = X509_get0_pubkey(cert.get());
-        if (key != nullptr && X509_CRL_verify(const_cast<X509_CRL*>(crl), key) == 1) {
+        const bool verified = key != nullptr && signedBy(list.der, key);
+        ERR_clear_error();
+        if (verified) {
             return ListCheck();
         }
     }
@@ -119,7 +164,27 @@ ListCheck checkNumber(const X509_CRL* crl, const std::vector<const X509_CRL*>& c
 DecodedList decodeList(const std::string& bytes) {
     DecodedList d;
     d.der = isPemText(bytes) ? pemBody(bytes, PEM_STRING_X509_CRL) : bytes;
-    d.object = strictDer<X509_CRL, CrlPtr>(d.der, d2i_X509_CRL, i2d_X509_CRL);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(d.der.data());
+    long length = 0;
+    int tag = 0, cls = 0;
+    // One value with a definite length, nothing after it.
+    if (d.der.empty() ||
+        ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(d.der.size())) != 0x20 ||
+        p + length != reinterpret_cast<const unsigned char*>(d.der.data()) + d.der.size()) {
+        return d;
+    }
+    RYXASNCertificateList list(RYXASN_SECURITY_NONE);
+    try {
+        list.decodeDER(reinterpret_cast<const unsigned char*>(d.der.data()), d.der.size());
+    } catch (const RYXException&) {
+        return d;
+    }
+    const RYXBuffer head = list.getNarrowedDER({});
+    const std::string narrowed(reinterpret_cast<const char*>(head.getValue()), head.getLength());
+    const std::string& der = narrowed.empty() ? d.der : narrowed;
+    p = reinterpret_cast<const unsigned char*>(der.data());
+    d.object.reset(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
+    ERR_clear_error();
     return d;
 }
 
@@ -165,9 +230,10 @@ std::string crlNumberText(const X509_CRL* crl) {
     return text ? std::string(text.get()) : std::string();
 }
 
-ListCheck checkList(const X509_CRL* crl, const std::vector<X509Ptr>& issuers,
+ListCheck checkList(const DecodedList& list, const std::vector<X509Ptr>& issuers,
                     const std::vector<const X509_CRL*>& current, std::time_t now, bool force) {
-    ListCheck check = checkSignature(crl, issuers);
+    const X509_CRL* crl = list.object.get();
+    ListCheck check = checkSignature(list, issuers);
     if (check.verdict != ListVerdict::Ok || force) {
         return check;
     }

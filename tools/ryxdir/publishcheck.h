@@ -22,9 +22,12 @@ struct Decoded {
 using DecodedList = Decoded<CrlPtr>;
 using DecodedCert = Decoded<X509Ptr>;
 
-// The first list or certificate of a file's bytes (PEM or DER), as strict
-// DER: all the bytes decode and encode back to themselves. Null object when
-// they do not.
+// The first list or certificate of a file's bytes (PEM or DER). Null object
+// when the bytes are not one DER value that decodes. A certificate must also
+// encode back to the same bytes. A list of a million entries takes OpenSSL
+// seconds to decode and encode, so a list is read by the host toolkit's
+// one-pass scanner and its object holds everything but the entries (issuer,
+// times, extensions), unless the list cannot be shortened so.
 DecodedList decodeList(const std::string& bytes);
 DecodedCert decodeCert(const std::string& bytes);
 // A directory value (DER or "{ASN}" hex text) as DER; empty when it is neither.
@@ -44,11 +47,11 @@ struct ListCheck {
     std::string why;  // one line, empty when Ok
 };
 
-// Whether crl may replace current: its signature verifies with one of
+// Whether list may replace current: its signature verifies with one of
 // issuers (certificates named as its issuer); its number is greater than that
 // of every list of current with the same issuer and scope; it is not past its
 // next update at now. force skips the number and date, never the signature.
-ListCheck checkList(const X509_CRL* crl, const std::vector<X509Ptr>& issuers,
+ListCheck checkList(const DecodedList& list, const std::vector<X509Ptr>& issuers,
                     const std::vector<const X509_CRL*>& current, std::time_t now, bool force);
 
 }  // namespace ryxdir
