@@ -107,6 +107,8 @@ class Publish : public ::testing::TestWithParam<LabSlapd::Schema> {
 TEST_P(Publish, RevocationLists) {
     const std::vector<std::string> crls{"-f", "text", "crl", kCaDN};
     const std::string dp = "cn=New DP" + kSuffix;
+    const std::string dpUrl =
+        m_slapd->url() + "/cn=New%20DP" + kSuffix + "?certificateRevocationList";
     runTable({
         {"older number",
          {"publish", "crl", "n4.crl"},
@@ -166,6 +168,12 @@ TEST_P(Publish, RevocationLists) {
          {"-f", "text", "url",
           m_slapd->url() + "/cn=New%20DP" + kSuffix + "?certificateRevocationList"},
          "number=6"},
+        {"URL of a distribution point",
+         {"publish", "crl", "--to", dpUrl, "n8-expired.crl", "--force"},
+         0,
+         "replace certificateRevocationList",
+         {"-f", "text", "url", dpUrl},
+         "number=8"},
         {"not DER", {"publish", "crl", "garbage.crl"}, 9, "no well-formed DER", {}, ""},
         {"issuer certificate given",
          {"publish", "crl", "--issuer-cert", "rekeyed.pem", "n8-expired.crl"},

@@ -27,6 +27,7 @@ namespace ryxdir {
 
 struct PublishSettings {
     std::string entry;       // --entry: the target instead of the object's own name
+    std::string to;          // --to: an LDAP URL naming the entry and attribute
     std::string issuerCert;  // --issuer-cert: checks the signature instead of the directory
     bool arl = false;
     bool force = false;
@@ -46,6 +47,9 @@ PublishSettings& own(Settings& s) {
 
 void setEntry(Settings& s, const char* v) {
     own(s).entry = v;
+}
+void setTo(Settings& s, const char* v) {
+    own(s).to = v;
 }
 void setIssuerCert(Settings& s, const char* v) {
     own(s).issuerCert = v;
@@ -69,6 +73,10 @@ void setReplace(Settings& s, const char*) {
 const cmdline::Option kPublishOptions[] = {
     {"--entry", "DN", "write into entry DN (a distribution point's) instead of the issuer's",
      set<setEntry>},
+    {"--to", "LDAP-URL",
+     "crl: write into the entry and attribute the URL names (a distribution\n"
+     "point's), on the URL's server when it names one",
+     set<setTo>},
     {"--issuer-cert", "FILE", "crl: check the signature with this CA certificate (PEM or DER)",
      set<setIssuerCert>},
     {"--arl", nullptr, "crl: write to authorityRevocationList", set<setArl>},
@@ -123,21 +131,39 @@ std::string bytesOf(const RYXBuffer& buffer) {
     return std::string(reinterpret_cast<const char*>(p), length);
 }
 
-// The plug-in's LDAP client, bound with the command line's credentials.
+// What an LDAP URL names.
+struct UrlTarget {
+    std::string dn;
+    std::string attribute;  // type without options; empty when the URL names none
+};
+
+// The plug-in's LDAP client, bound with the command line's credentials, on
+// the server of url when it names one.
 class Target {
   public:
-    explicit Target(Settings& s) {
+    Target(Settings& s, const std::string& url, UrlTarget& named) {
         ConnectionSettings& c = s.connection;
         configureLdapLibrary(c);
         setenv("RYX_LDAP_FOLD_BINARY", "0", 1);  // the description as the server names it
         if (c.promptPassword) {
             c.password = promptPassword("Enter LDAP password: ");
         }
+        const char* dn = c.bindDN.empty() ? nullptr : c.bindDN.c_str();
+        const std::string& password = c.password.text();
         guarded([&] {
             m_client = std::make_unique<LDAPClient>(c.host.c_str(), c.driverPath.c_str(), nullptr,
                                                     c.port, c.protocol);
-            m_client->login(c.bindDN.empty() ? nullptr : c.bindDN.c_str(),
-                            c.bindDN.empty() ? nullptr : c.password.text().c_str());
+            if (url.empty()) {
+                m_client->login(dn, dn == nullptr ? nullptr : password.c_str());
+                return;
+            }
+            std::string host;
+            int port = c.port;
+            parseUrl(url, named, host, port);
+            m_client->login(RYXConstString(host.empty() ? c.host.c_str() : host.c_str()), port,
+                            RYXConstString(c.bindDN.c_str()),
+                            RYXASNCBuffer(reinterpret_cast<const unsigned char*>(password.data()),
+                                          static_cast<unsigned>(password.size())));
         });
         c.password.clear();
     }
@@ -207,6 +233,25 @@ class Target {
     }
 
   private:
+    void parseUrl(const std::string& url, UrlTarget& named, std::string& host, int& port) {
+        LDAPURLDesc* desc = nullptr;
+        if (m_client->m_ldap_url_parse == nullptr ||
+            m_client->m_ldap_url_parse(url.c_str(), &desc) != 0 || desc == nullptr ||
+            desc->lud_dn == nullptr || *desc->lud_dn == '\0') {
+            fail(EXIT_USAGE, "--to needs an LDAP URL that names an entry: " + url);
+        }
+        named.dn = desc->lud_dn;
+        if (desc->lud_attrs != nullptr && desc->lud_attrs[0] != nullptr) {
+            named.attribute = desc->lud_attrs[0];
+            named.attribute = named.attribute.substr(0, named.attribute.find(';'));
+        }
+        if (desc->lud_host != nullptr && *desc->lud_host != '\0') {
+            host = desc->lud_host;
+            port = desc->lud_port != 0 ? desc->lud_port : 389;
+        }
+        m_client->m_ldap_free_urldesc(desc);
+    }
+
     template <typename Call>
     static auto guarded(Call call) -> decltype(call()) {
         try {
@@ -322,7 +367,7 @@ void carryOut(Target& target, const Plan& plan, const PublishSettings& p, bool l
     const std::string verb = p.dryRun ? "would " : "";
     if (plan.missing) {
         const std::vector<std::string> classes =
-            classesFor(plan.dn, plan.base, list && !p.entry.empty());
+            classesFor(plan.dn, plan.base, list && (!p.entry.empty() || !p.to.empty()));
         out.line(verb + "add entry " + plan.dn + " with " + plan.attribute);
         if (!p.dryRun) {
             target.write(plan.dn, plan.attribute, plan.values, &classes);
@@ -381,11 +426,15 @@ int publishList(Settings& s, const std::string& file, Output& out) {
         fail(EXIT_MALFORMED, file + " holds no well-formed DER revocation list");
     }
     const X509_CRL* crl = list.object.get();
-    Target target(s);
+    UrlTarget named;
+    Target target(s, p.to, named);
     Plan plan;
-    plan.dn = p.entry.empty() ? nameText(X509_CRL_get_issuer(crl)) : p.entry;
-    plan.base =
-        (p.arl || coversOnlyCAs(crl)) ? "authorityRevocationList" : "certificateRevocationList";
+    plan.dn = !named.dn.empty() ? named.dn
+              : p.entry.empty() ? nameText(X509_CRL_get_issuer(crl))
+                                : p.entry;
+    plan.base = !named.attribute.empty()        ? named.attribute
+                : (p.arl || coversOnlyCAs(crl)) ? "authorityRevocationList"
+                                                : "certificateRevocationList";
     readTarget(target, plan, p);
 
     std::vector<DecodedList> current;
@@ -423,7 +472,8 @@ int publishCert(Settings& s, const std::string& file, Output& out) {
     if (!ca && p.entry.empty()) {
         fail(EXIT_USAGE, "a user certificate needs --entry DN");
     }
-    Target target(s);
+    UrlTarget named;
+    Target target(s, std::string(), named);
     Plan plan;
     plan.dn = p.entry.empty() ? nameText(X509_get_subject_name(cert.object.get())) : p.entry;
     plan.base = ca ? "cACertificate" : "userCertificate";
@@ -449,6 +499,9 @@ int runPublish(Settings& s, Output& out) {
     }
     if (s.operands.size() != 2 || (s.operands[0] != "crl" && s.operands[0] != "cert")) {
         usageError("publish needs \"crl FILE\" or \"cert FILE\"");
+    }
+    if (!s.publish->to.empty() && (!s.publish->entry.empty() || s.operands[0] != "crl")) {
+        usageError("--to names the target of a list, instead of --entry");
     }
     if (s.connection.bindDN.empty() && !s.publish->dryRun) {
         fail(EXIT_USAGE, "publish writes to the directory: bind with -D DN and -w, -W or -y");
