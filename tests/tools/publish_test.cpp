@@ -26,6 +26,7 @@ const std::string kCaDN = "cn=Pub CA" + kSuffix;
 
 labpki::CrlOptions numbered(std::uint64_t number, long nextUpdate = 7 * 86400) {
     labpki::CrlOptions o;
+    o.revokedCount = 2;  // the entries are passed over when a list is ordered
     o.crlNumber = number;
     o.thisUpdate = labpki::fromNow(nextUpdate < 0 ? nextUpdate - 86400 : 0);
     o.nextUpdate = labpki::fromNow(nextUpdate);

@@ -441,7 +441,7 @@ int publishList(Settings& s, const std::string& file, Output& out) {
     std::vector<const X509_CRL*> lists;
     plan.values.push_back(list.der);
     for (const Value& v : plan.current) {
-        current.push_back(decodeList(derOfValue(v.bytes)));
+        current.push_back(decodeList(derOfValue(v.bytes), false));  // already published
         const X509_CRL* old = current.back().object.get();
         if (old != nullptr) {
             lists.push_back(old);

@@ -72,6 +72,55 @@ std::string scopeOf(const X509_CRL* crl) {
                        static_cast<size_t>(ASN1_STRING_length(data)));
 }
 
+// The list's DER without its entries: the signed part with its
+// revokedCertificates left out, then the signature algorithm and value as they
+// stand. Skips the entries by their length, so its cost does not grow with the
+// list. Empty when der is not one definite-length list with nothing after it.
+std::string withoutEntries(const std::string& der) {
+    const unsigned char* const begin = reinterpret_cast<const unsigned char*>(der.data());
+    const unsigned char* const end = begin + der.size();
+    const unsigned char* p = begin;
+    long length = 0;
+    int tag = 0, cls = 0;
+    if (der.empty() || ASN1_get_object(&p, &length, &tag, &cls, end - p) != 0x20 ||
+        p + length != end) {
+        return std::string();
+    }
+    const unsigned char* q = p;
+    if (ASN1_get_object(&q, &length, &tag, &cls, end - q) != 0x20) {
+        return std::string();
+    }
+    const unsigned char* const tbsEnd = q + length;
+    std::string kept;
+    bool timeSeen = false;
+    while (q < tbsEnd) {
+        const unsigned char* element = q;
+        const int info = ASN1_get_object(&q, &length, &tag, &cls, tbsEnd - q);
+        if ((info & 0x80) != 0 || info == 0x21) {
+            return std::string();
+        }
+        q += length;
+        const bool universal = cls == V_ASN1_UNIVERSAL;
+        if (universal && (tag == V_ASN1_UTCTIME || tag == V_ASN1_GENERALIZEDTIME)) {
+            timeSeen = true;
+        } else if (universal && tag == V_ASN1_SEQUENCE && timeSeen) {
+            continue;  // revokedCertificates
+        }
+        kept.append(reinterpret_cast<const char*>(element), static_cast<size_t>(q - element));
+    }
+    const std::string rest(reinterpret_cast<const char*>(tbsEnd),
+                           static_cast<size_t>(end - tbsEnd));
+    const auto sequence = [](const std::string& content) {
+        const int size = ASN1_object_size(1, static_cast<int>(content.size()), V_ASN1_SEQUENCE);
+        std::string out(static_cast<size_t>(size < 0 ? 0 : size), '\0');
+        unsigned char* w = reinterpret_cast<unsigned char*>(&out[0]);
+        ASN1_put_object(&w, 1, static_cast<int>(content.size()), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+        out.replace(out.size() - content.size(), content.size(), content);
+        return out;
+    };
+    return sequence(sequence(kept) + rest);
+}
+
 ListCheck refused(ListVerdict verdict, const std::string& why) {
     return ListCheck{verdict, why};
 }
@@ -161,29 +210,21 @@ ListCheck checkNumber(const X509_CRL* crl, const std::vector<const X509_CRL*>& c
 
 }  // namespace
 
-DecodedList decodeList(const std::string& bytes) {
+DecodedList decodeList(const std::string& bytes, bool scan) {
     DecodedList d;
     d.der = isPemText(bytes) ? pemBody(bytes, PEM_STRING_X509_CRL) : bytes;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(d.der.data());
-    long length = 0;
-    int tag = 0, cls = 0;
-    // One value with a definite length, nothing after it.
-    if (d.der.empty() ||
-        ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(d.der.size())) != 0x20 ||
-        p + length != reinterpret_cast<const unsigned char*>(d.der.data()) + d.der.size()) {
-        return d;
+    if (scan) {
+        RYXASNCertificateList list(RYXASN_SECURITY_NONE);
+        try {
+            list.decodeDER(reinterpret_cast<const unsigned char*>(d.der.data()), d.der.size());
+        } catch (const RYXException&) {
+            return d;
+        }
     }
-    RYXASNCertificateList list(RYXASN_SECURITY_NONE);
-    try {
-        list.decodeDER(reinterpret_cast<const unsigned char*>(d.der.data()), d.der.size());
-    } catch (const RYXException&) {
-        return d;
-    }
-    const RYXBuffer head = list.getNarrowedDER({});
-    const std::string narrowed(reinterpret_cast<const char*>(head.getValue()), head.getLength());
-    const std::string& der = narrowed.empty() ? d.der : narrowed;
-    p = reinterpret_cast<const unsigned char*>(der.data());
-    d.object.reset(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
+    const std::string head = withoutEntries(d.der);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(head.data());
+    d.object.reset(head.empty() ? nullptr
+                                : d2i_X509_CRL(nullptr, &p, static_cast<long>(head.size())));
     ERR_clear_error();
     return d;
 }

@@ -23,12 +23,12 @@ using DecodedList = Decoded<CrlPtr>;
 using DecodedCert = Decoded<X509Ptr>;
 
 // The first list or certificate of a file's bytes (PEM or DER). Null object
-// when the bytes are not one DER value that decodes. A certificate must also
+// when the bytes are not one DER value that decodes; a certificate must also
 // encode back to the same bytes. A list of a million entries takes OpenSSL
-// seconds to decode and encode, so a list is read by the host toolkit's
-// one-pass scanner and its object holds everything but the entries (issuer,
-// times, extensions), unless the list cannot be shortened so.
-DecodedList decodeList(const std::string& bytes);
+// seconds to decode, so a list's object holds everything but its entries
+// (issuer, times, extensions); with scan, the host toolkit's one-pass scanner
+// first reads the whole list.
+DecodedList decodeList(const std::string& bytes, bool scan = true);
 DecodedCert decodeCert(const std::string& bytes);
 // A directory value (DER or "{ASN}" hex text) as DER; empty when it is neither.
 std::string derOfValue(const std::string& value);
