@@ -69,6 +69,10 @@ Sample load(LabSlapd& slapd) {
     const labpki::Bytes rootCRL = root.crl(listRevoking({}));
     const labpki::Bytes rootARL = root.arl(listRevoking({kRetiredCASerial}));
     const labpki::Bytes caCRL = ca.crl(listRevoking({kBobSerial}));
+    s.caCRL = caCRL;
+    labpki::CrlOptions next = listRevoking({kBobSerial, kAliceSerial});
+    next.crlNumber = 2;
+    s.caNextCRL = ca.crl(next);
 
     auto add = [&](const std::string& dn, const std::vector<LabSlapd::Attribute>& attributes,
                    const std::string& description) {

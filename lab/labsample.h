@@ -33,6 +33,10 @@ struct Sample {
     labpki::Bytes ca;
     labpki::Bytes alice;
     labpki::Bytes bob;
+    // The issuing CA's CRL as loaded (number 1, revokes Bob) and its next one,
+    // not loaded (number 2, revokes Bob and Alice), for publishing.
+    labpki::Bytes caCRL;
+    labpki::Bytes caNextCRL;
     std::vector<Entry> entries;  // in the order loaded
 };
 

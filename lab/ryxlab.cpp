@@ -40,8 +40,8 @@ const char* const kMarker = ".ryxlab";
 const char* const kServerFolder = "slapd";
 // Every file start writes into DIR, the marker last so that stop finds it
 // until the end.
-const char* const kFiles[] = {"root.pem", "issuing-ca.pem", "alice.pem", "bob.pem", "admin.pw",
-                              "env",      kMarker};
+const char* const kFiles[] = {"root.pem",     "issuing-ca.pem", "alice.pem", "bob.pem", "crl.pem",
+                              "next-crl.pem", "admin.pw",       "env",       kMarker};
 
 using cmdline::Failure;
 using namespace ryxlab;
@@ -264,6 +264,8 @@ int start(const std::string& dir, int port) {
     writeNewFile(dir + "/issuing-ca.pem", labpki::certificatePEM(sample.ca));
     writeNewFile(dir + "/alice.pem", labpki::certificatePEM(sample.alice));
     writeNewFile(dir + "/bob.pem", labpki::certificatePEM(sample.bob));
+    writeNewFile(dir + "/crl.pem", labpki::crlPEM(sample.caCRL));
+    writeNewFile(dir + "/next-crl.pem", labpki::crlPEM(sample.caNextCRL));
     writeNewFile(dir + "/admin.pw", slapd.rootPassword() + "\n", 0600);
     writeNewFile(dir + "/env", "# The demo directory of ryxlab: . " + dir + "/env\n" + env);
     {
@@ -285,6 +287,8 @@ int start(const std::string& dir, int port) {
     std::cout
         << "files in " << dir << ":\n"
         << "  root.pem (trust anchor), issuing-ca.pem, alice.pem (valid), bob.pem (revoked),\n"
+        << "  crl.pem (the issuing CA's CRL, number 1), next-crl.pem (number 2, not yet\n"
+        << "  published: revokes Alice too),\n"
         << "  admin.pw (password of " << slapd.rootDN() << "), env\n"
         << "environment (. " << dir << "/env):\n";
     std::istringstream lines(env);

@@ -73,6 +73,10 @@ const std::vector<cmdline::Entry> kStatuses = {
     {"6", "certificate invalid"},
     {"7", "no path to a trust anchor"},
     {"8", "revocation status unavailable"},
+    {"9", "publish: the list is not well-formed DER"},
+    {"10", "publish: the signature does not verify with a CA certificate of the issuer"},
+    {"11", "publish: not newer than the list already published"},
+    {"12", "publish: past its next update"},
 };
 
 const std::vector<cmdline::Entry> kEnvironment = {
@@ -106,7 +110,7 @@ const std::vector<cmdline::Entry> kExamples = {
 
 const Command* const kCommands[] = {
     &kCaCommand,    &kUserCommand,   &kCrlCommand,        &kArlCommand,    &kUrlCommand,
-    &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand, &kStatusCommand,
+    &kCheckCommand, &kVerifyCommand, &kLoadedFromCommand, &kStatusCommand, &kPublishCommand,
 };
 
 const Command& commandOf(const cmdline::Command* line) {

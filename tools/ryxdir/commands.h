@@ -39,6 +39,7 @@ extern const Command kCheckCommand;
 extern const Command kVerifyCommand;
 extern const Command kLoadedFromCommand;
 extern const Command kStatusCommand;
+extern const Command kPublishCommand;
 
 // --batch of the fetching commands: their operands from standard input.
 int runBatch(Settings& settings, Output& out);

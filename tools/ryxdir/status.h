@@ -18,6 +18,12 @@ enum ExitStatus {
     EXIT_INVALID = 6,     // certificate invalid (revoked, expired, bad signature, ...)
     EXIT_NO_PATH = 7,     // no path to a trust anchor
     EXIT_REVOCATION = 8,  // revocation status unavailable
+    // publish: what it refuses to write.
+    EXIT_MALFORMED = 9,  // the file holds no well-formed DER list or certificate
+    EXIT_SIGNATURE =
+        10,  // the list's signature does not verify with a CA certificate of its issuer
+    EXIT_NOT_NEWER = 11,  // the list's number is not greater than that of the list it replaces
+    EXIT_EXPIRED = 12,    // the list is past its next update
 };
 
 // Ends the command with a status and a one-line message for standard error.
