@@ -21,6 +21,7 @@
 
 #include "hostlist.h"
 #include "ldapurl.h"
+#include "ryxopenldapptr.h"
 #include "ryxtrace.h"
 #include "settings.h"
 #include "tlsverdict.h"
@@ -855,7 +856,7 @@ int ryx_ldap_url_search_st(LDAP* ld, const char* url, int attrsonly, struct time
     LDAPURLDesc* lud = nullptr;
     std::string why;
     const int parsed = ryxldap::parseUrl(url, &lud, &why);
-    std::unique_ptr<LDAPURLDesc, void (*)(LDAPURLDesc*)> owner(lud, ldap_free_urldesc);
+    ryx::UniquePtr<LDAPURLDesc> owner(lud);
     if (parsed != LDAP_URL_SUCCESS)
         return finish(*c, parsed == LDAP_URL_ERR_BADEXTS ? LDAP_NOT_SUPPORTED : LDAP_PARAM_ERROR,
                       why, false);
