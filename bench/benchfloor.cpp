@@ -20,12 +20,15 @@ constexpr int kWaitSeconds = 300;
     throw std::runtime_error(what + ": " + ldap_err2string(rc));
 }
 
-LDAP* open(const std::string& url, const std::string& dn, const std::string& password) {
-    LDAP* ld = nullptr;
-    int rc = ldap_initialize(&ld, url.c_str());
+ryx::UniquePtr<LDAP> open(const std::string& url, const std::string& dn,
+                          const std::string& password) {
+    LDAP* raw = nullptr;
+    int rc = ldap_initialize(&raw, url.c_str());
+    ryx::UniquePtr<LDAP> owner(raw);
     if (rc != LDAP_SUCCESS) {
         failed("ldap_initialize " + url, rc);
     }
+    LDAP* ld = owner.get();
     const int version = LDAP_VERSION3;
     ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
     const timeval wait{kWaitSeconds, 0};
@@ -35,10 +38,9 @@ LDAP* open(const std::string& url, const std::string& dn, const std::string& pas
     rc = ldap_sasl_bind_s(ld, dn.empty() ? nullptr : dn.c_str(), LDAP_SASL_SIMPLE, &secret, nullptr,
                           nullptr, nullptr);
     if (rc != LDAP_SUCCESS) {
-        ldap_unbind_ext_s(ld, nullptr, nullptr);
         failed("bind", rc);
     }
-    return ld;
+    return owner;
 }
 
 // The objects in one value, or the revoked entries of a list; throws when the
@@ -47,69 +49,47 @@ long decode(const berval& value, Kind kind) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(value.bv_val);
     const long length = static_cast<long>(value.bv_len);
     if (kind == Kind::Certificate) {
-        X509* cert = d2i_X509(nullptr, &p, length);
-        if (cert == nullptr) {
+        if (!ryx::UniquePtr<X509>(d2i_X509(nullptr, &p, length))) {
             throw std::runtime_error("d2i_X509 failed");
         }
-        X509_free(cert);
         return 1;
     }
-    X509_CRL* crl = d2i_X509_CRL(nullptr, &p, length);
-    if (crl == nullptr) {
+    const ryx::UniquePtr<X509_CRL> crl(d2i_X509_CRL(nullptr, &p, length));
+    if (!crl) {
         throw std::runtime_error("d2i_X509_CRL failed");
     }
-    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl);
-    const long n = revoked == nullptr ? 0 : sk_X509_REVOKED_num(revoked);
-    X509_CRL_free(crl);
-    return n;
+    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl.get());
+    return revoked == nullptr ? 0 : sk_X509_REVOKED_num(revoked);
 }
-
-struct MessageFree {
-    void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
-};
-struct UrlFree {
-    void operator()(LDAPURLDesc* d) const { ldap_free_urldesc(d); }
-};
 
 }  // namespace
 
 Connection::Connection(const std::string& url, const std::string& dn, const std::string& password)
     : m_ld(open(url, dn, password)) {}
 
-Connection::~Connection() {
-    ldap_unbind_ext_s(m_ld, nullptr, nullptr);
-}
-
 long Connection::search(const char* base, int scope, const char* filter, char** attributes,
                         Kind kind) {
     LDAPMessage* message = nullptr;
     timeval wait{kWaitSeconds, 0};
-    const int rc = ldap_search_ext_s(m_ld, base, scope, filter, attributes, 0, nullptr, nullptr,
+    LDAP* ld = m_ld.get();
+    const int rc = ldap_search_ext_s(ld, base, scope, filter, attributes, 0, nullptr, nullptr,
                                      &wait, LDAP_NO_LIMIT, &message);
-    std::unique_ptr<LDAPMessage, MessageFree> result(message);
+    const ryx::UniquePtr<LDAPMessage> result(message);
     if (rc != LDAP_SUCCESS) {
         failed(std::string("search of ") + base, rc);
     }
     long found = 0;
-    for (LDAPMessage* e = ldap_first_entry(m_ld, message); e != nullptr;
-         e = ldap_next_entry(m_ld, e)) {
+    for (LDAPMessage* e = ldap_first_entry(ld, message); e != nullptr; e = ldap_next_entry(ld, e)) {
         BerElement* ber = nullptr;
-        for (char* a = ldap_first_attribute(m_ld, e, &ber); a != nullptr;
-             a = ldap_next_attribute(m_ld, e, ber)) {
-            berval** values = ldap_get_values_len(m_ld, e, a);
-            ldap_memfree(a);
-            try {
-                for (berval** v = values; v != nullptr && *v != nullptr; ++v) {
-                    found += decode(**v, kind);
-                }
-            } catch (...) {
-                ldap_value_free_len(values);
-                ber_free(ber, 0);
-                throw;
+        char* a = ldap_first_attribute(ld, e, &ber);
+        const ryx::UniquePtr<BerElement> iteration(ber);
+        for (; a != nullptr; a = ldap_next_attribute(ld, e, ber)) {
+            const ryx::UniquePtr<char, ryx::LdapMemfree> name(a);
+            const ryx::UniquePtr<berval*> values(ldap_get_values_len(ld, e, a));
+            for (berval** v = values.get(); v != nullptr && *v != nullptr; ++v) {
+                found += decode(**v, kind);
             }
-            ldap_value_free_len(values);
         }
-        ber_free(ber, 0);
     }
     return found;
 }
@@ -125,7 +105,7 @@ long Connection::fetchUrl(const std::string& url) {
     if (ldap_url_parse(url.c_str(), &parsed) != LDAP_URL_SUCCESS) {
         throw std::runtime_error("ldap_url_parse " + url);
     }
-    std::unique_ptr<LDAPURLDesc, UrlFree> desc(parsed);
+    const ryx::UniquePtr<LDAPURLDesc> desc(parsed);
     const char* filter = desc->lud_filter != nullptr ? desc->lud_filter : "(objectClass=*)";
     const int scope = desc->lud_scope == LDAP_SCOPE_DEFAULT ? LDAP_SCOPE_BASE : desc->lud_scope;
     return search(desc->lud_dn != nullptr ? desc->lud_dn : "", scope, filter, desc->lud_attrs,
@@ -133,7 +113,7 @@ long Connection::fetchUrl(const std::string& url) {
 }
 
 void bindAndUnbind(const std::string& url, const std::string& dn, const std::string& password) {
-    ldap_unbind_ext_s(open(url, dn, password), nullptr, nullptr);
+    open(url, dn, password);  // and unbound at once by its owner
 }
 
 namespace {
@@ -150,8 +130,7 @@ ryx::UniquePtr<BIO> openFile(const std::string& path) {
 
 FileVerifier::FileVerifier(const std::string& anchors, const std::string& untrusted,
                            const std::string& crls)
-    : m_store(X509_STORE_new()),
-      m_untrusted(sk_X509_new_null(), [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }) {
+    : m_store(X509_STORE_new()), m_untrusted(sk_X509_new_null()) {
     if (!m_store || !m_untrusted || X509_STORE_load_file(m_store.get(), anchors.c_str()) != 1) {
         throw std::runtime_error("cannot load the trust anchors of " + anchors);
     }
@@ -162,8 +141,8 @@ FileVerifier::FileVerifier(const std::string& anchors, const std::string& untrus
     ryx::UniquePtr<BIO> lists = openFile(crls);
     int read = 0;
     for (; X509_CRL* crl = PEM_read_bio_X509_CRL(lists.get(), nullptr, nullptr, nullptr); ++read) {
+        const ryx::UniquePtr<X509_CRL> owner(crl);  // the store takes a reference of its own
         X509_STORE_add_crl(m_store.get(), crl);
-        X509_CRL_free(crl);
     }
     if (read == 0 || sk_X509_num(m_untrusted.get()) == 0) {
         throw std::runtime_error("no list in " + crls + " or no certificate in " + untrusted);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ryxopenldapptr.h"
 #include "ryxopensslptr.h"
 
 namespace benchfloor {
@@ -21,7 +22,6 @@ enum class Kind { Certificate, RevocationList };
 class Connection {
   public:
     Connection(const std::string& url, const std::string& dn, const std::string& password);
-    ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -36,7 +36,7 @@ class Connection {
   private:
     long search(const char* base, int scope, const char* filter, char** attributes, Kind kind);
 
-    LDAP* m_ld = nullptr;
+    ryx::UniquePtr<LDAP> m_ld;
 };
 
 // ldap_initialize, a simple bind and an unbind: one connection's whole life.
@@ -60,7 +60,7 @@ class FileVerifier {
 
   private:
     ryx::UniquePtr<X509_STORE> m_store;
-    std::shared_ptr<STACK_OF(X509)> m_untrusted;
+    ryx::UniquePtr<STACK_OF(X509)> m_untrusted;
 };
 
 }  // namespace benchfloor

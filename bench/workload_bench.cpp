@@ -427,7 +427,7 @@ class Workloads {
     Host& host(Server& server) {
         std::unique_ptr<Host>& h = m_hosts[&server];
         if (!h) {
-            h.reset(new Host);
+            h = std::make_unique<Host>();
             h->connection.port = server.slapd.port();
             h->connection.userDN = server.slapd.rootDN();
             h->connection.password = server.slapd.rootPassword();
@@ -435,10 +435,10 @@ class Workloads {
             if (!h->manager) {
                 throw std::runtime_error("the plug-in gave no manager");
             }
-            h->raw.reset(new benchfloor::Connection(server.url(), server.slapd.rootDN(),
-                                                    server.slapd.rootPassword()));
-            h->info.reset(new RYXDIRConnectInfo::LDAP(h->connection.info()));
-            h->values.reset(new RYXPKIXLdapValueSource(*h->info));
+            h->raw = std::make_unique<benchfloor::Connection>(server.url(), server.slapd.rootDN(),
+                                                              server.slapd.rootPassword());
+            h->info = std::make_unique<RYXDIRConnectInfo::LDAP>(h->connection.info());
+            h->values = std::make_unique<RYXPKIXLdapValueSource>(*h->info);
         }
         return *h;
     }
@@ -1143,7 +1143,7 @@ int run(int argc, char** argv) {
     makeValidations(data);
     std::vector<std::unique_ptr<Server>> servers;
     for (bool stock : {true, false}) {
-        servers.emplace_back(new Server(stock));
+        servers.push_back(std::make_unique<Server>(stock));
         load(*servers.back(), data, ca, caCertificates, smallList);
     }
     std::printf("data generated and loaded into two directories in %.1f s\n", seconds(start));

@@ -147,22 +147,23 @@ void addExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
 // One distribution point per URI, built as structures: the text form of the
 // extension splits at commas, which every LDAP URL holds.
 void addDistributionPoints(X509* cert, const std::vector<std::string>& uris) {
-    std::unique_ptr<CRL_DIST_POINTS, void (*)(CRL_DIST_POINTS*)> points(
-        checked(CRL_DIST_POINTS_new(), "CRL_DIST_POINTS_new"), CRL_DIST_POINTS_free);
+    Ptr<CRL_DIST_POINTS> points(checked(CRL_DIST_POINTS_new(), "CRL_DIST_POINTS_new"));
     for (const std::string& uri : uris) {
-        DIST_POINT* point = checked(DIST_POINT_new(), "DIST_POINT_new");
+        Ptr<DIST_POINT> owned(checked(DIST_POINT_new(), "DIST_POINT_new"));
+        DIST_POINT* point = owned.get();
         if (sk_DIST_POINT_push(points.get(), point) <= 0) {
-            DIST_POINT_free(point);
             fail("adding a distribution point");
         }
+        owned.release();  // the list holds it now
         point->distpoint = checked(DIST_POINT_NAME_new(), "DIST_POINT_NAME_new");
         point->distpoint->type = 0;
         point->distpoint->name.fullname = checked(GENERAL_NAMES_new(), "GENERAL_NAMES_new");
-        GENERAL_NAME* name = checked(GENERAL_NAME_new(), "GENERAL_NAME_new");
+        Ptr<GENERAL_NAME> ownedName(checked(GENERAL_NAME_new(), "GENERAL_NAME_new"));
+        GENERAL_NAME* name = ownedName.get();
         if (sk_GENERAL_NAME_push(point->distpoint->name.fullname, name) <= 0) {
-            GENERAL_NAME_free(name);
             fail("adding a distribution point name");
         }
+        ownedName.release();  // the names hold it now
         ASN1_IA5STRING* text = checked(ASN1_IA5STRING_new(), "ASN1_IA5STRING_new");
         GENERAL_NAME_set0_value(name, GEN_URI, text);
         check(ASN1_STRING_set(text, uri.data(), static_cast<int>(uri.size())), "setting a URI");
@@ -518,12 +519,12 @@ Bytes fromPEM(const std::string& pem) {
     char* header = nullptr;
     unsigned char* data = nullptr;
     long length = 0;
-    if (PEM_read_bio(bio.get(), &name, &header, &data, &length) != 1) {
+    const bool read = PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1;
+    Ptr<char> ownedName(name), ownedHeader(header);
+    Ptr<unsigned char> owned(data);
+    if (!read) {
         fail("reading PEM");
     }
-    OPENSSL_free(name);
-    OPENSSL_free(header);
-    Ptr<unsigned char> owned(data);
     return Bytes(data, data + length);
 }
 

@@ -5,8 +5,6 @@
 #include <ldap.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +24,9 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "childprocess.h"
+#include "ryxopenldapptr.h"
+#include "ryxuniquefd.h"
 
 namespace {
 
@@ -42,14 +42,7 @@ const char* const kOctetStringNames[] = {"userCertificate",
                                          "pkiUser",
                                          "pkiCA"};
 
-struct LdapCloser {
-    void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
-};
-using LdapPtr = std::unique_ptr<LDAP, LdapCloser>;
-
-struct MessageFree {
-    void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
-};
+using LdapPtr = ryx::UniquePtr<LDAP>;
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -66,8 +59,9 @@ std::string readFile(const std::string& path) {
 }
 
 int pickFreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const ryx::UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int fd = owner.get();
+    if (!owner)
         throw std::runtime_error("socket failed");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -75,11 +69,8 @@ int pickFreePort() {
     addr.sin_port = 0;
     socklen_t len = sizeof addr;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         throw std::runtime_error("cannot find a free loopback port");
-    }
-    ::close(fd);
     return ntohs(addr.sin_port);
 }
 
@@ -147,11 +138,10 @@ LdapPtr connectTo(const std::string& url) {
 std::string errorText(LDAP* ld, int rc) {
     std::string msg = ldap_err2string(rc);
     char* diag = nullptr;
-    if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag) == 0 &&
-        diag != nullptr) {
-        if (*diag != '\0')
+    if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag) == 0) {
+        const ryx::UniquePtr<char, ryx::LdapMemfree> owner(diag);
+        if (diag != nullptr && *diag != '\0')
             msg += std::string(" (") + diag + ")";
-        ldap_memfree(diag);
     }
     return msg;
 }
@@ -198,17 +188,8 @@ class ModArray {
 // A detached server's pid as recorded by the process that launched it (slapd's
 // own pid file appears only once it has started).
 const char* const kDetachedPidFile = "server.pid";
-
-// True while pid names a process that has not exited (a zombie has).
-bool processAlive(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t paren = stat.rfind(')');
-    if (paren == std::string::npos || paren + 2 >= stat.size())
-        return false;
-    const char state = stat[paren + 2];
-    return state != 'Z' && state != 'X';
-}
+// How long slapd may take to go after SIGTERM (and again after SIGKILL).
+constexpr std::chrono::seconds kStopGrace(5);
 
 // True when pid runs slapd with the configuration file conf.
 bool runsSlapdWith(pid_t pid, const std::string& conf) {
@@ -376,55 +357,27 @@ void LabSlapd::writeConfig() {
 }
 
 void LabSlapd::launch() {
-    const std::string conf = m_dir + "/slapd.conf";
     std::string listen = "ldap://" + hostPort() + "/";
     if (m_tlsPort != 0)
         listen += " " + tlsUrl() + "/";
-    const std::string log = logPath();
-    std::vector<std::string> args = {RYX_SLAPD, "-d", "0", "-f", conf, "-h", listen};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t parent = ::getpid();
-
-    pid_t child = ::fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        if (m_detached) {
-            ::setsid();
-            ::close_range(3, ~0U, 0);
-        } else {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-        }
-        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-            ::close(fd);
-        }
-        int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0) {
-            ::dup2(devnull, 0);
-            ::close(devnull);
-        }
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    m_pid = child;
+    ryxproc::Launch slapd;
+    slapd.argv = {RYX_SLAPD, "-d", "0", "-f", m_dir + "/slapd.conf", "-h", listen};
+    slapd.stdinPath = "/dev/null";
+    slapd.stdoutPath = logPath();
+    slapd.appendOutput = true;
+    slapd.stderrToStdout = true;
+    // A detached server has no tie to this process; any other dies with it.
+    slapd.newSession = slapd.onlyStandardFds = m_detached;
+    slapd.dieWithParent = !m_detached;
+    m_pid = ryxproc::start(slapd);
     if (m_detached)
-        writeFile(m_dir + "/" + kDetachedPidFile, std::to_string(child) + "\n");
+        writeFile(m_dir + "/" + kDetachedPidFile, std::to_string(m_pid) + "\n");
 }
 
 bool LabSlapd::waitReady() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        if (ryxproc::waitFor(m_pid, ryxproc::Milliseconds(0))) {
             m_pid = -1;
             return false;
         }
@@ -436,7 +389,7 @@ bool LabSlapd::waitReady() {
             LDAPMessage* res = nullptr;
             int rc = ldap_search_ext_s(ld.get(), "", LDAP_SCOPE_BASE, "(objectClass=*)", attrs, 0,
                                        nullptr, nullptr, &tv, 0, &res);
-            std::unique_ptr<LDAPMessage, MessageFree> guard(res);
+            ryx::UniquePtr<LDAPMessage> guard(res);
             if (rc == LDAP_SUCCESS)
                 return true;
         } catch (const std::exception&) {
@@ -465,21 +418,7 @@ void LabSlapd::start() {
 void LabSlapd::stop() {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (;;) {
-        int status = 0;
-        pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-        if (r == m_pid || (r < 0 && errno == ECHILD))
-            break;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(m_pid, SIGKILL);
-            while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    ryxproc::stop(m_pid, kStopGrace);
     m_pid = -1;
 }
 
@@ -489,7 +428,7 @@ pid_t LabSlapd::detachedPid(const std::string& directory) {
     const long pid = std::strtol(text.c_str(), &end, 10);
     if (pid <= 0 || end == text.c_str() || (*end != '\n' && *end != '\0'))
         return -1;
-    if (!processAlive(static_cast<pid_t>(pid)) ||
+    if (!ryxproc::alive(static_cast<pid_t>(pid)) ||
         !runsSlapdWith(static_cast<pid_t>(pid), directory + "/slapd.conf"))
         return -1;
     return static_cast<pid_t>(pid);
@@ -499,27 +438,8 @@ bool LabSlapd::stopDetached(const std::string& directory) {
     const pid_t pid = detachedPid(directory);
     if (pid < 0)
         return false;
-    // Waits for the process to end; reaps it when it is our own child.
-    auto ended = [pid](std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            int status = 0;
-            ::waitpid(pid, &status, WNOHANG);
-            if (!processAlive(pid))
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    };
-    if (::kill(pid, SIGTERM) != 0 && errno != ESRCH)
-        throw std::runtime_error("cannot stop slapd (pid " + std::to_string(pid) +
-                                 "): " + std::strerror(errno));
-    if (!ended(std::chrono::seconds(5))) {
-        ::kill(pid, SIGKILL);
-        if (!ended(std::chrono::seconds(5)))
-            throw std::runtime_error("slapd (pid " + std::to_string(pid) + ") does not stop");
-    }
+    if (!ryxproc::stop(pid, kStopGrace))
+        throw std::runtime_error("slapd (pid " + std::to_string(pid) + ") does not stop");
     std::remove((directory + "/" + kDetachedPidFile).c_str());
     return true;
 }
@@ -605,28 +525,15 @@ void LabSlapd::addLdif(const std::string& ldif) {
     const std::string input = base + ".ldif";
     const std::string output = base + ".out";
     writeFile(input, ldif);
-    const std::string uri = url();
-    std::vector<std::string> args = {"ldapadd", "-x", "-H",           uri,  "-D",
-                                     m_rootDN,  "-w", m_rootPassword, "-f", input};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t child = -1;
-    int err = posix_spawnp(&child, "ldapadd", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (err != 0)
-        throw std::runtime_error(std::string("cannot run ldapadd: ") + strerror(err));
+    ryxproc::Launch ldapadd;
+    ldapadd.argv = {"ldapadd", "-x", "-H",           url(), "-D",
+                    m_rootDN,  "-w", m_rootPassword, "-f",  input};
+    ldapadd.stdinPath = "/dev/null";
+    ldapadd.stdoutPath = output;
+    ldapadd.stderrToStdout = true;
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    if (!ryxproc::run(ldapadd, std::chrono::minutes(5), &status))
+        throw std::runtime_error("ldapadd ran longer than 5 minutes:\n" + readFile(output));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("ldapadd failed:\n" + readFile(output));
 }

@@ -46,7 +46,7 @@ RYXASNx509Certificate::RYXASNx509Certificate(RYXASNSecurityType type)
     : RYXASNObject(type), m_cert(nullptr) {}
 
 RYXASNx509Certificate::~RYXASNx509Certificate() {
-    X509_free(m_cert);
+    ryxasn_internal::replaceHandle(m_cert, nullptr);
     ryxasn_internal::forgetBytes(m_der, getSecurityType());
 }
 
@@ -55,11 +55,10 @@ RYXString RYXASNx509Certificate::getClassName() const {
 }
 
 void RYXASNx509Certificate::decodeDER(const unsigned char* der, size_t length) {
-    ryx::UniquePtr<X509> cert(ryxasn_internal::decodeStrict<X509>(der, length, d2i_X509, X509_free,
-                                                                  kWhat, __FILE__, __LINE__));
+    ryx::UniquePtr<X509> cert =
+        ryxasn_internal::decodeStrict<X509>(der, length, d2i_X509, kWhat, __FILE__, __LINE__);
     RYXBuffer bytes(static_cast<unsigned int>(length), der);
-    X509_free(m_cert);
-    m_cert = cert.release();
+    ryxasn_internal::replaceHandle(m_cert, std::move(cert));
     ryxasn_internal::forgetBytes(m_der, getSecurityType());
     m_der = std::move(bytes);
 }

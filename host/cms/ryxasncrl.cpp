@@ -94,7 +94,7 @@ struct RYXASNCertificateList::Impl {
     mutable std::atomic<bool> indexed{false};
     mutable std::vector<SerialRef> serials;  // all serial numbers, sorted
 
-    ~Impl() { X509_CRL_free(crl.load()); }
+    ~Impl() { ryx::UniquePtr<X509_CRL> owner(crl.load()); }
 
     const unsigned char* bytes() const { return der.getValue(); }
 
@@ -106,8 +106,9 @@ struct RYXASNCertificateList::Impl {
         std::lock_guard<std::mutex> lock(mutex);
         built = crl.load(std::memory_order_relaxed);
         if (built == nullptr) {
-            built = ryxasn_internal::decodeStrict<X509_CRL>(
-                bytes(), der.getLength(), d2i_X509_CRL, X509_CRL_free, kWhat, __FILE__, __LINE__);
+            built = ryxasn_internal::decodeStrict<X509_CRL>(bytes(), der.getLength(), d2i_X509_CRL,
+                                                            kWhat, __FILE__, __LINE__)
+                        .release();
             crl.store(built, std::memory_order_release);
         }
         return built;
@@ -248,22 +249,21 @@ RYXString RYXASNCertificateList::getClassName() const {
 
 void RYXASNCertificateList::decodeDER(const unsigned char* der, size_t length) {
     ryxasn_internal::requireInput(der, length, kWhat, __FILE__, __LINE__);
-    std::unique_ptr<Impl> impl(new Impl);
+    auto impl = std::make_unique<Impl>();
     const size_t used = ryxasn_internal::scanCertificateList(der, length, impl->layout);
     impl->scanned = used != 0;
     if (impl->scanned) {
         ryxasn_internal::requireAllUsed(used, length, kWhat, __FILE__, __LINE__);
     } else {
-        impl->crl.store(ryxasn_internal::decodeStrict<X509_CRL>(
-            der, length, d2i_X509_CRL, X509_CRL_free, kWhat, __FILE__, __LINE__));
+        impl->crl.store(ryxasn_internal::decodeStrict<X509_CRL>(der, length, d2i_X509_CRL, kWhat,
+                                                                __FILE__, __LINE__)
+                            .release());
         impl->layout.plainEntries = false;  // look-ups go to OpenSSL
     }
     impl->der = RYXBuffer(static_cast<unsigned int>(length), der);
-    Impl* old = m_impl;
-    m_impl = impl.release();
-    if (old != nullptr) {
+    std::unique_ptr<Impl> old(std::exchange(m_impl, impl.release()));
+    if (old) {
         ryxasn_internal::forgetBytes(old->der, getSecurityType());
-        delete old;
     }
 }
 
@@ -346,14 +346,15 @@ namespace {
 ryx::UniquePtr<ASN1_STRING> serialNumber(const char* serialHex) {
     size_t length = serialHex == nullptr ? 0 : std::strlen(serialHex);
     BIGNUM* parsed = nullptr;
-    if (length == 0 || length > 1024 || BN_hex2bn(&parsed, serialHex) != static_cast<int>(length)) {
-        BN_free(parsed);
+    const bool whole =
+        length != 0 && length <= 1024 && BN_hex2bn(&parsed, serialHex) == static_cast<int>(length);
+    ryx::UniquePtr<BIGNUM> number(parsed);
+    if (!whole) {
         ERR_clear_error();
         throw RYXException(__FILE__, __LINE__, RYX_ERR_INVALID_ARGUMENT,
                            RYXString("Not a hex serial number: \"") +
                                RYXString(serialHex == nullptr ? "(null)" : serialHex) + "\"");
     }
-    ryx::UniquePtr<BIGNUM> number(parsed);
     ryx::UniquePtr<ASN1_STRING> serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
     if (!serial) {
         ERR_clear_error();

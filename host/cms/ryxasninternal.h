@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "ryxasn.h"
 #include "ryxbuffer.h"
@@ -50,25 +52,31 @@ void requireAllUsed(size_t used, size_t length, const char* what, const char* fi
 // secrets, before they are released.
 void forgetBytes(RYXBuffer& bytes, RYXASNSecurityType type);
 
+// Puts value in the place of the handle a public class holds as a plain
+// pointer (its header does without OpenSSL's); the previous one goes with value.
+template <typename T>
+void replaceHandle(T*& member, ryx::UniquePtr<typename std::common_type<T>::type> value) {
+    value.reset(std::exchange(member, value.release()));
+}
+
 // Decodes exactly length bytes of DER into a new T with d2i, or throws
 // RYXASNException (RYX_ERR_ASN_DECODE): no data, a decoder failure, or bytes left
 // over after the first complete encoding. what names the type in the message.
 template <typename T>
-T* decodeStrict(const unsigned char* der, size_t length,
-                T* (*d2i)(T**, const unsigned char**, long), void (*freeFn)(T*), const char* what,
-                const char* file, int line) {
+ryx::UniquePtr<T> decodeStrict(const unsigned char* der, size_t length,
+                               T* (*d2i)(T**, const unsigned char**, long), const char* what,
+                               const char* file, int line) {
     ERR_clear_error();
     requireInput(der, length, what, file, line);
     const unsigned char* p = der;
-    T* value = d2i(nullptr, &p, static_cast<long>(length));
-    if (value == nullptr) {
+    ryx::UniquePtr<T> value(d2i(nullptr, &p, static_cast<long>(length)));
+    if (!value) {
         throwASN(file, line, RYX_ERR_ASN_DECODE,
                  std::string("Unable to decode ") + what + " from " + std::to_string(length) +
                      " bytes of DER");
     }
     size_t used = static_cast<size_t>(p - der);
     if (used != length) {
-        freeFn(value);
         requireAllUsed(used, length, what, file, line);
     }
     ERR_clear_error();

@@ -369,14 +369,13 @@ class DNParser {
                          : tag == V_ASN1_BMPSTRING       ? MBSTRING_BMP
                          : tag == V_ASN1_UNIVERSALSTRING ? MBSTRING_UNIV
                                                          : MBSTRING_ASC;
-        ASN1_STRING* checked = ASN1_STRING_set_by_NID(nullptr, ASN1_STRING_get0_data(content),
-                                                      ASN1_STRING_length(content), form,
-                                                      OBJ_obj2nid(assertion.object.get()));
+        const ryx::UniquePtr<ASN1_STRING> checked(ASN1_STRING_set_by_NID(
+            nullptr, ASN1_STRING_get0_data(content), ASN1_STRING_length(content), form,
+            OBJ_obj2nid(assertion.object.get())));
         ERR_clear_error();
-        if (checked == nullptr) {
+        if (!checked) {
             fail("the value after '#' is not accepted for its attribute", start);
         }
-        ASN1_STRING_free(checked);
     }
 
     // The most significant RDN comes first in X509_NAME, last in the text; the
@@ -436,15 +435,13 @@ RYXASNx500Name::RYXASNx500Name(const RYXASNx500Name& other)
 
 RYXASNx500Name& RYXASNx500Name::operator=(const RYXASNx500Name& other) {
     if (this != &other) {
-        X509_NAME* copy = copyName(other.m_name);
-        X509_NAME_free(m_name);
-        m_name = copy;
+        ryxasn_internal::replaceHandle(m_name, ryx::UniquePtr<X509_NAME>(copyName(other.m_name)));
     }
     return *this;
 }
 
 RYXASNx500Name::~RYXASNx500Name() {
-    X509_NAME_free(m_name);
+    ryxasn_internal::replaceHandle(m_name, nullptr);
 }
 
 RYXString RYXASNx500Name::getClassName() const {
@@ -452,10 +449,9 @@ RYXString RYXASNx500Name::getClassName() const {
 }
 
 void RYXASNx500Name::decodeDER(const unsigned char* der, size_t length) {
-    X509_NAME* name = ryxasn_internal::decodeStrict<X509_NAME>(
-        der, length, d2i_X509_NAME, X509_NAME_free, "X.500 name", __FILE__, __LINE__);
-    X509_NAME_free(m_name);
-    m_name = name;
+    ryxasn_internal::replaceHandle(
+        m_name, ryxasn_internal::decodeStrict<X509_NAME>(der, length, d2i_X509_NAME, "X.500 name",
+                                                         __FILE__, __LINE__));
 }
 
 RYXBuffer RYXASNx500Name::getDEREncoding() const {

@@ -3,6 +3,9 @@
 // BN_bn2hex, X509_NAME_oneline) are owned as UniquePtr<unsigned char> and
 // UniquePtr<char> and released with OPENSSL_free.
 //
+// A stack owner releases the stack and what it holds; a caller that keeps the
+// elements takes them out first (sk_X509_shift).
+//
 // ASN1_INTEGER, ASN1_TIME, ASN1_OCTET_STRING and the other string types are all
 // ASN1_STRING in OpenSSL: one registration covers them.
 #ifndef RYXOPENSSLPTR_H
@@ -21,6 +24,15 @@
 namespace ryx {
 inline void releaseOpenSSLMemory(void* pointer) {
     OPENSSL_free(pointer);
+}
+inline void releaseCertificates(STACK_OF(X509) * stack) {
+    sk_X509_pop_free(stack, X509_free);
+}
+inline void releaseRevocationLists(STACK_OF(X509_CRL) * stack) {
+    sk_X509_CRL_pop_free(stack, X509_CRL_free);
+}
+inline void releaseObjects(STACK_OF(ASN1_OBJECT) * stack) {
+    sk_ASN1_OBJECT_pop_free(stack, ASN1_OBJECT_free);
 }
 }  // namespace ryx
 
@@ -45,5 +57,8 @@ RYX_MAKE_DELETER(X509_NAME, X509_NAME_free)
 RYX_MAKE_DELETER(X509_REVOKED, X509_REVOKED_free)
 RYX_MAKE_DELETER(X509_STORE, X509_STORE_free)
 RYX_MAKE_DELETER(X509_STORE_CTX, X509_STORE_CTX_free)
+RYX_MAKE_DELETER(STACK_OF(X509), ryx::releaseCertificates)
+RYX_MAKE_DELETER(STACK_OF(X509_CRL), ryx::releaseRevocationLists)
+RYX_MAKE_DELETER(STACK_OF(ASN1_OBJECT), ryx::releaseObjects)
 
 #endif

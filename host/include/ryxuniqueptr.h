@@ -2,6 +2,11 @@
 // whose deleter is the release function registered for T with RYX_MAKE_DELETER.
 // A type without a registered deleter does not compile.
 //
+// A type that two C APIs release differently (an LDAP handle of OpenLDAP and one
+// of the toolkit LDAP library) gets a named deleter as well, given as the
+// second argument: RYX_MAKE_NAMED_DELETER(RyxUnbind, LDAP, ryx_ldap_unbind)
+// and ryx::UniquePtr<LDAP, ryx::RyxUnbind>.
+//
 //   RYX_MAKE_DELETER(FILE, fclose)
 //   ryx::UniquePtr<FILE> file(fopen(path, "r"));
 //
@@ -18,8 +23,8 @@ namespace ryx {
 template <typename T>
 struct Deleter;  // specialised per type by RYX_MAKE_DELETER
 
-template <typename T>
-using UniquePtr = std::unique_ptr<T, Deleter<T>>;
+template <typename T, typename D = Deleter<T>>
+using UniquePtr = std::unique_ptr<T, D>;
 
 }  // namespace ryx
 
@@ -28,6 +33,15 @@ using UniquePtr = std::unique_ptr<T, Deleter<T>>;
     namespace ryx {                                                 \
     template <>                                                     \
     struct Deleter<type> {                                          \
+        void operator()(type* pointer) const { function(pointer); } \
+    };                                                              \
+    }
+
+// Defines the deleter ryx::name that releases a type with function; use at
+// global scope.
+#define RYX_MAKE_NAMED_DELETER(name, type, function)                \
+    namespace ryx {                                                 \
+    struct name {                                                   \
         void operator()(type* pointer) const { function(pointer); } \
     };                                                              \
     }

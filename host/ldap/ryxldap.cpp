@@ -23,6 +23,7 @@
 #include "diag.h"
 #include "hostlist.h"
 #include "ldapurl.h"
+#include "ryxopenldapptr.h"
 #include "ryxtrace.h"
 #include "settings.h"
 #include "tlsverdict.h"
@@ -771,7 +772,7 @@ int urlSearch(LDAP* ld, const char* url, int attrsonly, timeval* timeout, LDAPMe
     LDAPURLDesc* lud = nullptr;
     std::string why;
     const int parsed = ryxldap::parseUrl(url, &lud, &why);
-    std::unique_ptr<LDAPURLDesc, void (*)(LDAPURLDesc*)> owner(lud, ldap_free_urldesc);
+    ryx::UniquePtr<LDAPURLDesc> owner(lud);
     if (parsed != LDAP_URL_SUCCESS)
         return finish(*c, parsed == LDAP_URL_ERR_BADEXTS ? LDAP_NOT_SUPPORTED : LDAP_PARAM_ERROR,
                       why, false);

@@ -9,6 +9,9 @@
 #include <openssl/bio.h>
 #include <openssl/x509.h>
 
+#include "ryxopenldapptr.h"
+#include "ryxopensslptr.h"
+
 #ifdef RYX_LDAP_GNUTLS
 #include <gnutls/gnutls.h>
 #endif
@@ -21,9 +24,8 @@ enum class Kind { Other, Expired, NotYetValid, UnknownIssuer, NameMismatch, Refu
 
 #ifdef RYX_LDAP_GNUTLS
 std::string issuerOf(const unsigned char* der, size_t length) {
-    std::unique_ptr<X509, decltype(&X509_free)> cert(
-        d2i_X509(nullptr, &der, static_cast<long>(length)), X509_free);
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    ryx::UniquePtr<X509> cert(d2i_X509(nullptr, &der, static_cast<long>(length)));
+    ryx::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
     if (cert == nullptr || bio == nullptr ||
         X509_NAME_print_ex(bio.get(), X509_get_issuer_name(cert.get()), 0, XN_FLAG_RFC2253) < 0)
         return std::string();
@@ -34,11 +36,10 @@ std::string issuerOf(const unsigned char* der, size_t length) {
 
 bool tlsPackageIs(const char* name) {
     char* package = nullptr;
-    const bool same =
-        ldap_get_option(nullptr, LDAP_OPT_X_TLS_PACKAGE, &package) == LDAP_OPT_SUCCESS &&
-        package != nullptr && strcasecmp(package, name) == 0;
-    ldap_memfree(package);
-    return same;
+    const bool known =
+        ldap_get_option(nullptr, LDAP_OPT_X_TLS_PACKAGE, &package) == LDAP_OPT_SUCCESS;
+    const ryx::UniquePtr<char, ryx::LdapMemfree> owner(package);
+    return known && package != nullptr && strcasecmp(package, name) == 0;
 }
 
 // The verdict of the handshake running on this thread (OpenLDAP runs each one

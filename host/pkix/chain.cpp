@@ -43,10 +43,10 @@ std::vector<X509Ptr> anchorsNamed(X509_STORE* store, const X509_NAME* name) {
     }
     STACK_OF(X509)* certs = X509_STORE_CTX_get1_certs(ctx.get(), const_cast<X509_NAME*>(name));
     ERR_clear_error();
-    for (int i = 0; i < sk_X509_num(certs); ++i) {
-        found.emplace_back(sk_X509_value(certs, i));
+    const ryx::UniquePtr<STACK_OF(X509)> owner(certs);
+    while (sk_X509_num(certs) > 0) {
+        found.emplace_back(sk_X509_shift(certs));
     }
-    sk_X509_free(certs);
     return found;
 }
 

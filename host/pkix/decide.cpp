@@ -247,18 +247,20 @@ int onResult(int ok, X509_STORE_CTX* ctx) {
 
 void push(STACK_OF(X509) * stack, X509* cert) {
     X509_up_ref(cert);
+    ryx::UniquePtr<X509> reference(cert);
     if (sk_X509_push(stack, cert) <= 0) {
-        X509_free(cert);
         throw std::bad_alloc();
     }
+    reference.release();  // the stack holds it now
 }
 
 void push(STACK_OF(X509_CRL) * stack, X509_CRL* crl) {
     X509_CRL_up_ref(crl);
+    ryx::UniquePtr<X509_CRL> reference(crl);
     if (sk_X509_CRL_push(stack, crl) <= 0) {
-        X509_CRL_free(crl);
         throw std::bad_alloc();
     }
+    reference.release();  // the stack holds it now
 }
 
 void setParameters(X509_VERIFY_PARAM* param, const RYXPKIXOptions& options) {
@@ -269,15 +271,14 @@ void setParameters(X509_VERIFY_PARAM* param, const RYXPKIXOptions& options) {
         X509_VERIFY_PARAM_set_time(param, options.at);
     }
     if (!options.policies.empty()) {
-        STACK_OF(ASN1_OBJECT)* policies = sk_ASN1_OBJECT_new_null();
+        ryx::UniquePtr<STACK_OF(ASN1_OBJECT)> policies(sk_ASN1_OBJECT_new_null());
         for (const std::string& oid : options.policies) {
-            ASN1_OBJECT* object = OBJ_txt2obj(oid.c_str(), 1);
-            if (object != nullptr && sk_ASN1_OBJECT_push(policies, object) <= 0) {
-                ASN1_OBJECT_free(object);
+            ryx::UniquePtr<ASN1_OBJECT> object(OBJ_txt2obj(oid.c_str(), 1));
+            if (object && sk_ASN1_OBJECT_push(policies.get(), object.get()) > 0) {
+                object.release();  // the stack holds it now
             }
         }
-        X509_VERIFY_PARAM_set1_policies(param, policies);  // turns policy checking on
-        sk_ASN1_OBJECT_pop_free(policies, ASN1_OBJECT_free);
+        X509_VERIFY_PARAM_set1_policies(param, policies.get());  // turns policy checking on
     }
     if (options.explicitPolicy) {
         X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK | X509_V_FLAG_EXPLICIT_POLICY);
@@ -323,12 +324,10 @@ bool ListSignatures::verifies(const ListPtr& list, EVP_PKEY* key) {
 void decide(RYXPKIXResult& result, X509_STORE* anchors, const RYXPKIXOptions& options,
             ListSignatures& signatures) {
     ryx::UniquePtr<X509_STORE_CTX> ctx(X509_STORE_CTX_new());
-    STACK_OF(X509)* untrusted = sk_X509_new_null();
-    STACK_OF(X509_CRL)* crls = sk_X509_CRL_new_null();
-    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> ownUntrusted(
-        untrusted, [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); });
-    std::unique_ptr<STACK_OF(X509_CRL), void (*)(STACK_OF(X509_CRL)*)> ownCrls(
-        crls, [](STACK_OF(X509_CRL) * s) { sk_X509_CRL_pop_free(s, X509_CRL_free); });
+    ryx::UniquePtr<STACK_OF(X509)> ownUntrusted(sk_X509_new_null());
+    ryx::UniquePtr<STACK_OF(X509_CRL)> ownCrls(sk_X509_CRL_new_null());
+    STACK_OF(X509)* untrusted = ownUntrusted.get();
+    STACK_OF(X509_CRL)* crls = ownCrls.get();
     if (!ctx || untrusted == nullptr || crls == nullptr) {
         throw std::bad_alloc();
     }

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "ryxexception.h"
+#include "ryxuniquefd.h"
 
 namespace ryxpkix {
 
@@ -113,8 +114,9 @@ void DiskCache::write(const std::string& key, const std::vector<ListPtr>& lists,
     std::ostringstream header;
     header << kMagic << static_cast<long long>(fetched) << ' ' << lists.size() << '\n';
     std::string temporary = m_folder + "/.tmp.XXXXXX";
-    const int fd = ::mkstemp(&temporary[0]);
-    if (fd < 0) {
+    ryx::UniqueFd file(::mkstemp(&temporary[0]));
+    const int fd = file.get();
+    if (!file) {
         return;  // a cache that cannot be written is no failure of the validation
     }
     bool ok = writeAll(fd, header.str());
@@ -125,7 +127,7 @@ void DiskCache::write(const std::string& key, const std::vector<ListPtr>& lists,
                       std::string(reinterpret_cast<const char*>(der.getData()), der.getLength()));
     }
     ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
+    ok = file.close() && ok;
     if (!ok || std::rename(temporary.c_str(), path(key).c_str()) != 0) {
         ::unlink(temporary.c_str());
         return;

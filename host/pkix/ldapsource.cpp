@@ -6,7 +6,7 @@
 
 #include "pkixinternal.h"
 #include "ryxexception.h"
-#include "ryxldap.h"
+#include "ryxldapptr.h"
 
 namespace {
 
@@ -15,14 +15,8 @@ const int kLdapFailure = 576004;
 const int kParamError = 89;
 const int kConnectError = 91;
 
-struct Unbind {
-    void operator()(LDAP* ld) const { ryx_ldap_unbind(ld); }
-};
-struct MsgFree {
-    void operator()(LDAPMessage* m) const { ryx_ldap_msgfree(m); }
-};
-using LdapPtr = std::unique_ptr<LDAP, Unbind>;
-using MessagePtr = std::unique_ptr<LDAPMessage, MsgFree>;
+using LdapPtr = ryx::UniquePtr<LDAP, ryx::RyxUnbind>;
+using MessagePtr = ryx::UniquePtr<LDAPMessage, ryx::RyxMsgfree>;
 
 [[noreturn]] void failed(const std::string& what, int code) {
     throw RYXDIRException(__FILE__, __LINE__, kLdapFailure,
@@ -35,16 +29,16 @@ std::vector<RYXPKIXValueSource::Value> valuesOf(LDAP* ld, LDAPMessage* result) {
     for (LDAPMessage* e = ryx_ldap_first_entry(ld, result); e != nullptr;
          e = ryx_ldap_next_entry(ld, e)) {
         BerElement* ber = nullptr;
-        for (char* name = ryx_ldap_first_attribute(ld, e, &ber); name != nullptr;
-             name = ryx_ldap_next_attribute(ld, e, ber)) {
-            berval** vals = ryx_ldap_get_values_len(ld, e, name);
-            for (int i = 0; vals != nullptr && vals[i] != nullptr; ++i) {
-                values.push_back({name, std::string(vals[i]->bv_val, vals[i]->bv_len)});
+        char* name = ryx_ldap_first_attribute(ld, e, &ber);
+        const ryx::UniquePtr<BerElement, ryx::RyxBerFree> iteration(ber);
+        for (; name != nullptr; name = ryx_ldap_next_attribute(ld, e, ber)) {
+            const ryx::UniquePtr<char, ryx::RyxMemfree> ownName(name);
+            const ryx::UniquePtr<berval*, ryx::RyxValueFree> vals(
+                ryx_ldap_get_values_len(ld, e, name));
+            for (int i = 0; vals && vals.get()[i] != nullptr; ++i) {
+                values.push_back({name, std::string(vals.get()[i]->bv_val, vals.get()[i]->bv_len)});
             }
-            ryx_ldap_value_free_len(vals);
-            ryx_ldap_memfree(name);
         }
-        ryx_ldap_ber_free(ber, 0);
     }
     return values;
 }

@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,12 @@
 #include "ryxexception.h"
 #include "ryxlibrary.h"
 #include "ryxtrace.h"
+#include "ryxuniquefd.h"
+#include "ryxuniqueptr.h"
 #include "tracecapture.h"
+
+RYX_MAKE_NAMED_DELETER(DlClose, void, dlclose)
+RYX_MAKE_NAMED_DELETER(MallocFree, char, std::free)
 
 namespace {
 
@@ -62,10 +68,7 @@ std::vector<std::string> loading(const std::string& message) {
             "M" + std::to_string(RYX_TRACE_COMP_LOAD) + ":" + message};
 }
 
-struct DlClose {
-    void operator()(void* h) const { dlclose(h); }
-};
-typedef std::unique_ptr<void, DlClose> Handle;
+typedef ryx::UniquePtr<void, ryx::DlClose> Handle;
 
 // A folder of its own, removed with everything in it.
 struct TempDir {
@@ -117,7 +120,8 @@ TEST_F(PluginLoad, KnowsWhereItWasLoadedFrom) {
     const std::string link = dir.path + "/link.so", copy = dir.path + "/copy.so";
     ASSERT_EQ(symlink(RYX_PLUGIN_PATH, link.c_str()), 0);
     fs::copy_file(RYX_PLUGIN_PATH, copy);
-    const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+    const ryx::UniqueFd owner(open(copy.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = owner.get();
     ASSERT_GE(fd, 0);
     ASSERT_EQ(unlink(copy.c_str()), 0);
     const struct {
@@ -138,10 +142,9 @@ TEST_F(PluginLoad, KnowsWhereItWasLoadedFrom) {
         EXPECT_EQ(registrations(), 1u);
         auto loadedFrom = reinterpret_cast<char* (*)()>(dlsym(h.get(), "ryxdrld_loaded_from"));
         ASSERT_NE(loadedFrom, nullptr);
-        std::unique_ptr<char, decltype(&free)> path(loadedFrom(), &free);
+        const ryx::UniquePtr<char, ryx::MallocFree> path(loadedFrom());
         EXPECT_EQ(path ? std::string(path.get()) : "", c.where);
     }
-    close(fd);
 }
 
 // The factory as the host reaches it, through the registration.

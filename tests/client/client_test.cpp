@@ -63,8 +63,7 @@ class ClientFake : public ::testing::Test {
         EXPECT_EQ(0, m_fake.fake_open_connections());
     }
     std::unique_ptr<LDAPClient> client(const char* host = "dir.example", int version = 3) {
-        return std::unique_ptr<LDAPClient>(
-            new LDAPClient(host, FAKELDAP_FULL, nullptr, 389, version));
+        return std::make_unique<LDAPClient>(host, FAKELDAP_FULL, nullptr, 389, version);
     }
     std::unique_ptr<LDAPClient> connected() {
         std::unique_ptr<LDAPClient> c = client();
@@ -113,7 +112,9 @@ TEST(ClientBinding, EachLibraryVariantLoadsOrFailsWithItsRecords) {
         expected.insert(expected.end(), {exitRec(load), exitRec(ctor)});
         TraceCapture trace;
         std::unique_ptr<LDAPClient> client;
-        const auto make = [&] { client.reset(new LDAPClient("h", c.path, nullptr, 389, 2)); };
+        const auto make = [&] {
+            client = std::make_unique<LDAPClient>("h", c.path, nullptr, 389, 2);
+        };
         if (c.fails) {
             EXPECT_TRUE(throwsError<RYXDIRException>(make, ryxcode::kLibraryUnusable, ""));
         } else {

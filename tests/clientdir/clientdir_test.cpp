@@ -43,7 +43,7 @@ void expectNowhere(const TraceCapture& trace, const std::string& secret) {
 class ClientSearch : public ::testing::TestWithParam<const char*> {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new LabSlapd(LabSlapd::Schema::Stock, kSuffix);
+        s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock, kSuffix);
         s_slapd->start();
         s_caDer = bytes(labpki::Authority::root("CN=CA1,O=Org,C=US").certificateDER());
         s_slapd->addEntry(kCaDn, {{"objectClass", {"applicationProcess", "pkiCA"}},
@@ -56,21 +56,20 @@ class ClientSearch : public ::testing::TestWithParam<const char*> {
                               {{"objectClass", {"person"}}, {"cn", {cn}}, {"sn", {"S"}}});
         }
     }
-    static void TearDownTestSuite() { delete s_slapd; }
+    static void TearDownTestSuite() { s_slapd.reset(); }
     bool libldap() const { return *GetParam() != '\0'; }
     std::unique_ptr<LDAPClient> connect(bool login = true) {
-        std::unique_ptr<LDAPClient> client(
-            new LDAPClient(s_slapd->host().c_str(), GetParam(), nullptr, s_slapd->port(), 3));
+        auto client = std::make_unique<LDAPClient>(s_slapd->host().c_str(), GetParam(), nullptr,
+                                                   s_slapd->port(), 3);
         if (login)
             client->login(s_slapd->rootDN().c_str(), s_slapd->rootPassword().c_str());
         return client;
     }
 
-    static LabSlapd* s_slapd;
+    static inline std::unique_ptr<LabSlapd> s_slapd;
     static std::string s_caDer;
 };
 
-LabSlapd* ClientSearch::s_slapd = nullptr;
 std::string ClientSearch::s_caDer;
 
 TEST_P(ClientSearch, LoginTracesTheDnButNeverThePassword) {

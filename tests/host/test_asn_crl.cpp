@@ -38,7 +38,7 @@ bool opensslAccepts(const Bytes& der) {
 }
 
 std::unique_ptr<RYXASNCertificateList> decoded(const Bytes& der) {
-    std::unique_ptr<RYXASNCertificateList> list(new RYXASNCertificateList(RYXASN_SECURITY_NONE));
+    auto list = std::make_unique<RYXASNCertificateList>(RYXASN_SECURITY_NONE);
     list->decodeDER(der.data(), der.size());
     return list;
 }
@@ -252,8 +252,8 @@ TEST(ASNCertificateList, LooksUpSerialNumbers) {
         for (const std::string& serial : asked) {
             BIGNUM* bn = nullptr;
             BN_hex2bn(&bn, serial.c_str());
+            const ryx::UniquePtr<BIGNUM> ownBn(bn);
             ryx::UniquePtr<ASN1_STRING> number(BN_to_ASN1_INTEGER(bn, nullptr));
-            BN_free(bn);
             X509_REVOKED* entry = nullptr;
             EXPECT_EQ(X509_CRL_get0_by_serial(copy.get(), &entry, number.get()) == 1,
                       list->isRevoked(serial.c_str()))

@@ -18,6 +18,7 @@
 #include "ryxstring.h"
 #include "ryxstrstream.h"
 #include "ryxtrace.h"
+#include "ryxuniquefd.h"
 #include "tracecapture.h"
 
 TEST(RYXStringTest, EditsAndSearches) {
@@ -94,9 +95,7 @@ TEST(TraceTest, FileRecordsAreOneLineEach) {
     tracetest::TraceCapture on;
     t->stopCapture();  // records go to the file only when not captured
     char path[] = "/tmp/ryxtraceXXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    ASSERT_TRUE(ryx::UniqueFd(mkstemp(path)));
     ASSERT_TRUE(t->setFile(path));
     ryxstrstream::ostrstream os;
     os << "composed " << 5;

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "ryxuniquefd.h"
+
 class FakeServer {
   public:
     enum class Mode {
@@ -33,21 +35,20 @@ class FakeServer {
     };
 
     explicit FakeServer(Mode mode, std::string value = "v") : m_mode(mode), m_value(value) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener, 16);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        ::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listener.get(), 16);
+        ::getsockname(m_listener.get(), reinterpret_cast<sockaddr*>(&addr), &len);
         m_port = ntohs(addr.sin_port);
         m_thread = std::thread([this] { run(); });
     }
     ~FakeServer() {
         m_stop = true;
         m_thread.join();
-        ::close(m_listener);
     }
 
     int port() const { return m_port; }
@@ -131,7 +132,8 @@ class FakeServer {
 
     void run() {
         const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
+        std::vector<pollfd> fds{{m_listener.get(), POLLIN, 0}};
+        std::vector<ryx::UniqueFd> owners(1);  // of the connections in fds[1...]
         std::vector<std::string> buffers(1);
         while (!m_stop && std::chrono::steady_clock::now() < end) {
             if (::poll(fds.data(), fds.size(), 50) <= 0)
@@ -144,24 +146,23 @@ class FakeServer {
                 if (n > 0)
                     buffers[i].append(chunk, static_cast<size_t>(n));
                 if (n <= 0 || !answer(fds[i].fd, &buffers[i])) {
-                    ::close(fds[i].fd);
                     fds.erase(fds.begin() + static_cast<long>(i));
+                    owners.erase(owners.begin() + static_cast<long>(i));
                     buffers.erase(buffers.begin() + static_cast<long>(i));
                 }
             }
             if (fds[0].revents & POLLIN) {
-                fds.push_back({::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0});
+                owners.emplace_back(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+                fds.push_back({owners.back().get(), POLLIN, 0});
                 buffers.emplace_back();
                 ++m_accepted;
             }
         }
-        for (size_t i = 1; i < fds.size(); ++i)
-            ::close(fds[i].fd);
     }
 
     Mode m_mode;
     std::string m_value;
-    int m_listener = -1;
+    ryx::UniqueFd m_listener;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
@@ -173,34 +174,28 @@ class FakeServer {
 class FullListener {
   public:
     FullListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_fd, 0);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_fd.get(), 0);
+        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
         m_port = ntohs(addr.sin_port);
-        for (int& c : m_fillers) {  // one fills the queue; the others wait for SYN answers
-            c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        for (ryx::UniqueFd& c :
+             m_fillers) {  // one fills the queue; the others wait for SYN answers
+            c.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            ::connect(c.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
         }
     }
-    ~FullListener() {
-        for (int c : m_fillers)
-            ::close(c);
-        ::close(m_fd);
-    }
-    FullListener(const FullListener&) = delete;
-    FullListener& operator=(const FullListener&) = delete;
 
     std::string hostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
 
   private:
-    int m_fd = -1;
+    ryx::UniqueFd m_fd;
     int m_port = 0;
-    int m_fillers[3] = {-1, -1, -1};
+    ryx::UniqueFd m_fillers[3];
 };
 
 #endif

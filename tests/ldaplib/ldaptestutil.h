@@ -6,25 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "ryxldap.h"
+#include "ryxldapptr.h"
 
-struct RyxUnbind {
-    void operator()(LDAP* ld) const { ryx_ldap_unbind(ld); }
-};
-using RyxLdap = std::unique_ptr<LDAP, RyxUnbind>;
-
-struct RyxMsgFree {
-    void operator()(LDAPMessage* m) const { ryx_ldap_msgfree(m); }
-};
-using RyxMessage = std::unique_ptr<LDAPMessage, RyxMsgFree>;
+using RyxLdap = ryx::UniquePtr<LDAP, ryx::RyxUnbind>;
+using RyxMessage = ryx::UniquePtr<LDAPMessage, ryx::RyxMsgfree>;
 
 // The values of one attribute of an entry, as byte strings.
 inline std::vector<std::string> valuesOf(LDAP* ld, LDAPMessage* entry, const char* attr) {
     std::vector<std::string> out;
-    berval** vals = ryx_ldap_get_values_len(ld, entry, attr);
-    for (berval** v = vals; v != nullptr && *v != nullptr; ++v)
+    const ryx::UniquePtr<berval*, ryx::RyxValueFree> vals(ryx_ldap_get_values_len(ld, entry, attr));
+    for (berval** v = vals.get(); v != nullptr && *v != nullptr; ++v)
         out.emplace_back((*v)->bv_val, (*v)->bv_len);
-    ryx_ldap_value_free_len(vals);
     return out;
 }
 
@@ -32,12 +24,10 @@ inline std::vector<std::string> valuesOf(LDAP* ld, LDAPMessage* entry, const cha
 inline std::vector<std::string> attributesOf(LDAP* ld, LDAPMessage* entry) {
     std::vector<std::string> out;
     BerElement* ber = nullptr;
-    for (char* a = ryx_ldap_first_attribute(ld, entry, &ber); a != nullptr;
-         a = ryx_ldap_next_attribute(ld, entry, ber)) {
-        out.emplace_back(a);
-        ryx_ldap_memfree(a);
-    }
-    ryx_ldap_ber_free(ber, 0);
+    char* a = ryx_ldap_first_attribute(ld, entry, &ber);
+    const ryx::UniquePtr<BerElement, ryx::RyxBerFree> iteration(ber);
+    for (; a != nullptr; a = ryx_ldap_next_attribute(ld, entry, ber))
+        out.emplace_back(ryx::UniquePtr<char, ryx::RyxMemfree>(a).get());
     return out;
 }
 

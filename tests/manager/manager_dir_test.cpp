@@ -84,9 +84,9 @@ struct Data {
 class ManagerOctetTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = new LabSlapd(LabSlapd::Schema::OctetString);
+        s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::OctetString);
         s_slapd->start();
-        s_data = new Data;
+        s_data = std::make_unique<Data>();
         const Data& d = *s_data;
         const std::vector<std::string> ca = {"applicationProcess", "pkiCA"};
         s_slapd->addEntry(kCaDN, {{"objectClass", ca},
@@ -118,10 +118,8 @@ class ManagerOctetTest : public ::testing::Test {
                            {"userCertificate", {bytes(d.laptop)}}});
     }
     static void TearDownTestSuite() {
-        delete s_data;
-        s_data = nullptr;
-        delete s_slapd;
-        s_slapd = nullptr;
+        s_data.reset();
+        s_slapd.reset();
     }
 
     void SetUp() override {
@@ -150,13 +148,10 @@ class ManagerOctetTest : public ::testing::Test {
                 s_data->inter2.certificateDER()};
     }
 
-    static LabSlapd* s_slapd;
-    static Data* s_data;
+    static inline std::unique_ptr<LabSlapd> s_slapd;
+    static inline std::unique_ptr<Data> s_data;
     Plugin m_plugin;
 };
-
-LabSlapd* ManagerOctetTest::s_slapd = nullptr;
-Data* ManagerOctetTest::s_data = nullptr;
 
 // The same for a duplicate, which outlives its original.
 TEST_F(ManagerOctetTest, CertificatesByNameLoggedInAndAnonymously) {

@@ -5,22 +5,16 @@
 #ifndef RUNPROGRAM_H
 #define RUNPROGRAM_H
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-extern char** environ;
+#include "childprocess.h"
 
 namespace spawntest {
 
@@ -42,7 +36,7 @@ inline void writeFile(const std::string& path, const std::string& text) {
 }
 
 struct RunOptions {
-    std::vector<std::string> env;  // before the test's own environment, so they win
+    std::vector<std::string> env;  // NAME=VALUE over the test's own environment
     std::vector<int> closed;       // descriptors the program starts without
     std::string stdinPath = "/dev/null";
     std::string stdoutPath;  // default: scratch/stdout, read back into Result::out
@@ -53,38 +47,24 @@ struct RunOptions {
 // Starts argv (argv[0] a path, or a name looked up in PATH); -1 when it cannot.
 inline pid_t start(std::vector<std::string> argv, const std::string& scratch,
                    const RunOptions& options = RunOptions()) {
-    std::vector<std::string> env = options.env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    const auto pointers = [](std::vector<std::string>& strings) {
-        std::vector<char*> out;
-        for (std::string& s : strings)
-            out.push_back(&s[0]);
-        out.push_back(nullptr);
-        return out;
-    };
-    std::vector<char*> cargv = pointers(argv), cenv = pointers(env);
-    const std::string out = options.stdoutPath.empty() ? scratch + "/stdout" : options.stdoutPath;
-    const std::string err = scratch + "/stderr";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, options.stdinPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    for (int fd : options.closed)
-        posix_spawn_file_actions_addclose(&fa, fd);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    if (options.setsid)
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, cargv[0], &fa, &attr, cargv.data(), cenv.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&fa);
-    return rc == 0 ? pid : -1;
+    ryxproc::Launch launch;
+    launch.argv = std::move(argv);
+    launch.env = options.env;
+    launch.closed = options.closed;
+    launch.stdinPath = options.stdinPath;
+    launch.stdoutPath = options.stdoutPath.empty() ? scratch + "/stdout" : options.stdoutPath;
+    launch.stderrPath = scratch + "/stderr";
+    launch.newSession = options.setsid;
+    try {
+        return ryxproc::start(launch);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+        return -1;
+    }
 }
 
-// Waits for a program that start() started and collects its result.
+// Waits for a program that start() started and collects its result; one still
+// running after the limit is stopped and the run fails.
 inline Result finish(pid_t pid, const std::string& scratch,
                      const RunOptions& options = RunOptions()) {
     Result r;
@@ -92,23 +72,13 @@ inline Result finish(pid_t pid, const std::string& scratch,
         ADD_FAILURE() << "cannot start the program";
         return r;
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     int wstatus = 0;
-    for (pid_t done; (done = ::waitpid(pid, &wstatus, WNOHANG)) != pid;) {
-        if (done < 0 && errno != EINTR) {
-            ADD_FAILURE() << "lost the program: " << std::strerror(errno);
-            return r;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &wstatus, 0);
-            ADD_FAILURE() << "the program ran longer than " << options.timeoutSeconds << " s";
-            return r;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!ryxproc::waitFor(pid, std::chrono::seconds(options.timeoutSeconds), &wstatus)) {
+        ryxproc::stop(pid, std::chrono::seconds(2));
+        ADD_FAILURE() << "the program ran longer than " << options.timeoutSeconds << " s";
+        return r;
     }
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.status = ryxproc::exitCode(wstatus);
     if (options.stdoutPath.empty())
         r.out = readFile(scratch + "/stdout");
     r.err = readFile(scratch + "/stderr");

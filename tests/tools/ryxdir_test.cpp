@@ -28,6 +28,8 @@
 #include "labpki.h"
 #include "labslapd.h"
 #include "runprogram.h"
+#include "ryxopensslptr.h"
+#include "ryxuniquefd.h"
 
 namespace {
 
@@ -175,9 +177,8 @@ TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
     // with its number and revoked count.
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(s_rootDER.data(), s_rootDER.size(), digest);
-    char* hex = OPENSSL_buf2hexstr(digest, sizeof digest);
-    const std::string fingerprint = hex;
-    OPENSSL_free(hex);
+    const std::string fingerprint =
+        ryx::UniquePtr<char>(OPENSSL_buf2hexstr(digest, sizeof digest)).get();
     const std::string ca = run({"-f", "text", "ca", kRootDN}).out;
     EXPECT_THAT(ca, StartsWith("certificate 0: subject=CN=Root One,DC=example,DC=com "));
     EXPECT_THAT(ca, HasSubstr(" sha256=" + fingerprint + "\n"));
@@ -345,8 +346,9 @@ TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {
 }
 
 TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const ryx::UniqueFd owner(::posix_openpt(O_RDWR | O_NOCTTY));
+    const int master = owner.get();
+    ASSERT_TRUE(owner && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     // Opened first in a new session, the pty becomes the controlling terminal.
     RunOptions onTty;
     onTty.stdinPath = ::ptsname(master);
@@ -378,7 +380,6 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     Result r = spawntest::finish(pid, s_dir, onTty);
     readUntil("\n");  // the line end written after the password, and any echo
-    ::close(master);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, EndsWith(" is valid\n"));
     EXPECT_THAT(seen + r.out + r.err, Not(HasSubstr(s_slapd->rootPassword())));
@@ -468,7 +469,8 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
 
     // A server that hangs up while a long password is sent: a clear error, not
     // death by SIGPIPE.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const ryx::UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int listener = owner.get();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -483,10 +485,9 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
                          s_dir);
     pollfd p = {listener, POLLIN, 0};
     if (::poll(&p, 1, 20000) > 0) {
-        ::close(::accept(listener, nullptr, nullptr));
+        ryx::UniqueFd(::accept(listener, nullptr, nullptr));  // and hung up at once
     }
     Result pipe = spawntest::finish(pid, s_dir);
-    ::close(listener);
     EXPECT_EQ(pipe.status, 4) << pipe.err;
     EXPECT_THAT(pipe.err, StartsWith("ryxdir: error 576002: "));
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "ryxuniquefd.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -44,23 +45,21 @@ class Temporary {
     Temporary(int dirFd, const std::string& name, const std::string& path)
         : m_dirFd(dirFd), m_path(path) {
         std::random_device random;
-        for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
+        for (int attempt = 0; attempt < 16 && !m_fd; ++attempt) {
             m_name = "." + name + "." + std::to_string(random()) + ".tmp";
-            m_fd = ::openat(dirFd, m_name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (m_fd < 0 && errno != EEXIST) {
+            m_fd.reset(::openat(dirFd, m_name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (!m_fd && errno != EEXIST) {
                 break;
             }
         }
-        if (m_fd < 0) {
+        if (!m_fd) {
             cannotWrite(path, std::string("cannot create a temporary file beside it: ") +
                                   std::strerror(errno));
         }
     }
     ~Temporary() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
+        m_fd.reset();
         if (!m_committed) {
             ::unlinkat(m_dirFd, m_name.c_str(), 0);
         }
@@ -71,7 +70,7 @@ class Temporary {
     void write(const void* data, size_t size) {
         const char* p = static_cast<const char*>(data);
         while (size > 0) {
-            const ssize_t n = ::write(m_fd, p, size);
+            const ssize_t n = ::write(m_fd.get(), p, size);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -81,12 +80,10 @@ class Temporary {
             p += n;
             size -= static_cast<size_t>(n);
         }
-        if (::fsync(m_fd) != 0) {
+        if (::fsync(m_fd.get()) != 0) {
             cannotWrite(m_path, std::strerror(errno));
         }
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) {
+        if (!m_fd.close()) {
             cannotWrite(m_path, std::strerror(errno));
         }
     }
@@ -111,7 +108,7 @@ class Temporary {
     int m_dirFd;
     std::string m_path;
     std::string m_name;
-    int m_fd = -1;
+    ryx::UniqueFd m_fd;
     bool m_committed = false;
 };
 
@@ -126,14 +123,11 @@ void writeFileAtomically(const std::string& path, const void* data, size_t size,
     if (name.empty()) {
         cannotWrite(path, "no file name");
     }
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
+    const ryx::UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd) {
         cannotWrite(path, "folder \"" + folder + "\": " + std::strerror(errno));
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closeDir{dirFd};
+    const int dirFd = folderFd.get();
 
     checkTarget(dirFd, name, path, existing);
     {

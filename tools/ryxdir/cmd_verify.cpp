@@ -91,8 +91,7 @@ constexpr std::streamsize kMaxCertificateFile = 1 << 20;
 
 struct CertificateFile {
     ryx::UniquePtr<X509> cert;  // the first certificate
-    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> others{
-        nullptr, [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }};
+    ryx::UniquePtr<STACK_OF(X509)> others;
 };
 
 std::string readBytes(const std::string& path) {

@@ -18,13 +18,9 @@ namespace ryxdir {
 
 namespace {
 
-struct BioFree {
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-
 template <typename Print>
 std::string printed(Print print) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    ryx::UniquePtr<BIO> bio(BIO_new(BIO_s_mem()));
     if (!bio || !print(bio.get())) {
         return std::string();
     }
@@ -51,12 +47,9 @@ std::string integerText(const ASN1_INTEGER* number, BnText toText) {
     if (number == nullptr) {
         return std::string();
     }
-    BIGNUM* bn = ASN1_INTEGER_to_BN(number, nullptr);
-    char* text = bn != nullptr ? toText(bn) : nullptr;
-    BN_free(bn);
-    std::string result = text != nullptr ? text : "";
-    OPENSSL_free(text);
-    return result;
+    const ryx::UniquePtr<BIGNUM> bn(ASN1_INTEGER_to_BN(number, nullptr));
+    const ryx::UniquePtr<char> text(bn ? toText(bn.get()) : nullptr);
+    return text ? text.get() : "";
 }
 
 std::string serialHex(const X509* cert) {
@@ -65,11 +58,9 @@ std::string serialHex(const X509* cert) {
 
 // The CRL number in decimal, "" when the list has none.
 std::string crlNumber(const X509_CRL* crl) {
-    ASN1_INTEGER* number =
-        static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, nullptr, nullptr));
-    std::string text = integerText(number, BN_bn2dec);
-    ASN1_INTEGER_free(number);
-    return text;
+    const ryx::UniquePtr<ASN1_STRING> number(
+        static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, nullptr, nullptr)));
+    return integerText(number.get(), BN_bn2dec);
 }
 
 long revokedCount(const X509_CRL* crl) {
@@ -120,14 +111,11 @@ namespace {
 // The toolkit gives the CRL number in hex; lines and JSON show it in decimal.
 std::string crlNumber(const RYXASNCertificateList& list) {
     const RYXString hex = list.getCRLNumber();
-    BIGNUM* number = nullptr;
-    std::string text;
-    if (!hex.empty() && BN_hex2bn(&number, hex.c_str()) != 0) {
-        ryx::UniquePtr<char> decimal(BN_bn2dec(number));
-        text = decimal ? decimal.get() : "";
-    }
-    BN_free(number);
-    return text;
+    BIGNUM* parsed = nullptr;
+    const bool read = !hex.empty() && BN_hex2bn(&parsed, hex.c_str()) != 0;
+    const ryx::UniquePtr<BIGNUM> number(parsed);
+    const ryx::UniquePtr<char> decimal(read ? BN_bn2dec(number.get()) : nullptr);
+    return decimal ? decimal.get() : "";
 }
 
 // ISO 8601 from a time as OpenSSL prints it ("Jan  2 03:04:05 2027 GMT").

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "ossl.h"
 #include "ryxasn.h"
 #include "ryxdir.h"
+#include "ryxopensslptr.h"
 #include "ryxpkix.h"
 #include "settings.h"
 #include "terminal.h"

@@ -11,6 +11,7 @@
 
 #include "atomicfile.h"
 #include "describe.h"
+#include "ryxopensslptr.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -45,10 +46,9 @@ void Output::line(const std::string& text) {
 
 void Output::pem(const char* label, const RYXASNCBuffer& der) {
     // Straight into standard output's buffer; a failed write shows in finish().
-    BIO* bio = BIO_new_fp(stdout, BIO_NOCLOSE);
-    const bool written = bio != nullptr && PEM_write_bio(bio, label, "", der.getData(),
-                                                         static_cast<long>(der.getLength())) > 0;
-    BIO_free(bio);
+    const ryx::UniquePtr<BIO> bio(BIO_new_fp(stdout, BIO_NOCLOSE));
+    const bool written = bio && PEM_write_bio(bio.get(), label, "", der.getData(),
+                                              static_cast<long>(der.getLength())) > 0;
     if (!written) {
         fail(EXIT_OUTPUT, "cannot write an object as PEM");
     }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "ryxuniquefd.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -27,22 +28,6 @@ namespace {
 
 // A password line longer than this is not a password.
 constexpr size_t kMaxPassword = 1 << 20;
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
 
 // Reads until a line end, the end of the input or kMaxPassword bytes; what
 // follows the first line end is dropped. Returns false with errno set on a read
@@ -77,7 +62,7 @@ bool readLine(int fd, std::string& line, bool& sawNul) {
 
 Secret readPasswordFile(const std::string& path) {
     const std::string what = "password file \"" + path + "\"";
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const ryx::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         usageError("cannot read " + what + ": " + std::strerror(errno));
@@ -121,7 +106,7 @@ void restoreAndReraise(int sig) {
 }  // namespace
 
 Secret promptPassword(const std::string& prompt) {
-    Descriptor tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+    const ryx::UniqueFd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (tty.get() < 0) {
         usageError(std::string("-W needs a terminal to ask for the password: /dev/tty: ") +
                    std::strerror(errno));

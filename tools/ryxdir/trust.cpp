@@ -12,8 +12,8 @@ namespace ryxdir {
 
 namespace {
 
-StorePtr newStore() {
-    StorePtr store(X509_STORE_new());
+ryx::UniquePtr<X509_STORE> newStore() {
+    ryx::UniquePtr<X509_STORE> store(X509_STORE_new());
     if (!store) {
         throw std::bad_alloc();
     }
@@ -25,15 +25,16 @@ StorePtr newStore() {
 TrustStore TrustStore::fromFile(const std::string& path) {
     const std::string what = "trust file \"" + path + "\"";
     errno = 0;
-    BIO* bio = BIO_new_file(path.c_str(), "r");
+    const ryx::UniquePtr<BIO> file(BIO_new_file(path.c_str(), "r"));
+    BIO* bio = file.get();
     if (bio == nullptr) {
         ERR_clear_error();
         usageError("cannot read " + what + ": " + std::strerror(errno != 0 ? errno : EIO));
     }
-    StorePtr store = newStore();
+    ryx::UniquePtr<X509_STORE> store = newStore();
     int count = 0;
     while (X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
-        X509Ptr owned(cert);
+        const ryx::UniquePtr<X509> owned(cert);
         if (X509_STORE_add_cert(store.get(), cert) != 1) {
             ERR_clear_error();  // the same anchor twice
         }
@@ -41,7 +42,6 @@ TrustStore TrustStore::fromFile(const std::string& path) {
     }
     const unsigned long last = ERR_peek_last_error();
     ERR_clear_error();
-    BIO_free(bio);
     // The loop ends at the end of the text; anything else is damage.
     if (ERR_GET_REASON(last) != PEM_R_NO_START_LINE && last != 0) {
         usageError(what + " holds a damaged certificate");
@@ -53,7 +53,7 @@ TrustStore TrustStore::fromFile(const std::string& path) {
 }
 
 TrustStore TrustStore::system() {
-    StorePtr store = newStore();
+    ryx::UniquePtr<X509_STORE> store = newStore();
     if (X509_STORE_set_default_paths(store.get()) != 1) {
         ERR_clear_error();
     }

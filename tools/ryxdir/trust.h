@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ossl.h"
+#include "ryxopensslptr.h"
 
 namespace ryxdir {
 
@@ -21,10 +21,10 @@ class TrustStore {
     const std::string& origin() const { return m_origin; }
 
   private:
-    TrustStore(StorePtr store, std::string origin)
+    TrustStore(ryx::UniquePtr<X509_STORE> store, std::string origin)
         : m_store(std::move(store)), m_origin(std::move(origin)) {}
 
-    StorePtr m_store;
+    ryx::UniquePtr<X509_STORE> m_store;
     std::string m_origin;
 };
 
