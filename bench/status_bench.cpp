@@ -67,11 +67,10 @@ long decodeAll(const std::string& dir) {
         const std::string der((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
         const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-        X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size()));
-        if (crl != nullptr && X509_CRL_get0_nextUpdate(crl) != nullptr) {
+        ryx::UniquePtr<X509_CRL> crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
+        if (crl && X509_CRL_get0_nextUpdate(crl.get()) != nullptr) {
             ++decoded;
         }
-        X509_CRL_free(crl);
     }
     return decoded;
 }

@@ -27,6 +27,8 @@ RYX_MAKE_DELETER(LDAPMessage, ldap_msgfree)
 RYX_MAKE_DELETER(LDAPURLDesc, ldap_free_urldesc)
 RYX_MAKE_DELETER(BerElement, ryx::releaseBerElement)
 RYX_MAKE_DELETER(berval*, ldap_value_free_len)
+RYX_MAKE_DELETER(LDAPControl, ldap_control_free)
+RYX_MAKE_DELETER(LDAPControl*, ldap_controls_free)
 RYX_MAKE_NAMED_DELETER(LdapMemfree, char, ldap_memfree)
 
 #endif

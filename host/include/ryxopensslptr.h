@@ -15,6 +15,7 @@
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
+#include <openssl/decoder.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -47,6 +48,7 @@ RYX_MAKE_DELETER(CRL_DIST_POINTS, CRL_DIST_POINTS_free)
 RYX_MAKE_DELETER(DIST_POINT, DIST_POINT_free)
 RYX_MAKE_DELETER(EVP_MD_CTX, EVP_MD_CTX_free)
 RYX_MAKE_DELETER(EVP_PKEY, EVP_PKEY_free)
+RYX_MAKE_DELETER(OSSL_DECODER_CTX, OSSL_DECODER_CTX_free)
 RYX_MAKE_DELETER(GENERAL_NAME, GENERAL_NAME_free)
 RYX_MAKE_DELETER(ISSUING_DIST_POINT, ISSUING_DIST_POINT_free)
 RYX_MAKE_DELETER(X509, X509_free)

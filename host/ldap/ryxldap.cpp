@@ -804,11 +804,12 @@ int urlSearch(LDAP* ld, const char* url, int attrsonly, timeval* timeout, LDAPMe
 // (empty after the last), which replaces *cookie.
 int searchPage(Connection& c, Link& link, const char* base, int scope, const char* filter,
                char** attrs, int pageSize, berval* cookie, LDAPMessage** result, std::string* why) {
-    LDAPControl* page = nullptr;
-    int rc = ldap_create_page_control(link.ld, pageSize, cookie, 1, &page);
+    LDAPControl* made = nullptr;
+    int rc = ldap_create_page_control(link.ld, pageSize, cookie, 1, &made);
+    ryx::UniquePtr<LDAPControl> page(made);
     if (rc != LDAP_SUCCESS)
         return rc;
-    LDAPControl* controls[] = {page, nullptr};
+    LDAPControl* controls[] = {page.get(), nullptr};
     rc = exchange(
         link, c.settings,
         [&](LDAP* ld, int* id) {
@@ -816,21 +817,20 @@ int searchPage(Connection& c, Link& link, const char* base, int scope, const cha
                                    LDAP_NO_LIMIT, id);
         },
         nullptr, result, why);
-    ldap_control_free(page);
     if (rc != LDAP_SUCCESS)
         return rc;
     int code = LDAP_OTHER;
-    LDAPControl** answered = nullptr;
-    rc = ldap_parse_result(link.ld, *result, &code, nullptr, nullptr, nullptr, &answered, 0);
+    LDAPControl** got = nullptr;
+    rc = ldap_parse_result(link.ld, *result, &code, nullptr, nullptr, nullptr, &got, 0);
+    ryx::UniquePtr<LDAPControl*> answered(got);
     if (rc == LDAP_SUCCESS && code == LDAP_SUCCESS) {
         ber_memfree(cookie->bv_val);
         *cookie = berval{0, nullptr};
-        LDAPControl* next = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, answered, nullptr);
+        LDAPControl* next = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, answered.get(), nullptr);
         ber_int_t estimate = 0;
         if (next != nullptr)
             rc = ldap_parse_pageresponse_control(link.ld, next, &estimate, cookie);
     }
-    ldap_controls_free(answered);
     registerFold(c, link.ld, attrs, *result);
     return rc == LDAP_SUCCESS ? code : rc;
 }

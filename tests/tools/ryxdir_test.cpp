@@ -287,6 +287,7 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
     FakeServer trickling(FakeServer::Mode::Trickle, std::string(40000, 'x'));
     int master = -1, slave = -1;
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const ryx::UniqueFd masterOwner(master), slaveOwner(slave);
     const std::string terminal = ::ttyname(slave);
     const struct {
         std::string redirect;
@@ -323,8 +324,6 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
             EXPECT_NE(seen.find("\r\033[K", last), std::string::npos) << "cleared: " << seen;
         }
     }
-    ::close(slave);
-    ::close(master);
 }
 
 TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cmdline.h"
+#include "ryxuniquefd.h"
 
 namespace cmdline {
 
@@ -31,13 +32,13 @@ bool writeAll(int fd, const std::string& bytes) {
 }  // namespace
 
 void writeNewFile(const std::string& path, const std::string& bytes, mode_t mode, int status) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
+    ryx::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (fd.get() < 0) {
         throw Failure{status, "cannot create " + path + ": " + std::strerror(errno)};
     }
-    const bool written = writeAll(fd, bytes);
+    const bool written = writeAll(fd.get(), bytes);
     const int error = errno;
-    if (::close(fd) != 0 || !written) {
+    if (!fd.close() || !written) {
         throw Failure{status,
                       "cannot write " + path + ": " + std::strerror(written ? errno : error)};
     }

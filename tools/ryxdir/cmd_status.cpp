@@ -25,6 +25,7 @@
 #include "commands.h"
 #include "password.h"
 #include "ryxldap.h"
+#include "ryxldapptr.h"
 #include "ryxopensslptr.h"
 #include "status.h"
 #include "timetext.h"
@@ -274,7 +275,6 @@ class KeyDecoder {
     KeyDecoder()
         : m_context(OSSL_DECODER_CTX_new_for_pkey(&m_key, "DER", "SubjectPublicKeyInfo", nullptr,
                                                   EVP_PKEY_PUBLIC_KEY, nullptr, nullptr)) {}
-    ~KeyDecoder() { OSSL_DECODER_CTX_free(m_context); }
     KeyDecoder(const KeyDecoder&) = delete;
     KeyDecoder& operator=(const KeyDecoder&) = delete;
 
@@ -282,16 +282,16 @@ class KeyDecoder {
         m_key = nullptr;
         const auto* at = reinterpret_cast<const unsigned char*>(keyInfo.data());
         size_t length = keyInfo.size();
-        if (m_context == nullptr || OSSL_DECODER_from_data(m_context, &at, &length) != 1) {
-            EVP_PKEY_free(m_key);
-            return nullptr;
-        }
-        return ryx::UniquePtr<EVP_PKEY>(m_key);
+        const bool decoded =
+            m_context && OSSL_DECODER_from_data(m_context.get(), &at, &length) == 1;
+        ryx::UniquePtr<EVP_PKEY> key(m_key);  // also what a failed decode left
+        m_key = nullptr;
+        return decoded ? std::move(key) : nullptr;
     }
 
   private:
-    EVP_PKEY* m_key = nullptr;
-    OSSL_DECODER_CTX* m_context;
+    EVP_PKEY* m_key = nullptr;  // where the context puts each key it decodes
+    ryx::UniquePtr<OSSL_DECODER_CTX> m_context;
 };
 
 void raise(ListStatus& l, State s, const std::string& why) {
@@ -374,18 +374,11 @@ void judgeOlder(std::vector<ListStatus>& lists) {
 
 // ------------------------------------------------------------------ the directory
 
-struct LdapFree {
-    void operator()(LDAP* p) const { ryx_ldap_unbind(p); }
-    void operator()(LDAPMessage* p) const { ryx_ldap_msgfree(p); }
-    void operator()(berval** p) const { ryx_ldap_value_free_len(p); }
-    void operator()(char* p) const { ryx_ldap_memfree(p); }
-    void operator()(BerElement* p) const { ryx_ldap_ber_free(p, 0); }
-};
-using Ldap = std::unique_ptr<LDAP, LdapFree>;
-using Message = std::unique_ptr<LDAPMessage, LdapFree>;
-using Values = std::unique_ptr<berval*, LdapFree>;
-using LdapText = std::unique_ptr<char, LdapFree>;
-using Walk = std::unique_ptr<BerElement, LdapFree>;
+using Ldap = ryx::UniquePtr<LDAP, ryx::RyxUnbind>;
+using Message = ryx::UniquePtr<LDAPMessage, ryx::RyxMsgfree>;
+using Values = ryx::UniquePtr<berval*, ryx::RyxValueFree>;
+using LdapText = ryx::UniquePtr<char, ryx::RyxMemfree>;
+using Walk = ryx::UniquePtr<BerElement, ryx::RyxBerFree>;
 
 [[noreturn]] void directoryError(int rc, const std::string& what) {
     fail(EXIT_DIRECTORY, what + ": error " + std::to_string(rc) + ": " + ryx_ldap_err2string(rc));
@@ -396,6 +389,7 @@ Ldap connect(Settings& s) {
     if (!c.driverPath.empty()) {
         usageError("status searches with the toolkit's own LDAP library; -L does not apply");
     }
+    settleServer(c);
     if (c.promptPassword) {
         c.password = promptPassword("Enter LDAP password: ");
     }

@@ -13,8 +13,8 @@ class RYXASNx500Name;
 namespace ryxdir {
 
 struct Command;
-struct VerifySettings;  // verify's own, in cmd_verify.cpp
-struct StatusSettings;  // status's own, in cmd_status.cpp
+struct VerifySettings;   // verify's own, in cmd_verify.cpp
+struct StatusSettings;   // status's own, in cmd_status.cpp
 struct PublishSettings;  // publish's own, in cmd_publish.cpp
 
 enum class Format { Pem, Der, Text, Json };
@@ -32,11 +32,11 @@ struct Settings {
     bool batch = false;
     bool stopOnError = false;
 
-    std::shared_ptr<VerifySettings> verify;  // made by verify's first option
-    std::shared_ptr<StatusSettings> status;  // made by status's first option
+    std::shared_ptr<VerifySettings> verify;    // made by verify's first option
+    std::shared_ptr<StatusSettings> status;    // made by status's first option
     std::shared_ptr<PublishSettings> publish;  // made by publish's first option
 
-    bool quiet = false;    // -q: no progress, no warnings
+    bool quiet = false;  // -q: no progress, no warnings
     // --issuer-of or --subject-of: the name taken from a certificate in place
     // of the NAME operand (which then holds its LDAP text), and the option.
     std::shared_ptr<const RYXASNx500Name> name;
