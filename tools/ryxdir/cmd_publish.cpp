@@ -396,9 +396,9 @@ void carryOut(Target& target, const Plan& plan, const PublishSettings& p, bool l
 }
 
 // The CA certificates that may have signed crl.
-std::vector<X509Ptr> issuerCertificates(Target& target, const X509_CRL* crl,
-                                        const PublishSettings& p) {
-    std::vector<X509Ptr> certs;
+std::vector<ryx::UniquePtr<X509>> issuerCertificates(Target& target, const X509_CRL* crl,
+                                                     const PublishSettings& p) {
+    std::vector<ryx::UniquePtr<X509>> certs;
     if (!p.issuerCert.empty()) {
         DecodedCert d = decodeCert(readBytes(p.issuerCert));
         if (!d.object) {

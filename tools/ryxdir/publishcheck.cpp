@@ -152,7 +152,8 @@ bool signedBy(const std::string& der, EVP_PKEY* key) {
     if (!alg || !sig || OBJ_find_sigid_algs(OBJ_obj2nid(oid), &mdNid, &keyNid) != 1 ||
         keyNid == NID_rsassaPss) {
         // Other algorithms: OpenSSL's whole object decides.
-        CrlPtr whole(d2i_X509_CRL(nullptr, &begin, static_cast<long>(der.size())));
+        ryx::UniquePtr<X509_CRL> whole(
+            d2i_X509_CRL(nullptr, &begin, static_cast<long>(der.size())));
         return whole && X509_CRL_verify(whole.get(), key) == 1;
     }
     const EVP_MD* md = mdNid == NID_undef ? nullptr : EVP_get_digestbynid(mdNid);
@@ -163,10 +164,11 @@ bool signedBy(const std::string& der, EVP_PKEY* key) {
                             static_cast<size_t>(tbsSize)) == 1;
 }
 
-ListCheck checkSignature(const DecodedList& list, const std::vector<X509Ptr>& issuers) {
+ListCheck checkSignature(const DecodedList& list,
+                         const std::vector<ryx::UniquePtr<X509>>& issuers) {
     const X509_CRL* crl = list.object.get();
     bool named = false;
-    for (const X509Ptr& cert : issuers) {
+    for (const ryx::UniquePtr<X509>& cert : issuers) {
         if (X509_NAME_cmp(X509_get_subject_name(cert.get()), X509_CRL_get_issuer(crl)) != 0) {
             continue;
         }
@@ -232,7 +234,7 @@ DecodedList decodeList(const std::string& bytes, bool scan) {
 DecodedCert decodeCert(const std::string& bytes) {
     DecodedCert d;
     d.der = isPemText(bytes) ? pemBody(bytes, PEM_STRING_X509) : bytes;
-    d.object = strictDer<X509, X509Ptr>(d.der, d2i_X509, i2d_X509);
+    d.object = strictDer<X509, ryx::UniquePtr<X509>>(d.der, d2i_X509, i2d_X509);
     return d;
 }
 
@@ -271,7 +273,7 @@ std::string crlNumberText(const X509_CRL* crl) {
     return text ? std::string(text.get()) : std::string();
 }
 
-ListCheck checkList(const DecodedList& list, const std::vector<X509Ptr>& issuers,
+ListCheck checkList(const DecodedList& list, const std::vector<ryx::UniquePtr<X509>>& issuers,
                     const std::vector<const X509_CRL*>& current, std::time_t now, bool force) {
     const X509_CRL* crl = list.object.get();
     ListCheck check = checkSignature(list, issuers);

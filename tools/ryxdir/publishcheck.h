@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ossl.h"
+#include "ryxopensslptr.h"
 
 namespace ryxdir {
 
@@ -19,8 +19,8 @@ struct Decoded {
     std::string der;
     Ptr object;
 };
-using DecodedList = Decoded<CrlPtr>;
-using DecodedCert = Decoded<X509Ptr>;
+using DecodedList = Decoded<ryx::UniquePtr<X509_CRL>>;
+using DecodedCert = Decoded<ryx::UniquePtr<X509>>;
 
 // The first list or certificate of a file's bytes (PEM or DER). Null object
 // when the bytes are not one DER value that decodes; a certificate must also
@@ -51,7 +51,7 @@ struct ListCheck {
 // issuers (certificates named as its issuer); its number is greater than that
 // of every list of current with the same issuer and scope; it is not past its
 // next update at now. force skips the number and date, never the signature.
-ListCheck checkList(const DecodedList& list, const std::vector<X509Ptr>& issuers,
+ListCheck checkList(const DecodedList& list, const std::vector<ryx::UniquePtr<X509>>& issuers,
                     const std::vector<const X509_CRL*>& current, std::time_t now, bool force);
 
 }  // namespace ryxdir
