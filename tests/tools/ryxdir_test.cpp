@@ -219,7 +219,7 @@ TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
         std::string err;  // how the first line goes on after "ryxdir: "
     } rows[] = {
         {{}, 2, "no command given"},
-        {{"-q", "ca", "CN=x"}, 2, "unknown option \"-q\"\ntry 'ryxdir -h'"},
+        {{"-Q", "ca", "CN=x"}, 2, "unknown option \"-Q\"\ntry 'ryxdir -h'"},
         {{"-h", "check"}, 2, "-h stands alone"},
         {{"-y", "/", "check"}, 2, "password file \"/\" is a folder"},
         {{"-y", "/dev/null", "check"}, 2, "password file \"/dev/null\" is empty"},

@@ -244,7 +244,7 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         {{"-h", "127.0.0.1", "-p", "389", "check"}, "-h stands alone"},
         {{"check", "-Wh"}, "-h stands alone"},
         {{"--version", "check"}, "--version stands alone"},
-        {{"-q", "check"}, "unknown option \"-q\""},
+        {{"-Q", "check"}, "unknown option \"-Q\""},
         {{"--quiet", "check"}, "unknown option \"--quiet\""},
         {{"check", "--", "-f"}, "unexpected argument \"-f\""},
         {{"verify", "--", "-a.pem", "b.pem"}, "verify p=389 Z=0 [-a.pem] [b.pem]"},
@@ -285,10 +285,10 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
         std::vector<const char*> args;
         const char* format;
     } formats[] = {
-        {{"-q", "-xfjson", "check"}, "json"},
-        {{"-f", "text", "-q", "-f", "json"}, "json"},
-        {{"-Df", "json", "-q"}, ""},
-        {{"-q", "--", "-f", "json"}, ""},
+        {{"-Q", "-xfjson", "check"}, "json"},
+        {{"-f", "text", "-Q", "-f", "json"}, "json"},
+        {{"-Df", "json", "-Q"}, ""},
+        {{"-Q", "--", "-f", "json"}, ""},
         {{"--trust", "-f", "-f", "pem"}, "pem"},
         {{"-p", "-f", "json"}, ""},
     };

@@ -38,13 +38,15 @@ const Option& findOption(const Program& p, const Command* command, const std::st
     if (name == "-h" || name == "--help" || name == "--version") {
         usageFailure(name + " stands alone; a server's host is given with -H");
     }
-    for (const Option* table : p.general) {
-        if (const Option* o = findIn(table, name)) {
+    // A command's own option comes first: it may give a general name a meaning
+    // of its own (publish's --force).
+    if (command != nullptr) {
+        if (const Option* o = findIn(command->options, name)) {
             return *o;
         }
     }
-    if (command != nullptr) {
-        if (const Option* o = findIn(command->options, name)) {
+    for (const Option* table : p.general) {
+        if (const Option* o = findIn(table, name)) {
             return *o;
         }
     }

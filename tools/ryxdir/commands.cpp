@@ -56,7 +56,10 @@ const char* const kDescription =
     "fetch (PEM by default, DER files with -o, text or JSON with -f); check binds and\n"
     "unbinds; verify validates certificates with the chain and the revocation lists\n"
     "found in the directory, the decision made by OpenSSL; loaded-from names the\n"
-    "plug-in's file.\n"
+    "plug-in's file. For the directory's operators, publish writes a revocation list\n"
+    "or a certificate after checking it, through the plug-in's own LDAP client, and\n"
+    "status judges every revocation list under a base by its next update and\n"
+    "signature, also as a monitoring plug-in.\n"
     "\n"
     "The options that OpenLDAP's tools have take the same letters and values: -H, -p, -D,\n"
     "-w, -y, -W, -P, -Z (given twice: required) and -x (binds are always simple).\n"
@@ -80,6 +83,10 @@ const std::vector<cmdline::Entry> kStatuses = {
 };
 
 const std::vector<cmdline::Entry> kEnvironment = {
+    {"LDAPURI, LDAPHOST, LDAPPORT", "the server when neither -H nor -p is given"},
+    {"LDAPCONF", "a configuration file read after the system's, as ldap.conf"},
+    {"LDAPRC", "a user file read after ldaprc (HOME/LDAPRC, HOME/.LDAPRC, ./LDAPRC)"},
+    {"LDAPNOINIT", "when set, no configuration file or LDAP variable is read"},
     {"LDAPTLS_CACERT", "CA certificates that verify the server, unless --cacert is given"},
     {"RYX_LDAP_TIMEOUT",
      "seconds an operation waits without receiving data (default 60, 0 no bound)"},
@@ -91,7 +98,10 @@ const std::vector<cmdline::Entry> kEnvironment = {
 };
 
 const std::vector<cmdline::Entry> kFiles = {
-    {"/etc/ldap/ldap.conf", "TLS_CACERT: the CA certificates that verify the server"},
+    {"/etc/ldap/ldap.conf",
+     "URI (the server when neither -H nor -p is given), TLS_CACERT (the CA certificates\n"
+     "that verify the server), TLS_REQCERT"},
+    {"~/ldaprc, ~/.ldaprc, ./ldaprc", "the user's own settings, read after the system's"},
     {"openssl.cnf", "OpenSSL's configuration, where the openssl command finds it"},
 };
 
