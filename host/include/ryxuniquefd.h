@@ -11,6 +11,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <string>
+
 namespace ryx {
 
 class UniqueFd {
@@ -50,6 +53,23 @@ class UniqueFd {
   private:
     int m_fd = -1;
 };
+
+// All of bytes to fd, across interruptions and short writes; false, with errno
+// set, on a failure.
+inline bool writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
 
 }  // namespace ryx
 

@@ -38,22 +38,6 @@ std::string hexDigest(const std::string& key) {
     return hex;
 }
 
-// Writes all of bytes; false on any failure.
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 DiskCache::DiskCache(std::string folder, unsigned long long maxBytes)
@@ -119,12 +103,12 @@ void DiskCache::write(const std::string& key, const std::vector<ListPtr>& lists,
     if (!file) {
         return;  // a cache that cannot be written is no failure of the validation
     }
-    bool ok = writeAll(fd, header.str());
+    bool ok = ryx::writeAll(fd, header.str());
     for (const ListPtr& list : lists) {
         const RYXASNCBuffer der = list->getDERView();
-        ok = ok && writeAll(fd, std::to_string(der.getLength()) + "\n") &&
-             writeAll(fd,
-                      std::string(reinterpret_cast<const char*>(der.getData()), der.getLength()));
+        ok = ok && ryx::writeAll(fd, std::to_string(der.getLength()) + "\n") &&
+             ryx::writeAll(
+                 fd, std::string(reinterpret_cast<const char*>(der.getData()), der.getLength()));
     }
     ok = ok && ::fsync(fd) == 0;
     ok = file.close() && ok;
