@@ -169,11 +169,36 @@ bool alive(pid_t pid) {
            stat[paren + 2] != 'X';
 }
 
+// Whether program can be executed: a path as it is, a name through the PATH of
+// env. Checked before the start, because where posix_spawn runs as fork and
+// exec (under an emulator, for one) a program that cannot run is only an exit
+// status of 127 afterwards.
+bool executable(const std::string& program, const std::vector<std::string>& env) {
+    if (program.find('/') != std::string::npos)
+        return ::access(program.c_str(), X_OK) == 0;
+    std::string path = "/usr/bin:/bin";
+    for (const std::string& e : env) {
+        if (e.compare(0, 5, "PATH=") == 0)
+            path = e.substr(5);
+    }
+    for (size_t begin = 0; begin <= path.size();) {
+        size_t end = path.find(':', begin);
+        end = end == std::string::npos ? path.size() : end;
+        const std::string folder = end == begin ? "." : path.substr(begin, end - begin);
+        if (::access((folder + "/" + program).c_str(), X_OK) == 0)
+            return true;
+        begin = end + 1;
+    }
+    return false;
+}
+
 pid_t start(const Launch& launch) {
     if (launch.argv.empty())
         cannotStart(launch, "no program named");
     std::vector<std::string> args = launch.argv;
     std::vector<std::string> env = environment(launch.env);
+    if (!executable(args[0], env))
+        cannotStart(launch, "not found or not executable");
     std::vector<char*> argv = pointers(args), envp = pointers(env);
     const std::vector<Redirection> files = redirections(launch);
     return launch.dieWithParent ? forkExec(launch, files, argv.data(), envp.data())
