@@ -29,6 +29,10 @@ extern "C" {
 #define RYX_LDAP_STARTTLS_TRY 1
 #define RYX_LDAP_STARTTLS_REQUIRE 2
 
+// The variable that turns ";binary" folding on (1) or off (0) when no call
+// sets it; a program that defaults folding on leaves a value of the user's own.
+#define RYX_LDAP_FOLD_BINARY_VARIABLE "RYX_LDAP_FOLD_BINARY"
+
 // The longest bound in seconds (a day).
 #define RYX_LDAP_MAX_SECONDS 86400L
 

@@ -38,7 +38,7 @@ constexpr Variable kNetworkTimeoutVariable = {"RYX_LDAP_NETWORK_TIMEOUT",
 constexpr Variable kTimeoutVariable = {"RYX_LDAP_TIMEOUT", RYX_LDAP_SET_TIMEOUT};
 constexpr Variable kDeadlineVariable = {"RYX_LDAP_DEADLINE", RYX_LDAP_SET_DEADLINE};
 constexpr Variable kStartTlsVariable = {"RYX_LDAP_STARTTLS", RYX_LDAP_SET_STARTTLS};
-constexpr Variable kFoldBinaryVariable = {"RYX_LDAP_FOLD_BINARY", RYX_LDAP_SET_FOLD_BINARY};
+constexpr Variable kFoldBinaryVariable = {RYX_LDAP_FOLD_BINARY_VARIABLE, RYX_LDAP_SET_FOLD_BINARY};
 
 // The settings that getenv gives. A number out of range is clamped, a value that
 // does not parse is refused (the default stays; an unknown RYX_LDAP_STARTTLS

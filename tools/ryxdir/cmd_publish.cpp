@@ -39,10 +39,7 @@ struct PublishSettings {
 namespace {
 
 PublishSettings& own(Settings& s) {
-    if (!s.publish) {
-        s.publish = std::make_shared<PublishSettings>();
-    }
-    return *s.publish;
+    return made(s.publish);
 }
 
 void setEntry(Settings& s, const char* v) {

@@ -52,10 +52,7 @@ const char* stateName(State s) {
 }
 
 StatusSettings& own(Settings& s) {
-    if (!s.status) {
-        s.status = std::make_shared<StatusSettings>();
-    }
-    return *s.status;
+    return made(s.status);
 }
 
 void setWarn(Settings& s, const char* v) {

@@ -36,10 +36,7 @@ struct VerifySettings {
 namespace {
 
 VerifySettings& own(Settings& s) {
-    if (!s.verify) {
-        s.verify = std::make_shared<VerifySettings>();
-    }
-    return *s.verify;
+    return made(s.verify);
 }
 
 void setTrust(Settings& s, const char* v) {

@@ -14,6 +14,7 @@
 #include "hosts.h"
 #include "password.h"
 #include "ryxldapconfig.h"
+#include "ryxldapptr.h"
 #include "ryxtrace.h"
 #include "status.h"
 #include "terminal.h"
@@ -102,14 +103,14 @@ void tell(const ConnectionSettings& s, const std::string& text) {
 // An option of OpenLDAP's configuration: its value and where it came from.
 bool configured(const char* option, std::string* value, std::string* origin) {
     char *v = nullptr, *o = nullptr;
-    const bool found = ryx_ldap_conf_option(option, &v, &o) == 0 && v != nullptr && o != nullptr;
-    if (found) {
-        *value = v;
-        *origin = o;
+    const int rc = ryx_ldap_conf_option(option, &v, &o);
+    const ryx::UniquePtr<char, ryx::RyxMemfree> ownedValue(v), ownedOrigin(o);
+    if (rc != 0 || !ownedValue || !ownedOrigin) {
+        return false;
     }
-    ryx_ldap_memfree(v);
-    ryx_ldap_memfree(o);
-    return found;
+    *value = v;
+    *origin = o;
+    return true;
 }
 
 // Where the CA certificates that verify the server come from.
@@ -218,7 +219,7 @@ void configureLdapLibrary(const ConnectionSettings& s) {
                                                : RYX_LDAP_STARTTLS_REQUIRE;
     c.notice = warnClearText;
     // Folding is on unless turned off here or by the user's own variable.
-    if (!s.foldBinary || std::getenv("RYX_LDAP_FOLD_BINARY") == nullptr) {
+    if (!s.foldBinary || std::getenv(RYX_LDAP_FOLD_BINARY_VARIABLE) == nullptr) {
         c.set |= RYX_LDAP_SET_FOLD_BINARY;
         c.fold_binary = s.foldBinary ? 1 : 0;
     }

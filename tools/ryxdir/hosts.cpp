@@ -1,6 +1,7 @@
 #include "hosts.h"
 
 #include "ryxldapconfig.h"
+#include "ryxldapptr.h"
 #include "status.h"
 
 namespace ryxdir {
@@ -16,11 +17,11 @@ void checkHostList(const std::string& hosts) {
     if (hosts.find_first_not_of(" \t") == std::string::npos) {
         usageError("-H needs at least one host");
     }
-    char* why = nullptr;
-    if (ryx_ldap_check_hosts(hosts.c_str(), &why) != 0) {
-        const std::string reason = why != nullptr ? why : "out of memory";
-        ryx_ldap_memfree(why);
-        usageError("-H: " + reason);
+    char* text = nullptr;
+    const int rc = ryx_ldap_check_hosts(hosts.c_str(), &text);
+    const ryx::UniquePtr<char, ryx::RyxMemfree> why(text);
+    if (rc != 0) {
+        usageError(std::string("-H: ") + (why ? why.get() : "out of memory"));
     }
 }
 
@@ -28,10 +29,8 @@ std::string describeTargets(const std::string& hosts, int port) {
     if (isUriHost(hosts)) {
         return "the default LDAP host on port " + std::to_string(port);
     }
-    char* text = ryx_ldap_describe_hosts(hosts.c_str(), port);
-    const std::string described = text != nullptr ? text : hosts;
-    ryx_ldap_memfree(text);
-    return described;
+    const ryx::UniquePtr<char, ryx::RyxMemfree> text(ryx_ldap_describe_hosts(hosts.c_str(), port));
+    return text ? text.get() : hosts;
 }
 
 }  // namespace ryxdir

@@ -19,6 +19,15 @@ struct PublishSettings;  // publish's own, in cmd_publish.cpp
 
 enum class Format { Pem, Der, Text, Json };
 
+// A command's own settings, made at their first use (its first option).
+template <typename T>
+T& made(std::shared_ptr<T>& slot) {
+    if (!slot) {
+        slot = std::make_shared<T>();
+    }
+    return *slot;
+}
+
 struct Settings {
     ConnectionSettings connection;
 
