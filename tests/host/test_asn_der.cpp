@@ -56,7 +56,6 @@ TEST(ASNCertificate, DecodesAndExposesItsFields) {
     RYXASNUtility::setDEREncoding(cert,
                                   RYXASNCBuffer(der.data(), static_cast<unsigned int>(der.size())));
     ASSERT_TRUE(cert.hasValue());
-    EXPECT_EQ(text(cert.getClassName()), "RYXASNx509Certificate");
     const auto rfc2253 = [](const RYXASNx500Name& name) {
         return text(RYXASNUtility::getRFC2253String(name, false, RYXASN_STRREP_RFC2253));
     };
@@ -66,7 +65,8 @@ TEST(ASNCertificate, DecodesAndExposesItsFields) {
     EXPECT_EQ(text(cert.getNotAfter()), "May  6 07:08:09 2034 GMT");
     RYXBuffer encoded = cert.getDEREncoding();
     EXPECT_EQ(Bytes(encoded.getValue(), encoded.getValue() + encoded.getLength()), der);
-    EXPECT_NE(cert.native(), nullptr);
+    const RYXASNCBuffer view = cert.getDERView();
+    EXPECT_EQ(Bytes(view.getData(), view.getData() + view.getLength()), der);
     // Serial numbers in upper-case hex, at least two digits.
     for (std::uint64_t serial : {1ull, 0x80ull, 0x1234ABCDull, 0xDEADBEEFCAFEull}) {
         const Bytes serialDer = certificate(serial);
@@ -79,7 +79,6 @@ TEST(ASNCertificate, DecodesAndExposesItsFields) {
 
 TEST(ASNDecoding, AccessorsBeforeAValueThrow) {
     RYXASNx509Certificate cert(RYXASN_SECURITY_SENSITIVE);
-    EXPECT_EQ(cert.getSecurityType(), RYXASN_SECURITY_SENSITIVE);
     RYXASNCertificateList crl(RYXASN_SECURITY_NONE);
     EXPECT_EQ(crl.native(), nullptr);
     const std::vector<std::function<void()>> accessors = {

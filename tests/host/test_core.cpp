@@ -53,8 +53,6 @@ TEST(RYXBufferTest, CopiesOwnBytesAndKeepAHiddenNul) {
     moved.cleanse();
     EXPECT_EQ(moved.getValue()[0], 0);
     EXPECT_EQ(RYXBuffer(5, nullptr).getLength(), 0u);
-    EXPECT_EQ(b.get().getData(), b.getValue());
-    EXPECT_EQ(b.get().getLength(), 3u);
 }
 
 TEST(TraceTest, RecordsPassTheMasksAndPairEntryWithExit) {
@@ -113,15 +111,6 @@ TEST(TraceTest, FileRecordsAreOneLineEach) {
     remove(path);
 }
 
-namespace {
-void* older(void*) {
-    return nullptr;
-}
-void* newer(void* args) {
-    return args;
-}
-}  // namespace
-
 TEST(LibraryManagerTest, PluginsRegisterWhileLoadedAndTheNewestEntryWins) {
     setenv("RYX_LIBRARY_PATH", "/nonexistent:" RYX_TEST_PLUGIN_DIR, 1);
     const RYXString name("ryxtestplugin");
@@ -137,6 +126,8 @@ TEST(LibraryManagerTest, PluginsRegisterWhileLoadedAndTheNewestEntryWins) {
     unsetenv("RYX_LIBRARY_PATH");
     EXPECT_TRUE(tracetest::throwsError<RYXException>(
         [&] { RYXLibraryManager::callLibEntry(name, nullptr); }, RYX_ERR_LIBRARY));
+    void* (*older)(void*) = [](void*) -> void* { return nullptr; };
+    void* (*newer)(void*) = [](void* args) { return args; };
     RYXLibraryManager::addLibEntry(name, older);
     RYXLibraryManager::addLibEntry(name, newer);
     EXPECT_EQ(RYXLibraryManager::callLibEntry(name, &marker), &marker);

@@ -1,6 +1,7 @@
 // An unsigned revocation list built from its parts (OpenSSL's decoder does not
 // check the signature), for the tests and the fuzz seeds: a test changes one
-// part, or the length form of the whole, and builds.
+// part, or the length form of the whole, and builds. Also the seed corpus of
+// the revocation-list fuzz target, which the unit tests check as well.
 #ifndef CRLBUILD_H
 #define CRLBUILD_H
 
@@ -8,6 +9,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "labpki.h"
 
 namespace crlbuild {
 
@@ -99,6 +102,83 @@ inline Parts with(void (*change)(Parts&)) {
     Parts parts;
     change(parts);
     return parts;
+}
+
+// Lists of many shapes from the lab's generator, built ones of shapes it does
+// not make (version 1, GeneralizedTime, negative serial numbers, entries of
+// another issuer or removed from the list, BER length forms, CRL numbers
+// repeated or of the wrong type), and a certificate.
+inline std::vector<std::pair<std::string, Bytes>> seeds() {
+    std::vector<std::pair<std::string, Bytes>> out;
+    labpki::Authority ca = labpki::Authority::root("cn=Seed CA+uid=s1,ou=Fuzz,o=Org,c=US");
+    labpki::CrlOptions options;
+    options.thisUpdate = 1704164645;  // 2024-01-02
+    out.emplace_back("empty", ca.crl(options));
+    options.hasNextUpdate = false;
+    out.emplace_back("no-next-update", ca.crl(options));
+    options.hasNextUpdate = true;
+    options.revokedCount = 3;
+    options.crlNumber = 0x1234567890ull;
+    out.emplace_back("three", ca.crl(options));
+    options.revokedCount = 150;
+    options.firstSerial = 0x7f;
+    options.withReasons = true;
+    out.emplace_back("sampled-with-reasons", ca.crl(options));
+    options.revokedCount = 70;
+    options.firstSerial = 1ull << 62;
+    options.withReasons = false;
+    options.serials = {5, 1ull << 63, 0x80, 0};
+    out.emplace_back("out-of-order", ca.crl(options));
+    options.serials.clear();
+    options.revokedCount = 2;
+    out.emplace_back("authority", ca.arl(options));
+    labpki::Authority utf8 = labpki::Authority::root("cn=Zertifizierungsstelle \xc3\x84,c=DE");
+    out.emplace_back("utf8-issuer", utf8.crl(options));
+    out.emplace_back("certificate", ca.certificateDER());
+    const std::pair<const char*, void (*)(Parts&)> built[] = {
+        {"built-ber",
+         [](Parts& p) {
+             p.outerForm = Length::Indefinite;
+             p.tbsForm = Length::Long;
+         }},
+        {"version1-negative-serial",
+         [](Parts& p) {
+             p.version.clear();
+             p.extensions.clear();
+             p.revoked = tlv(0x30, entry({0xf9}));
+         }},
+        {"generalized-time",
+         [](Parts& p) {
+             p.thisUpdate = tlv(0x18, text("20510203040506Z"));
+             p.nextUpdate = tlv(0x18, text("20510210040506Z"));
+         }},
+        {"version1-without-next-update",
+         [](Parts& p) {
+             p.version.clear();
+             p.nextUpdate.clear();
+             p.extensions.clear();
+             p.thisUpdate = tlv(0x18, text("20510203040506Z"));
+         }},
+        {"indirect-and-removed",
+         [](Parts& p) {
+             const Bytes other = tlv(0x30, tlv(0xa4, nameOf(0x0c, text("Other CA"))));
+             p.revoked = tlv(
+                 0x30, cat({entry({0x0a}, extension(kReasonCode, tlv(0x0a, {0x08}))),
+                            entry({0x0b}, extension(kCertificateIssuer, other, tlv(0x01, {0xff}))),
+                            entry({0x0c})}));
+         }},
+        {"crl-number-twice",
+         [](Parts& p) {
+             const Bytes n = extension(kCrlNumber, tlv(0x02, {0x01}));
+             p.extensions = tlv(0xa0, tlv(0x30, cat({n, n})));
+         }},
+        {"crl-number-not-integer",
+         [](Parts& p) { p.extensions = tlv(0xa0, tlv(0x30, extension(kCrlNumber, {0x05}))); }},
+    };
+    for (const auto& [name, change] : built) {
+        out.emplace_back(name, with(change).build());
+    }
+    return out;
 }
 
 }  // namespace crlbuild

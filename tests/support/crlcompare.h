@@ -1,6 +1,7 @@
 // A decoded revocation list of the host against OpenSSL's object for the same
-// bytes: every accessor, and look-ups of the listed serial numbers and their
-// neighbours. Shared by the unit tests and the differential fuzz target.
+// bytes: which encodings each takes, every accessor, and look-ups of the
+// listed serial numbers and their neighbours. Shared by the unit tests and the
+// differential fuzz target.
 #ifndef CRLCOMPARE_H
 #define CRLCOMPARE_H
 
@@ -15,6 +16,8 @@
 #include <string>
 
 #include "ryxasn.h"
+#include "ryxcrlscan.h"
+#include "ryxexception.h"
 #include "ryxopensslptr.h"
 
 namespace crlcompare {
@@ -122,6 +125,48 @@ inline std::string firstDifference(const RYXASNCertificateList& list, X509_CRL* 
         }
     }
     return compareLookups(list, crl);
+}
+
+// The scanner takes only what OpenSSL takes, to the same byte; the host's list
+// accepts exactly what OpenSSL accepts (as one whole encoding), then answers as
+// OpenSSL's object does, and the object it builds lazily from the kept bytes is
+// the same list. The first difference, or an empty text.
+inline std::string check(const unsigned char* data, size_t size) {
+    const unsigned char* p = data;
+    ryx::UniquePtr<X509_CRL> crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(size)));
+    const bool opensslAccepts = crl && p == data + size;
+    ERR_clear_error();
+    ryxasn_internal::CrlLayout layout;
+    const size_t scanned = ryxasn_internal::scanCertificateList(data, size, layout);
+    if (scanned != 0 && (!crl || p != data + scanned)) {
+        return differs("scanned length", std::to_string(scanned),
+                       crl ? std::to_string(p - data) : "rejected");
+    }
+    RYXASNCertificateList list(RYXASN_SECURITY_NONE);
+    std::string why = "accepted";
+    try {
+        list.decodeDER(data, size);
+    } catch (const RYXASNException& e) {
+        why = std::string("rejected: ") + e.what();
+    }
+    if ((why == "accepted") != opensslAccepts) {
+        return differs("acceptance", why, opensslAccepts ? "accepted" : "rejected");
+    }
+    const std::string difference =
+        opensslAccepts ? firstDifference(list, crl.get(), data, size) : "";
+    if (!opensslAccepts || !difference.empty()) {
+        return difference;
+    }
+    unsigned char *lazy = nullptr, *direct = nullptr;
+    const int lazyLength = i2d_X509_CRL(list.native(), &lazy);
+    const int directLength = i2d_X509_CRL(crl.get(), &direct);
+    ryx::UniquePtr<unsigned char> lazyOwned(lazy), directOwned(direct);
+    ERR_clear_error();
+    if (lazyLength != directLength ||
+        (lazyLength > 0 && std::memcmp(lazy, direct, lazyLength) != 0)) {
+        return differs("native()", std::to_string(lazyLength), std::to_string(directLength));
+    }
+    return "";
 }
 
 }  // namespace crlcompare
