@@ -12,7 +12,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
+#include "cases.h"
 #include "fakeserver.h"
 #include "labpki.h"
 #include "labslapd.h"
@@ -153,93 +156,50 @@ TEST_F(LdapLibTest, ConfiguredSettingsWinOverTheEnvironment) {
     ::unsetenv("RYX_LDAP_STARTTLS");
 }
 
-// The default server as OpenLDAP's tools find it, and where it came from. In
-// each row only the source that should win names the server; the others name a
-// closed port. (LDAPRC, LDAPURI and LDAPNOINIT are tried through ryxdir.)
+// The default server as OpenLDAP's tools find it, and where it came from: the
+// cases of ldapconf.tsv, each in a fresh folder as HOME and working folder.
 TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
-    const std::string live = "ldap://" + s_slapd->hostPort(), dead = "ldap://127.0.0.1:1";
-    const std::string base = ::testing::TempDir() + "/ldapconf";
-    const struct {
-        const char* name;
-        std::vector<std::pair<std::string, std::string>> files;  // under base: path, text
-        std::vector<std::pair<const char*, std::string>> env;    // HOME and cwd are preset
-        const char* option;
-        std::string value, origin;  // "" value: not set; "@" in origin: base
-    } rows[] = {
-        {"home files",
-         {{"home/ldaprc", "URI " + dead}, {"home/.ldaprc", "URI " + live}},
-         {},
-         "URI",
-         live,
-         "@/home/.ldaprc (URI)"},
-        {"working folder beats home",
-         {{"home/.ldaprc", "URI " + dead}, {"cwd/ldaprc", "URI " + live}},
-         {},
-         "URI",
-         live,
-         "./ldaprc (URI)"},
-        {"LDAPCONF beats ldaprc",
-         {{"cwd/ldaprc", "URI " + dead}, {"conf", "# x\n  uri  " + live + "  "}},
-         {{"LDAPCONF", "@/conf"}},
-         "URI",
-         live,
-         "@/conf (uri)"},
-        {"HOST and PORT",
-         {{"conf", "PORT " + std::to_string(s_slapd->port()) + "\nHOST 127.0.0.1"}},
-         {{"LDAPCONF", "@/conf"}},
-         "URI",
-         live,
-         "@/conf (HOST, port " + std::to_string(s_slapd->port()) + ")"},
-        {"URI list beats an earlier HOST",
-         {{"home/.ldaprc", "HOST 127.0.0.1:1\nURI " + dead + "," + live}},
-         {},
-         "URI",
-         dead + " " + live,
-         "@/home/.ldaprc (URI)"},
-        {"user-only keyword in a user file",
-         {{"home/.ldaprc", "TLS_CERT /c.pem"}},
-         {},
-         "tls_cert",
-         "/c.pem",
-         "@/home/.ldaprc (TLS_CERT)"},
-        {"user-only keyword in LDAPCONF",
-         {{"conf", "TLS_CERT /c.pem"}},
-         {{"LDAPCONF", "@/conf"}},
-         "TLS_CERT",
-         "",
-         ""},
+    const std::string base = ::testing::TempDir() + "/ldapconf",
+                      port = std::to_string(s_slapd->port());
+    const auto expand = [&](std::string text) {
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"$live", s_slapd->url()},
+                                       {"$dead", "ldap://127.0.0.1:1"},
+                                       {"$port", port},
+                                       {"@", base}})
+            for (size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
+        return text;
     };
-    const auto expand = [&base](std::string text) {
-        const size_t at = text.find('@');
-        return at == std::string::npos ? text : text.replace(at, 1, base);
+    const auto pairs = [&](const std::string& list) {  // NAME=VALUE|...
+        std::vector<std::pair<std::string, std::string>> out;
+        std::istringstream in(expand(list));
+        for (std::string p; std::getline(in, p, '|');)
+            out.emplace_back(p.substr(0, p.find('=')), p.substr(p.find('=') + 1));
+        return out;
     };
     char before[4096];
     ASSERT_NE(::getcwd(before, sizeof before), nullptr);
-    const char* const saved = std::getenv("HOME");
-    const std::string home = saved != nullptr ? saved : "";
-    for (const auto& r : rows) {
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    for (const Case& c : casesOf("ldapconf.tsv", 6)) {
         std::filesystem::remove_all(base);
         std::filesystem::create_directories(base + "/home");
         std::filesystem::create_directories(base + "/cwd");
-        for (const auto& [path, text] : r.files)
+        for (const auto& [path, text] : pairs(c[1]))
             std::ofstream(base + "/" + path) << text << "\n";
         ::setenv("HOME", (base + "/home").c_str(), 1);
         ASSERT_EQ(::chdir((base + "/cwd").c_str()), 0);
-        for (const auto& [name, value] : r.env)
-            ::setenv(name, expand(value).c_str(), 1);
+        for (const auto& [name, value] : pairs(c[2]))
+            ::setenv(name.c_str(), value.c_str(), 1);
         char *value = nullptr, *origin = nullptr;
-        const int rc = ryx_ldap_conf_option(r.option, &value, &origin);
-        const std::string got = value != nullptr ? value : "", from = origin ? origin : "";
-        ryx_ldap_memfree(value);
-        ryx_ldap_memfree(origin);
-        for (const auto& [name, unused] : r.env)
-            ::unsetenv(name);
-        EXPECT_EQ(rc, r.value.empty() ? 1 : 0) << r.name;
-        EXPECT_EQ(got, r.value) << r.name;
-        EXPECT_EQ(from, expand(r.origin)) << r.name;
-        if (std::string(r.option) == "URI" && rc == 0) {
-            RyxLdap ld(ryx_ldap_init(got.c_str(), 0));
-            EXPECT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS) << r.name;
+        const int rc = ryx_ldap_conf_option(c[3].c_str(), &value, &origin);
+        const ryx::UniquePtr<char, ryx::RyxMemfree> ownValue(value), ownOrigin(origin);
+        for (const auto& [name, unused] : pairs(c[2]))
+            ::unsetenv(name.c_str());
+        EXPECT_EQ(rc, c[4].empty() ? 1 : 0) << c[0];
+        EXPECT_EQ(value != nullptr ? value : "", expand(c[4])) << c[0];
+        EXPECT_EQ(origin != nullptr ? origin : "", expand(c[5])) << c[0];
+        if (c[3] == "URI" && rc == 0) {
+            EXPECT_EQ(search(RyxLdap(ryx_ldap_init(value, 0)).get(), caDN()), LDAP_SUCCESS) << c[0];
         }
     }
     ::setenv("HOME", home.c_str(), 1);
@@ -294,129 +254,97 @@ TEST_F(LdapLibTest, UrlSearches) {
     }
 }
 
-// TLS against a second server with a generated certificate (the suite's own
-// server is the plain one): each failure names its reason.
+// TLS with servers whose certificates the lab's CA made (or the suite's plain
+// server, or one that refuses every handshake): each failure names its reason.
 TEST_F(LdapLibTest, Tls) {
     const labpki::Authority ca = labpki::Authority::root("cn=Lab TLS CA,o=Lab");
-    const labpki::KeyPtr key = labpki::makeKey();
-    labpki::CertOptions options;
-    options.serial = 2;
-    options.subjectAltNames = {"IP:127.0.0.1"};
-    LabSlapd tls;
-    tls.enableTls(labpki::certificatePEM(ca.issue("cn=127.0.0.1,o=Lab", options, key.get())),
-                  labpki::privateKeyPEM(key.get()));
-    tls.start();
-    const std::string right = tls.directory() + "/right-ca.pem";
-    const std::string wrong = tls.directory() + "/wrong-ca.pem";
+    const std::string right = ::testing::TempDir() + "/tls-right-ca.pem";
+    const std::string wrong = ::testing::TempDir() + "/tls-wrong-ca.pem";
     std::ofstream(right) << labpki::certificatePEM(ca.certificateDER());
     std::ofstream(wrong) << labpki::certificatePEM(
         labpki::Authority::root("cn=Other CA,o=Lab").certificateDER());
-    const std::string ldaps = tls.tlsUrl(), plain = s_slapd->hostPort();
-    // With OpenLDAP on GnuTLS the reason also names the issuer ("unknown
-    // issuer (CN=Lab TLS CA,O=Lab), not ..."); on OpenSSL its message names none.
-    const char* const untrusted = "(TLS: the server's certificate comes from an unknown issuer";
+    char machine[256] = "";
+    ::gethostname(machine, sizeof machine - 1);
+    const std::string tls = "Connect error (TLS: ", cert = tls + "the server's certificate ";
+    // With OpenLDAP on GnuTLS an unknown issuer is also named; on OpenSSL not.
+    const std::string unknown = cert + "comes from an unknown issuer";
+    struct Server {
+        long notBefore, notAfter;  // from now, seconds
+        const char* san;           // null: the suite's plain server, or "refuse"
+    };
+    const std::map<std::string, Server> servers = {{"good", {-3600, 3600, "IP:127.0.0.1"}},
+                                                   {"expired", {-7200, -3600, "IP:127.0.0.1"}},
+                                                   {"future", {3600, 7200, "IP:127.0.0.1"}},
+                                                   {"other IP", {-3600, 3600, "IP:127.0.0.2"}},
+                                                   {"localhost", {-3600, 3600, "DNS:localhost"}},
+                                                   {"plain", {0, 0, nullptr}},
+                                                   {"refuse", {0, 0, "refuse"}}};
     const struct {
-        std::string host;
+        const char* server;
+        bool ldaps;
         const char* startTls;
         const std::string& caFile;
         int rc;
-        const char* reason;  // in ryx_ldap_err2string(rc)
+        std::string reason, also;  // the start of ryx_ldap_err2string(rc), a part of it
     } rows[] = {
-        {ldaps, "off", right, LDAP_SUCCESS, ""},
-        {tls.hostPort(), "require", right, LDAP_SUCCESS, ""},
-        {plain, "try", right, LDAP_SUCCESS, ""},
-        {ldaps, "off", wrong, 91, untrusted},
-        {tls.hostPort(), "require", wrong, 91, untrusted},
-        {tls.hostPort(), "try", wrong, 91, untrusted},
-        {plain, "require", right, 91, "(TLS required: the server refused StartTLS"},
+        {"good", true, "off", right, LDAP_SUCCESS, "Success", ""},
+        {"good", false, "require", right, LDAP_SUCCESS, "Success", ""},
+        {"plain", false, "try", right, LDAP_SUCCESS, "Success", ""},
+        {"good", true, "off", wrong, 91, unknown, ", not one of the trusted CAs)"},
+        {"good", false, "require", wrong, 91, unknown, ", not one of the trusted CAs)"},
+        {"good", false, "try", wrong, 91, unknown, ", not one of the trusted CAs)"},
+        {"plain", false, "require", right, 91,
+         "Connect error (TLS required: the server refused StartTLS", ""},
+        {"expired", true, "off", right, 91, cert + "has expired", ""},
+        {"expired", false, "require", right, 91, cert + "has expired", ""},
+        {"future", true, "off", right, 91, cert + "is not valid yet", ""},
+        {"other IP", true, "off", right, 91, cert + "does not name \"127.0.0.1\"", ""},
+        {"localhost", true, "off", right, 91,
+         cert + "does not name \"" + machine +
+             "\", the machine's own name, which OpenLDAP checks for localhost",
+         ""},
+        {"refuse", true, "off", right, 91, tls + "the server refused the TLS handshake (", ""},
     };
+    std::map<std::string, std::unique_ptr<LabSlapd>> slapds;
+    const FakeServer refusing(FakeServer::Mode::RefuseTls);
     for (const auto& r : rows) {
-        // OpenLDAP's own way to change the CA file of later connections.
-        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, r.caFile.c_str()), 0);
-        const int client = 0;
-        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
-        ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
-        RyxLdap ld(ryx_ldap_init(r.host.c_str(), 0));
-        const LabSlapd& server = r.host == plain ? *s_slapd : tls;
-        const int rc = ryx_ldap_simple_bind_s(ld.get(), server.rootDN().c_str(),
-                                              server.rootPassword().c_str());
-        const std::string label = r.host + " " + r.startTls;
-        EXPECT_EQ(rc, r.rc) << label;
-        if (rc == LDAP_SUCCESS) {
-            EXPECT_EQ(search(ld.get(), server.suffix()), LDAP_SUCCESS) << label;
-        } else {
-            EXPECT_THAT(ryx_ldap_err2string(rc), ::testing::HasSubstr(r.reason)) << label;
-            if (r.reason == untrusted) {
-                EXPECT_THAT(ryx_ldap_err2string(rc),
-                            ::testing::HasSubstr(", not one of the trusted CAs)"))
-                    << label;
-            }
-        }
-    }
-    ::unsetenv("RYX_LDAP_STARTTLS");
-}
-
-// Each way a TLS set-up fails gives its own reason, taken from the handshake
-// that failed: a server per certificate (OpenSSL-made, by the lab's PKI) and a
-// server that refuses every handshake.
-TEST(LdapLibTlsTest, Reasons) {
-    const labpki::Authority ca = labpki::Authority::root("cn=Lab TLS CA,o=Lab");
-    const std::string caFile = ::testing::TempDir() + "/tls-reasons-ca.pem";
-    std::ofstream(caFile) << labpki::certificatePEM(ca.certificateDER());
-    ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, caFile.c_str()), 0);
-    const int client = 0;
-    ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
-    char machine[256] = "";
-    ::gethostname(machine, sizeof machine - 1);
-    const struct {
-        const char* name;
-        long notBefore, notAfter;  // from now, seconds
-        const char* san;           // null: a server that refuses the handshake
-        const char* host;
-        const char* startTls;
-        std::string reason;
-    } rows[] = {
-        {"expired", -7200, -3600, "IP:127.0.0.1", "127.0.0.1", "off",
-         "the server's certificate has expired"},
-        {"expired (StartTLS)", -7200, -3600, "IP:127.0.0.1", "127.0.0.1", "require",
-         "the server's certificate has expired"},
-        {"not yet valid", 3600, 7200, "IP:127.0.0.1", "127.0.0.1", "off",
-         "the server's certificate is not valid yet"},
-        {"name mismatch", -3600, 3600, "IP:127.0.0.2", "127.0.0.1", "off",
-         "the server's certificate does not name \"127.0.0.1\""},
-        {"localhost", -3600, 3600, "DNS:localhost", "localhost", "off",
-         "the server's certificate does not name \"" + std::string(machine) +
-             "\", the machine's own name, which OpenLDAP checks for localhost"},
-        {"refused", 0, 0, nullptr, "127.0.0.1", "off", "the server refused the TLS handshake ("},
-    };
-    for (const auto& r : rows) {
-        std::unique_ptr<LabSlapd> slapd;
-        std::unique_ptr<FakeServer> refusing;
-        int port = 0;
-        if (r.san != nullptr) {
+        const Server& s = servers.at(r.server);
+        std::unique_ptr<LabSlapd>& slapd = slapds[r.server];
+        if (slapd == nullptr && s.san != nullptr && r.server != std::string("refuse")) {
             const labpki::KeyPtr key = labpki::makeKey();
             labpki::CertOptions options;
             options.serial = 2;
-            options.notBefore = labpki::fromNow(r.notBefore);
-            options.notAfter = labpki::fromNow(r.notAfter);
-            options.subjectAltNames = {r.san};
+            options.notBefore = labpki::fromNow(s.notBefore);
+            options.notAfter = labpki::fromNow(s.notAfter);
+            options.subjectAltNames = {s.san};
             slapd = std::make_unique<LabSlapd>();
             slapd->enableTls(
                 labpki::certificatePEM(ca.issue("cn=server,o=Lab", options, key.get())),
                 labpki::privateKeyPEM(key.get()));
             slapd->start();
-            port = std::strcmp(r.startTls, "off") == 0 ? slapd->tlsPort() : slapd->port();
-        } else {
-            refusing = std::make_unique<FakeServer>(FakeServer::Mode::RefuseTls);
-            port = refusing->port();
         }
+        const LabSlapd& server = slapd != nullptr ? *slapd : *s_slapd;
+        const int port = slapd == nullptr ? (s.san != nullptr ? refusing.port() : server.port())
+                                          : (r.ldaps ? server.tlsPort() : server.port());
+        const std::string host = r.server == std::string("localhost") ? "localhost" : "127.0.0.1";
+        const std::string url =
+            (r.ldaps ? "ldaps://" : "ldap://") + host + ":" + std::to_string(port);
+        // OpenLDAP's own way to change the CA file of later connections.
+        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, r.caFile.c_str()), 0);
+        const int client = 0;
+        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
         ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
-        const std::string scheme = std::strcmp(r.startTls, "off") == 0 ? "ldaps://" : "ldap://";
-        RyxLdap ld(ryx_ldap_init((scheme + r.host + ":" + std::to_string(port)).c_str(), 0));
-        EXPECT_EQ(ryx_ldap_simple_bind_s(ld.get(), nullptr, nullptr), 91) << r.name;
-        EXPECT_THAT(ryx_ldap_err2string(91),
-                    ::testing::StartsWith("Connect error (TLS: " + r.reason))
-            << r.name;
+        RyxLdap ld(ryx_ldap_init(url.c_str(), 0));
+        const std::string label = url + " " + r.startTls + " " + r.server;
+        EXPECT_EQ(ryx_ldap_simple_bind_s(ld.get(), server.rootDN().c_str(),
+                                         server.rootPassword().c_str()),
+                  r.rc)
+            << label;
+        EXPECT_THAT(ryx_ldap_err2string(r.rc), ::testing::StartsWith(r.reason)) << label;
+        EXPECT_THAT(ryx_ldap_err2string(r.rc), ::testing::HasSubstr(r.also)) << label;
+        if (r.rc == LDAP_SUCCESS) {
+            EXPECT_EQ(search(ld.get(), server.suffix()), LDAP_SUCCESS) << label;
+        }
     }
     ::unsetenv("RYX_LDAP_STARTTLS");
 }
