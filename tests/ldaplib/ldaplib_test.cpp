@@ -254,95 +254,69 @@ TEST_F(LdapLibTest, UrlSearches) {
     }
 }
 
-// TLS with servers whose certificates the lab's CA made (or the suite's plain
-// server, or one that refuses every handshake): each failure names its reason.
+// A slapd with TLS whose certificate the CA made, valid from notBefore to
+// notAfter seconds from now for the subject alternative name san.
+std::unique_ptr<LabSlapd> tlsSlapd(const labpki::Authority& ca, const std::string& spec) {
+    long notBefore = 0, notAfter = 0;
+    labpki::CertOptions options;
+    options.serial = 2;
+    options.subjectAltNames = {""};
+    std::istringstream(spec) >> notBefore >> notAfter >> options.subjectAltNames[0];
+    options.notBefore = labpki::fromNow(notBefore);
+    options.notAfter = labpki::fromNow(notAfter);
+    const labpki::KeyPtr key = labpki::makeKey();
+    auto slapd = std::make_unique<LabSlapd>();
+    slapd->enableTls(labpki::certificatePEM(ca.issue("cn=server,o=Lab", options, key.get())),
+                     labpki::privateKeyPEM(key.get()));
+    slapd->start();
+    return slapd;
+}
+
+// The cases of tls.tsv: each failure names its reason.
 TEST_F(LdapLibTest, Tls) {
     const labpki::Authority ca = labpki::Authority::root("cn=Lab TLS CA,o=Lab");
-    const std::string right = ::testing::TempDir() + "/tls-right-ca.pem";
-    const std::string wrong = ::testing::TempDir() + "/tls-wrong-ca.pem";
-    std::ofstream(right) << labpki::certificatePEM(ca.certificateDER());
-    std::ofstream(wrong) << labpki::certificatePEM(
-        labpki::Authority::root("cn=Other CA,o=Lab").certificateDER());
+    const std::string caFile = ::testing::TempDir() + "/tls-ca-";
+    std::ofstream(caFile + "right") << labpki::certificatePEM(ca.certificateDER());
+    std::ofstream(caFile + "wrong")
+        << labpki::certificatePEM(labpki::Authority::root("cn=Other CA,o=Lab").certificateDER());
     char machine[256] = "";
     ::gethostname(machine, sizeof machine - 1);
-    const std::string tls = "Connect error (TLS: ", cert = tls + "the server's certificate ";
-    // With OpenLDAP on GnuTLS an unknown issuer is also named; on OpenSSL not.
-    const std::string unknown = cert + "comes from an unknown issuer";
-    struct Server {
-        long notBefore, notAfter;  // from now, seconds
-        const char* san;           // null: the suite's plain server, or "refuse"
-    };
-    const std::map<std::string, Server> servers = {{"good", {-3600, 3600, "IP:127.0.0.1"}},
-                                                   {"expired", {-7200, -3600, "IP:127.0.0.1"}},
-                                                   {"future", {3600, 7200, "IP:127.0.0.1"}},
-                                                   {"other IP", {-3600, 3600, "IP:127.0.0.2"}},
-                                                   {"localhost", {-3600, 3600, "DNS:localhost"}},
-                                                   {"plain", {0, 0, nullptr}},
-                                                   {"refuse", {0, 0, "refuse"}}};
-    const struct {
-        const char* server;
-        bool ldaps;
-        const char* startTls;
-        const std::string& caFile;
-        int rc;
-        std::string reason, also;  // the start of ryx_ldap_err2string(rc), a part of it
-    } rows[] = {
-        {"good", true, "off", right, LDAP_SUCCESS, "Success", ""},
-        {"good", false, "require", right, LDAP_SUCCESS, "Success", ""},
-        {"plain", false, "try", right, LDAP_SUCCESS, "Success", ""},
-        {"good", true, "off", wrong, 91, unknown, ", not one of the trusted CAs)"},
-        {"good", false, "require", wrong, 91, unknown, ", not one of the trusted CAs)"},
-        {"good", false, "try", wrong, 91, unknown, ", not one of the trusted CAs)"},
-        {"plain", false, "require", right, 91,
-         "Connect error (TLS required: the server refused StartTLS", ""},
-        {"expired", true, "off", right, 91, cert + "has expired", ""},
-        {"expired", false, "require", right, 91, cert + "has expired", ""},
-        {"future", true, "off", right, 91, cert + "is not valid yet", ""},
-        {"other IP", true, "off", right, 91, cert + "does not name \"127.0.0.1\"", ""},
-        {"localhost", true, "off", right, 91,
-         cert + "does not name \"" + machine +
-             "\", the machine's own name, which OpenLDAP checks for localhost",
-         ""},
-        {"refuse", true, "off", right, 91, tls + "the server refused the TLS handshake (", ""},
+    const auto expand = [&](std::string text) {
+        for (const auto& [from, to] :
+             {std::pair<std::string, std::string>{"$cert",
+                                                  "Connect error (TLS: the server's certificate "},
+              {"$machine", machine}})
+            for (size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
+        return text;
     };
     std::map<std::string, std::unique_ptr<LabSlapd>> slapds;
     const FakeServer refusing(FakeServer::Mode::RefuseTls);
-    for (const auto& r : rows) {
-        const Server& s = servers.at(r.server);
-        std::unique_ptr<LabSlapd>& slapd = slapds[r.server];
-        if (slapd == nullptr && s.san != nullptr && r.server != std::string("refuse")) {
-            const labpki::KeyPtr key = labpki::makeKey();
-            labpki::CertOptions options;
-            options.serial = 2;
-            options.notBefore = labpki::fromNow(s.notBefore);
-            options.notAfter = labpki::fromNow(s.notAfter);
-            options.subjectAltNames = {s.san};
-            slapd = std::make_unique<LabSlapd>();
-            slapd->enableTls(
-                labpki::certificatePEM(ca.issue("cn=server,o=Lab", options, key.get())),
-                labpki::privateKeyPEM(key.get()));
-            slapd->start();
-        }
+    for (const Case& c : casesOf("tls.tsv", 7)) {
+        std::unique_ptr<LabSlapd>& slapd = slapds[c[0]];
+        if (slapd == nullptr && c[0] != "plain" && c[0] != "refuse")
+            slapd = tlsSlapd(ca, c[0]);
         const LabSlapd& server = slapd != nullptr ? *slapd : *s_slapd;
-        const int port = slapd == nullptr ? (s.san != nullptr ? refusing.port() : server.port())
-                                          : (r.ldaps ? server.tlsPort() : server.port());
-        const std::string host = r.server == std::string("localhost") ? "localhost" : "127.0.0.1";
-        const std::string url =
-            (r.ldaps ? "ldaps://" : "ldap://") + host + ":" + std::to_string(port);
+        const int port = c[0] == "refuse"  ? refusing.port()
+                         : c[1] == "ldaps" ? server.tlsPort()
+                                           : server.port();
+        const std::string host =
+            c[0].find("localhost") != std::string::npos ? "localhost" : "127.0.0.1";
+        const std::string url = c[1] + "://" + host + ":" + std::to_string(port);
         // OpenLDAP's own way to change the CA file of later connections.
-        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, r.caFile.c_str()), 0);
+        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, (caFile + c[3]).c_str()),
+                  0);
         const int client = 0;
         ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
-        ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
+        ::setenv("RYX_LDAP_STARTTLS", c[2].c_str(), 1);
         RyxLdap ld(ryx_ldap_init(url.c_str(), 0));
-        const std::string label = url + " " + r.startTls + " " + r.server;
-        EXPECT_EQ(ryx_ldap_simple_bind_s(ld.get(), server.rootDN().c_str(),
-                                         server.rootPassword().c_str()),
-                  r.rc)
-            << label;
-        EXPECT_THAT(ryx_ldap_err2string(r.rc), ::testing::StartsWith(r.reason)) << label;
-        EXPECT_THAT(ryx_ldap_err2string(r.rc), ::testing::HasSubstr(r.also)) << label;
-        if (r.rc == LDAP_SUCCESS) {
+        const std::string label = url + " " + c[2] + " " + c[0];
+        const int rc = ryx_ldap_simple_bind_s(ld.get(), server.rootDN().c_str(),
+                                              server.rootPassword().c_str());
+        EXPECT_EQ(rc, std::stoi(c[4])) << label;
+        EXPECT_THAT(ryx_ldap_err2string(rc), ::testing::StartsWith(expand(c[5]))) << label;
+        EXPECT_THAT(ryx_ldap_err2string(rc), ::testing::HasSubstr(c[6])) << label;
+        if (rc == LDAP_SUCCESS) {
             EXPECT_EQ(search(ld.get(), server.suffix()), LDAP_SUCCESS) << label;
         }
     }
