@@ -37,4 +37,14 @@ inline std::vector<Case> casesOf(const std::string& file, size_t fields) {
     return cases;
 }
 
+// text with each name of vars replaced by its value.
+inline std::string expanded(std::string text,
+                            const std::vector<std::pair<std::string, std::string>>& vars) {
+    for (const auto& [name, value] : vars)
+        for (size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size()))
+            text.replace(at, name.size(), value);
+    return text;
+}
+
 #endif
