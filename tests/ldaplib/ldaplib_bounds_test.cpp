@@ -161,33 +161,18 @@ TEST_F(Bounds, TransferThatKeepsArrivingIsNotCut) {
     EXPECT_EQ(valuesOf(ld.get(), e, "description"), std::vector<std::string>{value});
 }
 
+// The cases of refusals.tsv, and null arguments.
 TEST(Refusals, ReasonsWithoutAServer) {
-    const char* const bad = "Bad parameter to an ldap routine (";
-    const struct {
-        const char* host;  // null: a handle the library never issued
-        const char* url;   // null: a bind
-        int rc;
-        std::string text;
-    } rows[] = {
-        {nullptr, nullptr, 89, bad + std::string("not a connection handle of this library)")},
-        {"127.0.0.1:99999", nullptr, 89,
-         bad + std::string("host list: port of \"127.0.0.1:99999\" is not a number from 1 to "
-                           "65535)")},
-        {"127.0.0.1:1", "ldap:///cn=x%4g,dc=y", 89,
-         bad + std::string("bad URL: \"%4g\" is not '%' and two hex digits)")},
-        {"127.0.0.1:1", "ldap:///cn=x???\?!x-crit", 92,
-         "Not Supported (bad URL: critical extension \"!x-crit\" is not supported)"},
-    };
-    for (const auto& r : rows) {
-        RyxLdap owned(r.host != nullptr ? ryx_ldap_init(r.host, 0) : nullptr);
-        LDAP* ld = r.host != nullptr ? owned.get() : reinterpret_cast<LDAP*>(0x1000);
+    for (const Case& c : casesOf("refusals.tsv", 4)) {
+        RyxLdap owned(c[0] != "-" ? ryx_ldap_init(c[0].c_str(), 0) : nullptr);
+        LDAP* ld = c[0] != "-" ? owned.get() : reinterpret_cast<LDAP*>(0x1000);
         LDAPMessage* raw = nullptr;
-        const int rc = r.url == nullptr ? ryx_ldap_simple_bind_s(ld, nullptr, nullptr)
-                                        : ryx_ldap_url_search_st(ld, r.url, 0, nullptr, &raw);
-        EXPECT_EQ(rc, r.rc) << r.text;
-        EXPECT_EQ(raw, nullptr) << r.text;
-        EXPECT_EQ(ryx_ldap_get_errno(ld), r.rc) << r.text;
-        EXPECT_EQ(ryx_ldap_err2string(r.rc), r.text);
+        const int rc = c[1].empty() ? ryx_ldap_simple_bind_s(ld, nullptr, nullptr)
+                                    : ryx_ldap_url_search_st(ld, c[1].c_str(), 0, nullptr, &raw);
+        EXPECT_EQ(rc, std::stoi(c[2])) << c[3];
+        EXPECT_EQ(raw, nullptr) << c[3];
+        EXPECT_EQ(ryx_ldap_get_errno(ld), rc) << c[3];
+        EXPECT_EQ(ryx_ldap_err2string(rc), c[3]);
     }
     // An unbound handle is unknown from then on.
     LDAP* once = ryx_ldap_init("127.0.0.1", 1);

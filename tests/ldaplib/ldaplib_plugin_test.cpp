@@ -31,17 +31,11 @@ const char* const kCaDN = "cn=Root CA,dc=example,dc=com";
 
 using Mode = FakeServer::Mode;
 
-// Stops a process with SIGSTOP for its lifetime.
-class Hung {
-  public:
-    explicit Hung(pid_t pid) : m_pid(pid) { ::kill(m_pid, SIGSTOP); }
-    ~Hung() { ::kill(m_pid, SIGCONT); }
-    Hung(const Hung&) = delete;
-    Hung& operator=(const Hung&) = delete;
-
-  private:
-    pid_t m_pid;
-};
+// Stops a process with SIGSTOP until the owner lets go.
+std::shared_ptr<void> hung(pid_t pid) {
+    ::kill(pid, SIGSTOP);
+    return std::shared_ptr<void>(nullptr, [pid](void*) { ::kill(pid, SIGCONT); });
+}
 
 long openDescriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
@@ -164,20 +158,19 @@ TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
         Connection both = at(389);
         both.host =
             (hang == Hang::Connect ? full.hostPort() : first.hostPort()) + " " + second.hostPort();
-        std::unique_ptr<Hung> hung;
+        std::shared_ptr<void> stopped;
         if (hang == Hang::Bind)
-            hung = std::make_unique<Hung>(first.pid());
+            stopped = hung(first.pid());
         std::unique_ptr<RYXDIRManager> m = makeManager(both);
         if (hang == Hang::Search || hang == Hang::Stopped) {
             ASSERT_EQ(caCertificates(*m), std::vector<Bytes>{der});
-            hang == Hang::Stopped ? first.stop()
-                                  : (void)(hung = std::make_unique<Hung>(first.pid()));
+            hang == Hang::Stopped ? first.stop() : (void)(stopped = hung(first.pid()));
         }
         TraceCapture trace;
         const Stopwatch watch;
         for (int i = 0; i < (hang == Hang::Batch ? 10 : 1); ++i) {
             if (i == 3)
-                hung = std::make_unique<Hung>(first.pid());
+                stopped = hung(first.pid());
             EXPECT_EQ(caCertificates(*m), std::vector<Bytes>{der}) << name << ", lookup " << i;
         }
         if (!RUNNING_ON_VALGRIND)

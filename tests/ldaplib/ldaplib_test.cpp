@@ -13,7 +13,6 @@
 #include <map>
 #include <sstream>
 
-#include "cases.h"
 #include "fakeserver.h"
 #include "labpki.h"
 #include "labslapd.h"

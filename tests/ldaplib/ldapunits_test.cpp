@@ -6,8 +6,8 @@
 #include <map>
 #include <sstream>
 
-#include "cases.h"
 #include "hostlist.h"
+#include "ldaptestutil.h"
 #include "ldapurl.h"
 #include "settings.h"
 
