@@ -1,19 +1,17 @@
 // The toolkit LDAP library under the plug-in, loaded the way the toolkit loads
 // it: silent servers end the plug-in's calls within the bound (the retry
-// included), retries release what they open, a lost server fails over to a
-// replica or the next host when the first one hangs, and the library's
-// complaints reach the trace.
+// included), retries release what they open, the next host answers when the
+// first one hangs or stops, and the library's complaints reach the trace.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <signal.h>
 #include <valgrind/valgrind.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
-#include <thread>
+#include <memory>
 
 #include "errorcodes.h"
 #include "fakeserver.h"

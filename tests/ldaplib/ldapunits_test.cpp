@@ -1,5 +1,6 @@
-// The toolkit LDAP library's inner units: host lists, URL checks and settings,
-// driven by the cases in hostlist.tsv, url.tsv and settings.tsv (URLs are also
+// The toolkit LDAP library's inner units: host lists, the memory of failed
+// hosts, URL checks and settings, driven by the cases in hostlist.tsv,
+// hostmemory.tsv, url.tsv and settings.tsv (URLs are also
 // seen end to end in ldaplib_bounds_test and fuzzed in ldapurl_fuzz).
 #include <gtest/gtest.h>
 
@@ -28,20 +29,16 @@ TEST(HostList, Cases) {
 TEST(HostMemory, FailedHostsComeLastUntilTheyAnswerOrAreForgotten) {
     const ryxldap::HostMemory::Clock::time_point t0 = ryxldap::HostMemory::Clock::now();
     ryxldap::HostMemory memory(std::chrono::seconds(300));
-    // "-x": x failed at `at` seconds; "+x": x answered; else: the order then
-    const std::pair<const char*, int> steps[] = {{"a b c d", 0},  {"-c", 0},  {"-a", 10},
-                                                 {"b d c a", 20}, {"+c", 20}, {"b c d a", 20},
-                                                 {"a b c d", 311}};
-    for (const auto& [step, at] : steps) {
-        const auto now = t0 + std::chrono::seconds(at);
-        if (step[0] == '-' || step[0] == '+') {
-            step[0] == '-' ? memory.failed(step + 1, now) : memory.answered(step + 1);
+    for (const Case& c : casesOf("hostmemory.tsv", 2)) {
+        const auto now = t0 + std::chrono::seconds(std::stoi(c[0]));
+        if (c[1][0] == '-' || c[1][0] == '+') {
+            c[1][0] == '-' ? memory.failed(c[1].substr(1), now) : memory.answered(c[1].substr(1));
             continue;
         }
         std::string order;
         for (const std::string& h : memory.order({"a", "b", "c", "d"}, now))
             order += (order.empty() ? "" : " ") + h;
-        EXPECT_EQ(order, step) << "at " << at << " s";
+        EXPECT_EQ(order, c[1]) << "at " << c[0] << " s";
     }
 }
 
