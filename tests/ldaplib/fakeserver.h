@@ -1,9 +1,8 @@
-// A small LDAP server on a loopback port, in a thread of the test, for what a
-// real server does not do on demand: stay silent, stall or trickle a transfer,
-// drip a transfer, drop the connection; or answer at once. It answers simple
-// binds with success and each search with one entry "cn=x" (description: the
-// given value) as its mode says. It stops with its owner, and by itself after a
-// minute.
+// Small LDAP servers on a loopback port, in a thread of the test, for what a
+// real server does not do on demand: stay silent, stall, trickle or drip a
+// transfer, drop the connection, refuse TLS; or answer at once. Binds succeed;
+// each search gets one entry "cn=x" (description: the given value) as the mode
+// says. A server stops with its owner, and by itself after a minute.
 #ifndef FAKESERVER_H
 #define FAKESERVER_H
 
@@ -21,6 +20,19 @@
 
 #include "ryxuniquefd.h"
 
+// A listening socket on a free loopback port, and that port.
+inline ryx::UniqueFd loopbackListener(int backlog, sockaddr_in* addr) {
+    ryx::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    *addr = {};
+    addr->sin_family = AF_INET;
+    addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof *addr;
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(addr), sizeof *addr);
+    ::listen(fd.get(), backlog);
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(addr), &len);
+    return fd;
+}
+
 class FakeServer {
   public:
     enum class Mode {
@@ -35,14 +47,8 @@ class FakeServer {
     };
 
     explicit FakeServer(Mode mode, std::string value = "v") : m_mode(mode), m_value(value) {
-        m_listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener.get(), 16);
-        ::getsockname(m_listener.get(), reinterpret_cast<sockaddr*>(&addr), &len);
+        sockaddr_in addr;
+        m_listener = loopbackListener(16, &addr);
         m_port = ntohs(addr.sin_port);
         m_thread = std::thread([this] { run(); });
     }
@@ -170,21 +176,14 @@ class FakeServer {
 };
 
 // A loopback listener whose queue of connections is full: a connect to it is
-// never completed.
+// never completed. (One filler fills the queue; the others wait for answers.)
 class FullListener {
   public:
     FullListener() {
-        m_fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_fd.get(), 0);
-        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
+        sockaddr_in addr;
+        m_fd = loopbackListener(0, &addr);
         m_port = ntohs(addr.sin_port);
-        for (ryx::UniqueFd& c :
-             m_fillers) {  // one fills the queue; the others wait for SYN answers
+        for (ryx::UniqueFd& c : m_fillers) {
             c.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
             ::connect(c.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
         }

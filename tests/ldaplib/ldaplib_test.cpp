@@ -1,17 +1,17 @@
 // The toolkit LDAP library against real slapds, through its ryx_ functions:
 // what it adds to OpenLDAP's client library (positive client codes, ";binary"
 // folding, the default host on the given port, URL searches on connections of
-// their own, TLS), and the slapd fixture's clean-up.
+// their own, TLS, the last miss and progress), and the slapd fixture's clean-up.
 // Binds, searches and writes themselves are seen through the plug-in's client.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "fakeserver.h"
 #include "labpki.h"
@@ -30,46 +30,24 @@ const std::string& der() {
     return d;
 }
 
-// A base search of dn for the attributes (all when none).
-int search(LDAP* ld, const std::string& dn, RyxMessage* res = nullptr,
-           std::vector<const char*> attrs = {}) {
+// A search of target, a URL or a DN at base scope for the attributes
+// (comma-separated; all when none): its code and result.
+std::pair<int, RyxMessage> search(LDAP* ld, const std::string& target,
+                                  const std::string& attrs = "") {
+    Strings names;
+    std::istringstream in(attrs);
+    for (std::string a; std::getline(in, a, ',');)
+        names.push_back(a);
+    std::vector<char*> list;
+    for (std::string& a : names)
+        list.push_back(a.data());
+    list.push_back(nullptr);
     LDAPMessage* raw = nullptr;
-    attrs.push_back(nullptr);
-    const int rc = ryx_ldap_search_st(ld, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
-                                      const_cast<char**>(attrs.data()), 0, nullptr, &raw);
-    RyxMessage owned(raw);
-    if (res != nullptr)
-        *res = std::move(owned);
-    return rc;
-}
-
-int searchUrl(LDAP* ld, const std::string& url, RyxMessage* res = nullptr) {
-    LDAPMessage* raw = nullptr;
-    const int rc = ryx_ldap_url_search_st(ld, url.c_str(), 0, nullptr, &raw);
-    RyxMessage owned(raw);
-    if (res != nullptr)
-        *res = std::move(owned);
-    return rc;
-}
-
-// The fixture's own promise: no server or folder outlives it. (What it loads
-// and how it restarts, every directory test relies on.)
-TEST(LabSlapdTest, StopsAndLeavesNothingBehind) {
-    pid_t pid = -1;
-    std::string dir;
-    {
-        LabSlapd f;
-        f.start();
-        f.stop();
-        f.stop();
-        EXPECT_FALSE(f.running());
-        f.start();
-        pid = f.pid();
-        dir = f.directory();
-        ASSERT_EQ(::kill(pid, 0), 0);
-    }
-    EXPECT_NE(::kill(pid, 0), 0);
-    EXPECT_FALSE(std::filesystem::exists(dir));
+    const int rc = target.rfind("ldap", 0) == 0
+                       ? ryx_ldap_url_search_st(ld, target.c_str(), 0, nullptr, &raw)
+                       : ryx_ldap_search_st(ld, target.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                            list.data(), 0, nullptr, &raw);
+    return {rc, RyxMessage(raw)};
 }
 
 // One stock-schema server with a CA entry whose certificate is stored under
@@ -84,175 +62,110 @@ class LdapLibTest : public ::testing::Test {
                                    {"description", {"first CA"}},
                                    {"cACertificate;binary", {der()}}});
     }
-    static void TearDownTestSuite() { s_slapd.reset(); }
+    // The fixture's own promise, which every directory test relies on: no server
+    // or folder outlives it (after a restart, too).
+    static void TearDownTestSuite() {
+        const pid_t pid = s_slapd->pid();
+        const std::string dir = s_slapd->directory();
+        s_slapd.reset();
+        EXPECT_NE(::kill(pid, 0), 0);
+        EXPECT_FALSE(std::filesystem::exists(dir));
+    }
     static std::string caDN() { return "cn=CA1," + s_slapd->suffix(); }
     static RyxLdap connect() { return RyxLdap(ryx_ldap_init("127.0.0.1", s_slapd->port())); }
 
     static inline std::unique_ptr<LabSlapd> s_slapd;
 };
 
+// ";binary" names fold to the plain name only where that alone was asked for:
+// the cases of fold.tsv.
 TEST_F(LdapLibTest, BinaryNamesFoldOnlyForPlainRequests) {
-    const struct {
-        const char* fold;
-        const char* asked;
-        const char* alsoAsked;
-        const char* reported;  // the one attribute name the walk gives
-        const char* lookup;    // a name for ryx_ldap_get_values_len
-        size_t values;
-    } rows[] = {
-        {"0", "cACertificate", nullptr, "cACertificate;binary", "cACertificate", 0},
-        {"1", "CACERTIFICATE", nullptr, "cACertificate", "cacertificate", 1},
-        {"1", "cACertificate", "cACertificate;binary", "cACertificate;binary", "cACertificate", 0},
-    };
-    for (const auto& r : rows) {
-        ::setenv("RYX_LDAP_FOLD_BINARY", r.fold, 1);
+    for (const Case& c : casesOf("fold.tsv", 6)) {
+        ::setenv(RYX_LDAP_FOLD_BINARY_VARIABLE, c[0].c_str(), 1);
+        ryx_ldap_config config{};
+        config.size = sizeof config;
+        config.set = c[1].empty() ? 0 : RYX_LDAP_SET_FOLD_BINARY;
+        config.fold_binary = c[1] == "1";
+        ASSERT_EQ(ryx_ldap_configure(&config), 0);
         RyxLdap ld = connect();
-        RyxMessage res;
-        ASSERT_EQ(search(ld.get(), caDN(), &res, {r.asked, r.alsoAsked}), LDAP_SUCCESS);
+        const auto [rc, res] = search(ld.get(), caDN(), c[2]);
+        ASSERT_EQ(rc, LDAP_SUCCESS);
         LDAPMessage* e = ryx_ldap_first_entry(ld.get(), res.get());
-        EXPECT_EQ(attributesOf(ld.get(), e), Strings{r.reported}) << r.fold << " " << r.asked;
-        EXPECT_EQ(valuesOf(ld.get(), e, r.lookup).size(), r.values) << r.fold << " " << r.asked;
+        EXPECT_EQ(attributesOf(ld.get(), e), Strings{c[3]}) << c[0] << " " << c[1] << " " << c[2];
+        EXPECT_EQ(std::to_string(valuesOf(ld.get(), e, c[4].c_str()).size()), c[5]) << c[2];
     }
-    ::unsetenv("RYX_LDAP_FOLD_BINARY");
+    ::unsetenv(RYX_LDAP_FOLD_BINARY_VARIABLE);
 }
 
-// The program's settings win over the variables, and a refused StartTLS under
-// "try" is told to the program, naming the server.
-TEST_F(LdapLibTest, ConfiguredSettingsWinOverTheEnvironment) {
-    struct Notices {
-        static void add(void* arg, const char* text) {
-            static_cast<Strings*>(arg)->push_back(text);
-        }
-    };
+// The program's StartTLS setting wins over the variable, and a refused StartTLS
+// under "try" is told to the program, naming the server.
+TEST_F(LdapLibTest, RefusedStartTlsUnderTryIsToldToTheProgram) {
     Strings notices;
-    ::setenv("RYX_LDAP_FOLD_BINARY", "0", 1);
     ::setenv("RYX_LDAP_STARTTLS", "require", 1);
     ryx_ldap_config c{};
     c.size = sizeof c;
-    c.set = RYX_LDAP_SET_FOLD_BINARY | RYX_LDAP_SET_STARTTLS | RYX_LDAP_SET_NOTICE;
-    c.fold_binary = 1;
+    c.set = RYX_LDAP_SET_STARTTLS | RYX_LDAP_SET_NOTICE;
     c.starttls = RYX_LDAP_STARTTLS_TRY;
-    c.notice = &Notices::add;
+    c.notice = [](void* arg, const char* text) { static_cast<Strings*>(arg)->push_back(text); };
     c.notice_arg = &notices;
     ASSERT_EQ(ryx_ldap_configure(&c), 0);
-    {
-        RyxLdap ld = connect();
-        RyxMessage res;
-        ASSERT_EQ(search(ld.get(), caDN(), &res, {"cACertificate"}), LDAP_SUCCESS);
-        EXPECT_EQ(attributesOf(ld.get(), ryx_ldap_first_entry(ld.get(), res.get())),
-                  Strings{"cACertificate"});
-    }
+    EXPECT_EQ(search(connect().get(), caDN()).first, LDAP_SUCCESS);
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_THAT(notices[0],
-                ::testing::StartsWith("ldap://127.0.0.1:" + std::to_string(s_slapd->port()) +
-                                      ": the server refused StartTLS"));
+                ::testing::StartsWith(s_slapd->url() + ": the server refused StartTLS"));
     c.set = 0;  // back to the variables: StartTLS required
     ASSERT_EQ(ryx_ldap_configure(&c), 0);
-    EXPECT_EQ(search(connect().get(), caDN()), 91);
-    ::unsetenv("RYX_LDAP_FOLD_BINARY");
+    EXPECT_EQ(search(connect().get(), caDN()).first, 91);
     ::unsetenv("RYX_LDAP_STARTTLS");
 }
 
-// The default server as OpenLDAP's tools find it, and where it came from. In
-// each row only the source that should win names the server; the others name a
-// closed port. (LDAPRC, LDAPURI and LDAPNOINIT are tried through ryxdir.)
+// The default server as OpenLDAP's tools find it, and where it came from: the
+// cases of ldapconf.tsv, each in a fresh folder as HOME and working folder.
 TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
-    const std::string live = "ldap://" + s_slapd->hostPort(), dead = "ldap://127.0.0.1:1";
-    const std::string base = ::testing::TempDir() + "/ldapconf";
-    const struct {
-        const char* name;
-        std::vector<std::pair<std::string, std::string>> files;  // under base: path, text
-        std::vector<std::pair<const char*, std::string>> env;    // HOME and cwd are preset
-        const char* option;
-        std::string value, origin;  // "" value: not set; "@" in origin: base
-    } rows[] = {
-        {"home files",
-         {{"home/ldaprc", "URI " + dead}, {"home/.ldaprc", "URI " + live}},
-         {},
-         "URI",
-         live,
-         "@/home/.ldaprc (URI)"},
-        {"working folder beats home",
-         {{"home/.ldaprc", "URI " + dead}, {"cwd/ldaprc", "URI " + live}},
-         {},
-         "URI",
-         live,
-         "./ldaprc (URI)"},
-        {"LDAPCONF beats ldaprc",
-         {{"cwd/ldaprc", "URI " + dead}, {"conf", "# x\n  uri  " + live + "  "}},
-         {{"LDAPCONF", "@/conf"}},
-         "URI",
-         live,
-         "@/conf (uri)"},
-        {"HOST and PORT",
-         {{"conf", "PORT " + std::to_string(s_slapd->port()) + "\nHOST 127.0.0.1"}},
-         {{"LDAPCONF", "@/conf"}},
-         "URI",
-         live,
-         "@/conf (HOST, port " + std::to_string(s_slapd->port()) + ")"},
-        {"URI list beats an earlier HOST",
-         {{"home/.ldaprc", "HOST 127.0.0.1:1\nURI " + dead + "," + live}},
-         {},
-         "URI",
-         dead + " " + live,
-         "@/home/.ldaprc (URI)"},
-        {"user-only keyword in a user file",
-         {{"home/.ldaprc", "TLS_CERT /c.pem"}},
-         {},
-         "tls_cert",
-         "/c.pem",
-         "@/home/.ldaprc (TLS_CERT)"},
-        {"user-only keyword in LDAPCONF",
-         {{"conf", "TLS_CERT /c.pem"}},
-         {{"LDAPCONF", "@/conf"}},
-         "TLS_CERT",
-         "",
-         ""},
+    const std::string base = ::testing::TempDir() + "/ldapconf",
+                      port = std::to_string(s_slapd->port());
+    const auto expand = [&](const std::string& text) {
+        return expanded(text, {{"$live", s_slapd->url()},
+                               {"$dead", "ldap://127.0.0.1:1"},
+                               {"$port", port},
+                               {"@", base}});
     };
-    const auto expand = [&base](std::string text) {
-        const size_t at = text.find('@');
-        return at == std::string::npos ? text : text.replace(at, 1, base);
+    const auto pairs = [&](const std::string& list) {  // NAME=VALUE|...
+        std::vector<std::pair<std::string, std::string>> out;
+        std::istringstream in(expand(list));
+        for (std::string p; std::getline(in, p, '|');)
+            out.emplace_back(p.substr(0, p.find('=')), p.substr(p.find('=') + 1));
+        return out;
     };
     char before[4096];
     ASSERT_NE(::getcwd(before, sizeof before), nullptr);
-    const char* const saved = std::getenv("HOME");
-    const std::string home = saved != nullptr ? saved : "";
-    for (const auto& r : rows) {
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    for (const Case& c : casesOf("ldapconf.tsv", 6)) {
         std::filesystem::remove_all(base);
         std::filesystem::create_directories(base + "/home");
         std::filesystem::create_directories(base + "/cwd");
-        for (const auto& [path, text] : r.files)
+        for (const auto& [path, text] : pairs(c[1]))
             std::ofstream(base + "/" + path) << text << "\n";
         ::setenv("HOME", (base + "/home").c_str(), 1);
         ASSERT_EQ(::chdir((base + "/cwd").c_str()), 0);
-        for (const auto& [name, value] : r.env)
-            ::setenv(name, expand(value).c_str(), 1);
+        for (const auto& [name, value] : pairs(c[2]))
+            ::setenv(name.c_str(), value.c_str(), 1);
         char *value = nullptr, *origin = nullptr;
-        const int rc = ryx_ldap_conf_option(r.option, &value, &origin);
-        const std::string got = value != nullptr ? value : "", from = origin ? origin : "";
-        ryx_ldap_memfree(value);
-        ryx_ldap_memfree(origin);
-        for (const auto& [name, unused] : r.env)
-            ::unsetenv(name);
-        EXPECT_EQ(rc, r.value.empty() ? 1 : 0) << r.name;
-        EXPECT_EQ(got, r.value) << r.name;
-        EXPECT_EQ(from, expand(r.origin)) << r.name;
-        if (std::string(r.option) == "URI" && rc == 0) {
-            RyxLdap ld(ryx_ldap_init(got.c_str(), 0));
-            EXPECT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS) << r.name;
+        const int rc = ryx_ldap_conf_option(c[3].c_str(), &value, &origin);
+        const ryx::UniquePtr<char, ryx::RyxMemfree> ownValue(value), ownOrigin(origin);
+        for (const auto& [name, unused] : pairs(c[2]))
+            ::unsetenv(name.c_str());
+        EXPECT_EQ(rc, c[4].empty() ? 1 : 0) << c[0];
+        EXPECT_EQ(value != nullptr ? value : "", expand(c[4])) << c[0];
+        EXPECT_EQ(origin != nullptr ? origin : "", expand(c[5])) << c[0];
+        if (c[3] == "URI" && rc == 0) {
+            EXPECT_EQ(search(RyxLdap(ryx_ldap_init(value, 0)).get(), caDN()).first, LDAP_SUCCESS)
+                << c[0];
         }
     }
     ::setenv("HOME", home.c_str(), 1);
     ASSERT_EQ(::chdir(before), 0);
     std::filesystem::remove_all(base);
-}
-
-TEST_F(LdapLibTest, NoHostMeansTheDefaultHostOnTheGivenPort) {
-    // OpenLDAP's default host list carries its own port: the port asked for wins.
-    for (const char* host : {static_cast<const char*>(nullptr), " \t"}) {
-        RyxLdap ld(ryx_ldap_init(host, s_slapd->port()));
-        EXPECT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS) << !host;
-    }
 }
 
 TEST_F(LdapLibTest, ClientCodesArePositive) {
@@ -261,208 +174,113 @@ TEST_F(LdapLibTest, ClientCodesArePositive) {
     }
 }
 
-// From a connection whose own server is dead: a URL that names a server is
-// searched on a connection of its own, one without a host on the connection
-// given.
-TEST_F(LdapLibTest, UrlSearches) {
-    RyxLdap dead(ryx_ldap_init("127.0.0.1", 1)), live = connect();
-    const std::string path = "/" + caDN() + "?cACertificate,description?base";
-    RyxMessage res;
-    ASSERT_EQ(searchUrl(dead.get(), s_slapd->url() + path, &res), LDAP_SUCCESS);
-    EXPECT_EQ(ryx_ldap_get_errno(dead.get()), LDAP_SUCCESS);
-    // The message came from another connection; the walk takes the primary.
-    ASSERT_EQ(ryx_ldap_count_entries(dead.get(), res.get()), 1);
-    LDAPMessage* e = ryx_ldap_first_entry(dead.get(), res.get());
-    EXPECT_EQ(valuesOf(dead.get(), e, "cACertificate;binary"), Strings{der()});
-    EXPECT_EQ(valuesOf(dead.get(), e, "description"), Strings{"first CA"});
-
-    const struct {
-        LDAP* ld;
-        std::string url;
-        int rc;
-    } rows[] = {
-        {dead.get(), s_slapd->url() + "/cn=none," + s_slapd->suffix(), LDAP_NO_SUCH_OBJECT},
-        {live.get(), "ldap://" + path, LDAP_SUCCESS},
-        {dead.get(), "ldap://" + path, 81},
-    };
-    for (const auto& row : rows) {
-        RyxMessage out;
-        EXPECT_EQ(searchUrl(row.ld, row.url, &out), row.rc) << row.url;
-        EXPECT_EQ(ryx_ldap_get_errno(row.ld), row.rc) << row.url;
-        // A server's answer comes with its result message, as from OpenLDAP.
-        EXPECT_EQ(out != nullptr, row.rc < 80) << row.url;  // 80 and up: the client's
-    }
-}
-
-// TLS against a second server with a generated certificate (the suite's own
-// server is the plain one): each failure names its reason.
-TEST_F(LdapLibTest, Tls) {
-    const labpki::Authority ca = labpki::Authority::root("cn=Lab TLS CA,o=Lab");
-    const labpki::KeyPtr key = labpki::makeKey();
+// A slapd with TLS whose certificate the CA made, valid from notBefore to
+// notAfter seconds from now for the subject alternative name san.
+std::unique_ptr<LabSlapd> tlsSlapd(const labpki::Authority& ca, const std::string& spec) {
+    long notBefore = 0, notAfter = 0;
     labpki::CertOptions options;
     options.serial = 2;
-    options.subjectAltNames = {"IP:127.0.0.1"};
-    LabSlapd tls;
-    tls.enableTls(labpki::certificatePEM(ca.issue("cn=127.0.0.1,o=Lab", options, key.get())),
-                  labpki::privateKeyPEM(key.get()));
-    tls.start();
-    const std::string right = tls.directory() + "/right-ca.pem";
-    const std::string wrong = tls.directory() + "/wrong-ca.pem";
-    std::ofstream(right) << labpki::certificatePEM(ca.certificateDER());
-    std::ofstream(wrong) << labpki::certificatePEM(
-        labpki::Authority::root("cn=Other CA,o=Lab").certificateDER());
-    const std::string ldaps = tls.tlsUrl(), plain = s_slapd->hostPort();
-    // With OpenLDAP on GnuTLS the reason also names the issuer ("unknown
-    // issuer (CN=Lab TLS CA,O=Lab), not ..."); on OpenSSL its message names none.
-    const char* const untrusted = "(TLS: the server's certificate comes from an unknown issuer";
-    const struct {
-        std::string host;
-        const char* startTls;
-        const std::string& caFile;
-        int rc;
-        const char* reason;  // in ryx_ldap_err2string(rc)
-    } rows[] = {
-        {ldaps, "off", right, LDAP_SUCCESS, ""},
-        {tls.hostPort(), "require", right, LDAP_SUCCESS, ""},
-        {plain, "try", right, LDAP_SUCCESS, ""},
-        {ldaps, "off", wrong, 91, untrusted},
-        {tls.hostPort(), "require", wrong, 91, untrusted},
-        {tls.hostPort(), "try", wrong, 91, untrusted},
-        {plain, "require", right, 91, "(TLS required: the server refused StartTLS"},
-    };
-    for (const auto& r : rows) {
-        // OpenLDAP's own way to change the CA file of later connections.
-        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, r.caFile.c_str()), 0);
-        const int client = 0;
-        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
-        ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
-        RyxLdap ld(ryx_ldap_init(r.host.c_str(), 0));
-        const LabSlapd& server = r.host == plain ? *s_slapd : tls;
-        const int rc = ryx_ldap_simple_bind_s(ld.get(), server.rootDN().c_str(),
-                                              server.rootPassword().c_str());
-        const std::string label = r.host + " " + r.startTls;
-        EXPECT_EQ(rc, r.rc) << label;
-        if (rc == LDAP_SUCCESS) {
-            EXPECT_EQ(search(ld.get(), server.suffix()), LDAP_SUCCESS) << label;
-        } else {
-            EXPECT_THAT(ryx_ldap_err2string(rc), ::testing::HasSubstr(r.reason)) << label;
-            if (r.reason == untrusted) {
-                EXPECT_THAT(ryx_ldap_err2string(rc),
-                            ::testing::HasSubstr(", not one of the trusted CAs)"))
-                    << label;
-            }
-        }
-    }
-    ::unsetenv("RYX_LDAP_STARTTLS");
+    options.subjectAltNames = {""};
+    std::istringstream(spec) >> notBefore >> notAfter >> options.subjectAltNames[0];
+    options.notBefore = labpki::fromNow(notBefore);
+    options.notAfter = labpki::fromNow(notAfter);
+    const labpki::KeyPtr key = labpki::makeKey();
+    auto slapd = std::make_unique<LabSlapd>();
+    slapd->enableTls(labpki::certificatePEM(ca.issue("cn=server,o=Lab", options, key.get())),
+                     labpki::privateKeyPEM(key.get()));
+    slapd->start();
+    return slapd;
 }
 
-// Each way a TLS set-up fails gives its own reason, taken from the handshake
-// that failed: a server per certificate (OpenSSL-made, by the lab's PKI) and a
-// server that refuses every handshake.
-TEST(LdapLibTlsTest, Reasons) {
+// The cases of tls.tsv: each failure names its reason.
+TEST_F(LdapLibTest, Tls) {
     const labpki::Authority ca = labpki::Authority::root("cn=Lab TLS CA,o=Lab");
-    const std::string caFile = ::testing::TempDir() + "/tls-reasons-ca.pem";
-    std::ofstream(caFile) << labpki::certificatePEM(ca.certificateDER());
-    ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, caFile.c_str()), 0);
-    const int client = 0;
-    ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
+    const std::string caFile = ::testing::TempDir() + "/tls-ca-";
+    std::ofstream(caFile + "right") << labpki::certificatePEM(ca.certificateDER());
+    std::ofstream(caFile + "wrong")
+        << labpki::certificatePEM(labpki::Authority::root("cn=Other CA,o=Lab").certificateDER());
     char machine[256] = "";
     ::gethostname(machine, sizeof machine - 1);
-    const struct {
-        const char* name;
-        long notBefore, notAfter;  // from now, seconds
-        const char* san;           // null: a server that refuses the handshake
-        const char* host;
-        const char* startTls;
-        std::string reason;
-    } rows[] = {
-        {"expired", -7200, -3600, "IP:127.0.0.1", "127.0.0.1", "off",
-         "the server's certificate has expired"},
-        {"expired (StartTLS)", -7200, -3600, "IP:127.0.0.1", "127.0.0.1", "require",
-         "the server's certificate has expired"},
-        {"not yet valid", 3600, 7200, "IP:127.0.0.1", "127.0.0.1", "off",
-         "the server's certificate is not valid yet"},
-        {"name mismatch", -3600, 3600, "IP:127.0.0.2", "127.0.0.1", "off",
-         "the server's certificate does not name \"127.0.0.1\""},
-        {"localhost", -3600, 3600, "DNS:localhost", "localhost", "off",
-         "the server's certificate does not name \"" + std::string(machine) +
-             "\", the machine's own name, which OpenLDAP checks for localhost"},
-        {"refused", 0, 0, nullptr, "127.0.0.1", "off", "the server refused the TLS handshake ("},
+    const auto expand = [&](const std::string& text) {
+        return expanded(text, {{"$cert", "Connect error (TLS: the server's certificate "},
+                               {"$machine", machine}});
     };
-    for (const auto& r : rows) {
-        std::unique_ptr<LabSlapd> slapd;
-        std::unique_ptr<FakeServer> refusing;
-        int port = 0;
-        if (r.san != nullptr) {
-            const labpki::KeyPtr key = labpki::makeKey();
-            labpki::CertOptions options;
-            options.serial = 2;
-            options.notBefore = labpki::fromNow(r.notBefore);
-            options.notAfter = labpki::fromNow(r.notAfter);
-            options.subjectAltNames = {r.san};
-            slapd = std::make_unique<LabSlapd>();
-            slapd->enableTls(
-                labpki::certificatePEM(ca.issue("cn=server,o=Lab", options, key.get())),
-                labpki::privateKeyPEM(key.get()));
-            slapd->start();
-            port = std::strcmp(r.startTls, "off") == 0 ? slapd->tlsPort() : slapd->port();
-        } else {
-            refusing = std::make_unique<FakeServer>(FakeServer::Mode::RefuseTls);
-            port = refusing->port();
+    std::map<std::string, std::unique_ptr<LabSlapd>> slapds;
+    const FakeServer refusing(FakeServer::Mode::RefuseTls);
+    for (const Case& c : casesOf("tls.tsv", 7)) {
+        std::unique_ptr<LabSlapd>& slapd = slapds[c[0]];
+        if (slapd == nullptr && c[0] != "plain" && c[0] != "refuse")
+            slapd = tlsSlapd(ca, c[0]);
+        const LabSlapd& server = slapd != nullptr ? *slapd : *s_slapd;
+        const int port = c[0] == "refuse"  ? refusing.port()
+                         : c[1] == "ldaps" ? server.tlsPort()
+                                           : server.port();
+        const std::string host =
+            c[0].find("localhost") != std::string::npos ? "localhost" : "127.0.0.1";
+        const std::string url = c[1] + "://" + host + ":" + std::to_string(port);
+        // OpenLDAP's own way to change the CA file of later connections.
+        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, (caFile + c[3]).c_str()),
+                  0);
+        const int client = 0;
+        ASSERT_EQ(ryx_ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client), 0);
+        ::setenv("RYX_LDAP_STARTTLS", c[2].c_str(), 1);
+        RyxLdap ld(ryx_ldap_init(url.c_str(), 0));
+        const std::string label = url + " " + c[2] + " " + c[0];
+        const int rc = ryx_ldap_simple_bind_s(ld.get(), server.rootDN().c_str(),
+                                              server.rootPassword().c_str());
+        EXPECT_EQ(rc, std::stoi(c[4])) << label;
+        EXPECT_THAT(ryx_ldap_err2string(rc), ::testing::StartsWith(expand(c[5]))) << label;
+        EXPECT_THAT(ryx_ldap_err2string(rc), ::testing::HasSubstr(c[6])) << label;
+        if (rc == LDAP_SUCCESS) {
+            EXPECT_EQ(search(ld.get(), server.suffix()).first, LDAP_SUCCESS) << label;
         }
-        ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
-        const std::string scheme = std::strcmp(r.startTls, "off") == 0 ? "ldaps://" : "ldap://";
-        RyxLdap ld(ryx_ldap_init((scheme + r.host + ":" + std::to_string(port)).c_str(), 0));
-        EXPECT_EQ(ryx_ldap_simple_bind_s(ld.get(), nullptr, nullptr), 91) << r.name;
-        EXPECT_THAT(ryx_ldap_err2string(91),
-                    ::testing::StartsWith("Connect error (TLS: " + r.reason))
-            << r.name;
     }
     ::unsetenv("RYX_LDAP_STARTTLS");
 }
 
-// A kept URL connection whose server restarted reports server down (81) once:
-// the next URL search connects afresh. (The primary connection's loss is seen
-// through the plug-in's retry.)
-TEST_F(LdapLibTest, RestartedServerIsReportedDown) {
-    RyxLdap dead(ryx_ldap_init("127.0.0.1", 1));
-    const std::string url = s_slapd->url() + "/" + caDN() + "?description";
-    EXPECT_EQ(searchUrl(dead.get(), url), LDAP_SUCCESS);
-    EXPECT_EQ(searchUrl(dead.get(), url), LDAP_SUCCESS);
-    s_slapd->restart();
-    EXPECT_EQ(searchUrl(dead.get(), url), 81);
-    EXPECT_EQ(ryx_ldap_get_errno(dead.get()), 81);
-    EXPECT_EQ(searchUrl(dead.get(), url), LDAP_SUCCESS);
-}
-
-// The last search that failed or found nothing, as ryx_ldap_last_miss tells it
-// (a search that finds an entry clears it, a later failure replaces it).
-TEST_F(LdapLibTest, LastMissNamesBaseAndMatchedDn) {
-    RyxLdap live = connect(), dead(ryx_ldap_init("127.0.0.1", 1));
-    const std::string under = "cn=Nobody," + s_slapd->suffix();
-    const struct {
-        LDAP* ld;
-        std::string base;
-        int missed, code;
-        std::string matched;
-    } rows[] = {
-        {live.get(), under, 1, LDAP_NO_SUCH_OBJECT, s_slapd->suffix()},
-        {dead.get(), under, 1, 81, ""},
-        {live.get(), "cn=X,o=Nowhere", 1, LDAP_NO_SUCH_OBJECT, ""},
-        {dead.get(), "o=Closed", 1, 81, ""},  // a closed handle, no search at all
-        {live.get(), caDN(), 0, 0, ""},
-    };
-    for (const auto& r : rows) {
-        search(r.ld, r.base);
+// The searches of searches.tsv in turn: each one's code (also the handle's),
+// its result message (a server's answer comes with one, as from OpenLDAP; the
+// client's codes, 80 and up, without), and the last miss it leaves.
+TEST_F(LdapLibTest, SearchesAndTheirMisses) {
+    std::map<std::string, RyxLdap> handles;
+    handles["live"] = connect();
+    handles["dead"] = RyxLdap(ryx_ldap_init("127.0.0.1", 1));
+    handles["other"] = RyxLdap(ryx_ldap_init("127.0.0.1", 1));
+    handles["no host"] = RyxLdap(ryx_ldap_init(nullptr, s_slapd->port()));
+    handles["blank"] = RyxLdap(ryx_ldap_init(" \t", s_slapd->port()));
+    const std::vector<std::pair<std::string, std::string>> vars = {
+        {"$url", s_slapd->url()}, {"$suffix", s_slapd->suffix()}, {"$ca", caDN()}};
+    for (const Case& c : casesOf("searches.tsv", 4)) {
+        LDAP* ld = handles.at(c[0]).get();
+        const std::string target = expanded(c[1], vars);
+        if (target == "restart") {
+            s_slapd->restart();
+            continue;
+        }
+        const auto [rc, res] = search(ld, target);
+        EXPECT_EQ(rc, std::stoi(c[2])) << c[1];
+        EXPECT_EQ(ryx_ldap_get_errno(ld), rc) << c[1];
+        EXPECT_EQ(res != nullptr, rc < 80) << c[1];
         int code = -1;
-        const char *base = nullptr, *matched = nullptr;
-        ASSERT_EQ(ryx_ldap_last_miss(&code, &base, &matched), r.missed) << r.base;
-        if (r.missed == 1) {
-            EXPECT_EQ(code, r.code) << r.base;
-            EXPECT_EQ(base, r.base);
-            EXPECT_EQ(matched, r.matched) << r.base;
+        const char *base = "", *matched = "";
+        const int missed = ryx_ldap_last_miss(&code, &base, &matched);
+        if (c[3] != "?") {
+            EXPECT_EQ(missed == 0 ? "-" : std::to_string(code) + "|" + base + "|" + matched,
+                      expanded(c[3], vars))
+                << c[1];
         }
     }
+    // A URL search's message came from another connection; the walk takes the
+    // handle given.
+    const RyxLdap other(ryx_ldap_init("127.0.0.1", 1));
+    LDAP* dead = other.get();
+    const auto [rc, res] =
+        search(dead, s_slapd->url() + "/" + caDN() + "?cACertificate,description");
+    ASSERT_EQ(rc, LDAP_SUCCESS);
+    ASSERT_EQ(ryx_ldap_count_entries(dead, res.get()), 1);
+    LDAPMessage* e = ryx_ldap_first_entry(dead, res.get());
+    EXPECT_EQ(valuesOf(dead, e, "cACertificate;binary"), Strings{der()});
+    EXPECT_EQ(valuesOf(dead, e, "description"), Strings{"first CA"});
 }
 
 // The progress callback sees the bytes of a large answer as they come, and a
@@ -485,15 +303,15 @@ TEST_F(LdapLibTest, ProgressCountsTheBytesOfASearch) {
         },
         &seen);
     RyxLdap ld = connect();
-    ASSERT_EQ(search(ld.get(), dn), LDAP_SUCCESS);
+    ASSERT_EQ(search(ld.get(), dn).first, LDAP_SUCCESS);
     EXPECT_GE(seen.last, size);
     EXPECT_GT(seen.calls, 2u);  // while it arrives, not only at the end
     EXPECT_EQ(seen.ends, 1u);
-    ASSERT_EQ(search(ld.get(), caDN()), LDAP_SUCCESS);
+    ASSERT_EQ(search(ld.get(), caDN()).first, LDAP_SUCCESS);
     EXPECT_LT(seen.last, size / 10);
     ryx_ldap_set_progress(nullptr, nullptr);
     const unsigned long long calls = seen.calls;
-    ASSERT_EQ(search(ld.get(), dn), LDAP_SUCCESS);
+    ASSERT_EQ(search(ld.get(), dn).first, LDAP_SUCCESS);
     EXPECT_EQ(seen.calls, calls);
 }
 

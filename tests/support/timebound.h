@@ -11,24 +11,18 @@
 #include <iostream>
 #include <string>
 
-class Stopwatch {
-  public:
+// The seconds since it was made.
+struct Stopwatch {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     double seconds() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-
-  private:
-    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
-
-inline double generousLimit(double bound) {
-    return 3 * bound + 5;
-}
 
 // Prints what took how long and expects it within the generous limit of bound.
 inline void expectWithin(double waited, double bound, const std::string& what) {
     std::cout << "  " << what << ": " << waited << " s (bound " << bound << " s)\n";
-    EXPECT_LT(waited, generousLimit(bound)) << what;
+    EXPECT_LT(waited, 3 * bound + 5) << what;
 }
 
 #endif
