@@ -4,32 +4,21 @@
 // older than a list beside them.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "labpki.h"
-#include "labslapd.h"
-#include "runprogram.h"
+#include "ryxdirlab.h"
 
 namespace {
 
 using labpki::Authority;
-using labpki::Bytes;
+using ryxdirlab::kSuffix;
 using spawntest::Result;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-const std::string kSuffix = ",dc=example,dc=com";
 const std::string kMany = "ou=Many" + kSuffix;
 const int kManyEntries = 120;
-
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
 
 labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
     labpki::CrlOptions o;
@@ -43,11 +32,9 @@ labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
 class RyxdirStatusTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock);
-        s_slapd->setSizeLimit(50);
-        s_slapd->start();
-        s_dir = s_slapd->directory() + "/status";
-        ASSERT_EQ(::mkdir(s_dir.c_str(), 0700), 0);
+        s_lab = std::make_unique<ryxdirlab::Lab>();
+        s_lab->slapd->setSizeLimit(50);
+        s_lab->start("status");
         const long day = 86400;
         const auto ca = [](const char* cn) {
             return Authority::root("cn=" + std::string(cn) + kSuffix);
@@ -57,60 +44,38 @@ class RyxdirStatusTest : public ::testing::Test {
                         bulk = ca("Bulk CA");
         labpki::CrlOptions empty = listOf(7 * day);
         empty.revokedCount = 0;
-        addCA("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
-        addCA("Soon CA", soon, {soon.crl(listOf(2 * day))});
-        addCA("Close CA", close, {close.crl(listOf(day / 2))});
-        addCA("Late CA", late, {late.crl(listOf(-3600))});
+        const auto add = [](const char* cn, const Authority& a, std::vector<labpki::Bytes> crls,
+                            std::vector<labpki::Bytes> arls = {}) {
+            s_lab->addCA(cn, {a.certificateDER()}, crls, arls);
+        };
+        add("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
+        add("Soon CA", soon, {soon.crl(listOf(2 * day))});
+        add("Close CA", close, {close.crl(listOf(day / 2))});
+        add("Late CA", late, {late.crl(listOf(-3600))});
         // Same name, another key: the directory's certificate does not verify it.
-        addCA("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
-        addCA("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
-        addCA("Bulk CA", bulk, {});
-        s_slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
-        const std::string list = text(bulk.crl(listOf(7 * day)));
+        add("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
+        add("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
+        add("Bulk CA", bulk, {});
+        s_lab->slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
+        const std::string list = ryxdirlab::text(bulk.crl(listOf(7 * day)));
         for (int i = 0; i < kManyEntries; ++i) {
             const std::string cn = "Point " + std::to_string(i);
-            s_slapd->addEntry("cn=" + cn + "," + kMany,
-                              {{"objectClass", {"cRLDistributionPoint"}},
-                               {"cn", {cn}},
-                               {"certificateRevocationList;binary", {list}}});
+            s_lab->slapd->addEntry("cn=" + cn + "," + kMany,
+                                   {{"objectClass", {"cRLDistributionPoint"}},
+                                    {"cn", {cn}},
+                                    {"certificateRevocationList;binary", {list}}});
         }
     }
-    static void TearDownTestSuite() { s_slapd.reset(); }
-
-    static void addCA(const std::string& cn, const Authority& ca, const std::vector<Bytes>& crls,
-                      const std::vector<Bytes>& arls = {}) {
-        std::vector<LabSlapd::Attribute> attributes{
-            {"objectClass", {"applicationProcess", "pkiCA"}},
-            {"cn", {cn}},
-            {"cACertificate;binary", {text(ca.certificateDER())}}};
-        for (const auto& list : {std::make_pair("certificateRevocationList;binary", &crls),
-                                 std::make_pair("authorityRevocationList;binary", &arls)}) {
-            if (!list.second->empty()) {
-                attributes.push_back({list.first, {}});
-                for (const Bytes& b : *list.second) {
-                    attributes.back().values.push_back(text(b));
-                }
-            }
-        }
-        s_slapd->addEntry("cn=" + cn + kSuffix, attributes);
-    }
+    static void TearDownTestSuite() { s_lab.reset(); }
 
     Result status(const std::string& base, const std::vector<std::string>& args = {}) {
-        std::vector<std::string> argv{RYXDIR_PATH,
-                                      "-H",
-                                      s_slapd->host(),
-                                      "-p",
-                                      std::to_string(s_slapd->port()),
-                                      "status",
-                                      "--at",
-                                      std::to_string(labpki::referenceTime())};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back(base);
-        return spawntest::run(argv, s_dir);
+        std::vector<std::string> all{"status", "--at", std::to_string(labpki::referenceTime())};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(base);
+        return s_lab->run(all);
     }
 
-    static inline std::unique_ptr<LabSlapd> s_slapd;
-    static inline std::string s_dir;
+    static inline std::unique_ptr<ryxdirlab::Lab> s_lab;
 };
 
 TEST_F(RyxdirStatusTest, JudgesEachList) {
@@ -155,7 +120,7 @@ TEST_F(RyxdirStatusTest, JudgesEachList) {
 // in pages smaller and larger than it.
 TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
     const Result plain = spawntest::run(
-        {"ldapsearch", "-x", "-LLL", "-H", s_slapd->url(), "-b", kMany, "cn"}, s_dir);
+        {"ldapsearch", "-x", "-LLL", "-H", s_lab->slapd->url(), "-b", kMany, "cn"}, s_lab->dir);
     EXPECT_EQ(plain.status, 4) << "size limit exceeded\n" << plain.err;
     for (const char* pageSize : {"7", "50", "500"}) {
         const Result r = status(kMany, {"--page-size", pageSize});
@@ -211,7 +176,7 @@ TEST_F(RyxdirStatusTest, JsonNamesEveryPart) {
     for (const Case& c : cases) {
         const Result r = status(c.base, {"-f", "json"});
         EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
+        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_lab->dir)) << r.out;
         for (const char* part : c.parts) {
             EXPECT_THAT(r.out, HasSubstr(part)) << c.base;
         }
