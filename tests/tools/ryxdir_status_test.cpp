@@ -81,36 +81,18 @@ class RyxdirStatusTest : public ::testing::Test {
 TEST_F(RyxdirStatusTest, JudgesEachList) {
     const Result r = status("dc=example,dc=com");
     EXPECT_EQ(r.status, 6) << r.err;
-    struct Case {
-        const char* cn;
-        const char* kindAndNumber;  // as the table starts the line after the state
-        const char* state;
-        const char* why;
-    };
-    const Case cases[] = {
-        {"Fresh CA", "CRL   1", "OK", ""},
-        {"Fresh CA", "ARL   1", "OK", ""},
-        {"Soon CA", "CRL   1", "WARNING", "next update in 2d"},
-        {"Close CA", "CRL   1", "CRITICAL", "next update in 12h"},
-        {"Late CA", "CRL   1", "CRITICAL", "next update passed 1h"},
-        {"Forged CA", "CRL   1", "CRITICAL", "signature does not verify"},
-        {"Twice CA", "CRL   4", "CRITICAL", "older than list number 5 beside it"},
-        {"Twice CA", "CRL   5", "OK", ""},
-    };
-    for (const Case& c : cases) {
-        const std::string kind = std::string(c.kindAndNumber).substr(0, 3);
-        const std::string number = std::string(c.kindAndNumber).substr(6);
+    for (const auto& c : spawntest::readCases(ryxdirlab::casesFile("status-lists.tsv"))) {
         std::string line;
         std::istringstream in(r.out);
         for (std::string l; std::getline(in, l);) {
-            if (l.find("cn=" + std::string(c.cn) + kSuffix) != std::string::npos &&
-                l.find(kind) != std::string::npos &&
-                l.find("  " + number + "  ") != std::string::npos) {
+            if (l.find("cn=" + c[0] + kSuffix) != std::string::npos &&
+                l.find(c[1]) != std::string::npos &&
+                l.find("  " + c[2] + "  ") != std::string::npos) {
                 line = l;
             }
         }
-        EXPECT_THAT(line, StartsWith(c.state)) << c.cn << " " << c.kindAndNumber << "\n" << r.out;
-        EXPECT_THAT(line, HasSubstr(c.why)) << c.cn;
+        EXPECT_THAT(line, StartsWith(c[3])) << c[0] << " " << c[1] << "\n" << r.out;
+        EXPECT_THAT(line, HasSubstr(c[4])) << c[0];
     }
     EXPECT_THAT(r.out, HasSubstr(std::to_string(kManyEntries + 8) + " lists: " +
                                  std::to_string(kManyEntries + 3) + " OK, 1 WARNING, 4 CRITICAL"));
@@ -129,56 +111,30 @@ TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
     }
 }
 
-TEST_F(RyxdirStatusTest, PluginStatusesAndThresholds) {
-    struct Case {
-        std::string base;
-        std::vector<std::string> args;
-        int status;
-        std::string line;  // the start of the first line
-    };
-    const std::string soon = "cn=Soon CA" + kSuffix;
-    const Case cases[] = {
-        {kMany, {}, 0, "RYXDIR CRL OK - 120 lists, next update in 7d at the soonest"},
-        {soon, {}, 1, "RYXDIR CRL WARNING - 0 critical, 1 warning of 1 lists: " + soon},
-        {soon, {"--warn", "1d", "--crit", "12h"}, 0, "RYXDIR CRL OK - 1 lists"},
-        {soon, {"--crit", "3d"}, 2, "RYXDIR CRL CRITICAL - 1 critical, 0 warning"},
-        {"dc=example,dc=com", {}, 2, "RYXDIR CRL CRITICAL - 4 critical, 1 warning of 128 lists"},
-        {"cn=Nowhere" + kSuffix, {}, 3, "RYXDIR CRL UNKNOWN - paged search under"},
-        {"cn=Bulk CA" + kSuffix, {}, 3, "RYXDIR CRL UNKNOWN - no revocation list under"},
-        {soon, {"--warn", "3x"}, 3, "RYXDIR CRL UNKNOWN - bad duration \"3x\" for --warn"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{"--plugin"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const Result r = status(c.base, args);
-        EXPECT_EQ(r.status, c.status) << c.base << "\n" << r.out << r.err;
-        EXPECT_THAT(r.out, StartsWith(c.line)) << c.base;
-        if (c.status < 3) {
-            EXPECT_THAT(r.out.substr(0, r.out.find('\n')), HasSubstr(" | lists="));
+// The plug-in's line, and the JSON document, of several subtrees.
+TEST_F(RyxdirStatusTest, PluginLinesAndJson) {
+    for (const auto& c : spawntest::readCases(ryxdirlab::casesFile("status-plugin.tsv"))) {
+        const bool json = c[0] == "json";
+        const int expected = std::stoi(c[json ? 1 : 0]);
+        const std::string base = c[2].empty() ? kSuffix.substr(1) : c[2] + kSuffix;
+        std::vector<std::string> args{json ? "-f" : "--plugin"};
+        if (json) {
+            args.push_back("json");
+        } else {
+            args.insert(args.end(), c.begin() + 3, c.end());
         }
-    }
-}
-
-TEST_F(RyxdirStatusTest, JsonNamesEveryPart) {
-    struct Case {
-        std::string base;
-        int status;
-        std::vector<const char*> parts;
-    };
-    const Case cases[] = {
-        {"cn=Twice CA" + kSuffix,
-         6,
-         {"\"command\": \"status\"", "\"state\": \"CRITICAL\"", "\"kind\": \"CRL\"",
-          "\"number\": \"5\"", "\"entries\": 2", "\"signature\": \"good\"",
-          "\"secondsLeft\": ", "\"issuer\": \"CN=Twice CA,DC=example,DC=com\""}},
-        {"cn=Fresh CA" + kSuffix, 0, {"\"kind\": \"ARL\"", "\"entries\": 0", "\"status\": 0"}},
-    };
-    for (const Case& c : cases) {
-        const Result r = status(c.base, {"-f", "json"});
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_lab->dir)) << r.out;
-        for (const char* part : c.parts) {
-            EXPECT_THAT(r.out, HasSubstr(part)) << c.base;
+        const Result r = status(base, args);
+        EXPECT_EQ(r.status, expected) << base << "\n" << r.out << r.err;
+        if (json) {
+            EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_lab->dir)) << r.out;
+            for (auto part = c.begin() + 3; part != c.end(); ++part) {
+                EXPECT_THAT(r.out, HasSubstr(*part)) << base;
+            }
+        } else {
+            EXPECT_THAT(r.out, StartsWith(c[1])) << base;
+        }
+        if (!json && expected < 3) {
+            EXPECT_THAT(r.out.substr(0, r.out.find('\n')), HasSubstr(" | lists="));
         }
     }
 }
