@@ -1,16 +1,13 @@
 // The ryxdir tool run as a user runs it, against a slapd with the stock schema
 // (values come back as "NAME;binary", which ryxdir folds unless told not to)
 // that also speaks TLS, holding generated PKIs for every command and verdict.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <openssl/sha.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -47,6 +45,21 @@ using ::testing::Not;
 using ::testing::StartsWith;
 
 const std::string kRootDN = "cn=Root One" + kSuffix, kBigDN = "cn=Big CA" + kSuffix;
+
+// Appends what the master side of a terminal has to read to seen, waiting up
+// to tries x 100 ms until seen holds wanted; true when it does.
+bool readTerminal(int master, std::string& seen, const char* wanted, int tries) {
+    char buffer[4096];
+    for (int i = 0; i < tries && seen.find(wanted) == std::string::npos; ++i) {
+        pollfd p = {master, POLLIN, 0};
+        const ssize_t n = ::poll(&p, 1, 100) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+        if (n < 0) {
+            break;
+        }
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    return seen.find(wanted) != std::string::npos;
+}
 
 class RyxdirTest : public ::testing::Test {
   protected:
@@ -235,14 +248,7 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
                   << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
                   << " s\n";
         std::string seen = result.err;
-        char buffer[4096];
-        for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            seen.append(buffer, static_cast<size_t>(n));
-        }
+        readTerminal(master, seen, "(all of it)", 5);
         const size_t last = seen.rfind(" received, ");
         EXPECT_EQ(last != std::string::npos, r.shown) << r.redirect << seen;
         if (r.shown) {
@@ -282,19 +288,7 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     const pid_t pid =
         spawntest::start(command({"-D", s_lab->slapd->rootDN(), "-W", "check"}), s_dir, onTty);
     std::string seen;
-    const auto readUntil = [&](const char* wanted) {  // for 20 s at most
-        char buffer[256];
-        for (int i = 0; i < 200 && seen.find(wanted) == std::string::npos; ++i) {
-            pollfd p = {master, POLLIN, 0};
-            const ssize_t n = ::poll(&p, 1, 100) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
-            if (n < 0) {
-                break;
-            }
-            seen.append(buffer, static_cast<size_t>(n));
-        }
-        return seen.find(wanted) != std::string::npos;
-    };
-    EXPECT_TRUE(readUntil("Enter LDAP password: ")) << seen;
+    EXPECT_TRUE(readTerminal(master, seen, "Enter LDAP password: ", 200)) << seen;
     bool echoOff = false;
     termios mode{};
     for (int i = 0; i < 100 && !echoOff; ++i, ::usleep(20000)) {
@@ -304,7 +298,7 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     const std::string line = s_lab->slapd->rootPassword() + "\n";
     EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     Result r = spawntest::finish(pid, s_dir, onTty);
-    readUntil("\n");  // the line end written after the password, and any echo
+    readTerminal(master, seen, "\n", 200);  // the line end after the password, and any echo
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, EndsWith(" is valid\n"));
     EXPECT_THAT(seen + r.out + r.err, Not(HasSubstr(s_lab->slapd->rootPassword())));
@@ -370,25 +364,9 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
 
     // A server that hangs up while a long password is sent: a clear error, not
     // death by SIGPIPE.
-    const ryx::UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const int listener = owner.get();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const FakeServer hangingUp(FakeServer::Mode::RefuseTls);
     writeFile(s_dir + "/longpw", std::string(1 << 20, 'x') + "\n");
-    const pid_t pid =
-        spawntest::start(command({"-H", "127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-                                  "-D", "cn=x", "-y", s_dir + "/longpw", "check"}),
-                         s_dir);
-    pollfd p = {listener, POLLIN, 0};
-    if (::poll(&p, 1, 20000) > 0) {
-        ryx::UniqueFd(::accept(listener, nullptr, nullptr));  // and hung up at once
-    }
-    Result pipe = spawntest::finish(pid, s_dir);
+    Result pipe = run({"-H", hangingUp.hostPort(), "-D", "cn=x", "-y", s_dir + "/longpw", "check"});
     EXPECT_EQ(pipe.status, 4) << pipe.err;
     EXPECT_THAT(pipe.err, StartsWith("ryxdir: error 576002: "));
 }
@@ -402,42 +380,17 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
                          std::string("cn=a\0b", 6) + "\ncn=\x1b[2J\x7f\\\n" + kRootDN);
     RunOptions options;
     options.stdinPath = input;
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::vector<std::string> lines;  // how each output line starts
-    } rows[] = {
-        {{"--batch", "-e", "1", "crl"},
-         2,
-         {"0\t" + kRootDN + "\tcrl 0: issuer=CN=Root One,DC=example,DC=com ",
-          "1\tcn=Nobody,dc=example,dc=com\tnothing found",
-          "2\tcn=x,,\tbad distinguished name \"cn=x,,\"", "2\tcn=a\\x00b\tline holds a NUL byte",
-          "2\tcn=\\x1b[2J\\x7f\\\\\tbad distinguished name \"cn=\\x1b[2J\\x7f\\\\\"",
-          "0\t" + kRootDN + "\tcrl 0: "}},
-        {{"--batch", "--stop-on-error", "ca"},
-         4,
-         {"0\t" + kRootDN + "\tcertificate 0: subject=CN=Root One,",
-          "4\tcn=Nobody,dc=example,dc=com\terror 576004: "}},
-        {{"-f", "json", "--batch", "-e", "1", "arl"},
-         2,
-         {"{\"format\":1,\"input\":\"" + kRootDN + "\",\"status\":0,\"arls\":[{\"issuer\":",
-          "{\"format\":1,\"input\":\"cn=Nobody,dc=example,dc=com\",\"status\":1,\"arls\":[],"
-          "\"crls\":[]}",
-          "{\"format\":1,\"input\":\"cn=x,,\",\"status\":2,\"error\":\"bad distinguished name ",
-          "{\"format\":1,\"input\":\"cn=a\\u0000b\",\"status\":2,\"error\":\"line holds a NUL "
-          "byte\"}",
-          "{\"format\":1,\"input\":\"cn=\\u001b[2J\\u007f\\\\\",\"status\":2,",
-          "{\"format\":1,\"input\":\"" + kRootDN + "\",\"status\":0,"}},
-    };
-    for (const auto& row : rows) {
-        Result r = run(row.args, options);
-        EXPECT_EQ(r.status, row.status) << r.err;
+    for (const auto& row : cases("batch.tsv", {})) {
+        std::istringstream words(row[1]);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+        Result r = run(args, options);
+        EXPECT_EQ(r.status, std::stoi(row[0])) << r.err;
         std::istringstream out(r.out);
         std::string line;
-        for (const std::string& start : row.lines) {
+        for (auto start = row.begin() + 2; start != row.end(); ++start) {
             ASSERT_TRUE(std::getline(out, line)) << r.out;
-            EXPECT_THAT(line, StartsWith(start));
-            if (row.args[0] == "-f") {
+            EXPECT_THAT(line, StartsWith(*start));
+            if (args[0] == "-f") {
                 EXPECT_TRUE(spawntest::parsesAsJson(line, s_dir)) << line;
             }
         }
