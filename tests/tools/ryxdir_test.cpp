@@ -61,6 +61,15 @@ bool readTerminal(int master, std::string& seen, const char* wanted, int tries) 
     return seen.find(wanted) != std::string::npos;
 }
 
+// How often what occurs in text with then later on the same line.
+size_t occurrences(const std::string& text, const std::string& what, const std::string& then) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) {
+        count += text.substr(at, text.find('\n', at) - at).find(then) != std::string::npos;
+    }
+    return count;
+}
+
 class RyxdirTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -414,12 +423,7 @@ TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
     EXPECT_THAT(traced.err, HasSubstr("libldap")) << "the loader reported";
     EXPECT_THAT(traced.err, Not(HasSubstr("/sasl2/")));
     // The plug-in reaches the LDAP library ryxdir links: one copy, set up once.
-    size_t inits = 0;
-    for (size_t at = 0; (at = traced.err.find("calling init: ", at)) != std::string::npos; ++at) {
-        const size_t end = traced.err.find('\n', at);
-        inits += traced.err.substr(at, end - at).find("libryx8ldap.so") != std::string::npos;
-    }
-    EXPECT_EQ(inits, 1u);
+    EXPECT_EQ(occurrences(traced.err, "calling init: ", "libryx8ldap.so"), 1u);
 
     const std::string conf = s_dir + "/openssl.cnf";
     writeFile(conf,
@@ -540,13 +544,8 @@ TEST_F(RyxdirTest, VerifyManyOnOneConnection) {
     EXPECT_THAT(batch.out, StartsWith("0\t" + alice + "\tvalid\n6\t" + bob +
                                       "\tinvalid: certificate revoked (certificate 0)\n2\t" +
                                       s_dir + "/missing.pem\tcannot read certificate file"));
-    const std::string records = readFile(trace);
-    size_t logins = 0;
-    for (size_t at = records.find("LDAPClient::login("); at != std::string::npos;
-         at = records.find("LDAPClient::login(", at + 1)) {
-        ++logins;
-    }
-    EXPECT_EQ(logins, 2u);  // the entry and exit records of one bind
+    // The entry and exit records of one bind.
+    EXPECT_EQ(occurrences(readFile(trace), "LDAPClient::login(", ""), 2u);
 }
 
 }  // namespace
