@@ -110,29 +110,17 @@ TEST_F(RyxlabTest, RefusesWithOneLineAndAStatusLeavingNothing) {
     std::ofstream(file) << "x";
     LabSlapd busy;  // holds a port
     busy.start();
-    const struct {
-        std::vector<std::string> args;
-        int status;
-    } cases[] = {
-        {{}, 2},
-        {{"frob", fresh}, 2},
-        {{"start"}, 2},
-        {{"start", "--port", "0", fresh}, 2},
-        {{"start", "--port", "65536", fresh}, 2},
-        {{"stop", fresh, "extra"}, 2},
-        {{"start", full}, 3},
-        {{"start", file}, 3},
-        {{"stop", fresh}, 1},
-        {{"stop", full}, 1},
-        {{"status", fresh}, 1},
-        {{"start", "--port", std::to_string(busy.port()), fresh}, 4},
-    };
-    for (const auto& c : cases) {
-        spawntest::Result r = ryxlab(c.args);
-        const std::string label = ::testing::PrintToString(c.args);
-        EXPECT_EQ(r.status, c.status) << label << r.err;
+    const auto rows = spawntest::readCases(
+        RYX_LAB_CASES "/refusals.tsv",
+        {{"FRESH", fresh}, {"FULL", full}, {"FILE", file}, {"BUSY", std::to_string(busy.port())}});
+    for (auto args : rows) {
+        const int status = std::stoi(args[0]);
+        args[0] = RYXLAB_PATH;
+        spawntest::Result r = run(args);
+        const std::string label = ::testing::PrintToString(args);
+        EXPECT_EQ(r.status, status) << label << r.err;
         EXPECT_EQ(r.err.rfind("ryxlab: ", 0), 0u) << label << r.err;
-        if (c.status != 2) {
+        if (status != 2) {
             EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << label << "one line: " << r.err;
         }
         EXPECT_EQ(r.out, "") << label;

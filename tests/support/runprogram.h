@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -98,6 +100,54 @@ inline bool parsesAsJson(const std::string& text, const std::string& scratch) {
                          scratch);
     EXPECT_EQ(r.err, "");
     return r.status == 0;
+}
+
+// One field of a cases file: C escapes (\\ \n \t \r \" \0 \xHH) decoded, then
+// every ${NAME} of vars replaced by its value.
+inline std::string caseField(const std::string& raw,
+                             const std::map<std::string, std::string>& vars) {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c != '\\' || i + 1 == raw.size()) {
+            out += c;
+            continue;
+        }
+        const char e = raw[++i];
+        const std::string plain = "\\\"ntr0", decoded("\\\"\n\t\r\0", 6);
+        if (e == 'x' && i + 2 < raw.size()) {
+            out += static_cast<char>(std::strtol(raw.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            out += plain.find(e) == std::string::npos ? e : decoded[plain.find(e)];
+        }
+    }
+    for (const auto& [name, value] : vars) {
+        for (size_t at; (at = out.find("${" + name + "}")) != std::string::npos;) {
+            out.replace(at, name.size() + 3, value);
+        }
+    }
+    return out;
+}
+
+// The rows of a cases file: one case a line, fields separated by tabs, blank
+// lines and lines starting with '#' passed over.
+inline std::vector<std::vector<std::string>> readCases(
+    const std::string& path, const std::map<std::string, std::string>& vars = {}) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(readFile(path));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        rows.emplace_back();
+        for (size_t at = 0, tab = 0; tab != std::string::npos; at = tab + 1) {
+            tab = line.find('\t', at);
+            rows.back().push_back(caseField(line.substr(at, tab - at), vars));
+        }
+    }
+    EXPECT_FALSE(rows.empty()) << "no cases in " << path;
+    return rows;
 }
 
 }  // namespace spawntest

@@ -4,32 +4,21 @@
 // older than a list beside them.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "labpki.h"
-#include "labslapd.h"
-#include "runprogram.h"
+#include "ryxdirlab.h"
 
 namespace {
 
 using labpki::Authority;
-using labpki::Bytes;
+using ryxdirlab::kSuffix;
 using spawntest::Result;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-const std::string kSuffix = ",dc=example,dc=com";
 const std::string kMany = "ou=Many" + kSuffix;
 const int kManyEntries = 120;
-
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
 
 labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
     labpki::CrlOptions o;
@@ -43,11 +32,9 @@ labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
 class RyxdirStatusTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock);
-        s_slapd->setSizeLimit(50);
-        s_slapd->start();
-        s_dir = s_slapd->directory() + "/status";
-        ASSERT_EQ(::mkdir(s_dir.c_str(), 0700), 0);
+        s_lab = std::make_unique<ryxdirlab::Lab>();
+        s_lab->slapd->setSizeLimit(50);
+        s_lab->start("status");
         const long day = 86400;
         const auto ca = [](const char* cn) {
             return Authority::root("cn=" + std::string(cn) + kSuffix);
@@ -57,95 +44,55 @@ class RyxdirStatusTest : public ::testing::Test {
                         bulk = ca("Bulk CA");
         labpki::CrlOptions empty = listOf(7 * day);
         empty.revokedCount = 0;
-        addCA("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
-        addCA("Soon CA", soon, {soon.crl(listOf(2 * day))});
-        addCA("Close CA", close, {close.crl(listOf(day / 2))});
-        addCA("Late CA", late, {late.crl(listOf(-3600))});
+        const auto add = [](const char* cn, const Authority& a, std::vector<labpki::Bytes> crls,
+                            std::vector<labpki::Bytes> arls = {}) {
+            s_lab->addCA(cn, {a.certificateDER()}, crls, arls);
+        };
+        add("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
+        add("Soon CA", soon, {soon.crl(listOf(2 * day))});
+        add("Close CA", close, {close.crl(listOf(day / 2))});
+        add("Late CA", late, {late.crl(listOf(-3600))});
         // Same name, another key: the directory's certificate does not verify it.
-        addCA("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
-        addCA("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
-        addCA("Bulk CA", bulk, {});
-        s_slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
-        const std::string list = text(bulk.crl(listOf(7 * day)));
+        add("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
+        add("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
+        add("Bulk CA", bulk, {});
+        s_lab->slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
+        const std::string list = ryxdirlab::text(bulk.crl(listOf(7 * day)));
         for (int i = 0; i < kManyEntries; ++i) {
             const std::string cn = "Point " + std::to_string(i);
-            s_slapd->addEntry("cn=" + cn + "," + kMany,
-                              {{"objectClass", {"cRLDistributionPoint"}},
-                               {"cn", {cn}},
-                               {"certificateRevocationList;binary", {list}}});
+            s_lab->slapd->addEntry("cn=" + cn + "," + kMany,
+                                   {{"objectClass", {"cRLDistributionPoint"}},
+                                    {"cn", {cn}},
+                                    {"certificateRevocationList;binary", {list}}});
         }
     }
-    static void TearDownTestSuite() { s_slapd.reset(); }
-
-    static void addCA(const std::string& cn, const Authority& ca, const std::vector<Bytes>& crls,
-                      const std::vector<Bytes>& arls = {}) {
-        std::vector<LabSlapd::Attribute> attributes{
-            {"objectClass", {"applicationProcess", "pkiCA"}},
-            {"cn", {cn}},
-            {"cACertificate;binary", {text(ca.certificateDER())}}};
-        for (const auto& list : {std::make_pair("certificateRevocationList;binary", &crls),
-                                 std::make_pair("authorityRevocationList;binary", &arls)}) {
-            if (!list.second->empty()) {
-                attributes.push_back({list.first, {}});
-                for (const Bytes& b : *list.second) {
-                    attributes.back().values.push_back(text(b));
-                }
-            }
-        }
-        s_slapd->addEntry("cn=" + cn + kSuffix, attributes);
-    }
+    static void TearDownTestSuite() { s_lab.reset(); }
 
     Result status(const std::string& base, const std::vector<std::string>& args = {}) {
-        std::vector<std::string> argv{RYXDIR_PATH,
-                                      "-H",
-                                      s_slapd->host(),
-                                      "-p",
-                                      std::to_string(s_slapd->port()),
-                                      "status",
-                                      "--at",
-                                      std::to_string(labpki::referenceTime())};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back(base);
-        return spawntest::run(argv, s_dir);
+        std::vector<std::string> all{"status", "--at", std::to_string(labpki::referenceTime())};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(base);
+        return s_lab->run(all);
     }
 
-    static inline std::unique_ptr<LabSlapd> s_slapd;
-    static inline std::string s_dir;
+    static inline std::unique_ptr<ryxdirlab::Lab> s_lab;
 };
 
 TEST_F(RyxdirStatusTest, JudgesEachList) {
     const Result r = status("dc=example,dc=com");
     EXPECT_EQ(r.status, 6) << r.err;
-    struct Case {
-        const char* cn;
-        const char* kindAndNumber;  // as the table starts the line after the state
-        const char* state;
-        const char* why;
-    };
-    const Case cases[] = {
-        {"Fresh CA", "CRL   1", "OK", ""},
-        {"Fresh CA", "ARL   1", "OK", ""},
-        {"Soon CA", "CRL   1", "WARNING", "next update in 2d"},
-        {"Close CA", "CRL   1", "CRITICAL", "next update in 12h"},
-        {"Late CA", "CRL   1", "CRITICAL", "next update passed 1h"},
-        {"Forged CA", "CRL   1", "CRITICAL", "signature does not verify"},
-        {"Twice CA", "CRL   4", "CRITICAL", "older than list number 5 beside it"},
-        {"Twice CA", "CRL   5", "OK", ""},
-    };
-    for (const Case& c : cases) {
-        const std::string kind = std::string(c.kindAndNumber).substr(0, 3);
-        const std::string number = std::string(c.kindAndNumber).substr(6);
+    for (const auto& c : spawntest::readCases(ryxdirlab::casesFile("status-lists.tsv"))) {
         std::string line;
         std::istringstream in(r.out);
         for (std::string l; std::getline(in, l);) {
-            if (l.find("cn=" + std::string(c.cn) + kSuffix) != std::string::npos &&
-                l.find(kind) != std::string::npos &&
-                l.find("  " + number + "  ") != std::string::npos) {
+            if (l.find("cn=" + c[0] + kSuffix) != std::string::npos &&
+                l.find(c[1]) != std::string::npos &&
+                l.find("  " + c[2] + "  ") != std::string::npos) {
                 line = l;
             }
         }
-        EXPECT_THAT(line, StartsWith(c.state)) << c.cn << " " << c.kindAndNumber << "\n" << r.out;
-        EXPECT_THAT(line, HasSubstr(c.why)) << c.cn;
+        EXPECT_THAT(line, StartsWith(c[3])) << c[0] << " " << c[1] << "\n" << r.out;
+        EXPECT_THAT(line, HasSubstr(c[4])) << c[0];
     }
     EXPECT_THAT(r.out, HasSubstr(std::to_string(kManyEntries + 8) + " lists: " +
                                  std::to_string(kManyEntries + 3) + " OK, 1 WARNING, 4 CRITICAL"));
@@ -155,7 +102,7 @@ TEST_F(RyxdirStatusTest, JudgesEachList) {
 // in pages smaller and larger than it.
 TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
     const Result plain = spawntest::run(
-        {"ldapsearch", "-x", "-LLL", "-H", s_slapd->url(), "-b", kMany, "cn"}, s_dir);
+        {"ldapsearch", "-x", "-LLL", "-H", s_lab->slapd->url(), "-b", kMany, "cn"}, s_lab->dir);
     EXPECT_EQ(plain.status, 4) << "size limit exceeded\n" << plain.err;
     for (const char* pageSize : {"7", "50", "500"}) {
         const Result r = status(kMany, {"--page-size", pageSize});
@@ -164,56 +111,30 @@ TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
     }
 }
 
-TEST_F(RyxdirStatusTest, PluginStatusesAndThresholds) {
-    struct Case {
-        std::string base;
-        std::vector<std::string> args;
-        int status;
-        std::string line;  // the start of the first line
-    };
-    const std::string soon = "cn=Soon CA" + kSuffix;
-    const Case cases[] = {
-        {kMany, {}, 0, "RYXDIR CRL OK - 120 lists, next update in 7d at the soonest"},
-        {soon, {}, 1, "RYXDIR CRL WARNING - 0 critical, 1 warning of 1 lists: " + soon},
-        {soon, {"--warn", "1d", "--crit", "12h"}, 0, "RYXDIR CRL OK - 1 lists"},
-        {soon, {"--crit", "3d"}, 2, "RYXDIR CRL CRITICAL - 1 critical, 0 warning"},
-        {"dc=example,dc=com", {}, 2, "RYXDIR CRL CRITICAL - 4 critical, 1 warning of 128 lists"},
-        {"cn=Nowhere" + kSuffix, {}, 3, "RYXDIR CRL UNKNOWN - paged search under"},
-        {"cn=Bulk CA" + kSuffix, {}, 3, "RYXDIR CRL UNKNOWN - no revocation list under"},
-        {soon, {"--warn", "3x"}, 3, "RYXDIR CRL UNKNOWN - bad duration \"3x\" for --warn"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{"--plugin"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const Result r = status(c.base, args);
-        EXPECT_EQ(r.status, c.status) << c.base << "\n" << r.out << r.err;
-        EXPECT_THAT(r.out, StartsWith(c.line)) << c.base;
-        if (c.status < 3) {
-            EXPECT_THAT(r.out.substr(0, r.out.find('\n')), HasSubstr(" | lists="));
+// The plug-in's line, and the JSON document, of several subtrees.
+TEST_F(RyxdirStatusTest, PluginLinesAndJson) {
+    for (const auto& c : spawntest::readCases(ryxdirlab::casesFile("status-plugin.tsv"))) {
+        const bool json = c[0] == "json";
+        const int expected = std::stoi(c[json ? 1 : 0]);
+        const std::string base = c[2].empty() ? kSuffix.substr(1) : c[2] + kSuffix;
+        std::vector<std::string> args{json ? "-f" : "--plugin"};
+        if (json) {
+            args.push_back("json");
+        } else {
+            args.insert(args.end(), c.begin() + 3, c.end());
         }
-    }
-}
-
-TEST_F(RyxdirStatusTest, JsonNamesEveryPart) {
-    struct Case {
-        std::string base;
-        int status;
-        std::vector<const char*> parts;
-    };
-    const Case cases[] = {
-        {"cn=Twice CA" + kSuffix,
-         6,
-         {"\"command\": \"status\"", "\"state\": \"CRITICAL\"", "\"kind\": \"CRL\"",
-          "\"number\": \"5\"", "\"entries\": 2", "\"signature\": \"good\"",
-          "\"secondsLeft\": ", "\"issuer\": \"CN=Twice CA,DC=example,DC=com\""}},
-        {"cn=Fresh CA" + kSuffix, 0, {"\"kind\": \"ARL\"", "\"entries\": 0", "\"status\": 0"}},
-    };
-    for (const Case& c : cases) {
-        const Result r = status(c.base, {"-f", "json"});
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
-        for (const char* part : c.parts) {
-            EXPECT_THAT(r.out, HasSubstr(part)) << c.base;
+        const Result r = status(base, args);
+        EXPECT_EQ(r.status, expected) << base << "\n" << r.out << r.err;
+        if (json) {
+            EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_lab->dir)) << r.out;
+            for (auto part = c.begin() + 3; part != c.end(); ++part) {
+                EXPECT_THAT(r.out, HasSubstr(*part)) << base;
+            }
+        } else {
+            EXPECT_THAT(r.out, StartsWith(c[1])) << base;
+        }
+        if (!json && expected < 3) {
+            EXPECT_THAT(r.out.substr(0, r.out.find('\n')), HasSubstr(" | lists="));
         }
     }
 }

@@ -1,16 +1,13 @@
 // The ryxdir tool run as a user runs it, against a slapd with the stock schema
 // (values come back as "NAME;binary", which ryxdir folds unless told not to)
 // that also speaks TLS, holding generated PKIs for every command and verdict.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <openssl/sha.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,15 +16,15 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "fakeserver.h"
-#include "labpki.h"
-#include "labslapd.h"
-#include "runprogram.h"
+#include "ryxdirlab.h"
 #include "ryxopensslptr.h"
 #include "ryxuniquefd.h"
 
@@ -35,6 +32,9 @@ namespace {
 
 using labpki::Authority;
 using labpki::Bytes;
+using ryxdirlab::kSuffix;
+using ryxdirlab::text;
+using ryxdirlab::withEnv;
 using spawntest::readFile;
 using spawntest::Result;
 using spawntest::RunOptions;
@@ -44,28 +44,47 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-const std::string kSuffix = ",dc=example,dc=com";
 const std::string kRootDN = "cn=Root One" + kSuffix, kBigDN = "cn=Big CA" + kSuffix;
 
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
+// Appends what the master side of a terminal has to read to seen, waiting up
+// to tries x 100 ms until seen holds wanted; true when it does.
+bool readTerminal(int master, std::string& seen, const char* wanted, int tries) {
+    char buffer[4096];
+    for (int i = 0; i < tries && seen.find(wanted) == std::string::npos; ++i) {
+        pollfd p = {master, POLLIN, 0};
+        const ssize_t n = ::poll(&p, 1, 100) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+        if (n < 0) {
+            break;
+        }
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    return seen.find(wanted) != std::string::npos;
+}
+
+// How often what occurs in text with then later on the same line.
+size_t occurrences(const std::string& text, const std::string& what, const std::string& then) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) {
+        count += text.substr(at, text.find('\n', at) - at).find(then) != std::string::npos;
+    }
+    return count;
 }
 
 class RyxdirTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock);
+        s_lab = std::make_unique<ryxdirlab::Lab>();
+        ryxdirlab::Lab& lab = *s_lab;
         const auto root = [](const char* cn) { return Authority::root(cn + kSuffix); };
         const Authority r1 = root("cn=Root One"), r4 = root("cn=Root Four");
         labpki::CertOptions server;
         server.serial = 99;
         server.subjectAltNames = {"IP:127.0.0.1"};
         const labpki::KeyPtr key = labpki::makeKey();
-        s_slapd->enableTls(labpki::certificatePEM(r1.issue("cn=127.0.0.1", server, key.get())),
-                           labpki::privateKeyPEM(key.get()));
-        s_slapd->start();
-        s_dir = s_slapd->directory() + "/ryxdir";
-        ASSERT_EQ(::mkdir(s_dir.c_str(), 0700), 0);
+        lab.slapd->enableTls(labpki::certificatePEM(r1.issue("cn=127.0.0.1", server, key.get())),
+                             labpki::privateKeyPEM(key.get()));
+        lab.start("ryxdir");
+        s_dir = lab.dir;
 
         const auto under = [&r1](const char* cn, int serial) {
             return r1.intermediate(cn + kSuffix, Authority::caDefaults(serial));
@@ -86,84 +105,61 @@ class RyxdirTest : public ::testing::Test {
         s_rootDER = r1.certificateDER();
         s_crl = r1.crl(three);
         s_arl = r1.arl(revoking(12));
-        addCA("Root One", {s_rootDER}, {s_crl}, {s_arl});
-        addCA("Big CA", {}, {r1.crl(big)});
-        addCA("Inter One", {i1.certificateDER()}, {i1.crl(revoking(102))});
-        addCA("Inter Two", {i2.certificateDER()}, {i2.crl()});
-        addCA("Inter Three", {i3.certificateDER()});  // its list is at a distribution point
-        s_slapd->addEntry("cn=CRL Three" + kSuffix,
-                          {{"objectClass", {"cRLDistributionPoint"}},
-                           {"cn", {"CRL Three"}},
-                           {"certificateRevocationList;binary", {text(i3.crl(revoking(301)))}}});
-        addCA("Inter Five", {i5other.certificateDER(), i5.certificateDER()}, {i5.crl()});
-        addCA("Inter Six", {orphan.certify(i6, Authority::caDefaults(18)), i6.certificateDER()},
-              {i6.crl()});
-        addCA("Root Four", {r4.certificateDER()});
-        addCA("Loop One", {loop2.certify(loop1, Authority::caDefaults(21))});
-        addCA("Loop Two", {loop1.certify(loop2, Authority::caDefaults(22))});
+        lab.addCA("Root One", {s_rootDER}, {s_crl}, {s_arl});
+        lab.addCA("Big CA", {}, {r1.crl(big)});
+        lab.addCA("Inter One", {i1.certificateDER()}, {i1.crl(revoking(102))});
+        lab.addCA("Inter Two", {i2.certificateDER()}, {i2.crl()});
+        lab.addCA("Inter Three", {i3.certificateDER()});  // its list is at a distribution point
+        lab.slapd->addEntry("cn=CRL Three" + kSuffix,
+                            {{"objectClass", {"cRLDistributionPoint"}},
+                             {"cn", {"CRL Three"}},
+                             {"certificateRevocationList;binary", {text(i3.crl(revoking(301)))}}});
+        lab.addCA("Inter Five", {i5other.certificateDER(), i5.certificateDER()}, {i5.crl()});
+        lab.addCA("Inter Six", {orphan.certify(i6, Authority::caDefaults(18)), i6.certificateDER()},
+                  {i6.crl()});
+        lab.addCA("Root Four", {r4.certificateDER()});
+        lab.addCA("Loop One", {loop2.certify(loop1, Authority::caDefaults(21))});
+        lab.addCA("Loop Two", {loop1.certify(loop2, Authority::caDefaults(22))});
 
-        writePEM("root1.pem", s_rootDER);
-        writeFile(s_dir + "/root1.der", text(s_rootDER));
-        writePEM("root4.pem", r4.certificateDER());
-        writePEM("other.pem", root("cn=Root One").certificateDER());  // same name, other key
-        writePEM("alice.pem", i1.issue("cn=Alice" + kSuffix, 101));
-        writePEM("bob.pem", i1.issue("cn=Bob" + kSuffix, 102));
-        writePEM("carol.pem", i2.issue("cn=Carol" + kSuffix, 201));
+        lab.writePEM("root1.pem", s_rootDER);
+        lab.write("root1.der", text(s_rootDER));
+        lab.writePEM("root4.pem", r4.certificateDER());
+        lab.writePEM("other.pem", root("cn=Root One").certificateDER());  // same name, other key
+        lab.writePEM("alice.pem", i1.issue("cn=Alice" + kSuffix, 101));
+        lab.writePEM("bob.pem", i1.issue("cn=Bob" + kSuffix, 102));
+        lab.writePEM("carol.pem", i2.issue("cn=Carol" + kSuffix, 201));
         labpki::CertOptions dave;
         dave.serial = 301;
         dave.crlDistributionPoints = {
             "http://crl.example.com/three.crl",
-            s_slapd->url() + "/cn=CRL%20Three" + kSuffix + "?certificateRevocationList"};
-        writePEM("dave.pem", i3.issue("cn=Dave" + kSuffix, dave));
+            lab.slapd->url() + "/cn=CRL%20Three" + kSuffix + "?certificateRevocationList"};
+        lab.writePEM("dave.pem", i3.issue("cn=Dave" + kSuffix, dave));
         labpki::CertOptions expired;
         expired.serial = 103;
         expired.notBefore = labpki::fromNow(-2 * 86400);
         expired.notAfter = labpki::fromNow(-86400);
-        writePEM("erin.pem", i1.issue("cn=Erin" + kSuffix, expired));
-        writePEM("frank.pem", i5.issue("cn=Frank" + kSuffix, 501));
-        writePEM("gina.pem", loop1.issue("cn=Gina" + kSuffix, 1));
-        writePEM("hank.pem", r4.issue("cn=Hank" + kSuffix, 2));
-        writePEM("ivan.pem", i6.issue("cn=Ivan" + kSuffix, 601));
+        lab.writePEM("erin.pem", i1.issue("cn=Erin" + kSuffix, expired));
+        lab.writePEM("frank.pem", i5.issue("cn=Frank" + kSuffix, 501));
+        lab.writePEM("gina.pem", loop1.issue("cn=Gina" + kSuffix, 1));
+        lab.writePEM("hank.pem", r4.issue("cn=Hank" + kSuffix, 2));
+        lab.writePEM("ivan.pem", i6.issue("cn=Ivan" + kSuffix, 601));
     }
-    static void TearDownTestSuite() { s_slapd.reset(); }
+    static void TearDownTestSuite() { s_lab.reset(); }
 
-    static void addCA(const std::string& cn, const std::vector<Bytes>& certs,
-                      const std::vector<Bytes>& crls = {}, const std::vector<Bytes>& arls = {}) {
-        std::vector<LabSlapd::Attribute> attributes{
-            {"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}};
-        for (const auto& list : {std::make_pair("cACertificate;binary", &certs),
-                                 std::make_pair("certificateRevocationList;binary", &crls),
-                                 std::make_pair("authorityRevocationList;binary", &arls)}) {
-            if (!list.second->empty()) {
-                attributes.push_back({list.first, {}});
-                for (const Bytes& b : *list.second) {
-                    attributes.back().values.push_back(text(b));
-                }
-            }
-        }
-        s_slapd->addEntry("cn=" + cn + kSuffix, attributes);
-    }
-    static void writePEM(const std::string& name, const Bytes& der) {
-        writeFile(s_dir + "/" + name, labpki::certificatePEM(der));
-    }
-
-    // The tool with the server options, then args (a later -H wins).
     static std::vector<std::string> command(const std::vector<std::string>& args) {
-        std::vector<std::string> argv{RYXDIR_PATH, "-H", s_slapd->host(), "-p",
-                                      std::to_string(s_slapd->port())};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
-    }
-    static RunOptions withEnv(std::vector<std::string> variables) {
-        RunOptions options;
-        options.env = std::move(variables);
-        return options;
+        return s_lab->command(args);
     }
     Result run(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
-        return spawntest::run(command(args), s_dir, options);
+        return s_lab->run(args, options);
+    }
+    // The rows of a cases file, with ${DIR}, ${URL} and ${ROOT} filled in.
+    static std::vector<std::vector<std::string>> cases(const char* name,
+                                                       std::map<std::string, std::string> vars) {
+        vars.insert({{"DIR", s_dir}, {"URL", s_lab->slapd->url()}, {"ROOT", kRootDN}});
+        return spawntest::readCases(ryxdirlab::casesFile(name), vars);
     }
 
-    static inline std::unique_ptr<LabSlapd> s_slapd;
+    static inline std::unique_ptr<ryxdirlab::Lab> s_lab;
     static inline Bytes s_rootDER, s_crl, s_arl;
     static inline std::string s_dir;
 };
@@ -208,68 +204,26 @@ TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
     EXPECT_EQ(run(forced).out, arl.out);
 }
 
-// Every failure: its own exit status, one line on standard error (a bad
-// command line adds a hint), nothing on standard output.
-TEST_F(RyxdirTest, FailuresTellWhyWithTheirOwnStatus) {
-    const std::string missing = "cn=Nobody,dc=example,dc=com", nul = s_dir + "/pwnul";
-    writeFile(nul, std::string("se\0cret\n", 8));
-    const struct {
-        std::vector<std::string> args;  // after the server options
-        int status;
-        std::string err;  // how the first line goes on after "ryxdir: "
-    } rows[] = {
-        {{}, 2, "no command given"},
-        {{"-Q", "ca", "CN=x"}, 2, "unknown option \"-Q\"\ntry 'ryxdir -h'"},
-        {{"-h", "check"}, 2, "-h stands alone"},
-        {{"-y", "/", "check"}, 2, "password file \"/\" is a folder"},
-        {{"-y", "/dev/null", "check"}, 2, "password file \"/dev/null\" is empty"},
-        {{"-y", nul, "check"}, 2, "password file \"" + nul + "\" holds a NUL byte"},
-        {{"-y", s_dir + "/nopw", "check"}, 2, "cannot read password file \"" + s_dir + "/nopw\""},
-        {{"-D", "cn=x", "-W", "check"},
-         2,
-         "-W needs a terminal to ask for the password: /dev/tty: "},
-        {{"-H", "http://127.0.0.1", "check"}, 2, "-H: unknown scheme in \"http://127.0.0.1\""},
-        {{"-ZZ", "--cacert", "/none/ca.pem", "check"}, 2, "cannot read CA certificate file"},
-        {{"user", missing},
-         4,
-         "error 576004: no such object: \"CN=Nobody,DC=example,DC=com\" (the server matched "
-         "\"dc=example,dc=com\")\n"},
-        {{"ca", "cn=X,o=Nowhere"},
-         4,
-         "error 576004: no such object: \"CN=X,O=Nowhere\" (the server matched nothing)\n"},
-        {{"-e", "1", "user", missing}, 1, "nothing found\n"},
-        {{"-L", "/none/libldap.so", "ca", kRootDN},
-         3,
-         "cannot set up the directory plug-in: cannot load LDAP library "
-         "\"/none/libldap.so\": "
-         "/none/libldap.so: cannot open shared object file: No such file or directory\n"},
-        {{"-H", "127.0.0.1:1", "check"}, 4, "error 576002: "},
-        {{"verify", "--cache", "/proc/none", s_dir + "/alice.pem"},
-         2,
-         "cache folder \"/proc/none\" cannot be made"},
-        {{"verify", "--policy", "any", s_dir + "/alice.pem"}, 2, "bad policy \"any\""},
-        {{"ca", "DC = com, DC = example, CN = Root One"},
-         2,
-         "\"DC = com, DC = example, CN = Root One\" is a name as openssl prints it; in LDAP "
-         "form it is \"CN=Root One,DC=example,DC=com\"\n"},
-        {{"crl", "/DC=com/DC=example/CN=A\\/B+UID=x"},
-         2,
-         "\"/DC=com/DC=example/CN=A\\/B+UID=x\" is a name in OpenSSL's slash form; in LDAP form "
-         "it is \"UID=x+CN=A/B,DC=example,DC=com\"\n"},
-        {{"arl", "--issuer-of", s_dir + "/nocert"}, 2, "cannot read certificate file"},
-        {{"arl", "--issuer-of", s_dir + "/root1.pem", kRootDN},
-         2,
-         "give either NAME or --issuer-of, not both"},
-    };
-    RunOptions detached;
+// Runs of every command, the failures with their own exit status, one line on
+// standard error (a bad command line adds a hint) and nothing on standard output.
+TEST_F(RyxdirTest, RunsAndFailuresWithTheirOwnStatus) {
+    writeFile(s_dir + "/pwnul", std::string("se\0cret\n", 8));
+    RunOptions detached = withEnv({"RYX_LDAP_TIMEOUT=10"});
     detached.setsid = true;  // no controlling terminal for -W
+    const auto rows = cases(
+        "runs.tsv", {{"LDAPS", "ldaps://127.0.0.1:" + std::to_string(s_lab->slapd->tlsPort())},
+                     {"RIGHT", s_dir + "/root1.pem"},
+                     {"WRONG", s_dir + "/other.pem"}});
     for (const auto& row : rows) {
-        Result r = run(row.args, detached);
-        EXPECT_EQ(r.status, row.status) << r.err;
-        EXPECT_THAT(r.err, StartsWith("ryxdir: " + row.err));
+        const int status = std::stoi(row[0]);
+        Result r = run({row.begin() + 3, row.end()}, detached);
+        EXPECT_EQ(r.status, status) << r.err;
+        EXPECT_THAT(r.out, StartsWith(row[1])) << r.err;
+        EXPECT_EQ(r.out.empty(), row[1].empty()) << r.out;
+        EXPECT_THAT(r.err, StartsWith(row[2].empty() ? "" : "ryxdir: " + row[2]));
+        EXPECT_EQ(r.err.empty(), row[2].empty()) << r.err;
         const size_t lines = std::count(r.err.begin(), r.err.end(), '\n');
-        EXPECT_LE(lines, row.status == 2 ? 2u : 1u) << r.err;
-        EXPECT_EQ(r.out, "");
+        EXPECT_LE(lines, status == 2 ? 2u : 1u) << r.err;
     }
     // With -f json anywhere, a bad command line is also a JSON document.
     const Result json = run({"check", "-p", "0", "-f", "json"});
@@ -309,14 +263,7 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
                   << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
                   << " s\n";
         std::string seen = result.err;
-        char buffer[4096];
-        for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            seen.append(buffer, static_cast<size_t>(n));
-        }
+        readTerminal(master, seen, "(all of it)", 5);
         const size_t last = seen.rfind(" received, ");
         EXPECT_EQ(last != std::string::npos, r.shown) << r.redirect << seen;
         if (r.shown) {
@@ -329,19 +276,19 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
 TEST_F(RyxdirTest, CheckBindsAndKeepsThePasswordOutOfTheTrace) {
     const std::string secret = "s3cr3t-Pa55", pwFile = s_dir + "/badpw", trace = s_dir + "/trace";
     writeFile(pwFile, secret + "\n");
-    Result bad = run({"-D", s_slapd->rootDN(), "-y", pwFile, "check"},
+    Result bad = run({"-D", s_lab->slapd->rootDN(), "-y", pwFile, "check"},
                      withEnv({"RYX_TRACE=1", "RYX_TRACE_FILE=" + trace}));
     EXPECT_EQ(bad.status, 4);
     EXPECT_THAT(bad.err, StartsWith("ryxdir: error 576009: "));
     EXPECT_THAT(readFile(trace), HasSubstr("LDAPClient::login("));
     EXPECT_THAT(readFile(trace),
-                HasSubstr("server " + s_slapd->hostPort() + " from the command line"));
+                HasSubstr("server " + s_lab->slapd->hostPort() + " from the command line"));
     EXPECT_THAT(readFile(trace) + bad.err, Not(HasSubstr(secret)));
 
-    writeFile(pwFile, s_slapd->rootPassword() + "\n");
-    Result good = run({"-D", s_slapd->rootDN(), "-y", pwFile, "check"});
+    writeFile(pwFile, s_lab->slapd->rootPassword() + "\n");
+    Result good = run({"-D", s_lab->slapd->rootDN(), "-y", pwFile, "check"});
     EXPECT_EQ(good.status, 0) << good.err;
-    EXPECT_EQ(good.out, "connection to " + s_slapd->hostPort() + " is valid\n");
+    EXPECT_EQ(good.out, "connection to " + s_lab->slapd->hostPort() + " is valid\n");
 }
 
 TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
@@ -354,70 +301,34 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     onTty.setsid = true;
     onTty.timeoutSeconds = 20;
     const pid_t pid =
-        spawntest::start(command({"-D", s_slapd->rootDN(), "-W", "check"}), s_dir, onTty);
+        spawntest::start(command({"-D", s_lab->slapd->rootDN(), "-W", "check"}), s_dir, onTty);
     std::string seen;
-    const auto readUntil = [&](const char* wanted) {  // for 20 s at most
-        char buffer[256];
-        for (int i = 0; i < 200 && seen.find(wanted) == std::string::npos; ++i) {
-            pollfd p = {master, POLLIN, 0};
-            const ssize_t n = ::poll(&p, 1, 100) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
-            if (n < 0) {
-                break;
-            }
-            seen.append(buffer, static_cast<size_t>(n));
-        }
-        return seen.find(wanted) != std::string::npos;
-    };
-    EXPECT_TRUE(readUntil("Enter LDAP password: ")) << seen;
+    EXPECT_TRUE(readTerminal(master, seen, "Enter LDAP password: ", 200)) << seen;
     bool echoOff = false;
     termios mode{};
     for (int i = 0; i < 100 && !echoOff; ++i, ::usleep(20000)) {
         echoOff = ::tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0;
     }
     EXPECT_TRUE(echoOff);
-    const std::string line = s_slapd->rootPassword() + "\n";
+    const std::string line = s_lab->slapd->rootPassword() + "\n";
     EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     Result r = spawntest::finish(pid, s_dir, onTty);
-    readUntil("\n");  // the line end written after the password, and any echo
+    readTerminal(master, seen, "\n", 200);  // the line end after the password, and any echo
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, EndsWith(" is valid\n"));
-    EXPECT_THAT(seen + r.out + r.err, Not(HasSubstr(s_slapd->rootPassword())));
+    EXPECT_THAT(seen + r.out + r.err, Not(HasSubstr(s_lab->slapd->rootPassword())));
 }
 
 TEST_F(RyxdirTest, JsonOnEveryCommand) {
-    const std::string url = s_slapd->url() + "/" + kRootDN + "?certificateRevocationList";
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::string member;  // a line the document holds
-    } rows[] = {
-        {{"ca", kRootDN}, 0, "\"subject\": \"CN=Root One,DC=example,DC=com\""},
-        {{"user", kRootDN}, 1, "\"certificates\": []"},
-        {{"crl", kRootDN}, 0, "\"crlNumber\": \"1\""},
-        {{"arl", kRootDN}, 0, "\"revoked\": 3"},
-        {{"-H", "URI", "url", url}, 0, "\"nextUpdate\": \"20"},
-        {{"-H", "URI", "url", s_slapd->url() + "/" + kRootDN + "?authorityRevocationList"},
-         0,
-         "\n  ],\n  \"crls\": []"},
-        {{"check"}, 0, "\"valid\": true"},
-        {{"loaded-from"}, 0, "/lib/libryx8drld.so\""},
-        {{"user", "cn=Nob\\\"ody,dc=example,dc=com"}, 4, "\"error\": \"error 576004: "},
-        {{"user", "cn=x,,"}, 2, "\"error\": \"bad distinguished name \\\"cn=x,,\\\"\""},
-        {{"arl", kRootDN}, 0, "\"arls\": [\n    {\n      \"issuer\": \"CN=Root One,"},
-        {{"crl", "--issuer-of", s_dir + "/alice.pem"},
-         0,
-         "\"issuer\": \"CN=Inter One,DC=example,DC=com\""},
-        {{"ca", "--issuer-of", s_dir + "/root1.der"}, 0, "\"subject\": \"CN=Root One,"},
-    };
-    for (const auto& row : rows) {
+    for (const auto& row : cases("json.tsv", {})) {
         std::vector<std::string> args{"-f", "json"};
-        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.insert(args.end(), row.begin() + 2, row.end());
         Result r = run(args);
-        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_EQ(r.status, std::stoi(row[0])) << r.err;
         EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
         EXPECT_THAT(r.out, StartsWith("{\n  \"format\": 1,\n"));
-        EXPECT_THAT(r.out, HasSubstr(row.member));
-        EXPECT_THAT(r.out, EndsWith("\"status\": " + std::to_string(row.status) + "\n}\n"));
+        EXPECT_THAT(r.out, HasSubstr(row[1]));
+        EXPECT_THAT(r.out, EndsWith("\"status\": " + row[0] + "\n}\n"));
     }
 }
 
@@ -425,10 +336,10 @@ TEST_F(RyxdirTest, FullDiskLeavesNoFile) {
     // A 16 KiB tmpfs in a private mount namespace, and a list of about 100 KiB.
     const std::string full = s_dir + "/full";
     ASSERT_EQ(::mkdir(full.c_str(), 0700), 0);
-    const std::string command = "mount -t tmpfs -o size=16k tmpfs " + full +
-                                " && " RYXDIR_PATH " -H 127.0.0.1 -p " +
-                                std::to_string(s_slapd->port()) + " -f der -o " + full + " crl '" +
-                                kBigDN + "'; status=$?; ls -A " + full + " >&2; exit $status";
+    const std::string command =
+        "mount -t tmpfs -o size=16k tmpfs " + full + " && " RYXDIR_PATH " -H 127.0.0.1 -p " +
+        std::to_string(s_lab->slapd->port()) + " -f der -o " + full + " crl '" + kBigDN +
+        "'; status=$?; ls -A " + full + " >&2; exit $status";
     Result r = spawntest::run({"unshare", "-m", "sh", "-c", command}, s_dir);
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_EQ(r.err, "ryxdir: cannot write \"" + full +
@@ -468,25 +379,9 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
 
     // A server that hangs up while a long password is sent: a clear error, not
     // death by SIGPIPE.
-    const ryx::UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const int listener = owner.get();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const FakeServer hangingUp(FakeServer::Mode::RefuseTls);
     writeFile(s_dir + "/longpw", std::string(1 << 20, 'x') + "\n");
-    const pid_t pid =
-        spawntest::start(command({"-H", "127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-                                  "-D", "cn=x", "-y", s_dir + "/longpw", "check"}),
-                         s_dir);
-    pollfd p = {listener, POLLIN, 0};
-    if (::poll(&p, 1, 20000) > 0) {
-        ryx::UniqueFd(::accept(listener, nullptr, nullptr));  // and hung up at once
-    }
-    Result pipe = spawntest::finish(pid, s_dir);
+    Result pipe = run({"-H", hangingUp.hostPort(), "-D", "cn=x", "-y", s_dir + "/longpw", "check"});
     EXPECT_EQ(pipe.status, 4) << pipe.err;
     EXPECT_THAT(pipe.err, StartsWith("ryxdir: error 576002: "));
 }
@@ -500,42 +395,17 @@ TEST_F(RyxdirTest, BatchAnswersEveryLine) {
                          std::string("cn=a\0b", 6) + "\ncn=\x1b[2J\x7f\\\n" + kRootDN);
     RunOptions options;
     options.stdinPath = input;
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::vector<std::string> lines;  // how each output line starts
-    } rows[] = {
-        {{"--batch", "-e", "1", "crl"},
-         2,
-         {"0\t" + kRootDN + "\tcrl 0: issuer=CN=Root One,DC=example,DC=com ",
-          "1\tcn=Nobody,dc=example,dc=com\tnothing found",
-          "2\tcn=x,,\tbad distinguished name \"cn=x,,\"", "2\tcn=a\\x00b\tline holds a NUL byte",
-          "2\tcn=\\x1b[2J\\x7f\\\\\tbad distinguished name \"cn=\\x1b[2J\\x7f\\\\\"",
-          "0\t" + kRootDN + "\tcrl 0: "}},
-        {{"--batch", "--stop-on-error", "ca"},
-         4,
-         {"0\t" + kRootDN + "\tcertificate 0: subject=CN=Root One,",
-          "4\tcn=Nobody,dc=example,dc=com\terror 576004: "}},
-        {{"-f", "json", "--batch", "-e", "1", "arl"},
-         2,
-         {"{\"format\":1,\"input\":\"" + kRootDN + "\",\"status\":0,\"arls\":[{\"issuer\":",
-          "{\"format\":1,\"input\":\"cn=Nobody,dc=example,dc=com\",\"status\":1,\"arls\":[],"
-          "\"crls\":[]}",
-          "{\"format\":1,\"input\":\"cn=x,,\",\"status\":2,\"error\":\"bad distinguished name ",
-          "{\"format\":1,\"input\":\"cn=a\\u0000b\",\"status\":2,\"error\":\"line holds a NUL "
-          "byte\"}",
-          "{\"format\":1,\"input\":\"cn=\\u001b[2J\\u007f\\\\\",\"status\":2,",
-          "{\"format\":1,\"input\":\"" + kRootDN + "\",\"status\":0,"}},
-    };
-    for (const auto& row : rows) {
-        Result r = run(row.args, options);
-        EXPECT_EQ(r.status, row.status) << r.err;
+    for (const auto& row : cases("batch.tsv", {})) {
+        std::istringstream words(row[1]);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+        Result r = run(args, options);
+        EXPECT_EQ(r.status, std::stoi(row[0])) << r.err;
         std::istringstream out(r.out);
         std::string line;
-        for (const std::string& start : row.lines) {
+        for (auto start = row.begin() + 2; start != row.end(); ++start) {
             ASSERT_TRUE(std::getline(out, line)) << r.out;
-            EXPECT_THAT(line, StartsWith(start));
-            if (row.args[0] == "-f") {
+            EXPECT_THAT(line, StartsWith(*start));
+            if (args[0] == "-f") {
                 EXPECT_TRUE(spawntest::parsesAsJson(line, s_dir)) << line;
             }
         }
@@ -553,12 +423,7 @@ TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
     EXPECT_THAT(traced.err, HasSubstr("libldap")) << "the loader reported";
     EXPECT_THAT(traced.err, Not(HasSubstr("/sasl2/")));
     // The plug-in reaches the LDAP library ryxdir links: one copy, set up once.
-    size_t inits = 0;
-    for (size_t at = 0; (at = traced.err.find("calling init: ", at)) != std::string::npos; ++at) {
-        const size_t end = traced.err.find('\n', at);
-        inits += traced.err.substr(at, end - at).find("libryx8ldap.so") != std::string::npos;
-    }
-    EXPECT_EQ(inits, 1u);
+    EXPECT_EQ(occurrences(traced.err, "calling init: ", "libryx8ldap.so"), 1u);
 
     const std::string conf = s_dir + "/openssl.cnf";
     writeFile(conf,
@@ -570,29 +435,6 @@ TEST_F(RyxdirTest, StartUpTakesWhatTheCommandNeeds) {
     EXPECT_EQ(configured.status, 1) << configured.err;
 }
 
-// TLS as ldapsearch spells it, and the ";binary" folding that is on by default.
-TEST_F(RyxdirTest, TlsOptionsAndBinaryFolding) {
-    const std::string ldaps = "ldaps://127.0.0.1:" + std::to_string(s_slapd->tlsPort());
-    const std::string right = s_dir + "/root1.pem", wrong = s_dir + "/other.pem";
-    const struct {
-        std::vector<std::string> args;  // after the server options, before the command
-        int status;
-        const char* err;  // in standard error
-    } rows[] = {
-        {{"-ZZ", "--cacert", right}, 0, ""},          {{"-Z", "--cacert", right}, 0, ""},
-        {{"-ZZ", "--cacert", wrong}, 4, "TLS"},       {{"-H", ldaps, "--cacert", right}, 0, ""},
-        {{"-H", ldaps, "--cacert", wrong}, 4, "TLS"}, {{"--no-fold-binary"}, 1, "nothing found"},
-    };
-    for (const auto& row : rows) {
-        std::vector<std::string> args = row.args;
-        args.insert(args.end(), {"-f", "text", "ca", kRootDN});
-        Result r = run(args, withEnv({"RYX_LDAP_TIMEOUT=10"}));
-        EXPECT_EQ(r.status, row.status) << ::testing::PrintToString(row.args) << r.err;
-        EXPECT_THAT(r.err, HasSubstr(row.err));
-        EXPECT_EQ(r.out.rfind("certificate 0: subject=CN=Root One,", 0) == 0, row.status == 0);
-    }
-}
-
 // Without -H and -p the server comes from OpenLDAP's files and variables, as
 // its tools read them, and -v says from where. In each row only the source
 // that should win names the live server (a second one, without TLS); the
@@ -602,76 +444,36 @@ TEST_F(RyxdirTest, DefaultServerAsOpenLdapsToolsFindIt) {
     plain.start();
     const std::string live = "ldap://" + plain.hostPort(), dead = "ldap://127.0.0.1:1";
     const std::string home = s_dir + "/home", conf = s_dir + "/ldap.conf";
-    const std::string server = "server " + plain.hostPort() + " from ";
-    const struct {
-        const char* name;
-        std::string homeRc, conf;       // URI of ~/.ldaprc and of $LDAPCONF ("": no file)
-        std::vector<std::string> env;   // HOME is preset
-        std::vector<std::string> args;  // before the command
-        int status;
-        std::string err;  // in standard error
-    } rows[] = {
-        {"LDAPRC beats LDAPCONF",
-         "",
-         dead,
-         {"LDAPCONF=" + conf, "LDAPRC=rc"},
-         {"-v"},
-         0,
-         server + home + "/rc (URI)\n"},
-        {"LDAPURI beats files",
-         dead,
-         dead,
-         {"LDAPCONF=" + conf, "LDAPURI=" + live},
-         {"-v"},
-         0,
-         server + "LDAPURI\n"},
-        {"-H beats all",
-         dead,
-         "",
-         {"LDAPURI=" + dead},
-         {"-v", "-H", plain.hostPort()},
-         0,
-         server + "the command line\n"},
-        {"LDAPNOINIT reads nothing",
-         live,
-         "",
-         {"LDAPNOINIT=1", "LDAPURI=" + live},
-         {"-v"},
-         -1,
-         "server localhost:389 (default)\n"},
-        {"-Z warns once",
-         live,
-         "",
-         {},
-         {"-Z"},
-         0,
-         "ryxdir: warning: " + live + ": the server refused StartTLS"},
-        {"-ZZ fails", live, "", {}, {"-ZZ"}, 4, "TLS required"},
-        {"bounds are checked", "", "", {}, {"--deadline", "86401"}, 2, "bad deadline"},
-    };
+    const auto rows = cases("default-server.tsv", {{"LIVE", live},
+                                                   {"DEAD", dead},
+                                                   {"HOME", home},
+                                                   {"CONF", conf},
+                                                   {"PLAIN", plain.hostPort()}});
     for (const auto& r : rows) {
         std::filesystem::remove_all(home);
         std::filesystem::create_directories(home);
         std::filesystem::remove(conf);
         writeFile(home + "/rc", "URI " + live + "\n");  // read only under LDAPRC=rc
-        if (!r.homeRc.empty()) {
-            writeFile(home + "/.ldaprc", "URI " + r.homeRc + "\n");
+        if (!r[1].empty()) {
+            writeFile(home + "/.ldaprc", "URI " + r[1] + "\n");
         }
-        if (!r.conf.empty()) {
-            writeFile(conf, "URI " + r.conf + "\n");
+        if (!r[2].empty()) {
+            writeFile(conf, "URI " + r[2] + "\n");
         }
         std::vector<std::string> argv{RYXDIR_PATH};
-        argv.insert(argv.end(), r.args.begin(), r.args.end());
+        argv.insert(argv.end(), r.begin() + 6, r.end());
         argv.push_back("check");
-        RunOptions options = withEnv(r.env);
-        options.env.push_back("HOME=" + home);
-        options.env.push_back("RYX_LDAP_TIMEOUT=10");
-        const Result got = spawntest::run(argv, s_dir, options);
-        if (r.status >= 0) {  // -1: whatever localhost:389 answers
-            EXPECT_EQ(got.status, r.status) << r.name << ": " << got.err;
+        RunOptions options = withEnv({"HOME=" + home, "RYX_LDAP_TIMEOUT=10"});
+        std::istringstream variables(r[5]);
+        for (std::string v; variables >> v;) {
+            options.env.push_back(v);
         }
-        EXPECT_THAT(got.err, HasSubstr(r.err)) << r.name;
-        EXPECT_EQ(got.err.find("warning:"), got.err.rfind("warning:")) << r.name << got.err;
+        const Result got = spawntest::run(argv, s_dir, options);
+        if (r[3] != "-1") {  // -1: whatever localhost:389 answers
+            EXPECT_EQ(got.status, std::stoi(r[3])) << r[0] << ": " << got.err;
+        }
+        EXPECT_THAT(got.err, HasSubstr(r[4])) << r[0];
+        EXPECT_EQ(got.err.find("warning:"), got.err.rfind("warning:")) << r[0] << got.err;
     }
 }
 
@@ -679,141 +481,34 @@ TEST_F(RyxdirTest, DefaultServerAsOpenLdapsToolsFindIt) {
 // its lists came from, as text and as JSON.
 TEST_F(RyxdirTest, VerifyVerdicts) {
     writeFile(s_dir + "/garbage.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n");
+    writeFile(s_dir + "/empty.pem", "");
     // A month on: past the lists' next update, before the certificates expire.
     const std::string month = "--at=" + std::to_string(labpki::fromNow(30 * 86400));
-    writeFile(s_dir + "/empty.pem", "");
-    const char* const r1 = "root1.pem";
-    const struct {
-        const char* file;
-        const char* trust;
-        std::string option;  // one, or none
-        int status;
-        std::string verdict;            // the verdict line's text; for bad input (2), none
-        std::vector<std::string> also;  // other text of the output; for bad input, of the error
-    } rows[] = {
-        // A valid chain of three.
-        {"alice.pem",
-         r1,
-         "",
-         0,
-         "valid",
-         {"certificate 1: subject=CN=Inter One,DC=example,DC=com"}},
-        // The leaf revoked by its issuer's CRL, the intermediate by the root's ARL.
-        {"bob.pem",
-         r1,
-         "",
-         6,
-         "invalid: certificate revoked (certificate 0)",
-         {"from entry CN=Inter One"}},
-        {"carol.pem",
-         r1,
-         "",
-         6,
-         "invalid: certificate revoked (certificate 1)",
-         {"from entry CN=Root One"}},
-        // The leaf revoked only in the list at its distribution point; every
-        // certificate and list says where it came from.
-        {"dave.pem",
-         r1,
-         "",
-         6,
-         "invalid: certificate revoked (certificate 0)",
-         {"not fetched: http://crl.example.com/three.crl",
-          "certificate 0: subject=CN=Dave,DC=example,DC=com issuer=CN=Inter Three,"
-          "DC=example,DC=com serial=012D ",
-          " from entry CN=Inter Three,DC=example,DC=com\ncertificate 2: ",
-          " from trust " + s_dir + "/root1.pem\ncrl 0: issuer=CN=Inter Three,",
-          " number=1 revoked=1 from url " + s_slapd->url() + "/cn=CRL%20Three"}},
-        {"erin.pem", r1, "", 6, "invalid: certificate has expired (certificate 0)", {}},
-        // A root of the same name with another key is no trust anchor.
-        {"alice.pem",
-         "other.pem",
-         "",
-         7,
-         "no path to a trust anchor: self-signed certificate in certificate chain "
-         "(certificate 2)",
-         {"is self-signed but not a trust anchor"}},
-        {"hank.pem",
-         "root4.pem",
-         "",
-         8,
-         "revocation status unavailable: unable to get certificate CRL (certificate 0)",
-         {}},
-        {"hank.pem",
-         "root4.pem",
-         "--crl-optional",
-         0,
-         "valid",
-         {"warning: no revocation list for certificate 0 (CN=Hank,DC=example,DC=com)"}},
-        // Two candidate issuer certificates, of which the first does not verify.
-        {"frank.pem",
-         r1,
-         "",
-         0,
-         "valid",
-         {"does not verify the signature of \"CN=Frank,DC=example,DC=com\", passed over"}},
-        // A cross-certificate to nowhere tried first.
-        {"ivan.pem",
-         r1,
-         "",
-         0,
-         "valid",
-         {"no CA certificate for \"CN=Orphan CA,DC=example,DC=com\" in the directory"}},
-        {"gina.pem",
-         r1,
-         "",
-         7,
-         "no path to a trust anchor: unable to get local issuer certificate (certificate "
-         "2)",
-         {"issuer loop: \"CN=Loop One,DC=example,DC=com\" is already on the path"}},
-        // After the lists' next update: a revocation or an expiry still counts.
-        {"alice.pem",
-         r1,
-         month,
-         8,
-         "revocation status unavailable: CRL has expired (certificate 0)",
-         {"(stale)"}},
-        {"bob.pem",
-         r1,
-         month,
-         6,
-         "invalid: certificate revoked (certificate 0)",
-         {"error: CRL has expired (certificate 0)", "revoked: certificate 0 serial="}},
-        {"alice.pem",
-         r1,
-         "--at=2099-01-01T00:00:00Z",
-         6,
-         "invalid: certificate has expired (certificate 0)",
-         {"error: CRL has expired (certificate 0)"}},
-        {"garbage.pem", r1, "", 2, "", {"holds no certificate (PEM or DER)"}},
-        {"missing.pem", r1, "", 2, "", {"cannot read certificate file"}},
-        {"alice.pem", "empty.pem", "", 2, "", {"holds no PEM certificate"}},
-        {"alice.pem", "missing.pem", "", 2, "", {"cannot read trust file"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.file + (" " + row.verdict));
-        const std::string file = s_dir + "/" + row.file;
-        std::vector<std::string> args{"verify", "--trust", s_dir + "/" + row.trust, file};
-        if (!row.option.empty()) {
-            args.push_back(row.option);
+    for (const auto& row : cases("verify.tsv", {{"MONTH", month}})) {
+        const std::string file = s_dir + "/" + row[0], verdict = row[4];
+        const int status = std::stoi(row[3]);
+        SCOPED_TRACE(row[0] + " " + verdict);
+        std::vector<std::string> args{"verify", "--trust", s_dir + "/" + row[1], file};
+        if (!row[2].empty()) {
+            args.push_back(row[2]);
         }
         Result r = run(args);
-        EXPECT_EQ(r.status, row.status) << r.out << r.err;
-        for (const std::string& also : row.also) {
-            EXPECT_THAT(row.status == 2 ? r.err : r.out, HasSubstr(also));
+        EXPECT_EQ(r.status, status) << r.out << r.err;
+        for (auto also = row.begin() + 5; also != row.end(); ++also) {
+            EXPECT_THAT(status == 2 ? r.err : r.out, HasSubstr(*also));
         }
-        if (row.status == 2) {
+        if (status == 2) {
             EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
             continue;
         }
-        EXPECT_THAT(r.out, HasSubstr("\nverdict: " + row.verdict + "\n"));
+        EXPECT_THAT(r.out, HasSubstr("\nverdict: " + verdict + "\n"));
         EXPECT_THAT(r.out, HasSubstr(" from file " + file + "\n"));
-        if (row.status != 0) {
-            EXPECT_THAT(r.err, StartsWith("ryxdir: " + file + ": " + row.verdict));
+        if (status != 0) {
+            EXPECT_THAT(r.err, StartsWith("ryxdir: " + file + ": " + verdict));
         }
         args.insert(args.begin(), {"-f", "json"});
         Result json = run(args);
-        EXPECT_EQ(json.status, row.status);
+        EXPECT_EQ(json.status, status);
         EXPECT_TRUE(spawntest::parsesAsJson(json.out, s_dir)) << json.out;
         EXPECT_THAT(json.out, HasSubstr("\"source\": {\n        \"file\": \"" + file + "\"\n"));
         if (r.out.find(" from entry CN=") != std::string::npos) {
@@ -849,13 +544,8 @@ TEST_F(RyxdirTest, VerifyManyOnOneConnection) {
     EXPECT_THAT(batch.out, StartsWith("0\t" + alice + "\tvalid\n6\t" + bob +
                                       "\tinvalid: certificate revoked (certificate 0)\n2\t" +
                                       s_dir + "/missing.pem\tcannot read certificate file"));
-    const std::string records = readFile(trace);
-    size_t logins = 0;
-    for (size_t at = records.find("LDAPClient::login("); at != std::string::npos;
-         at = records.find("LDAPClient::login(", at + 1)) {
-        ++logins;
-    }
-    EXPECT_EQ(logins, 2u);  // the entry and exit records of one bind
+    // The entry and exit records of one bind.
+    EXPECT_EQ(occurrences(readFile(trace), "LDAPClient::login(", ""), 2u);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "json.h"
 #include "labpki.h"
 #include "names.h"
+#include "runprogram.h"
 #include "ryxlabcli.h"
 #include "status.h"
 #include "terminal.h"
@@ -29,23 +30,13 @@ namespace {
 
 using namespace ryxdir;
 
+std::vector<std::vector<std::string>> cases(const char* name) {
+    return spawntest::readCases(std::string(RYX_TOOLS_CASES) + "/" + name);
+}
+
 TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
-    const struct {
-        std::string in;
-        std::string out;
-    } rows[] = {
-        {"a\"b\\c/d", "\"a\\\"b\\\\c/d\""},
-        {"\n\t\r", "\"\\n\\t\\r\""},
-        {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
-        {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x91\""},
-        {"\xff", "\"\xef\xbf\xbd\""},                                  // not UTF-8 at all
-        {"\xc3", "\"\xef\xbf\xbd\""},                                  // cut short
-        {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                  // overlong
-        {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // surrogate
-        {"\xf4\x90\x80\x80x", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdx\""},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(jsonQuoted(row.in), row.out) << row.in;
+    for (const auto& row : cases("json-strings.tsv")) {
+        EXPECT_EQ(jsonQuoted(row[0]), row[1]) << row[0];
     }
 }
 
@@ -75,30 +66,10 @@ TEST(RyxdirDescribe, ListLineWithoutOpenSSLsObject) {
 }
 
 TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
-    const std::time_t kRefused = -1;
-    const struct {
-        const char* text;
-        std::time_t when;
-    } rows[] = {
-        {"1970-01-01T00:00:00Z", 0},
-        {"2000-02-29T12:00:00Z", 951825600},
-        {"2038-01-19T03:14:08Z", 2147483648LL},
-        {"1700000000", 1700000000},
-        {"2027-02-29T00:00:00Z", kRefused},
-        {"2026-13-01T00:00:00Z", kRefused},
-        {"2026-12-07T24:00:00Z", kRefused},
-        {"2026-12-07 11:26:51Z", kRefused},
-        {"2026-12-07T11:26:51", kRefused},
-        {"2026-12-07T11:26:51+01:00", kRefused},
-        {"", kRefused},
-        {"-5", kRefused},
-        {"12a", kRefused},
-        {"9999999999999", kRefused},
-    };
-    for (const auto& row : rows) {
-        std::time_t when = kRefused;
-        EXPECT_EQ(parseTime(row.text, when), row.when != kRefused) << row.text;
-        EXPECT_EQ(when, row.when) << row.text;
+    for (const auto& row : cases("times.tsv")) {
+        std::time_t when = -1;
+        EXPECT_EQ(parseTime(row[0], when), !row[1].empty()) << row[0];
+        EXPECT_EQ(when, row[1].empty() ? -1 : std::stoll(row[1])) << row[0];
     }
 }
 
@@ -149,11 +120,12 @@ TEST(RyxdirAtomicFile, WritesWholeFilesAndNeverThroughLinks) {
     std::filesystem::remove_all(dir);
 }
 
-// "ryxdir" and args, as main() gets them.
-std::vector<char*> argvOf(const std::vector<const char*>& args) {
-    std::vector<char*> argv{const_cast<char*>("ryxdir")};
-    for (const char* a : args) {
-        argv.push_back(const_cast<char*>(a));
+// "ryxdir" and a row's arguments, as main() gets them; the row outlives them.
+std::vector<char*> argvOf(std::vector<std::string>& row) {
+    row[0] = "ryxdir";
+    std::vector<char*> argv;
+    for (std::string& a : row) {
+        argv.push_back(a.data());
     }
     return argv;
 }
@@ -177,40 +149,17 @@ std::string summary(const Settings& s) {
 // Names as OpenSSL prints them, read back and written in LDAP form; anything
 // else is no print form.
 TEST(RyxdirNames, PrintFormsInLdapForm) {
-    const struct {
-        const char* printed;
-        const char* ldap;  // "": not a print form
-    } rows[] = {
-        {"C = DE, O = Example, CN = X", "CN=X,O=Example,C=DE"},
-        {"C = DE, O = \"Example, Inc.\", CN = X", "CN=X,O=Example\\, Inc.,C=DE"},
-        {"CN = caf\\C3\\A9 \\+ co", "CN=caf\\C3\\A9 \\+ co"},
-        {"/C=DE/O=Example/CN=X\\/Y", "CN=X/Y,O=Example,C=DE"},
-        {"CN=X,O=Example,C=DE", ""},
-        {"CN=a = b", ""},
-        {"C = DE, NOSUCHTYPE = y", ""},
-        {"/", ""},
-        {"", ""},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ldapFormOfPrinted(row.printed), row.ldap) << row.printed;
+    for (const auto& row : cases("printed-names.tsv")) {
+        EXPECT_EQ(ldapFormOfPrinted(row[0]), row[1]) << row[0];
     }
 }
 
 // File names hold safe characters only and never repeat within a run.
 TEST(RyxdirFileNames, SafeAndUnique) {
-    const struct {
-        const char* name;
-        const char* label;  // null: the name's hash
-    } labels[] = {
-        {"CN=Root One,O=Example", "Root_One"}, {"CN=../x y\\;rm,O=Example", "x_y_rm"},
-        {"CN=Inner,CN=Outer", "Inner"},        {"CN=-rf,O=Example", "rf"},
-        {"CN=\\C3\\A9t\\C3\\A9", "t"},         {"O=Example,C=DE", nullptr},
-    };
-    for (const auto& row : labels) {
-        const RYXASNx500Name name(row.name);
-        const std::string label = nameLabel(name.native());
-        if (row.label != nullptr) {
-            EXPECT_EQ(label, row.label) << row.name;
+    for (const auto& row : cases("file-labels.tsv")) {
+        const std::string label = nameLabel(RYXASNx500Name(row[0].c_str()).native());
+        if (!row[1].empty()) {
+            EXPECT_EQ(label, row[1]) << row[0];
         } else {
             EXPECT_EQ(label.size(), 8u) << label;
             EXPECT_EQ(label.find_first_not_of("0123456789abcdef"), std::string::npos) << label;
@@ -226,77 +175,26 @@ TEST(RyxdirFileNames, SafeAndUnique) {
 }
 
 TEST(RyxdirCommandLine, OptionsAndOperands) {
-    const struct {
-        std::vector<const char*> args;
-        const char* result;  // the summary, or how the failure's message starts
-    } rows[] = {
-        {{"-WZ", "-xD", "cn=a", "-p389", "check"}, "check p=389 Z=1 W D=cn=a"},
-        {{"-ZZ", "check"}, "check p=389 Z=2"},
-        {{"-Z", "check", "-Z"}, "check p=389 Z=2"},
-        {{"-ZxZZ", "-fjson", "check"}, "check p=389 Z=2 f=json"},
-        {{"-p", "636", "-Dcn=b", "check"}, "check p=636 Z=0 D=cn=b"},
-        {{"-p"}, "option -p needs PORT"},
-        {{"-Wp"}, "option -p needs PORT"},
-        {{"-p", "99999", "check"}, "bad port \"99999\""},
-        {{"-h"}, "help"},
-        {{"--help"}, "help"},
-        {{"--version"}, "version"},
-        {{"-h", "127.0.0.1", "-p", "389", "check"}, "-h stands alone"},
-        {{"check", "-Wh"}, "-h stands alone"},
-        {{"--version", "check"}, "--version stands alone"},
-        {{"-Q", "check"}, "unknown option \"-Q\""},
-        {{"--quiet", "check"}, "unknown option \"--quiet\""},
-        {{"check", "--", "-f"}, "unexpected argument \"-f\""},
-        {{"verify", "--", "-a.pem", "b.pem"}, "verify p=389 Z=0 [-a.pem] [b.pem]"},
-        {{"verify", "--trust", "t.pem", "--crl-optional", "c.pem"}, "verify p=389 Z=0 [c.pem]"},
-        {{"-f", "json", "verify", "c.pem", "--at=1700000000"}, "verify p=389 Z=0 f=json [c.pem]"},
-        {{"--trust", "t.pem", "verify", "c.pem"}, "option --trust belongs to command verify"},
-        {{"ca", "--crl-optional", "CN=x"}, "option --crl-optional belongs to command verify"},
-        {{"verify", "--crl-optional=yes", "c.pem"}, "option --crl-optional takes no value"},
-        {{"-f", "pem", "verify", "c.pem"}, "command verify writes text json, not pem"},
-        {{"verify", "--at", "tomorrow", "c.pem"}, "bad time \"tomorrow\""},
-        {{"verify"}, "command verify needs CERT-FILE"},
-        {{"-H", " ", "check"}, "-H needs at least one host"},
-        {{"-H", "a/b", "check"}, "-H: \"a/b\" is not a host name or address"},
-        {{"-f", "yaml", "check"}, "unknown format \"yaml\""},
-        {{"--batch", "crl", "CN=x"}, "unexpected argument \"CN=x\""},
-        {{"--batch", "check"}, "command check has no batch mode"},
-        {{"--batch", "-f", "pem", "ca"}, "--batch writes text or json, not pem"},
-        {{"ca", "--stop-on-error", "CN=x"}, "option --stop-on-error needs --batch"},
-        {{"--force", "ca", "CN=x"}, "option --force needs -o"},
-        {{"user", "--issuer-of", "c.pem"}, "option --issuer-of belongs to command"},
-        {{"--batch", "ca", "--issuer-of", "/nonexistent.pem"}, "cannot read certificate file"},
-        {{}, "no command given"},
-    };
-    for (const auto& row : rows) {
-        std::vector<char*> argv = argvOf(row.args);
+    for (auto row : cases("command-line.tsv")) {
+        const std::string expected = row[0];
+        std::vector<char*> argv = argvOf(row);
         std::string result;
         try {
             result = summary(parseCommandLine(static_cast<int>(argv.size()), argv.data()));
         } catch (const Failure& f) {
             EXPECT_EQ(f.status, EXIT_USAGE);
-            result = f.message.substr(0, std::string(row.result).size());
+            result = f.message.substr(0, expected.size());
         }
-        EXPECT_EQ(result, row.result) << ::testing::PrintToString(row.args);
+        EXPECT_EQ(result, expected) << ::testing::PrintToString(row);
     }
     // The format asked for, read from lines that fail to parse (for a usage
     // error in JSON).
-    const struct {
-        std::vector<const char*> args;
-        const char* format;
-    } formats[] = {
-        {{"-Q", "-xfjson", "check"}, "json"},
-        {{"-f", "text", "-Q", "-f", "json"}, "json"},
-        {{"-Df", "json", "-Q"}, ""},
-        {{"-Q", "--", "-f", "json"}, ""},
-        {{"--trust", "-f", "-f", "pem"}, "pem"},
-        {{"-p", "-f", "json"}, ""},
-    };
-    for (const auto& row : formats) {
-        std::vector<char*> argv = argvOf(row.args);
+    for (auto row : cases("command-line-format.tsv")) {
+        const std::string expected = row[0];
+        std::vector<char*> argv = argvOf(row);
         EXPECT_EQ(cmdline::lastValue(program(), static_cast<int>(argv.size()), argv.data(), "-f"),
-                  row.format)
-            << ::testing::PrintToString(row.args);
+                  expected)
+            << ::testing::PrintToString(row);
     }
     // Messages name the servers of a host list by host and port, TLS ones by URL.
     EXPECT_EQ(describeTargets("a.example [::1]:1389 ldaps://c.example", 389),
