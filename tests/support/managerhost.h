@@ -69,16 +69,12 @@ inline std::unique_ptr<RYXDIRManager> makeManager(const Connection& c) {
         RYXLibraryManager::callLibEntry(RYXString(kPluginName), &info)));
 }
 
-inline Bytes derOf(const RYXASNObject* object) {
-    RYXBuffer der = object->getDEREncoding();
-    return Bytes(der.getValue(), der.getValue() + der.getLength());
-}
-
 // The DER of every object of a container, in container order.
 inline std::vector<Bytes> contents(const RYXASNObjectContainer* c) {
     std::vector<Bytes> out;
     for (size_t i = 0; c != nullptr && i < c->size(); ++i) {
-        out.push_back(derOf(c->at(i)));
+        const RYXBuffer der = c->at(i)->getDEREncoding();
+        out.emplace_back(der.getValue(), der.getValue() + der.getLength());
     }
     return out;
 }
