@@ -33,8 +33,8 @@ void fake_set_init_fails(int fails);
 void fake_set_count_override(int enabled, int count);
 void fake_set_errno_override(int enabled, int value);
 
-// How many calls, recorded as "name(arg, ...)" (strings quoted, null as NULL,
-// passwords in hex), begin with prefix ("" counts them all).
+// How many calls begin with prefix ("" counts them all): each is recorded by
+// its name, ldap_ber_free as "ldap_ber_free(<freebuf>)".
 int fake_call_count(const char* prefix);
 
 // Arguments of the last calls: texts null when the call got null.
