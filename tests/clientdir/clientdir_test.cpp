@@ -1,7 +1,5 @@
-// The client against a real slapd. Searches run on the stock schema through
-// the toolkit's LDAP library (empty driver path) and through OpenLDAP's libldap
-// named by path; writes run through the toolkit's library on a schema that
-// gives the certificate attributes the octet-string syntax (plain names).
+// The client against slapd: searches on the stock schema through the toolkit's
+// LDAP library and OpenLDAP's libldap; writes on the octet-string schema.
 #include <gtest/gtest.h>
 
 #include <memory>

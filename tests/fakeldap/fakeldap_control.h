@@ -1,12 +1,6 @@
-// Control interface of the scriptable fake LDAP C API library.
-//
-// The fake exports the 25 C LDAP API functions the plug-in binds (bare names, or
-// with the ryx_ prefix in the prefixed variant) and these fake_* controls, which
-// a test reaches through its own dlopen of the path the client loads: the same
-// instance (see FakeLdap below). ldap_init returns a new connection; searches
-// return every canned entry (no filter is evaluated) as a message chain; the
-// walk hands out heap copies, counted until released with the matching free
-// function. Every call is recorded.
+// Controls of the fake LDAP C API library (its 25 API functions bare, or ryx_
+// prefixed), reached through a dlopen of the path the client loads. Searches
+// return every canned entry unfiltered; handed-out copies are counted until freed.
 #ifndef FAKELDAP_CONTROL_H
 #define FAKELDAP_CONTROL_H
 

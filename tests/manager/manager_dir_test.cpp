@@ -1,10 +1,6 @@
-// The directory manager end to end, the way the toolkit uses it: the plug-in is
-// loaded through the library manager, its registered entry function makes the
-// manager, and the manager fetches from a real slapd. Most tests use a schema
-// that gives the certificate attributes the octet-string syntax (values under
-// the plain names, text values allowed), with the faults (a restarted and a
-// stopped server, a wrong password, a missing entry, values that do not
-// decode) and dates after 2038; the last uses the stock schema.
+// The manager made by the loaded plug-in's entry function, fetching from slapd:
+// on the octet-string schema (plain names, text values) with its faults and
+// dates after 2038, and on the stock schema (";binary").
 #include <openssl/x509.h>
 
 #include <gtest/gtest.h>

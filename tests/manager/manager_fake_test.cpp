@@ -1,8 +1,6 @@
-// The directory manager against the scriptable fake LDAP library, for what a
-// real server does not show: the exact arguments of the C API calls, the retry
-// on codes 81 and 91, error modes on codes slapd never sends, values under both
-// descriptions on one entry, a library without URL functions, and every
-// allocation of the library released (checked after each test).
+// The manager against the fake LDAP library, for what slapd does not show: the
+// C API arguments, retries on 81 and 91, codes slapd never sends, both value
+// descriptions on one entry, no URL functions, every allocation released.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,7 +1,5 @@
-// Helpers of the directory manager's end-to-end tests: the plug-in loaded the
-// way the toolkit loads it (library manager, registered entry function), the
-// connection information, container contents as DER, whole trace records and
-// exception checks.
+// The plug-in loaded and its managers made the way the toolkit does it, with
+// retrieval results as DER and trace views for the manager tests.
 #ifndef MANAGERHOST_H
 #define MANAGERHOST_H
 
