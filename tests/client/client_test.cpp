@@ -1,8 +1,6 @@
-// The client and its result sets against the fake LDAP library: the cases a
-// real server cannot make (libraries that lack functions, a failing ldap_init,
-// init agents, scripted codes and counts, odd entries), the exact arguments
-// handed to the LDAP C API, what the library handed out and got back, the
-// password copy, the directory entry and the modification array.
+// The client against the fake LDAP library, for what a real server cannot make
+// (libraries that lack functions, failing calls, init agents, odd entries) or
+// show (the exact C API arguments, what was handed out and given back).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -160,8 +158,7 @@ TEST_F(ClientFake, ErrorTextComesFromTheConnectionsErrorNumber) {
 
     // A driver's element goes with freebuf 0: its buffer is the entry's.
     c->berFree(nullptr);
-    const std::string log = m_fake.fake_call_log();
-    EXPECT_EQ("ldap_ber_free(0)", log.substr(log.rfind('\n') + 1));
+    EXPECT_EQ(1, m_fake.fake_call_count("ldap_ber_free(0)"));
 }
 
 TEST_F(ClientFake, RefusedBindsRaiseByCodeAndLeaveNoConnection) {
@@ -311,14 +308,9 @@ TEST_F(ClientFake, SearchesPassTheirArgumentsAndNeedAConnection) {
     EXPECT_EQ(0, c->search("o=x", 2, "(cn=*)", nullptr, 0));
     EXPECT_EQ(nullptr, m_fake.fake_last_search_timeout());  // no time limit of its own
     EXPECT_EQ(2, m_fake.fake_last_search_scope());
-    {
-        // A URL without a host is searched on the host of its dc= components.
-        TraceCapture trace;
-        EXPECT_EQ(0, c->searchByURI(RYXString("ldap:///cn=x,dc=example,dc=com"), 0));
-        const std::string url = "ldap://example.com/cn=x,dc=example,dc=com";
-        EXPECT_STREQ(url.c_str(), m_fake.fake_last_url());
-        EXPECT_EQ(exitRec("LDAPClient::searchByURI(" + url + " )"), trace.all().back());
-    }
+    // A URL without a host is searched on the host of its dc= components.
+    EXPECT_EQ(0, c->searchByURI(RYXString("ldap:///cn=x,dc=example,dc=com"), 0));
+    EXPECT_STREQ("ldap://example.com/cn=x,dc=example,dc=com", m_fake.fake_last_url());
     c->logout(true);
     TraceCapture trace;
     // Without a connection: the previous result is released all the same.
@@ -484,7 +476,8 @@ TEST_F(ClientFake, EachAttributeGoesAsOneModificationWithItsLengthRules) {
     EXPECT_STREQ("op=128 type=DN n=1 [8:636e3d622c6f3d78]", m_fake.fake_last_mods());
 }
 
-TEST_F(ClientFake, NothingSensibleToSendIsRefusedWithoutACall) {
+// Nothing to send, or no connection: false, no call, the code stays.
+TEST_F(ClientFake, WritesWithoutADnOrConnectionCallNothing) {
     auto c = connected();
     LDAPEntry noDn;
     noDn.addAttribute("cn", "x", 0);
@@ -492,23 +485,19 @@ TEST_F(ClientFake, NothingSensibleToSendIsRefusedWithoutACall) {
     EXPECT_FALSE(c->addEntry(&noDn, nullptr));
     EXPECT_EQ(LDAP_PARAM_ERROR, c->m_lastError);
     EXPECT_FALSE(c->modifyEntry(nullptr, "cn=x"));
-    EXPECT_EQ(0, m_fake.fake_call_count("ldap_add_s") + m_fake.fake_call_count("ldap_modify_s"));
     EXPECT_EQ(entryRec("LDAPClient::addEntry( null )"), trace.plugin().at(2));
-}
-
-TEST_F(ClientFake, WithoutAConnectionNothingIsCalledAndTheCodeStays) {
-    auto c = client();
+    c->logout(true);
+    m_fake.fake_reset();
     c->m_lastError = 42;
-    LDAPEntry e;
-    e.addAttribute("cn", "x", 0);
-    EXPECT_FALSE(c->addEntry(&e, "cn=x"));
-    EXPECT_FALSE(c->modifyEntry(&e, "cn=x"));
+    EXPECT_FALSE(c->addEntry(&noDn, "cn=x"));
+    EXPECT_FALSE(c->modifyEntry(&noDn, "cn=x"));
     EXPECT_FALSE(c->modifyRDN("cn=x", "cn=y", 1));
-    TraceCapture trace;
     EXPECT_FALSE(c->deleteEntry(nullptr));
-    EXPECT_EQ(traced("LDAPClient::deleteEntry( null )"), trace.plugin());
+    const std::vector<Record> records = trace.plugin();
+    EXPECT_EQ(traced("LDAPClient::deleteEntry( null )"),
+              std::vector<Record>(records.end() - 2, records.end()));
     EXPECT_EQ(42, c->m_lastError);
-    EXPECT_STREQ("", m_fake.fake_call_log());
+    EXPECT_EQ(0, m_fake.fake_call_count(""));
 }
 
 }  // namespace

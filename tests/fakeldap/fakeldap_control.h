@@ -1,12 +1,6 @@
-// Control interface of the scriptable fake LDAP C API library.
-//
-// The fake exports the 25 C LDAP API functions the plug-in binds (bare names, or
-// with the ryx_ prefix in the prefixed variant) and these fake_* controls, which
-// a test reaches through its own dlopen of the path the client loads: the same
-// instance (see FakeLdap below). ldap_init returns a new connection; searches
-// return every canned entry (no filter is evaluated) as a message chain; the
-// walk hands out heap copies, counted until released with the matching free
-// function. Every call is recorded.
+// Controls of the fake LDAP C API library (its 25 API functions bare, or ryx_
+// prefixed), reached through a dlopen of the path the client loads. Searches
+// return every canned entry unfiltered; handed-out copies are counted until freed.
 #ifndef FAKELDAP_CONTROL_H
 #define FAKELDAP_CONTROL_H
 
@@ -33,18 +27,15 @@ void fake_set_init_fails(int fails);
 void fake_set_count_override(int enabled, int count);
 void fake_set_errno_override(int enabled, int value);
 
-// The calls, one line each, "name(arg, ...)" (strings quoted, null as NULL,
-// passwords in hex), valid until the next control call; and their count.
-const char* fake_call_log(void);
-int fake_call_count(const char* function);
+// How many calls begin with prefix ("" counts them all): each is recorded by
+// its name, ldap_ber_free as "ldap_ber_free(<freebuf>)".
+int fake_call_count(const char* prefix);
 
 // Arguments of the last calls: texts null when the call got null.
 const char* fake_last_init_host(void);
 int fake_last_protocol_version(void);  // -1 when none was set
 const char* fake_last_bind_dn(void);
-// The password's bytes as the bind saw them (-1: null), and its pointer.
-int fake_last_bind_password(unsigned char* out, size_t room);
-const void* fake_last_bind_password_pointer(void);
+const void* fake_last_bind_password_pointer(void);  // the password the bind got
 const char* fake_last_search_base(void);
 const char* fake_last_search_filter(void);
 int fake_last_search_scope(void);
@@ -68,15 +59,15 @@ int fake_open_connections(void);
 #include <string>
 
 // clang-format off
-#define FAKELDAP_CONTROLS(X)                                                               \
-    X(fake_reset) X(fake_add_entry) X(fake_add_value) X(fake_add_attribute_without_values) \
-    X(fake_push_result) X(fake_set_init_fails) X(fake_set_count_override)                  \
-    X(fake_set_errno_override) X(fake_call_log) X(fake_call_count) X(fake_last_init_host)  \
-    X(fake_last_protocol_version) X(fake_last_bind_dn) X(fake_last_bind_password)          \
-    X(fake_last_bind_password_pointer) X(fake_last_search_base) X(fake_last_search_filter) \
-    X(fake_last_search_scope) X(fake_last_search_attrs) X(fake_last_search_timeout)        \
-    X(fake_last_url) X(fake_last_dn) X(fake_last_mods) X(fake_live_allocations)            \
-    X(fake_open_connections)
+#define FAKELDAP_CONTROLS(X) \
+    X(fake_reset) X(fake_add_entry) X(fake_add_value)                                  \
+    X(fake_add_attribute_without_values) X(fake_push_result) X(fake_set_init_fails)    \
+    X(fake_set_count_override) X(fake_set_errno_override) X(fake_call_count)           \
+    X(fake_last_init_host) X(fake_last_protocol_version) X(fake_last_bind_dn)          \
+    X(fake_last_bind_password_pointer) X(fake_last_search_base)                        \
+    X(fake_last_search_filter) X(fake_last_search_scope) X(fake_last_search_attrs)     \
+    X(fake_last_search_timeout) X(fake_last_url) X(fake_last_dn) X(fake_last_mods)     \
+    X(fake_live_allocations) X(fake_open_connections)
 // clang-format on
 
 // Test-side access to a fake library's controls through its own dlopen handle:

@@ -1,9 +1,6 @@
-// Runs inside a private network namespace (see CMakeLists.txt): slapd listens
-// on 127.0.0.1:389 under dc=localhost. A URL without a host is completed to
-// "localhost" from its dc= components and reaches it on the default port, and
-// the connection the manager opens for a URL (default host, manager's port) is
-// the same server. Managers log in as the root DN with a wrong password, so
-// any bind would fail.
+// In a private network namespace, slapd on 127.0.0.1:389 under dc=localhost:
+// host-less URLs and the "URI" host reach it by default. The managers' password
+// is wrong, so any bind would fail.
 #include <gtest/gtest.h>
 
 #include <memory>

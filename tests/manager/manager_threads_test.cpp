@@ -1,7 +1,5 @@
-// Threads: independent managers, each made by the plug-in's entry function on
-// its own thread, retrieving from one slapd at once while the main thread turns
-// the trace on and off; and one revocation list read from many threads. Built
-// with ThreadSanitizer by scripts/test, where any data race fails the run.
+// Managers on their own threads against one slapd while the trace is switched,
+// and one revocation list read from many threads (run under ThreadSanitizer too).
 #include <gtest/gtest.h>
 
 #include <atomic>

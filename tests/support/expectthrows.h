@@ -1,6 +1,5 @@
-// Exception checks for the tests: a call that must throw one exception type
-// with one code and, when given, exactly one message. They return an
-// assertion result, so that a failure is reported at the test's own line:
+// Exception check returning an assertion result, so that a failure is reported
+// at the test's own line:
 //     EXPECT_TRUE(throwsError<RYXDIRException>([&] { ... }, kNoConnection));
 #ifndef EXPECTTHROWS_H
 #define EXPECTTHROWS_H
@@ -9,21 +8,22 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tracetest {
 
-namespace detail {
+// f must throw an exception of type E with this code and, when given, exactly
+// this message.
 template <typename E>
 ::testing::AssertionResult throwsError(const std::function<void()>& f, int code,
-                                       const std::string* message) {
-    const std::string wanted =
-        std::to_string(code) + (message != nullptr ? " \"" + *message + "\"" : std::string());
+                                       const std::optional<std::string>& message = {}) {
+    const std::string wanted = std::to_string(code) + (message ? " \"" + *message + "\"" : "");
     try {
         f();
     } catch (const E& e) {
         const std::string text(e.getMessage().c_str(), e.getMessage().length());
-        if (e.getError() != code || (message != nullptr && text != *message)) {
+        if (e.getError() != code || (message && text != *message)) {
             return ::testing::AssertionFailure()
                    << "threw " << e.getError() << " \"" << text << "\"; expected " << wanted;
         }
@@ -33,20 +33,6 @@ template <typename E>
                << "threw another exception (" << e.what() << "); expected " << wanted;
     }
     return ::testing::AssertionFailure() << "threw nothing; expected " << wanted;
-}
-}  // namespace detail
-
-// f must throw an exception of type E with this code.
-template <typename E>
-::testing::AssertionResult throwsError(const std::function<void()>& f, int code) {
-    return detail::throwsError<E>(f, code, nullptr);
-}
-
-// f must throw an exception of type E with this code and exactly this message.
-template <typename E>
-::testing::AssertionResult throwsError(const std::function<void()>& f, int code,
-                                       const std::string& message) {
-    return detail::throwsError<E>(f, code, &message);
 }
 
 }  // namespace tracetest

@@ -1,7 +1,5 @@
-// Helpers of the directory manager's end-to-end tests: the plug-in loaded the
-// way the toolkit loads it (library manager, registered entry function), the
-// connection information, container contents as DER, whole trace records and
-// exception checks.
+// The plug-in loaded and its managers made the way the toolkit does it, with
+// retrieval results as DER and trace views for the manager tests.
 #ifndef MANAGERHOST_H
 #define MANAGERHOST_H
 
@@ -69,16 +67,12 @@ inline std::unique_ptr<RYXDIRManager> makeManager(const Connection& c) {
         RYXLibraryManager::callLibEntry(RYXString(kPluginName), &info)));
 }
 
-inline Bytes derOf(const RYXASNObject* object) {
-    RYXBuffer der = object->getDEREncoding();
-    return Bytes(der.getValue(), der.getValue() + der.getLength());
-}
-
 // The DER of every object of a container, in container order.
 inline std::vector<Bytes> contents(const RYXASNObjectContainer* c) {
     std::vector<Bytes> out;
     for (size_t i = 0; c != nullptr && i < c->size(); ++i) {
-        out.push_back(derOf(c->at(i)));
+        const RYXBuffer der = c->at(i)->getDEREncoding();
+        out.emplace_back(der.getValue(), der.getValue() + der.getLength());
     }
     return out;
 }

@@ -45,18 +45,18 @@ inline std::vector<Record> traced(const std::string& name) {
     return {entryRec(name), exitRec(name)};
 }
 
-// Turns the trace on (or off) for every component at the given levels and
-// keeps its records in memory while alive; restores the previous settings.
+// Turns the trace on for every component and level and keeps its records in
+// memory while alive; restores the previous settings.
 class TraceCapture {
   public:
-    explicit TraceCapture(bool on = true, unsigned int levels = 0xFFFFFFFFu)
+    TraceCapture()
         : m_trace(RYXTrace::s_defaultTracePtr),
           m_on(m_trace->isOn()),
           m_components(m_trace->getComponentMask()),
           m_levels(m_trace->getLevelMask()) {
-        m_trace->setOn(on);
+        m_trace->setOn(true);
         m_trace->setComponentMask(0xFFFFFFFFu);
-        m_trace->setLevelMask(levels);
+        m_trace->setLevelMask(0xFFFFFFFFu);
         m_trace->startCapture();
     }
     ~TraceCapture() {
