@@ -5,3 +5,4 @@ ryx_add_gtest(manager_fake_test
   LIBS dirldap_core ryx8cms ryx8sys fakeldap_paths ryxlab ryxtesthelpers
   LABELS manager fake
   VALGRIND)
+target_compile_definitions(manager_fake_test PRIVATE RYX_MANAGER_CASES="${CMAKE_CURRENT_LIST_DIR}/cases")

@@ -12,6 +12,7 @@
 #include "labpki.h"
 #include "ldapdirmanager.h"
 #include "managerhost.h"
+#include "runprogram.h"
 
 using namespace managerhost;
 
@@ -57,31 +58,16 @@ class ManagerFake : public ::testing::Test {
     FakeLdap m_fake;
 };
 
+// Each retrieval by name: its filter, attributes and scope, on the subject as
+// the host prints it and without a time limit (cases/fake-searches.tsv).
 TEST_F(ManagerFake, EachRetrievalSearchesWithItsFilterAttributesAndScope) {
-    const struct {
-        char kind;
-        const char* filter;
-        const char* attrs;
-        int scope;
-    } cases[] = {
-        {'c', "(cACertificate=*)", "cACertificate", 0},
-        {'u', "(userCertificate=*)", "userCertificate", 2},
-        {'r', "(|(certificateRevocationList;binary=*)(certificateRevocationList=*))",
-         "certificateRevocationList;binary,certificateRevocationList", 0},
-        {'a',
-         "(|(authorityRevocationList;binary=*)(authorityRevocationList=*)"
-         "(certificateRevocationList;binary=*)(certificateRevocationList=*))",
-         "authorityRevocationList;binary,authorityRevocationList,"
-         "certificateRevocationList;binary,certificateRevocationList",
-         0},
-    };
     auto m = manager(0);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.kind);
-        fetch(*m, c.kind, kSubject);
-        EXPECT_STREQ(m_fake.fake_last_search_filter(), c.filter);
-        EXPECT_STREQ(m_fake.fake_last_search_attrs(), c.attrs);
-        EXPECT_EQ(m_fake.fake_last_search_scope(), c.scope);
+    for (const auto& c : spawntest::readCases(RYX_MANAGER_CASES "/fake-searches.tsv")) {
+        SCOPED_TRACE(c[0]);
+        fetch(*m, c[0][0], kSubject);
+        EXPECT_EQ(m_fake.fake_last_search_filter(), c[1]);
+        EXPECT_EQ(m_fake.fake_last_search_attrs(), c[2]);
+        EXPECT_EQ(m_fake.fake_last_search_scope(), std::stoi(c[3]));
         EXPECT_STREQ(m_fake.fake_last_search_base(), "CN=Alice,O=Test,C=US");
         EXPECT_EQ(m_fake.fake_last_search_timeout(), nullptr);
     }
@@ -95,70 +81,30 @@ TEST_F(ManagerFake, EachRetrievalSearchesWithItsFilterAttributesAndScope) {
     EXPECT_EQ(m_fake.fake_last_bind_password_pointer(), nullptr);
 }
 
-// A lost server (81) or a failed connect (91) costs one new log-in without an
-// unbind of the dead connection, and one retry only.
-TEST_F(ManagerFake, ALostServerIsRetriedOnce) {
-    const struct {
-        int code;
-        int failures;
-        const char* text;
-    } cases[] = {{81, 1, "Can't contact LDAP server"}, {91, 1, "Connect error"}, {91, 2, nullptr}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.code) + " x" + std::to_string(c.failures));
+// Failed library calls: retried, thrown or an empty result by code and error
+// mode (cases/fake-failures.tsv).
+TEST_F(ManagerFake, FailedCallsByCodeAndErrorMode) {
+    for (const auto& c : spawntest::readCases(RYX_MANAGER_CASES "/fake-failures.tsv")) {
+        SCOPED_TRACE(c[0] + " " + c[1] + " x" + c[2] + " mode " + c[3]);
         directory(kSubject, {{"userCertificate", pki().alice}});
-        auto m = manager(0);
-        for (int i = 0; i < c.failures; ++i) {
-            m_fake.fake_push_result("ldap_search_st", c.code);
+        auto m = manager(std::stoi(c[3]));
+        for (int i = 0; i < std::stoi(c[2]); ++i) {
+            m_fake.fake_push_result(c[0].c_str(), std::stoi(c[1]));
         }
         TraceCapture trace;
-        if (c.failures == 1) {
-            EXPECT_EQ(fetch(*m, 'u', kSubject), std::vector<Bytes>{pki().alice});
-            const std::string retry = "Error(" + std::to_string(c.code) +
-                                      ") from ldap_search().  " + c.text + "  Retrying.";
-            EXPECT_EQ(trace.messagesWithout("Data Read Trace"),
-                      std::vector<Record>{errorRec(retry)});
+        if (c[4] == "values" || c[4] == "empty") {
+            EXPECT_EQ(fetch(*m, 'u', kSubject),
+                      c[4] == "values" ? std::vector<Bytes>{pki().alice} : std::vector<Bytes>{});
         } else {
             EXPECT_TRUE(throwsError<RYXDIRException>(
-                [&] { fetch(*m, 'u', kSubject); }, ryxcode::kSearchFailed,
-                "Error searching LDAP server. ldap_search_st() rc=91. Connect error"));
-            EXPECT_EQ(trace.messagesWithout("Data Read Trace").size(), 1u);
+                [&] { fetch(*m, 'u', kSubject); }, std::stoi(c[4]),
+                c[5].empty() ? std::nullopt : std::optional<std::string>(c[5])));
         }
-        EXPECT_EQ(m_fake.fake_call_count("ldap_search_st"), 2);
-        EXPECT_EQ(m_fake.fake_call_count("ldap_simple_bind_s"), 2);
-        EXPECT_EQ(m_fake.fake_call_count("ldap_unbind"), 0);
-    }
-}
-
-// Codes a running slapd does not send here: thrown with the manager's code, or
-// an empty container; never retried.
-TEST_F(ManagerFake, ErrorModesOnOtherCodes) {
-    const int kEmpty = -1;
-    const struct {
-        const char* function;
-        int rc;
-        int errorMode;
-        int thrown;
-    } cases[] = {
-        {"ldap_search_st", 50, 1, ryxcode::kSearchFailed},
-        {"ldap_search_st", 50, 7, kEmpty},
-        {"ldap_simple_bind_s", 32, 0, ryxcode::kBadCredentials},
-        {"ldap_simple_bind_s", 32, 1, kEmpty},
-        {"ldap_simple_bind_s", 53, 1, ryxcode::kNoConnection},
-        {"ldap_simple_bind_s", 53, -1, kEmpty},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.function) + " " + std::to_string(c.rc) + " mode " +
-                     std::to_string(c.errorMode));
-        directory(kSubject, {{"cACertificate", pki().alice}});
-        auto m = manager(c.errorMode);
-        m_fake.fake_push_result(c.function, c.rc);
-        if (c.thrown == kEmpty) {
-            EXPECT_TRUE(fetch(*m, 'c', kSubject).empty());
-        } else {
-            EXPECT_TRUE(throwsError<RYXDIRException>([&] { fetch(*m, 'c', kSubject); }, c.thrown));
-        }
-        EXPECT_LE(m_fake.fake_call_count("ldap_search_st"), 1);
-        EXPECT_EQ(m_fake.fake_call_count("ldap_simple_bind_s"), 1);
+        EXPECT_EQ(m_fake.fake_call_count("ldap_search_st"), std::stoi(c[6]));
+        EXPECT_EQ(m_fake.fake_call_count("ldap_simple_bind_s"), std::stoi(c[7]));
+        EXPECT_EQ(m_fake.fake_call_count("ldap_unbind"), std::stoi(c[8]));
+        EXPECT_EQ(trace.messagesWithout("Data Read Trace"),
+                  c[9].empty() ? std::vector<Record>{} : std::vector<Record>{errorRec(c[9])});
     }
     // Results the library cannot count fail whatever the mode, as no search error.
     directory(kSubject, {{"certificateRevocationList", pki().crl1}});
