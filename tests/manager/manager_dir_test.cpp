@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
+#include "runprogram.h"
 
 using namespace managerhost;
 
@@ -124,15 +126,6 @@ class ManagerOctetTest : public ::testing::Test {
         }
     }
 
-    // The root DN's connection on the fixture's port.
-    static Connection admin(int errorMode = 0) {
-        Connection c;
-        c.port = s_slapd->port();
-        c.userDN = s_slapd->rootDN();
-        c.password = s_slapd->rootPassword();
-        c.errorMode = errorMode;
-        return c;
-    }
     static std::string refused(int rc, const char* text) {
         return "Cannot bind to LDAP server, 127.0.0.1 userDN=" + s_slapd->rootDN() +
                " ldap_simple_bind() rc=" + std::to_string(rc) + ". " + text;
@@ -151,11 +144,11 @@ class ManagerOctetTest : public ::testing::Test {
 
 // The same for a duplicate, which outlives its original.
 TEST_F(ManagerOctetTest, CertificatesByNameLoggedInAndAnonymously) {
-    Connection anonymous = admin();
+    Connection anonymous = rootOf(*s_slapd);
     anonymous.userDN.clear();
     anonymous.password = "not used without a DN";
     const Data& d = *s_data;
-    for (const Connection& c : {admin(), anonymous}) {
+    for (const Connection& c : {rootOf(*s_slapd), anonymous}) {
         SCOPED_TRACE(c.userDN);
         std::unique_ptr<RYXDIRManager> original = makeManager(c);
         EXPECT_EQ(fetch(*original, 'c', kCaDN), expectedCa());
@@ -170,40 +163,27 @@ TEST_F(ManagerOctetTest, CertificatesByNameLoggedInAndAnonymously) {
 }
 
 // By name one value that does not decode fails the whole retrieval; by URL a
-// value that is no revocation list is skipped, but text that is no hex fails.
+// value that is no revocation list is skipped, but text that is no hex fails
+// (cases/dir-undecodable.tsv).
 TEST_F(ManagerOctetTest, ValuesThatDoNotDecode) {
-    const struct {
-        const char* name;
-        char kind;  // 'c': among CA certificates, 'r': among revocation lists
-        std::string bad;
-        int byName;
-        int byUrl;  // 0: skipped
-    } cases[] = {
-        {"not DER", 'c', "\x30\x03\x02\x01", RYX_ERR_ASN_DECODE, 0},
-        // Line breaks make a PEM text binary to the printable test.
-        {"PEM with line breaks", 'c', labpki::certificatePEM(s_data->root.certificateDER()),
-         RYX_ERR_ASN_DECODE, 0},
-        {"marked text that is not hex", 'c', "{ASN}30zz", RYX_ERR_HEX_STRING, RYX_ERR_HEX_STRING},
-        {"marked hex that is not a certificate", 'c', "{ASN}300302010a", RYX_ERR_ASN_DECODE, 0},
-        {"list that is not DER", 'r', "\x30\x03\x02\x01", RYX_ERR_ASN_DECODE, 0},
-        {"list with an odd hex digit", 'r', "{ASN}308", RYX_ERR_HEX_STRING, RYX_ERR_HEX_STRING},
-    };
-    std::unique_ptr<RYXDIRManager> m = makeManager(admin());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string dn = std::string("cn=") + c.name + ",dc=example,dc=com";
-        const Bytes good = c.kind == 'c' ? s_data->root.certificateDER() : s_data->crl;
+    std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(*s_slapd));
+    const std::string pem = labpki::certificatePEM(s_data->root.certificateDER());
+    for (const auto& c :
+         spawntest::readCases(RYX_MANAGER_CASES "/dir-undecodable.tsv", {{"PEM", pem}})) {
+        SCOPED_TRACE(c[0]);
+        const std::string dn = "cn=" + c[0] + ",dc=example,dc=com", url = s_slapd->url() + "/" + dn;
+        const char kind = c[1][0];
+        const Bytes good = kind == 'c' ? s_data->root.certificateDER() : s_data->crl;
         s_slapd->addEntry(dn, {{"objectClass", {"applicationProcess", "pkiCA"}},
-                               {"cn", {c.name}},
-                               {c.kind == 'c' ? "cACertificate" : "certificateRevocationList",
-                                {bytes(good), c.bad}}});
-        EXPECT_TRUE(throwsError<RYXException>([&] { fetch(*m, c.kind, dn); }, c.byName));
-        const std::string url = s_slapd->url() + "/" + dn;
-        if (c.byUrl != 0) {
-            EXPECT_TRUE(throwsError<RYXException>([&] { fetch(*m, 'l', url); }, c.byUrl));
+                               {"cn", {c[0]}},
+                               {kind == 'c' ? "cACertificate" : "certificateRevocationList",
+                                {bytes(good), c[2]}}});
+        EXPECT_TRUE(throwsError<RYXException>([&] { fetch(*m, kind, dn); }, std::stoi(c[3])));
+        if (c[4] != "0") {
+            EXPECT_TRUE(throwsError<RYXException>([&] { fetch(*m, 'l', url); }, std::stoi(c[4])));
         } else {
             EXPECT_EQ(fetch(*m, 'l', url),
-                      c.kind == 'r' ? std::vector<Bytes>{good} : std::vector<Bytes>{});
+                      kind == 'r' ? std::vector<Bytes>{good} : std::vector<Bytes>{});
         }
         s_slapd->deleteEntry(dn);
     }
@@ -213,7 +193,7 @@ TEST_F(ManagerOctetTest, ValuesThatDoNotDecode) {
 
 TEST_F(ManagerOctetTest, RevocationListsByNameWithTheirDumpsAndByUrl) {
     const Data& d = *s_data;
-    std::unique_ptr<RYXDIRManager> m = makeManager(admin());
+    std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(*s_slapd));
     TraceCapture trace;
     EXPECT_EQ(fetch(*m, 'r', kHexDN), (std::vector<Bytes>{d.crl, d.crl2}));
     // The revocation-list heading has no colon; text is dumped with its NUL.
@@ -226,7 +206,7 @@ TEST_F(ManagerOctetTest, RevocationListsByNameWithTheirDumpsAndByUrl) {
     EXPECT_EQ(fetch(*m, 'a', kCaDN), (std::vector<Bytes>{d.arl, d.crl}));
     // A URL search makes no bind (a wrong password does not matter) and keeps
     // what decodes as a revocation list, names in case-insensitive order.
-    Connection c = admin();
+    Connection c = rootOf(*s_slapd);
     c.password = "wrong";
     m = makeManager(c);
     const std::string url = s_slapd->url() + "/" + kCaDN;
@@ -234,50 +214,41 @@ TEST_F(ManagerOctetTest, RevocationListsByNameWithTheirDumpsAndByUrl) {
     EXPECT_EQ(fetch(*m, 'l', url), (std::vector<Bytes>{d.arl, d.crl}));
 }
 
-TEST_F(ManagerOctetTest, MissingEntryThrowsOrGivesAnEmptyContainerByErrorMode) {
-    const std::string nobody = "cn=Nobody,dc=example,dc=com";
-    const std::string url = s_slapd->url() + "/" + nobody + "?cn";
-    std::unique_ptr<RYXDIRManager> strict = makeManager(admin(0));
-    EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { fetch(*strict, 'c', nobody); }, ryxcode::kSearchFailed,
-        "Error searching LDAP server. ldap_search_st() rc=32. No such object"));
-    TraceCapture trace;
-    EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { fetch(*strict, 'l', url); }, ryxcode::kSearchFailed,
-        "Error searching LDAP server by URI. ldap_url_search_st() rc=32. No such object"));
-    EXPECT_EQ(
-        trace.atLevel(RYX_TRACE_LEVEL_ERROR),
-        std::vector<Record>{errorRec("Error(32) from ldap_url_search_st().  No such object")});
-    // Mode 1 spares "no such object", mode 2 every failure.
-    for (int mode : {1, 2}) {
-        SCOPED_TRACE(mode);
-        std::unique_ptr<RYXDIRManager> m = makeManager(admin(mode));
-        for (char kind : {'c', 'r', 'l'}) {
-            EXPECT_TRUE(fetch(*m, kind, kind == 'l' ? url : nobody).empty()) << kind;
+// A missing entry (32) and a refused bind (49) by error mode
+// (cases/dir-errors.tsv).
+TEST_F(ManagerOctetTest, FailuresByErrorMode) {
+    const std::map<std::string, std::string> vars = {
+        {"URL", s_slapd->url()},
+        {"PASSWORD", s_slapd->rootPassword()},
+        {"REFUSED", refused(49, "Invalid credentials")}};
+    std::unique_ptr<RYXDIRManager> m;
+    std::string made;
+    for (const auto& c : spawntest::readCases(RYX_MANAGER_CASES "/dir-errors.tsv", vars)) {
+        SCOPED_TRACE(c[0] + " mode " + c[1] + " " + c[2] + " " + c[3]);
+        if (made != c[0] + " " + c[1]) {
+            Connection conn = rootOf(*s_slapd, std::stoi(c[1]));
+            conn.password = c[0];
+            m = makeManager(conn);
+            made = c[0] + " " + c[1];
+        }
+        TraceCapture trace;
+        if (c[4].empty()) {
+            EXPECT_TRUE(fetch(*m, c[2][0], c[3]).empty());
+        } else {
+            EXPECT_TRUE(throwsError<RYXDIRException>(
+                [&] {
+                    c[2] == "v" ? void(m->validateConnection()) : void(fetch(*m, c[2][0], c[3]));
+                },
+                std::stoi(c[4]), c[5]));
+        }
+        if (!c[6].empty()) {
+            EXPECT_EQ(trace.atLevel(RYX_TRACE_LEVEL_ERROR), std::vector<Record>{errorRec(c[6])});
         }
     }
 }
 
-TEST_F(ManagerOctetTest, WrongPasswordIsRefusedWith576009) {
-    Connection c = admin();
-    c.password = "wrong";
-    const std::string refusal = refused(49, "Invalid credentials");
-    std::unique_ptr<RYXDIRManager> m = makeManager(c);
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { m->validateConnection(); },
-                                             ryxcode::kBadCredentials, refusal));
-    // No connection is kept: the next call binds again and fails the same way.
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { fetch(*m, 'c', kCaDN); },
-                                             ryxcode::kBadCredentials, refusal));
-    // Mode 1 spares only "no such object"; mode 2 gives an empty result.
-    c.errorMode = 1;
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { fetch(*makeManager(c), 'c', kCaDN); },
-                                             ryxcode::kBadCredentials, refusal));
-    c.errorMode = 2;
-    EXPECT_TRUE(fetch(*makeManager(c), 'c', kCaDN).empty());
-}
-
 TEST_F(ManagerOctetTest, RestartedServerCostsExactlyOneRetry) {
-    std::unique_ptr<RYXDIRManager> m = makeManager(admin());
+    std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(*s_slapd));
     EXPECT_EQ(fetch(*m, 'c', kCaDN), expectedCa());  // logged in from here on
     s_slapd->restart();
     ASSERT_GT(s_data->root.certificateDER().size(), 256u);
@@ -299,7 +270,7 @@ TEST_F(ManagerOctetTest, RestartedServerCostsExactlyOneRetry) {
 TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
     std::unique_ptr<RYXDIRManager> managers[3];
     for (int mode = 0; mode < 3; ++mode) {
-        managers[mode] = makeManager(admin(mode));
+        managers[mode] = makeManager(rootOf(*s_slapd, mode));
         EXPECT_EQ(fetch(*managers[mode], 'c', kCaDN), expectedCa());
     }
     s_slapd->stop();
@@ -320,8 +291,9 @@ TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
     }
     // A manager that never logged in fails at once, without a retry.
     TraceCapture trace;
-    EXPECT_TRUE(throwsError<RYXDIRException>([&] { makeManager(admin())->validateConnection(); },
-                                             ryxcode::kNoConnection, refusal));
+    EXPECT_TRUE(
+        throwsError<RYXDIRException>([&] { makeManager(rootOf(*s_slapd))->validateConnection(); },
+                                     ryxcode::kNoConnection, refusal));
     EXPECT_TRUE(trace.atLevel(RYX_TRACE_LEVEL_ERROR).empty());
     s_slapd->start();
     // Back up: the manager of mode 0 logs in again.
@@ -331,7 +303,7 @@ TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
 // A certificate and a revocation list whose times do not fit a 32-bit time_t
 // read back with the right dates; OpenSSL's own time_t interface agrees.
 TEST_F(ManagerOctetTest, DatesAfter2038RoundTrip) {
-    std::unique_ptr<RYXDIRManager> m = makeManager(admin());
+    std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(*s_slapd));
     std::unique_ptr<RYXASNCertificateContainer> certs(m->getCACertificates(RYXASNx500Name(kCaDN)));
     std::unique_ptr<RYXASNCRLContainer> crls(m->getCRLs(RYXASNx500Name(kHexDN)));
     ASSERT_EQ(crls->size(), 2u);
@@ -386,11 +358,7 @@ TEST(ManagerStock, RevocationListsUnderBinaryInTheirOrder) {
                           {"certificateRevocationList;binary", {bytes(sameCrl)}}});
 
     Plugin plugin;
-    Connection c;
-    c.port = slapd.port();
-    c.userDN = slapd.rootDN();
-    c.password = slapd.rootPassword();
-    std::unique_ptr<RYXDIRManager> m = makeManager(c);
+    std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(slapd));
     const struct {
         const char* dn;
         std::vector<Bytes> crls;

@@ -32,10 +32,7 @@ TEST(ManagerThreads, IndependentManagersRetrieveAtOnce) {
                            {"cACertificate", {bytes(ca.certificateDER())}},
                            {"certificateRevocationList", {bytes(ca.crl(options))}}});
     Plugin plugin;
-    Connection c;
-    c.port = slapd.port();
-    c.userDN = slapd.rootDN();
-    c.password = slapd.rootPassword();
+    const Connection c = rootOf(slapd);
 
     RYXTrace* trace = RYXTrace::s_defaultTracePtr;
     ASSERT_NE(trace, nullptr);

@@ -59,6 +59,17 @@ struct Connection {
     }
 };
 
+// The root DN's connection to a lab server on loopback.
+template <typename Server>
+Connection rootOf(const Server& server, int errorMode = 0) {
+    Connection c;
+    c.port = server.port();
+    c.userDN = server.rootDN();
+    c.password = server.rootPassword();
+    c.errorMode = errorMode;
+    return c;
+}
+
 // A manager from the entry function registered under the plug-in's name; the
 // plug-in must be loaded.
 inline std::unique_ptr<RYXDIRManager> makeManager(const Connection& c) {
@@ -83,22 +94,10 @@ inline std::vector<Bytes> fetch(RYXDIRManager& m, char kind, const std::string& 
     std::unique_ptr<RYXASNObjectContainer> c;
     if (kind == 'l') {
         c.reset(m.getViaURI(RYXString(target.c_str())));
+    } else if (const RYXASNx500Name n(target.c_str()); kind == 'c' || kind == 'u') {
+        c.reset(kind == 'c' ? m.getCACertificates(n) : m.getUserCertificates(n));
     } else {
-        const RYXASNx500Name name(target.c_str());
-        switch (kind) {
-            case 'c':
-                c.reset(m.getCACertificates(name));
-                break;
-            case 'u':
-                c.reset(m.getUserCertificates(name));
-                break;
-            case 'r':
-                c.reset(m.getCRLs(name));
-                break;
-            default:
-                c.reset(m.getARLs(name));
-                break;
-        }
+        c.reset(kind == 'r' ? m.getCRLs(n) : m.getARLs(n));
     }
     EXPECT_NE(c, nullptr) << kind << " " << target;
     return contents(c.get());
