@@ -1,14 +1,13 @@
 // The manager made by the loaded plug-in's entry function, fetching from slapd:
 // on the octet-string schema (plain names, text values) with its faults and
 // dates after 2038, and on the stock schema (";binary").
-#include <openssl/x509.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,6 +46,36 @@ const Date kNotAfter = {2855822400, "Jun 30 12:00:00 2060 GMT"};
 const Date kThisUpdate = {2371982400, "Mar  1 12:00:00 2045 GMT"};
 const Date kNextUpdate = {2374660800, "Apr  1 12:00:00 2045 GMT"};
 
+// Retrievals of a case file (see dir-retrievals.tsv): managers made once per
+// connection name, objects named in a comma-separated list.
+void expectRetrievals(const std::string& file, const std::map<std::string, Connection>& connections,
+                      const std::map<std::string, Bytes>& objects, const std::string& url) {
+    std::map<std::string, std::unique_ptr<RYXDIRManager>> managers;
+    for (const auto& c : spawntest::readCases(RYX_MANAGER_CASES "/" + file, {{"URL", url}})) {
+        SCOPED_TRACE(c[0] + " " + c[1] + " " + c[2]);
+        std::unique_ptr<RYXDIRManager>& m = managers[c[0]];
+        if (!m) {
+            m = makeManager(connections.at(c[0]));
+        }
+        std::vector<Bytes> expected;
+        std::istringstream names(c[3]);
+        for (std::string name; std::getline(names, name, ',');) {
+            expected.push_back(objects.at(name));
+        }
+        EXPECT_EQ(fetch(*m, c[1][0], c[2]), expected);
+    }
+}
+
+labpki::CrlOptions crlOptions(std::uint64_t number, size_t revoked, std::time_t thisUpdate = 0,
+                              std::time_t nextUpdate = 0) {
+    labpki::CrlOptions o;
+    o.crlNumber = number;
+    o.revokedCount = revoked;
+    o.thisUpdate = thisUpdate;
+    o.nextUpdate = nextUpdate;
+    return o;
+}
+
 // The root's certificate and second list carry dates after 2038.
 struct Data {
     labpki::Authority root = labpki::Authority::root(kCaDN, [] {
@@ -62,14 +91,7 @@ struct Data {
     Bytes alice2 = root.issue(kAliceDN, 102);
     Bytes laptop = root.issue("cn=Laptop,cn=Alice,ou=People,dc=example,dc=com", 103);
     Bytes crl = root.crl();
-    Bytes crl2 = root.crl([] {
-        labpki::CrlOptions o;
-        o.crlNumber = 2;
-        o.revokedCount = 2;
-        o.thisUpdate = kThisUpdate.seconds;
-        o.nextUpdate = kNextUpdate.seconds;
-        return o;
-    }());
+    Bytes crl2 = root.crl(crlOptions(2, 2, kThisUpdate.seconds, kNextUpdate.seconds));
     Bytes arl = root.arl();
     // The CA's certificates: binary DER first, then text: the two accepted
     // marks, a mark in other letter case and a one-line PEM (both skipped).
@@ -142,21 +164,31 @@ class ManagerOctetTest : public ::testing::Test {
     Plugin m_plugin;
 };
 
-// The same for a duplicate, which outlives its original.
-TEST_F(ManagerOctetTest, CertificatesByNameLoggedInAndAnonymously) {
-    Connection anonymous = rootOf(*s_slapd);
+// Retrievals logged in, anonymously and by URL (cases/dir-retrievals.tsv); a
+// duplicate outlives its original.
+TEST_F(ManagerOctetTest, Retrievals) {
+    const Data& d = *s_data;
+    Connection anonymous = rootOf(*s_slapd), wrong = rootOf(*s_slapd);
     anonymous.userDN.clear();
     anonymous.password = "not used without a DN";
-    const Data& d = *s_data;
+    wrong.password = "wrong";
+    expectRetrievals("dir-retrievals.tsv",
+                     {{"root", rootOf(*s_slapd)}, {"anonymous", anonymous}, {"wrong", wrong}},
+                     {{"root", d.root.certificateDER()},
+                      {"inter1", d.inter1.certificateDER()},
+                      {"inter2", d.inter2.certificateDER()},
+                      {"alice1", d.alice1},
+                      {"alice2", d.alice2},
+                      {"laptop", d.laptop},
+                      {"crl", d.crl},
+                      {"crl2", d.crl2},
+                      {"arl", d.arl}},
+                     s_slapd->url());
     for (const Connection& c : {rootOf(*s_slapd), anonymous}) {
-        SCOPED_TRACE(c.userDN);
         std::unique_ptr<RYXDIRManager> original = makeManager(c);
         EXPECT_EQ(fetch(*original, 'c', kCaDN), expectedCa());
         std::unique_ptr<RYXDIRManager> m(original->duplicate());
         original.reset();
-        EXPECT_EQ(fetch(*m, 'c', kCaDN), expectedCa());
-        EXPECT_TRUE(fetch(*m, 'c', kAliceDN).empty());
-        // User certificates come from the whole subtree.
         EXPECT_EQ(fetch(*m, 'u', kAliceDN), (std::vector<Bytes>{d.alice1, d.alice2, d.laptop}));
         EXPECT_TRUE(m->validateConnection());
     }
@@ -191,27 +223,17 @@ TEST_F(ManagerOctetTest, ValuesThatDoNotDecode) {
     EXPECT_EQ(fetch(*m, 'c', kCaDN), expectedCa());
 }
 
-TEST_F(ManagerOctetTest, RevocationListsByNameWithTheirDumpsAndByUrl) {
+// Revocation lists by name; the heading of their dumps has no colon and text is
+// dumped with its NUL.
+TEST_F(ManagerOctetTest, RevocationListDumps) {
     const Data& d = *s_data;
     std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(*s_slapd));
     TraceCapture trace;
     EXPECT_EQ(fetch(*m, 'r', kHexDN), (std::vector<Bytes>{d.crl, d.crl2}));
-    // The revocation-list heading has no colon; text is dumped with its NUL.
     const char* plain = "Data Read Trace Limited to 256 Bytes";
     EXPECT_EQ(trace.atLevel(RYX_TRACE_LEVEL_ERROR),
               (std::vector<Record>{dump(plain, labpki::asnHexText(d.crl, "{ASN}") + kNul),
                                    dump(plain, bytes(d.crl2))}));
-    EXPECT_EQ(fetch(*m, 'a', kHexDN), (std::vector<Bytes>{d.arl, d.crl, d.crl2}));
-    // Binary values the same way, the authority list first.
-    EXPECT_EQ(fetch(*m, 'a', kCaDN), (std::vector<Bytes>{d.arl, d.crl}));
-    // A URL search makes no bind (a wrong password does not matter) and keeps
-    // what decodes as a revocation list, names in case-insensitive order.
-    Connection c = rootOf(*s_slapd);
-    c.password = "wrong";
-    m = makeManager(c);
-    const std::string url = s_slapd->url() + "/" + kCaDN;
-    EXPECT_EQ(fetch(*m, 'l', url + "?certificateRevocationList"), std::vector<Bytes>{d.crl});
-    EXPECT_EQ(fetch(*m, 'l', url), (std::vector<Bytes>{d.arl, d.crl}));
 }
 
 // A missing entry (32) and a refused bind (49) by error mode
@@ -301,7 +323,7 @@ TEST_F(ManagerOctetTest, StoppedServerByErrorMode) {
 }
 
 // A certificate and a revocation list whose times do not fit a 32-bit time_t
-// read back with the right dates; OpenSSL's own time_t interface agrees.
+// read back with the right dates.
 TEST_F(ManagerOctetTest, DatesAfter2038RoundTrip) {
     std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(*s_slapd));
     std::unique_ptr<RYXASNCertificateContainer> certs(m->getCACertificates(RYXASNx500Name(kCaDN)));
@@ -309,42 +331,22 @@ TEST_F(ManagerOctetTest, DatesAfter2038RoundTrip) {
     ASSERT_EQ(crls->size(), 2u);
     const RYXASNx509Certificate* cert = certs->getCertificate(0);
     const RYXASNCertificateList* crl = crls->getCRL(1);
-    const struct {
-        std::string text;
-        const ASN1_TIME* time;
-        Date expected;
-    } checks[] = {
-        {cert->getNotBefore().c_str(), X509_get0_notBefore(cert->native()), kNotBefore},
-        {cert->getNotAfter().c_str(), X509_get0_notAfter(cert->native()), kNotAfter},
-        {crl->getThisUpdate().c_str(), X509_CRL_get0_lastUpdate(crl->native()), kThisUpdate},
-        {crl->getNextUpdate().c_str(), X509_CRL_get0_nextUpdate(crl->native()), kNextUpdate},
-    };
-    for (const auto& check : checks) {
-        EXPECT_EQ(check.text, check.expected.text);
-        std::time_t before = check.expected.seconds - 1, after = check.expected.seconds + 1;
-        EXPECT_EQ(X509_cmp_time(check.time, &before), 1) << check.expected.text;
-        EXPECT_EQ(X509_cmp_time(check.time, &after), -1) << check.expected.text;
-    }
-}
-
-labpki::CrlOptions numbered(std::uint64_t number, size_t revoked) {
-    labpki::CrlOptions o;
-    o.crlNumber = number;
-    o.revokedCount = revoked;
-    return o;
+    EXPECT_EQ(
+        (std::vector<std::string>{cert->getNotBefore().c_str(), cert->getNotAfter().c_str(),
+                                  crl->getThisUpdate().c_str(), crl->getNextUpdate().c_str()}),
+        (std::vector<std::string>{kNotBefore.text, kNotAfter.text, kThisUpdate.text,
+                                  kNextUpdate.text}));
 }
 
 // The stock schema stores and returns certificate and revocation-list values
-// under ";binary": revocation lists in their order (authority lists first, a
-// list stored under both names twice), by name and by URL; certificates are
-// read only under the plain name.
+// under ";binary" (cases/stock-retrievals.tsv).
 TEST(ManagerStock, RevocationListsUnderBinaryInTheirOrder) {
     LabSlapd slapd(LabSlapd::Schema::Stock);
     slapd.start();
     const char* const full = "cn=Full CA,dc=example,dc=com";
     const char* const same = "cn=Same CA,dc=example,dc=com";
     const labpki::Authority ca = labpki::Authority::root(full);
-    const Bytes arl = ca.arl(), crlA = ca.crl(numbered(1, 1)), crlB = ca.crl(numbered(2, 4));
+    const Bytes arl = ca.arl(), crlA = ca.crl(crlOptions(1, 1)), crlB = ca.crl(crlOptions(2, 4));
     const Bytes sameCrl = labpki::Authority::root(same).crl();
     const std::vector<std::string> pkiCA = {"applicationProcess", "pkiCA"};
     slapd.addEntry(full, {{"objectClass", pkiCA},
@@ -356,29 +358,10 @@ TEST(ManagerStock, RevocationListsUnderBinaryInTheirOrder) {
                           {"cn", {"Same CA"}},
                           {"authorityRevocationList;binary", {bytes(sameCrl)}},
                           {"certificateRevocationList;binary", {bytes(sameCrl)}}});
-
     Plugin plugin;
-    std::unique_ptr<RYXDIRManager> m = makeManager(rootOf(slapd));
-    const struct {
-        const char* dn;
-        std::vector<Bytes> crls;
-        std::vector<Bytes> arls;
-    } cases[] = {
-        {full, {crlA, crlB}, {arl, crlA, crlB}},
-        {same, {sameCrl}, {sameCrl, sameCrl}},
-    };
-    for (const auto& e : cases) {
-        SCOPED_TRACE(e.dn);
-        EXPECT_EQ(fetch(*m, 'r', e.dn), e.crls);
-        EXPECT_EQ(fetch(*m, 'a', e.dn), e.arls);
-    }
-    // The server answers "cACertificate;binary": not the queried name.
-    EXPECT_TRUE(fetch(*m, 'c', full).empty());
-    // By URL: the attribute named with ";binary", or all of them in name order.
-    const std::string url = slapd.url() + "/" + full;
-    EXPECT_EQ(fetch(*m, 'l', url + "?certificateRevocationList;binary"),
-              (std::vector<Bytes>{crlA, crlB}));
-    EXPECT_EQ(fetch(*m, 'l', url), (std::vector<Bytes>{arl, crlA, crlB}));
+    expectRetrievals("stock-retrievals.tsv", {{"root", rootOf(slapd)}},
+                     {{"arl", arl}, {"crlA", crlA}, {"crlB", crlB}, {"same", sameCrl}},
+                     slapd.url());
 }
 
 }  // namespace
