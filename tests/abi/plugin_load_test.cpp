@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 #include <cstdlib>
 

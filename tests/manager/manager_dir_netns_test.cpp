@@ -44,11 +44,7 @@ TEST(ManagerNetns, HostlessUrlsAndTheUriHostNeedNoBind) {
     for (const std::string& url : {hostless, completed}) {
         TraceCapture trace;
         EXPECT_EQ(fetch(*m, 'l', url), crls) << url;
-        size_t searched = 0;
-        for (const Record& r : trace.atLevel(RYX_TRACE_LEVEL_ENTRY)) {
-            searched += r.text == "LDAPClient::searchByURI(" + completed + " )";
-        }
-        EXPECT_EQ(searched, 1u) << url;
+        EXPECT_EQ(trace.entries("LDAPClient::searchByURI(" + completed + " )"), 1u) << url;
     }
     {
         TraceCapture trace;

@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
-#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -129,22 +127,17 @@ class TraceCapture : public tracetest::TraceCapture {
     // Error-level records of the plug-in's component whose text does not begin
     // with prefix (leaves out the value dumps when given their heading).
     std::vector<Record> messagesWithout(const std::string& prefix) const {
-        std::vector<Record> out;
-        for (const Record& r : atLevel(RYX_TRACE_LEVEL_ERROR)) {
-            if (r.component == RYX_TRACE_COMP_DIRLDAP &&
-                r.text.compare(0, prefix.size(), prefix) != 0) {
-                out.push_back(r);
-            }
-        }
-        return out;
+        return where([&prefix](const Record& r) {
+            return r.level == RYX_TRACE_LEVEL_ERROR && r.component == RYX_TRACE_COMP_DIRLDAP &&
+                   r.text.compare(0, prefix.size(), prefix) != 0;
+        });
     }
     // Entry records with exactly this name.
     size_t entries(const std::string& name) const {
-        size_t n = 0;
-        for (const Record& r : atLevel(RYX_TRACE_LEVEL_ENTRY)) {
-            n += r.text == name ? 1 : 0;
-        }
-        return n;
+        return where([&name](const Record& r) {
+                   return r.level == RYX_TRACE_LEVEL_ENTRY && r.text == name;
+               })
+            .size();
     }
 };
 

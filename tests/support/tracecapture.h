@@ -3,6 +3,8 @@
 #ifndef TRACECAPTURE_H
 #define TRACECAPTURE_H
 
+#include <algorithm>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -76,28 +78,24 @@ class TraceCapture {
         }
         return out;
     }
-    // Every record of the given level so far, whatever its component.
-    std::vector<Record> atLevel(unsigned int level) const {
-        std::vector<Record> out;
-        for (const Record& r : all()) {
-            if (r.level == level) {
-                out.push_back(r);
-            }
-        }
+    // Every record so far that keep(record) accepts.
+    template <typename Keep>
+    std::vector<Record> where(Keep keep) const {
+        std::vector<Record> out, records = all();
+        std::copy_if(records.begin(), records.end(), std::back_inserter(out), keep);
         return out;
     }
-
+    // Every record of the given level so far, whatever its component.
+    std::vector<Record> atLevel(unsigned int level) const {
+        return where([level](const Record& r) { return r.level == level; });
+    }
     // The plug-in's own records so far, without the entry's bookkeeping that
     // every stored value writes ("addAttribute", "getAttributeValue").
     std::vector<Record> plugin() const {
-        std::vector<Record> out;
-        for (const Record& r : all()) {
-            if (r.component == RYX_TRACE_COMP_DIRLDAP && r.text != "addAttribute" &&
-                r.text != "getAttributeValue") {
-                out.push_back(r);
-            }
-        }
-        return out;
+        return where([](const Record& r) {
+            return r.component == RYX_TRACE_COMP_DIRLDAP && r.text != "addAttribute" &&
+                   r.text != "getAttributeValue";
+        });
     }
 
   private:
