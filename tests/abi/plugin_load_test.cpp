@@ -94,55 +94,47 @@ class PluginLoad : public ::testing::Test {
     }
 };
 
-TEST_F(PluginLoad, RegistersOnceAtLoadAndDeregistersAtUnload) {
-    for (int round = 0; round < 2; ++round) {
-        void* handle = nullptr;
-        {
-            TraceCapture capture;
-            handle = RYXLibraryManager::loadPlugin(kEntryName);
-            EXPECT_EQ(summary(capture), loading(canonical(RYX_PLUGIN_PATH)));
-        }
-        ASSERT_NE(handle, nullptr);
-        EXPECT_EQ(registrations(), 1u);
-        EXPECT_NE(RYXLibraryManager::findLibEntry(kEntryName), nullptr);
-        TraceCapture capture;
-        RYXLibraryManager::unloadPlugin(handle);
-        EXPECT_EQ(summary(capture), (std::vector<std::string>{"E:LDAPGlobal::dtor", "E:fini"}));
-    }
-}
-
-// Behind a symbolic link the plug-in names the file it was loaded from; loaded
-// through a descriptor of a file that no longer has a name, it cannot tell,
-// loads all the same and says so.
-TEST_F(PluginLoad, KnowsWhereItWasLoadedFrom) {
+// Loaded through the library manager (twice), behind a symbolic link and
+// through a descriptor of a file that no longer has a name: the entry function
+// is registered once while loaded, and the plug-in names the file it was loaded
+// from or, when it cannot tell, loads all the same and says so.
+TEST_F(PluginLoad, RegistersWhileLoadedAndKnowsWhereFrom) {
     TempDir dir;
     const std::string link = dir.path + "/link.so", copy = dir.path + "/copy.so";
     ASSERT_EQ(symlink(RYX_PLUGIN_PATH, link.c_str()), 0);
     fs::copy_file(RYX_PLUGIN_PATH, copy);
     const ryx::UniqueFd owner(open(copy.c_str(), O_RDONLY | O_CLOEXEC));
-    const int fd = owner.get();
-    ASSERT_GE(fd, 0);
+    ASSERT_GE(owner.get(), 0);
     ASSERT_EQ(unlink(copy.c_str()), 0);
+    const std::string where = canonical(RYX_PLUGIN_PATH);
     const struct {
-        std::string path;
+        std::string path;   // empty: through the library manager
         std::string where;  // empty: unknown
-    } cases[] = {{link, canonical(RYX_PLUGIN_PATH)}, {"/proc/self/fd/" + std::to_string(fd), ""}};
+    } cases[] = {{"", where},
+                 {"", where},
+                 {link, where},
+                 {"/proc/self/fd/" + std::to_string(owner.get()), ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        Handle h;
+        void* handle = nullptr;
         {
             TraceCapture capture;
-            h.reset(dlopen(c.path.c_str(), RTLD_NOW | RTLD_LOCAL));
+            handle = c.path.empty() ? RYXLibraryManager::loadPlugin(kEntryName)
+                                    : dlopen(c.path.c_str(), RTLD_NOW | RTLD_LOCAL);
             EXPECT_EQ(summary(capture),
                       loading(c.where.empty() ? "Could not determine where DirLdap was loaded from"
                                               : c.where));
         }
-        ASSERT_NE(h, nullptr) << dlerror();
+        ASSERT_NE(handle, nullptr) << dlerror();
         EXPECT_EQ(registrations(), 1u);
-        auto loadedFrom = reinterpret_cast<char* (*)()>(dlsym(h.get(), "ryxdrld_loaded_from"));
-        ASSERT_NE(loadedFrom, nullptr);
-        const ryx::UniquePtr<char, ryx::MallocFree> path(loadedFrom());
+        EXPECT_NE(RYXLibraryManager::findLibEntry(kEntryName), nullptr);
+        auto loadedFrom = reinterpret_cast<char* (*)()>(dlsym(handle, "ryxdrld_loaded_from"));
+        EXPECT_NE(loadedFrom, nullptr);
+        const ryx::UniquePtr<char, ryx::MallocFree> path(loadedFrom ? loadedFrom() : nullptr);
         EXPECT_EQ(path ? std::string(path.get()) : "", c.where);
+        TraceCapture capture;
+        RYXLibraryManager::unloadPlugin(handle);
+        EXPECT_EQ(summary(capture), (std::vector<std::string>{"E:LDAPGlobal::dtor", "E:fini"}));
     }
 }
 
