@@ -28,6 +28,20 @@ inline std::string text(const std::string& s) {
     return s + '\0';
 }
 
+// An entry as a cases file writes it: "name: value" pairs (the value a text)
+// joined by " | ".
+inline Pairs pairsOfField(const std::string& field) {
+    Pairs pairs;
+    for (size_t at = 0, bar = 0; !field.empty() && bar != std::string::npos; at = bar + 3) {
+        bar = field.find(" | ", at);
+        const std::string pair = field.substr(at, bar - at);
+        const size_t colon = pair.find(':');
+        const size_t value = colon + (pair.compare(colon, 2, ": ") == 0 ? 2 : 1);
+        pairs.emplace_back(pair.substr(0, colon), text(pair.substr(value)));
+    }
+    return pairs;
+}
+
 }  // namespace entrytest
 
 #endif
