@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "fakeldap_control.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
+#include "runprogram.h"
 #include "ryxexception.h"
 #include "tracecapture.h"
 
@@ -81,44 +83,30 @@ struct TestAgent : LDAPInitAgent {
 };
 
 TEST(ClientBinding, EachLibraryVariantLoadsOrFailsWithItsRecords) {
-    const Record noBer =
-        errorRec("Warning: ldap_ber_free not defined in library - Window implementation?");
-    const Record noErrno =
-        errorRec("Warning: ldap_get_errno not defined in library - Window implementation?");
-    const struct {
-        const char* path;
-        std::vector<Record> errors;
-        bool fails;
-    } cases[] = {
-        {FAKELDAP_FULL, {}, false},
-        {FAKELDAP_NOURL, {}, false},  // the URL entries stay null
-        {FAKELDAP_NOERRNO, {noBer, noErrno}, false},
-        {FAKELDAP_NOCOUNT, {errorRec("ldap_count_entries  symbol not defined in library")}, true},
-        {"/nonexistent/libnothing.so",
-         {errorRec("Failed to open LDAP shared library client")},
-         true},
-        // Loaded by path, the bare names are looked up: the prefixed library lacks them.
-        {FAKELDAP_PREFIXED, {errorRec("ldap_init symbol not defined in library")}, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    const std::map<std::string, std::string> paths = {{"FULL", FAKELDAP_FULL},
+                                                      {"NOURL", FAKELDAP_NOURL},
+                                                      {"NOERRNO", FAKELDAP_NOERRNO},
+                                                      {"NOCOUNT", FAKELDAP_NOCOUNT},
+                                                      {"PREFIXED", FAKELDAP_PREFIXED}};
+    for (const auto& c : spawntest::readCases(RYX_CLIENT_CASES "/libraries.tsv", paths)) {
+        SCOPED_TRACE(c[0]);
         const std::string ctor = "LDAPClient(h , 389 , 2 )";
-        const std::string load =
-            std::string("LDAPClient::connectDynamic(  Driver Path: ") + c.path + " )";
+        const std::string load = "LDAPClient::connectDynamic(  Driver Path: " + c[0] + " )";
         std::vector<Record> expected = {entryRec(ctor), entryRec(load)};
-        expected.insert(expected.end(), c.errors.begin(), c.errors.end());
+        for (size_t i = 2; i < c.size(); ++i)
+            expected.push_back(errorRec(c[i]));
         expected.insert(expected.end(), {exitRec(load), exitRec(ctor)});
         TraceCapture trace;
         std::unique_ptr<LDAPClient> client;
         const auto make = [&] {
-            client = std::make_unique<LDAPClient>("h", c.path, nullptr, 389, 2);
+            client = std::make_unique<LDAPClient>("h", c[0].c_str(), nullptr, 389, 2);
         };
-        if (c.fails) {
+        if (c[1] == "fails") {
             EXPECT_TRUE(throwsError<RYXDIRException>(make, ryxcode::kLibraryUnusable, ""));
         } else {
             make();
             EXPECT_TRUE(client->m_useDriverPath);
-            EXPECT_EQ(c.path != std::string(FAKELDAP_NOURL), client->m_ldap_url_parse != nullptr);
+            EXPECT_EQ(c[0] != FAKELDAP_NOURL, client->m_ldap_url_parse != nullptr);
         }
         EXPECT_EQ(expected, trace.all());
     }
@@ -346,10 +334,9 @@ TEST_F(ClientFake, ResultWalkFollowsTheChainAndGivesBackWhatItTook) {
     const int withMessage = m_fake.fake_live_allocations();
     LDAPSearchResults results(*c);
     EXPECT_EQ(nullptr, c->m_entry);
-    EXPECT_EQ((Pairs{{"dn", text("cn=c,o=x")}, {"DN", text("other")}, {"seeAlso", text("")}}),
-              pairsOf(*results.next()));
-    EXPECT_EQ((Pairs{{"cn", text("a")}, {"sn", text("b")}}), pairsOf(*results.next()));
-    EXPECT_EQ((Pairs{{"dn", text("cn=b,o=x")}}), pairsOf(*results.next()));
+    for (const char* entry :
+         {"dn: cn=c,o=x | DN: other | seeAlso:", "cn: a | sn: b", "dn: cn=b,o=x"})
+        EXPECT_EQ(pairsOfField(entry), pairsOf(*results.next()));
     // Names, values and elements went back; the message stays with the client.
     EXPECT_EQ(withMessage, m_fake.fake_live_allocations());
 
@@ -372,20 +359,9 @@ TEST_F(ClientFake, ResultWalkFollowsTheChainAndGivesBackWhatItTook) {
 }
 
 TEST_F(ClientFake, ConvertDCtoHostMakesTheHostOfTheDcComponents) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"ldap:///cn=CA1,o=Org,dc=example,dc=com?cACertificate",
-         "ldap://example.com/cn=CA1,o=Org,dc=example,dc=com?cACertificate"},
-        {"ldap:///DC=Example,DC=Com", "ldap://Example.Com/DC=Example,DC=Com"},
-        {"ldap:///dc=example, dc=com", "ldap://example .com/dc=example, dc=com"},
-        {"ldap:///dc=a,ou=b,dc=c??base", "ldap://aou=b.c/dc=a,ou=b,dc=c??base"},
-        {"ldap:///o=Org,c=US?certificateRevocationList",
-         "ldap:///o=Org,c=US?certificateRevocationList"},
-        {"ldaps:///dc=a,dc=b", "ldaps://a.b/dc=a,dc=b"},
-        {"http:///dc=a,dc=b", "http:///dc=a,dc=b"},
-    };
     auto c = client();
-    for (const auto& k : cases)
-        EXPECT_STREQ(k.second, c->convertDCtoHost(RYXString(k.first)).c_str()) << k.first;
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/dc-host.tsv"))
+        EXPECT_EQ(k[1], c->convertDCtoHost(RYXString(k[0].c_str())).c_str()) << k[0];
 }
 
 TEST(Entry, NamesIgnoreCaseAndValuesKeepTheirOrder) {
@@ -420,16 +396,11 @@ TEST(Entry, NamesIgnoreCaseAndValuesKeepTheirOrder) {
 }
 
 TEST(Entry, PrintableTest) {
-    const struct {
-        const char* bytes;
-        int count;
-        bool printable;
-    } cases[] = {{"abc def~", 8, true}, {nullptr, 0, true}, {nullptr, -1, true}, {"a\tb", 3, false},
-                 {"a\x7f", 2, false},   {"\xe9", 1, false}, {"a\tb", 1, true}};
-    for (const auto& k : cases) {
-        EXPECT_EQ(k.printable,
-                  isPrintable(reinterpret_cast<const unsigned char*>(k.bytes), k.count))
-            << (k.bytes ? k.bytes : "null") << " " << k.count;
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/printable.tsv")) {
+        const char* bytes = k[0] == "NULL" ? nullptr : k[0].c_str();
+        EXPECT_EQ(k[2] == "1",
+                  isPrintable(reinterpret_cast<const unsigned char*>(bytes), std::stoi(k[1])))
+            << k[0] << " " << k[1];
     }
 }
 
