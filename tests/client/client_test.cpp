@@ -158,31 +158,27 @@ TEST_F(ClientFake, RefusalsRaiseTheirCodeAndMessageAndLeaveNoConnection) {
     }
 }
 
-TEST_F(ClientFake, ErrorNumberWithoutAConnectionIsTheLastCode) {
+TEST_F(ClientFake, LoginSetsTheVersionAndBindsUnlessTheHostIsURI) {
+    const std::pair<const char*, bool> cases[] = {
+        {"URI", false}, {"uri", false}, {"Uri", true}, {"dir.example", true}};
+    for (const auto& [host, bind] : cases) {
+        SCOPED_TRACE(host);
+        m_fake.fake_reset();
+        auto c = client(host, 2);
+        EXPECT_EQ(0, c->login("cn=u", "pw"));
+        EXPECT_NE(nullptr, c->m_ld);
+        EXPECT_STREQ(bind ? host : nullptr, m_fake.fake_last_init_host());
+        EXPECT_EQ(2, m_fake.fake_last_protocol_version());
+        EXPECT_EQ(bind ? 1 : 0, m_fake.fake_call_count("ldap_simple_bind_s"));
+    }
+    // Without a connection the error number is the last code: no call.
     auto c = client();
     c->m_lastError = 77;
     m_fake.fake_set_errno_override(1, 50);
-    EXPECT_EQ(77, c->getErrno());  // no connection: no call
+    EXPECT_EQ(77, c->getErrno());
     // A driver's element goes with freebuf 0: its buffer is the entry's.
     c->berFree(nullptr);
     EXPECT_EQ(1, m_fake.fake_call_count("ldap_ber_free(0)"));
-}
-
-TEST_F(ClientFake, LoginSetsTheVersionAndBindsUnlessTheHostIsURI) {
-    const struct {
-        const char* host;
-        bool bind;
-    } cases[] = {{"URI", false}, {"uri", false}, {"Uri", true}, {"dir.example", true}};
-    for (const auto& k : cases) {
-        SCOPED_TRACE(k.host);
-        m_fake.fake_reset();
-        auto c = client(k.host, 2);
-        EXPECT_EQ(0, c->login("cn=u", "pw"));
-        EXPECT_NE(nullptr, c->m_ld);
-        EXPECT_STREQ(k.bind ? k.host : nullptr, m_fake.fake_last_init_host());
-        EXPECT_EQ(2, m_fake.fake_last_protocol_version());
-        EXPECT_EQ(k.bind ? 1 : 0, m_fake.fake_call_count("ldap_simple_bind_s"));
-    }
 }
 
 TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {

@@ -85,12 +85,10 @@ TEST_P(ClientSearch, LoginTracesTheDnButNeverThePassword) {
     }
     client->logout(true);
     {
-        // A wrong password: 49, no connection left.
+        // A wrong password: 49, no connection left (its code and message: the
+        // manager's directory tests and the fake).
         TraceCapture trace;
-        EXPECT_TRUE(throwsError<RYXDIRException>(
-            [&] { client->login(dn.c_str(), "not the password"); }, ryxcode::kBadCredentials,
-            "Cannot bind to LDAP server, 127.0.0.1 userDN=" + dn +
-                " ldap_simple_bind() rc=49. Invalid credentials"));
+        EXPECT_THROW(client->login(dn.c_str(), "not the password"), RYXDIRException);
         EXPECT_EQ(nullptr, client->m_ld);
         EXPECT_EQ(49, client->m_lastError);
         EXPECT_EQ(exitRec(name), trace.plugin().back());
