@@ -142,7 +142,6 @@ TEST_F(ClientFake, RefusalsRaiseTheirCodeAndMessageAndLeaveNoConnection) {
         const bool search = k[0] == "ldap_search_st";
         if (search)
             c->login("cn=u", "pw");
-        m_fake.fake_set_init_fails(k[0] == "ldap_init");
         m_fake.fake_push_result(k[0].c_str(), rc);
         c->m_lastError = rc;
         m_fake.fake_set_errno_override(k[2] != "-", k[2] != "-" ? std::stoi(k[2]) : 0);

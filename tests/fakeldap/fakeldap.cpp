@@ -64,7 +64,6 @@ namespace {
 struct State {
     std::vector<Entry> entries;
     std::map<std::string, std::deque<int>> results;
-    bool initFails = false;
     bool countOverride = false;
     int count = 0;
     bool errnoOverride = false;
@@ -197,7 +196,7 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
     State& s = state();
     record("ldap_init");
     s.initHost.set(host);
-    if (s.initFails) {
+    if (take("ldap_init") != 0) {
         return nullptr;
     }
     ldap* ld = new ldap;
@@ -485,9 +484,6 @@ EXPORT void fake_add_attribute_without_values(const char* attr) {
 
 EXPORT void fake_push_result(const char* function, int rc) {
     state().results[function].push_back(rc);
-}
-EXPORT void fake_set_init_fails(int fails) {
-    state().initFails = fails != 0;
 }
 EXPORT void fake_set_count_override(int enabled, int count) {
     state().countOverride = enabled != 0;
