@@ -65,10 +65,8 @@ class ClientSearch : public ::testing::TestWithParam<const char*> {
     }
 
     static inline std::unique_ptr<LabSlapd> s_slapd;
-    static std::string s_caDer;
+    static inline std::string s_caDer;
 };
-
-std::string ClientSearch::s_caDer;
 
 TEST_P(ClientSearch, LoginTracesTheDnButNeverThePassword) {
     std::unique_ptr<LDAPClient> client = connect(false);

@@ -149,9 +149,6 @@ ldapmsg* makeResult() {
 
 // Values are read as bervals whatever mod_op says; mod_op shows the flag.
 std::string describeMods(LDAPMod** mods) {
-    if (mods == nullptr) {
-        return "NULL";
-    }
     if (mods[0] == nullptr) {
         return "(empty)";
     }
@@ -453,14 +450,13 @@ EXPORT void fake_reset(void) {
 EXPORT void fake_add_entry(const char* dn) {
     state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
 }
-
 }  // extern "C"
 
 namespace {
 Attribute& attributeOfLastEntry(const char* attr) {
     State& s = state();
     if (s.entries.empty()) {
-        fake_add_entry("");
+        s.entries.emplace_back();
     }
     for (Attribute& a : s.entries.back().attributes) {
         if (a.name == attr) {
