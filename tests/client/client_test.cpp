@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "fakeldap_control.h"
 #include "ldapclient.h"
 #include "ldapsearchresults.h"
+#include "runprogram.h"
 #include "ryxexception.h"
 #include "tracecapture.h"
 
@@ -81,44 +83,30 @@ struct TestAgent : LDAPInitAgent {
 };
 
 TEST(ClientBinding, EachLibraryVariantLoadsOrFailsWithItsRecords) {
-    const Record noBer =
-        errorRec("Warning: ldap_ber_free not defined in library - Window implementation?");
-    const Record noErrno =
-        errorRec("Warning: ldap_get_errno not defined in library - Window implementation?");
-    const struct {
-        const char* path;
-        std::vector<Record> errors;
-        bool fails;
-    } cases[] = {
-        {FAKELDAP_FULL, {}, false},
-        {FAKELDAP_NOURL, {}, false},  // the URL entries stay null
-        {FAKELDAP_NOERRNO, {noBer, noErrno}, false},
-        {FAKELDAP_NOCOUNT, {errorRec("ldap_count_entries  symbol not defined in library")}, true},
-        {"/nonexistent/libnothing.so",
-         {errorRec("Failed to open LDAP shared library client")},
-         true},
-        // Loaded by path, the bare names are looked up: the prefixed library lacks them.
-        {FAKELDAP_PREFIXED, {errorRec("ldap_init symbol not defined in library")}, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    const std::map<std::string, std::string> paths = {{"FULL", FAKELDAP_FULL},
+                                                      {"NOURL", FAKELDAP_NOURL},
+                                                      {"NOERRNO", FAKELDAP_NOERRNO},
+                                                      {"NOCOUNT", FAKELDAP_NOCOUNT},
+                                                      {"PREFIXED", FAKELDAP_PREFIXED}};
+    for (const auto& c : spawntest::readCases(RYX_CLIENT_CASES "/libraries.tsv", paths)) {
+        SCOPED_TRACE(c[0]);
         const std::string ctor = "LDAPClient(h , 389 , 2 )";
-        const std::string load =
-            std::string("LDAPClient::connectDynamic(  Driver Path: ") + c.path + " )";
+        const std::string load = "LDAPClient::connectDynamic(  Driver Path: " + c[0] + " )";
         std::vector<Record> expected = {entryRec(ctor), entryRec(load)};
-        expected.insert(expected.end(), c.errors.begin(), c.errors.end());
+        for (size_t i = 2; i < c.size(); ++i)
+            expected.push_back(errorRec(c[i]));
         expected.insert(expected.end(), {exitRec(load), exitRec(ctor)});
         TraceCapture trace;
         std::unique_ptr<LDAPClient> client;
         const auto make = [&] {
-            client = std::make_unique<LDAPClient>("h", c.path, nullptr, 389, 2);
+            client = std::make_unique<LDAPClient>("h", c[0].c_str(), nullptr, 389, 2);
         };
-        if (c.fails) {
+        if (c[1] == "fails") {
             EXPECT_TRUE(throwsError<RYXDIRException>(make, ryxcode::kLibraryUnusable, ""));
         } else {
             make();
             EXPECT_TRUE(client->m_useDriverPath);
-            EXPECT_EQ(c.path != std::string(FAKELDAP_NOURL), client->m_ldap_url_parse != nullptr);
+            EXPECT_EQ(c[0] != FAKELDAP_NOURL, client->m_ldap_url_parse != nullptr);
         }
         EXPECT_EQ(expected, trace.all());
     }
@@ -145,68 +133,51 @@ TEST(ClientBinding, EmptyDriverPathLoadsTheToolkitLibraryWithPrefixedNames) {
     EXPECT_EQ(0, fake.fake_open_connections());
 }
 
-TEST_F(ClientFake, ErrorTextComesFromTheConnectionsErrorNumber) {
-    auto c = client();
-    c->m_lastError = 77;
-    m_fake.fake_set_errno_override(1, 50);
-    EXPECT_EQ(77, c->getErrno());  // no connection: no call
-    c->login("cn=u", "pw");
-    m_fake.fake_push_result("ldap_search_st", 1);
-    EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->search("o=y", 0, "(cn=*)", nullptr, 0); }, ryxcode::kSearchFailed,
-        "Error searching LDAP server. ldap_search_st() rc=1. Insufficient access"));
-
-    // A driver's element goes with freebuf 0: its buffer is the entry's.
-    c->berFree(nullptr);
-    EXPECT_EQ(1, m_fake.fake_call_count("ldap_ber_free(0)"));
-}
-
-TEST_F(ClientFake, RefusedBindsRaiseByCodeAndLeaveNoConnection) {
-    // 49 comes from the directory tests.
-    const struct {
-        int rc;
-        int code;
-        const char* text;
-    } cases[] = {{32, ryxcode::kBadCredentials, "No such object"},
-                 {50, ryxcode::kNoConnection, "Insufficient access"}};
-    auto c = client();
-    for (const auto& k : cases) {
-        m_fake.fake_push_result("ldap_simple_bind_s", k.rc);
+TEST_F(ClientFake, RefusalsRaiseTheirCodeAndMessageAndLeaveNoConnection) {
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/refusals.tsv")) {
+        SCOPED_TRACE(k[4]);
+        m_fake.fake_reset();
+        auto c = client();
+        const int rc = std::stoi(k[1]);
+        const bool search = k[0] == "ldap_search_st";
+        if (search)
+            c->login("cn=u", "pw");
+        m_fake.fake_push_result(k[0].c_str(), rc);
+        c->m_lastError = rc;
+        m_fake.fake_set_errno_override(k[2] != "-", k[2] != "-" ? std::stoi(k[2]) : 0);
         EXPECT_TRUE(throwsError<RYXDIRException>(
-            [&] { c->login("cn=u,o=x", "pw"); }, k.code,
-            "Cannot bind to LDAP server, dir.example userDN=cn=u,o=x ldap_simple_bind() rc=" +
-                std::to_string(k.rc) + ". " + k.text));
-        EXPECT_EQ(nullptr, c->m_ld);
-        EXPECT_EQ(k.rc, c->m_lastError);
-        EXPECT_EQ(0, m_fake.fake_open_connections());
+            [&] {
+                if (search)
+                    c->search("o=y", 0, "(cn=*)", nullptr, 0);
+                c->login("cn=u,o=x", "pw");
+            },
+            std::stoi(k[3]), k[4]));
+        EXPECT_EQ(search, c->m_ld != nullptr);
+        EXPECT_EQ(rc, c->m_lastError);
     }
 }
 
 TEST_F(ClientFake, LoginSetsTheVersionAndBindsUnlessTheHostIsURI) {
-    const struct {
-        const char* host;
-        bool bind;
-    } cases[] = {{"URI", false}, {"uri", false}, {"Uri", true}, {"dir.example", true}};
-    for (const auto& k : cases) {
-        SCOPED_TRACE(k.host);
+    const std::pair<const char*, bool> cases[] = {
+        {"URI", false}, {"uri", false}, {"Uri", true}, {"dir.example", true}};
+    for (const auto& [host, bind] : cases) {
+        SCOPED_TRACE(host);
         m_fake.fake_reset();
-        auto c = client(k.host, 2);
+        auto c = client(host, 2);
         EXPECT_EQ(0, c->login("cn=u", "pw"));
         EXPECT_NE(nullptr, c->m_ld);
-        EXPECT_STREQ(k.bind ? k.host : nullptr, m_fake.fake_last_init_host());
+        EXPECT_STREQ(bind ? host : nullptr, m_fake.fake_last_init_host());
         EXPECT_EQ(2, m_fake.fake_last_protocol_version());
-        EXPECT_EQ(k.bind ? 1 : 0, m_fake.fake_call_count("ldap_simple_bind_s"));
+        EXPECT_EQ(bind ? 1 : 0, m_fake.fake_call_count("ldap_simple_bind_s"));
     }
-
-    // ldap_init fails.
+    // Without a connection the error number is the last code: no call.
     auto c = client();
-    m_fake.fake_set_init_fails(1);
-    c->m_lastError = 81;
-    EXPECT_TRUE(throwsError<RYXDIRException>(
-        [&] { c->login("cn=u", "pw"); }, ryxcode::kNoConnection,
-        "Cannot open connection to LDAP server:  dir.example:389.  ldap_init() "
-        "returned Can't contact LDAP server"));
-    EXPECT_EQ(nullptr, c->m_ld);
+    c->m_lastError = 77;
+    m_fake.fake_set_errno_override(1, 50);
+    EXPECT_EQ(77, c->getErrno());
+    // A driver's element goes with freebuf 0: its buffer is the entry's.
+    c->berFree(nullptr);
+    EXPECT_EQ(1, m_fake.fake_call_count("ldap_ber_free(0)"));
 }
 
 TEST_F(ClientFake, InitAgentOpensTheConnectionOnlyWithADriverLibrary) {
@@ -346,10 +317,9 @@ TEST_F(ClientFake, ResultWalkFollowsTheChainAndGivesBackWhatItTook) {
     const int withMessage = m_fake.fake_live_allocations();
     LDAPSearchResults results(*c);
     EXPECT_EQ(nullptr, c->m_entry);
-    EXPECT_EQ((Pairs{{"dn", text("cn=c,o=x")}, {"DN", text("other")}, {"seeAlso", text("")}}),
-              pairsOf(*results.next()));
-    EXPECT_EQ((Pairs{{"cn", text("a")}, {"sn", text("b")}}), pairsOf(*results.next()));
-    EXPECT_EQ((Pairs{{"dn", text("cn=b,o=x")}}), pairsOf(*results.next()));
+    for (const char* entry :
+         {"dn: cn=c,o=x | DN: other | seeAlso:", "cn: a | sn: b", "dn: cn=b,o=x"})
+        EXPECT_EQ(pairsOfField(entry), pairsOf(*results.next()));
     // Names, values and elements went back; the message stays with the client.
     EXPECT_EQ(withMessage, m_fake.fake_live_allocations());
 
@@ -372,20 +342,9 @@ TEST_F(ClientFake, ResultWalkFollowsTheChainAndGivesBackWhatItTook) {
 }
 
 TEST_F(ClientFake, ConvertDCtoHostMakesTheHostOfTheDcComponents) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"ldap:///cn=CA1,o=Org,dc=example,dc=com?cACertificate",
-         "ldap://example.com/cn=CA1,o=Org,dc=example,dc=com?cACertificate"},
-        {"ldap:///DC=Example,DC=Com", "ldap://Example.Com/DC=Example,DC=Com"},
-        {"ldap:///dc=example, dc=com", "ldap://example .com/dc=example, dc=com"},
-        {"ldap:///dc=a,ou=b,dc=c??base", "ldap://aou=b.c/dc=a,ou=b,dc=c??base"},
-        {"ldap:///o=Org,c=US?certificateRevocationList",
-         "ldap:///o=Org,c=US?certificateRevocationList"},
-        {"ldaps:///dc=a,dc=b", "ldaps://a.b/dc=a,dc=b"},
-        {"http:///dc=a,dc=b", "http:///dc=a,dc=b"},
-    };
     auto c = client();
-    for (const auto& k : cases)
-        EXPECT_STREQ(k.second, c->convertDCtoHost(RYXString(k.first)).c_str()) << k.first;
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/dc-host.tsv"))
+        EXPECT_EQ(k[1], c->convertDCtoHost(RYXString(k[0].c_str())).c_str()) << k[0];
 }
 
 TEST(Entry, NamesIgnoreCaseAndValuesKeepTheirOrder) {
@@ -396,12 +355,7 @@ TEST(Entry, NamesIgnoreCaseAndValuesKeepTheirOrder) {
     e.addAttribute("Cn", "c", 0);
     e.addAttribute("cn", nullptr, 7);  // nothing added
     e.addAttribute("seeAlso", "\x01\x02\x03zz", 3);
-    EXPECT_EQ((Pairs{{"cn", text("b")},
-                     {"CN", text("a")},
-                     {"Cn", text("c")},
-                     {"seeAlso", "\x01\x02\x03"},
-                     {"sn", text("s")}}),
-              pairsOf(e));
+    EXPECT_EQ(pairsOfField("cn: b | CN: a | Cn: c | seeAlso:: \x01\x02\x03 | sn: s"), pairsOf(e));
     EXPECT_EQ(3u, e.count("cN"));
     EXPECT_STREQ("b", reinterpret_cast<const char*>(e.getAttributeValue("CN")));
     EXPECT_EQ(nullptr, e.getAttributeValue("mail"));
@@ -420,60 +374,30 @@ TEST(Entry, NamesIgnoreCaseAndValuesKeepTheirOrder) {
 }
 
 TEST(Entry, PrintableTest) {
-    const struct {
-        const char* bytes;
-        int count;
-        bool printable;
-    } cases[] = {{"abc def~", 8, true}, {nullptr, 0, true}, {nullptr, -1, true}, {"a\tb", 3, false},
-                 {"a\x7f", 2, false},   {"\xe9", 1, false}, {"a\tb", 1, true}};
-    for (const auto& k : cases) {
-        EXPECT_EQ(k.printable,
-                  isPrintable(reinterpret_cast<const unsigned char*>(k.bytes), k.count))
-            << (k.bytes ? k.bytes : "null") << " " << k.count;
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/printable.tsv")) {
+        const char* bytes = k[0] == "NULL" ? nullptr : k[0].c_str();
+        EXPECT_EQ(k[2] == "1",
+                  isPrintable(reinterpret_cast<const unsigned char*>(bytes), std::stoi(k[1])))
+            << k[0] << " " << k[1];
     }
 }
 
 TEST_F(ClientFake, EachAttributeGoesAsOneModificationWithItsLengthRules) {
     auto c = connected();
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/writes.tsv")) {
+        SCOPED_TRACE(k[2]);
+        LDAPEntry e;
+        addPairs(e, k[2]);
+        const char* dn = k[1] == "-" ? nullptr : k[1].c_str();
+        ASSERT_TRUE(k[0] == "add" ? c->addEntry(&e, dn) : c->modifyEntry(&e, dn));
+        EXPECT_EQ(k[3], m_fake.fake_last_dn());
+        EXPECT_EQ(k[4], m_fake.fake_last_mods());
+    }
     LDAPEntry e;
-    e.addAttribute("dn", "cn=n,o=x", 0);
-    e.addAttribute("cn", "b", 0);
-    e.addAttribute("CN", "a", 0);
-    e.addAttribute("cn", "c", 0);
-    e.addAttribute("description", "", 0);                      // only the NUL
-    e.addAttribute("userCertificate", "\x30\x01\x00\x05", 4);  // binary, a NUL inside
-    e.addAttribute("sn", "abc", 4);                            // text with its NUL
-    ASSERT_TRUE(c->addEntry(&e, nullptr));
-    EXPECT_STREQ("cn=n,o=x", m_fake.fake_last_dn());
-    EXPECT_STREQ(
-        "op=128 type=cn n=3 [1:62] [1:61] [1:63]\n"
-        "op=128 type=description n=1 [0:]\n"
-        "op=128 type=sn n=1 [3:616263]\n"
-        "op=128 type=userCertificate n=1 [4:30010005]",
-        m_fake.fake_last_mods());
-
-    // Replaced under the DN given; an entry of only its DN sends no modification.
-    LDAPEntry onlyDn;
-    onlyDn.addAttribute("dn", "cn=n,o=x", 0);
-    ASSERT_TRUE(c->modifyEntry(&onlyDn, "cn=other,o=x"));
-    EXPECT_STREQ("cn=other,o=x", m_fake.fake_last_dn());
-    EXPECT_STREQ("(empty)", m_fake.fake_last_mods());
-    onlyDn.addAttribute("mail", "m@x", 0);
-    ASSERT_TRUE(c->modifyEntry(&onlyDn, nullptr));
-    EXPECT_STREQ("cn=n,o=x", m_fake.fake_last_dn());
-    EXPECT_STREQ("op=130 type=mail n=1 [3:6d4078]", m_fake.fake_last_mods());
+    addPairs(e, "dn: cn=n,o=x | mail: m@x");
     std::ostringstream os;  // one modification as text
-    os << *LdapModArray(&onlyDn, LDAP_MOD_ADD).get()[0];
+    os << *LdapModArray(&e, LDAP_MOD_ADD).get()[0];
     EXPECT_EQ(" Operation: 128\n Attribute: mail\n  (Len)Val: (3) m@x\n", os.str());
-
-    // A DN under two spellings: the exact "dn" pair is never sent, the other
-    // spelling goes as one attribute with its own values only.
-    LDAPEntry twoDns;
-    twoDns.addAttribute("dn", "cn=a,o=x", 0);
-    twoDns.addAttribute("DN", "cn=b,o=x", 0);
-    ASSERT_TRUE(c->addEntry(&twoDns, nullptr));
-    EXPECT_STREQ("cn=a,o=x", m_fake.fake_last_dn());
-    EXPECT_STREQ("op=128 type=DN n=1 [8:636e3d622c6f3d78]", m_fake.fake_last_mods());
 }
 
 // Nothing to send, or no connection: false, no call, the code stays.

@@ -65,10 +65,8 @@ class ClientSearch : public ::testing::TestWithParam<const char*> {
     }
 
     static inline std::unique_ptr<LabSlapd> s_slapd;
-    static std::string s_caDer;
+    static inline std::string s_caDer;
 };
-
-std::string ClientSearch::s_caDer;
 
 TEST_P(ClientSearch, LoginTracesTheDnButNeverThePassword) {
     std::unique_ptr<LDAPClient> client = connect(false);
@@ -85,12 +83,10 @@ TEST_P(ClientSearch, LoginTracesTheDnButNeverThePassword) {
     }
     client->logout(true);
     {
-        // A wrong password: 49, no connection left.
+        // A wrong password: 49, no connection left (its code and message: the
+        // manager's directory tests and the fake).
         TraceCapture trace;
-        EXPECT_TRUE(throwsError<RYXDIRException>(
-            [&] { client->login(dn.c_str(), "not the password"); }, ryxcode::kBadCredentials,
-            "Cannot bind to LDAP server, 127.0.0.1 userDN=" + dn +
-                " ldap_simple_bind() rc=49. Invalid credentials"));
+        EXPECT_THROW(client->login(dn.c_str(), "not the password"), RYXDIRException);
         EXPECT_EQ(nullptr, client->m_ld);
         EXPECT_EQ(49, client->m_lastError);
         EXPECT_EQ(exitRec(name), trace.plugin().back());
@@ -114,12 +110,10 @@ TEST_P(ClientSearch, EntriesComeBackByteForByte) {
         LDAPSearchResults results(*client);
         ASSERT_EQ(1u, results.size());
         // The stock schema returns the certificate under its transfer option.
-        EXPECT_EQ((Pairs{{"cACertificate;binary", s_caDer},
-                         {"cn", text("CA1")},
-                         {"description", text("first CA")},
-                         {"description", text("second: with a colon")},
-                         {"dn", text(kCaDn)}}),
-                  pairsOf(*results.next()));
+        Pairs expected = pairsOfField(std::string("cn: CA1 | description: first CA | ") +
+                                      "description: second: with a colon | dn: " + kCaDn);
+        expected.insert(expected.begin(), {"cACertificate;binary", s_caDer});
+        EXPECT_EQ(expected, pairsOf(*results.next()));
         EXPECT_EQ(nullptr, client->m_entry);
     }
     // One level down: every entry; a filter that matches nothing: none.
@@ -130,7 +124,7 @@ TEST_P(ClientSearch, EntriesComeBackByteForByte) {
         found.insert(pairsOf(*entry));
     std::set<Pairs> expected;
     for (const std::string cn : {"Ann", "Ben", "Cid"})
-        expected.insert({{"cn", text(cn)}, {"dn", text("cn=" + cn + "," + kPeople)}});
+        expected.insert(pairsOfField("cn: " + cn + " | dn: cn=" + cn + "," + kPeople));
     EXPECT_EQ(expected, found);
     EXPECT_EQ(0, client->search(kPeople, 1, "(cn=Nobody)", nullptr, 0));
     EXPECT_NE(nullptr, client->m_result);
@@ -164,7 +158,7 @@ TEST_P(ClientSearch, SearchByUriWithAHost) {
     ASSERT_EQ(1, client->searchByURI(RYXString(url.c_str()), 0));
     EXPECT_EQ(traced("LDAPClient::searchByURI(" + url + " )"), trace.plugin());
     LDAPSearchResults results(*client);
-    EXPECT_EQ((Pairs{{"cn", text("CA1")}, {"dn", text(kCaDn)}}), pairsOf(*results.next()));
+    EXPECT_EQ(pairsOfField(std::string("cn: CA1 | dn: ") + kCaDn), pairsOf(*results.next()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ClientSearch, ::testing::Values("", RYX_LIBLDAP_PATH),
@@ -202,10 +196,8 @@ TEST(ClientWrite, WritesReachTheDirectoryAndReportItsAnswers) {
     const std::string hex = labpki::asnHexText(ca.certificateDER());
     const std::string dn = std::string("cn=CA2,") + kSuffix;
     LDAPEntry entry;
-    entry.addAttribute("dn", dn.c_str(), 0);
-    entry.addAttribute("objectClass", "applicationProcess", 0);
-    entry.addAttribute("objectClass", "pkiCA", 0);
-    entry.addAttribute("cn", "CA2", 0);
+    addPairs(entry,
+             "dn: " + dn + " | objectClass: applicationProcess | objectClass: pkiCA | cn: CA2");
     entry.addAttribute("cACertificate", der.data(), static_cast<unsigned int>(der.size()));
     entry.addAttribute("certificateRevocationList", crl.data(),
                        static_cast<unsigned int>(crl.size()));
@@ -230,14 +222,12 @@ TEST(ClientWrite, WritesReachTheDirectoryAndReportItsAnswers) {
     change.addAttribute("cACertificate", hex.c_str(), 0);
     change.addAttribute("cACertificate", der.data(), static_cast<unsigned int>(der.size()));
     EXPECT_TRUE(client.modifyEntry(&change, dn.c_str()));
-    EXPECT_EQ((Pairs{{"cACertificate", text(hex)},
-                     {"cACertificate", der},
-                     {"certificateRevocationList", crl},
-                     {"cn", text("CA2")},
-                     {"dn", text(dn)},
-                     {"objectClass", text("applicationProcess")},
-                     {"objectClass", text("pkiCA")}}),
-              readBack(dn));
+    Pairs stored = {
+        {"cACertificate", text(hex)}, {"cACertificate", der}, {"certificateRevocationList", crl}};
+    for (const auto& pair : pairsOfField("cn: CA2 | dn: " + dn +
+                                         " | objectClass: applicationProcess | objectClass: pkiCA"))
+        stored.push_back(pair);
+    EXPECT_EQ(stored, readBack(dn));
     expectRefused(client.modifyEntry(&change, ("cn=Nobody," + std::string(kSuffix)).c_str()), 32,
                   "No such object");
 
@@ -252,7 +242,7 @@ TEST(ClientWrite, WritesReachTheDirectoryAndReportItsAnswers) {
     EXPECT_TRUE(client.modifyRDN(kept.c_str(), "cn=CA4", 1));
     EXPECT_EQ(Pairs(), readBack(dn));
     const Pairs after = readBack(dropped);
-    EXPECT_EQ((Pairs{{"cn", text("CA2")}, {"cn", text("CA4")}, {"dn", text(dropped)}}),
+    EXPECT_EQ(pairsOfField("cn: CA2 | cn: CA4 | dn: " + dropped),
               Pairs(after.begin() + 3, after.begin() + 6));
     expectRefused(client.modifyRDN(kept.c_str(), "cn=CA5", 1), 32, "No such object");
 

@@ -64,7 +64,6 @@ namespace {
 struct State {
     std::vector<Entry> entries;
     std::map<std::string, std::deque<int>> results;
-    bool initFails = false;
     bool countOverride = false;
     int count = 0;
     bool errnoOverride = false;
@@ -110,15 +109,17 @@ void record(const std::string& call) {
 // The next scripted code of a function, 0 when none is queued.
 int take(const char* function) {
     auto& queue = state().results[function];
-    if (queue.empty()) {
-        return 0;
+    const int rc = queue.empty() ? 0 : queue.front();
+    if (!queue.empty()) {
+        queue.pop_front();
     }
-    int rc = queue.front();
-    queue.pop_front();
     return rc;
 }
 
-int finish(LDAP* ld, int rc) {
+// A call recorded and answered with its next code, which the connection keeps.
+int answer(const char* function, LDAP* ld) {
+    record(function);
+    const int rc = take(function);
     if (ld != nullptr) {
         ld->lastError = rc;
     }
@@ -148,9 +149,6 @@ ldapmsg* makeResult() {
 
 // Values are read as bervals whatever mod_op says; mod_op shows the flag.
 std::string describeMods(LDAPMod** mods) {
-    if (mods == nullptr) {
-        return "NULL";
-    }
     if (mods[0] == nullptr) {
         return "(empty)";
     }
@@ -183,8 +181,7 @@ int write(const char* name, LDAP* ld, const char* dn, LDAPMod** mods) {
     if (mods != nullptr) {
         state().mods = describeMods(mods);
     }
-    record(name);
-    return finish(ld, take(name));
+    return answer(name, ld);
 }
 }  // namespace
 
@@ -196,7 +193,7 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
     State& s = state();
     record("ldap_init");
     s.initHost.set(host);
-    if (s.initFails) {
+    if (take("ldap_init") != 0) {
         return nullptr;
     }
     ldap* ld = new ldap;
@@ -230,19 +227,17 @@ EXPORT char* API(ldap_err2string)(int rc) {
 }
 
 EXPORT int API(ldap_set_option)(LDAP* ld, int option, const void* value) {
-    record("ldap_set_option");
     if (option == LDAP_OPT_PROTOCOL_VERSION && value != nullptr) {
         state().version = *static_cast<const int*>(value);
     }
-    return finish(ld, take("ldap_set_option"));
+    return answer("ldap_set_option", ld);
 }
 
 EXPORT int API(ldap_simple_bind_s)(LDAP* ld, const char* dn, const char* password) {
     State& s = state();
     s.bindDn.set(dn);
     s.passwordPointer = password;
-    record("ldap_simple_bind_s");
-    return finish(ld, take("ldap_simple_bind_s"));
+    return answer("ldap_simple_bind_s", ld);
 }
 
 EXPORT int API(ldap_unbind)(LDAP* ld) {
@@ -266,12 +261,10 @@ EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char
     for (size_t i = 0; attrs != nullptr && attrs[i] != nullptr; ++i) {
         s.searchAttrs += (i > 0 ? "," : "") + std::string(attrs[i]);
     }
-    record("ldap_search_st");
-    int rc = take("ldap_search_st");
     if (result != nullptr) {
         *result = makeResult();
     }
-    return finish(ld, rc);
+    return answer("ldap_search_st", ld);
 }
 
 #ifndef FAKE_NO_URL
@@ -280,12 +273,14 @@ EXPORT int API(ldap_url_search_st)(LDAP* ld, const char* url, int, struct timeva
     State& s = state();
     s.url.set(url);
     s.searchTimeout = timeout;
-    record("ldap_url_search_st");
-    int rc = ld == nullptr ? LDAP_SERVER_DOWN : take("ldap_url_search_st");
-    if (result != nullptr && ld != nullptr) {
+    if (ld == nullptr) {
+        record("ldap_url_search_st");
+        return LDAP_SERVER_DOWN;
+    }
+    if (result != nullptr) {
         *result = makeResult();
     }
-    return finish(ld, rc);
+    return answer("ldap_url_search_st", ld);
 }
 
 EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
@@ -343,9 +338,7 @@ EXPORT int API(ldap_modify_s)(LDAP* ld, const char* dn, LDAPMod** mods) {
 }
 
 EXPORT int API(ldap_modrdn_s)(LDAP* ld, const char* dn, const char*, int) {
-    state().dn.set(dn);
-    record("ldap_modrdn_s");
-    return finish(ld, take("ldap_modrdn_s"));
+    return write("ldap_modrdn_s", ld, dn, nullptr);
 }
 
 EXPORT LDAPMessage* API(ldap_first_entry)(LDAP*, LDAPMessage* result) {
@@ -457,14 +450,13 @@ EXPORT void fake_reset(void) {
 EXPORT void fake_add_entry(const char* dn) {
     state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
 }
-
 }  // extern "C"
 
 namespace {
 Attribute& attributeOfLastEntry(const char* attr) {
     State& s = state();
     if (s.entries.empty()) {
-        fake_add_entry("");
+        s.entries.emplace_back();
     }
     for (Attribute& a : s.entries.back().attributes) {
         if (a.name == attr) {
@@ -488,9 +480,6 @@ EXPORT void fake_add_attribute_without_values(const char* attr) {
 
 EXPORT void fake_push_result(const char* function, int rc) {
     state().results[function].push_back(rc);
-}
-EXPORT void fake_set_init_fails(int fails) {
-    state().initFails = fails != 0;
 }
 EXPORT void fake_set_count_override(int enabled, int count) {
     state().countOverride = enabled != 0;

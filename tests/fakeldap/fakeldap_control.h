@@ -20,10 +20,9 @@ void fake_add_attribute_without_values(const char* attr);
 
 // Scripted results: each call of the named function (bare name in every
 // variant) takes the next queued code, 0 when none is left; a failed search
-// still stores a message. ldap_init fails, ldap_count_entries returns count,
-// ldap_get_errno returns value (else the connection's last code) while set.
+// still stores a message, ldap_init fails on any other. ldap_count_entries
+// returns count, ldap_get_errno value (else the connection's last code) while set.
 void fake_push_result(const char* function, int rc);
-void fake_set_init_fails(int fails);
 void fake_set_count_override(int enabled, int count);
 void fake_set_errno_override(int enabled, int value);
 
@@ -61,7 +60,7 @@ int fake_open_connections(void);
 // clang-format off
 #define FAKELDAP_CONTROLS(X) \
     X(fake_reset) X(fake_add_entry) X(fake_add_value)                                  \
-    X(fake_add_attribute_without_values) X(fake_push_result) X(fake_set_init_fails)    \
+    X(fake_add_attribute_without_values) X(fake_push_result)                           \
     X(fake_set_count_override) X(fake_set_errno_override) X(fake_call_count)           \
     X(fake_last_init_host) X(fake_last_protocol_version) X(fake_last_bind_dn)          \
     X(fake_last_bind_password_pointer) X(fake_last_search_base)                        \

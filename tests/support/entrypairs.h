@@ -28,6 +28,30 @@ inline std::string text(const std::string& s) {
     return s + '\0';
 }
 
+// An entry as a cases file writes it: "name: value" pairs joined by " | ", the
+// value a text, or its bytes as they are after "name:: ".
+inline Pairs pairsOfField(const std::string& field) {
+    Pairs pairs;
+    for (size_t at = 0, bar = 0; !field.empty() && bar != std::string::npos; at = bar + 3) {
+        bar = field.find(" | ", at);
+        const std::string pair = field.substr(at, bar - at);
+        const size_t colon = pair.find(':');
+        if (pair.compare(colon, 3, ":: ") == 0) {
+            pairs.emplace_back(pair.substr(0, colon), pair.substr(colon + 3));
+            continue;
+        }
+        const size_t value = colon + (pair.compare(colon, 2, ": ") == 0 ? 2 : 1);
+        pairs.emplace_back(pair.substr(0, colon), text(pair.substr(value)));
+    }
+    return pairs;
+}
+
+// Adds the pairs of a cases file's entry, each with its length.
+inline void addPairs(LDAPEntry& entry, const std::string& field) {
+    for (const auto& [name, value] : pairsOfField(field))
+        entry.addAttribute(name.c_str(), value.data(), static_cast<unsigned int>(value.size()));
+}
+
 }  // namespace entrytest
 
 #endif
