@@ -74,16 +74,8 @@ TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
 }
 
 TEST(RyxdirProgress, ByteCountsInDecimalUnits) {
-    const struct {
-        unsigned long long bytes;
-        const char* text;
-    } rows[] = {
-        {999, "999 bytes"},       {1000, "1.0 kB"},    {999949, "999.9 kB"},
-        {999950, "1.0 MB"},       {1234567, "1.2 MB"}, {21000000000ULL, "21.0 GB"},
-        {~0ULL, "18446744.1 TB"},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(byteText(r.bytes), r.text) << r.bytes;
+    for (const auto& row : cases("byte-counts.tsv")) {
+        EXPECT_EQ(byteText(std::stoull(row[0])), row[1]) << row[0];
     }
 }
 
@@ -166,11 +158,11 @@ TEST(RyxdirFileNames, SafeAndUnique) {
         }
     }
     FileNamer namer;
-    const char* const expected[] = {"ca-A-1.der", "ca-A-2.der", "crl-A-7.der", "crl-A-7-1.der"};
-    const std::string got[] = {namer.next("ca", "A", ""), namer.next("ca", "A", ""),
-                               namer.next("crl", "A", "7"), namer.next("crl", "A", "7")};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(got[i], expected[i]);
+    for (const char* expected : {"ca-A-1.der", "ca-A-2.der"}) {
+        EXPECT_EQ(namer.next("ca", "A", ""), expected);
+    }
+    for (const char* expected : {"crl-A-7.der", "crl-A-7-1.der"}) {
+        EXPECT_EQ(namer.next("crl", "A", "7"), expected);
     }
 }
 
