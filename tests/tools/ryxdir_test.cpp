@@ -251,30 +251,23 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     const ryx::UniqueFd masterOwner(master), slaveOwner(slave);
     const std::string terminal = ::ttyname(slave);
-    const struct {
-        std::string redirect;
-        std::vector<std::string> options;
-        bool shown;
-    } rows[] = {
-        {" 2>" + terminal, {}, true},
-        {" 2>" + terminal, {"-q"}, false},
-        {"", {}, false},
-    };
-    for (const auto& r : rows) {
-        std::vector<std::string> argv{"/bin/sh",   "-c", "exec \"$0\" \"$@\"" + r.redirect,
-                                      RYXDIR_PATH, "-H", trickling.hostPort()};
-        argv.insert(argv.end(), r.options.begin(), r.options.end());
-        argv.insert(argv.end(), {"ca", "cn=x"});
+    // Through a shell, standard error on the terminal, then with -q; then left
+    // as it is (a file).
+    const std::string onTerminal = "exec \"$0\" \"$@\" 2>" + terminal;
+    for (const std::string& line :
+         {onTerminal, "exec \"$0\" -q \"$@\" 2>" + terminal, std::string("exec \"$0\" \"$@\"")}) {
+        const bool shown = line == onTerminal;
         const auto start = std::chrono::steady_clock::now();
-        const Result result = spawntest::run(argv, s_dir);
+        const Result result = spawntest::run(
+            {"/bin/sh", "-c", line, RYXDIR_PATH, "-H", trickling.hostPort(), "ca", "cn=x"}, s_dir);
         std::cout << "transfer took "
                   << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
                   << " s\n";
         std::string seen = result.err;
         readTerminal(master, seen, "(all of it)", 5);
         const size_t last = seen.rfind(" received, ");
-        EXPECT_EQ(last != std::string::npos, r.shown) << r.redirect << seen;
-        if (r.shown) {
+        EXPECT_EQ(last != std::string::npos, shown) << line << seen;
+        if (shown) {
             EXPECT_THAT(seen, HasSubstr("ryxdir: 40.1 kB received, "));
             EXPECT_NE(seen.find("\r\033[K", last), std::string::npos) << "cleared: " << seen;
         }
