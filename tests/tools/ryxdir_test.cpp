@@ -1,10 +1,8 @@
 // The ryxdir tool run as a user runs it, against a slapd with the stock schema
 // (values come back as "NAME;binary", which ryxdir folds unless told not to)
-// that also speaks TLS, holding generated PKIs for every command and verdict;
-// and its status command against a slapd whose size limit (50) is smaller than
-// the subtree it is asked about (120 entries with a list each), holding lists
-// of every state: fresh, close to their next update, past it, badly signed,
-// and older than a list beside them.
+// that also speaks TLS, holding generated PKIs for every command and verdict,
+// and under ou=Status lists of every state for the status command, more of
+// them than the server's size limit (50) lets a search without pages see.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -74,6 +72,56 @@ size_t occurrences(const std::string& text, const std::string& what, const std::
     return count;
 }
 
+// The status command's subtree: 120 entries with a list each, beside CAs
+// with lists fresh, close to their next update, past it, badly signed, and
+// older than a list beside them.
+const std::string kStatus = ",ou=Status" + kSuffix, kMany = "ou=Many" + kStatus;
+const int kManyEntries = 120;
+
+labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
+    labpki::CrlOptions o;
+    o.thisUpdate = labpki::fromNow(-3600);
+    o.nextUpdate = labpki::fromNow(nextUpdateFromNow);
+    o.crlNumber = number;
+    o.revokedCount = 2;
+    return o;
+}
+
+void addStatusEntries(ryxdirlab::Lab& lab) {
+    lab.slapd->addEntry(kStatus.substr(1),
+                        {{"objectClass", {"organizationalUnit"}}, {"ou", {"Status"}}});
+    const long day = 86400;
+    const auto ca = [](const char* cn) {
+        return Authority::root("cn=" + std::string(cn) + kStatus);
+    };
+    const Authority fresh = ca("Fresh CA"), soon = ca("Soon CA"), close = ca("Close CA"),
+                    late = ca("Late CA"), forged = ca("Forged CA"), twice = ca("Twice CA"),
+                    bulk = ca("Bulk CA");
+    labpki::CrlOptions empty = listOf(7 * day);
+    empty.revokedCount = 0;
+    const auto add = [&lab](const char* cn, const Authority& a, std::vector<labpki::Bytes> crls,
+                            std::vector<labpki::Bytes> arls = {}) {
+        lab.addCA(cn, {a.certificateDER()}, crls, arls, kStatus);
+    };
+    add("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
+    add("Soon CA", soon, {soon.crl(listOf(2 * day))});
+    add("Close CA", close, {close.crl(listOf(day / 2))});
+    add("Late CA", late, {late.crl(listOf(-3600))});
+    // Same name, another key: the directory's certificate does not verify it.
+    add("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
+    add("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
+    add("Bulk CA", bulk, {});
+    lab.slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
+    const std::string list = ryxdirlab::text(bulk.crl(listOf(7 * day)));
+    for (int i = 0; i < kManyEntries; ++i) {
+        const std::string cn = "Point " + std::to_string(i);
+        lab.slapd->addEntry("cn=" + cn + "," + kMany,
+                            {{"objectClass", {"cRLDistributionPoint"}},
+                             {"cn", {cn}},
+                             {"certificateRevocationList;binary", {list}}});
+    }
+}
+
 class RyxdirTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -87,8 +135,10 @@ class RyxdirTest : public ::testing::Test {
         const labpki::KeyPtr key = labpki::makeKey();
         lab.slapd->enableTls(labpki::certificatePEM(r1.issue("cn=127.0.0.1", server, key.get())),
                              labpki::privateKeyPEM(key.get()));
+        lab.slapd->setSizeLimit(50);
         lab.start("ryxdir");
         s_dir = lab.dir;
+        addStatusEntries(lab);
 
         const auto under = [&r1](const char* cn, int serial) {
             return r1.intermediate(cn + kSuffix, Authority::caDefaults(serial));
@@ -155,6 +205,13 @@ class RyxdirTest : public ::testing::Test {
     }
     Result run(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
         return s_lab->run(args, options);
+    }
+    // status as at the time the lists were made.
+    Result status(const std::string& base, const std::vector<std::string>& args = {}) {
+        std::vector<std::string> all{"status", "--at", std::to_string(labpki::referenceTime())};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(base);
+        return run(all);
     }
     // The rows of a cases file, with ${DIR}, ${URL} and ${ROOT} filled in.
     static std::vector<std::vector<std::string>> cases(const char* name,
@@ -516,75 +573,14 @@ TEST_F(RyxdirTest, VerifyManyOnOneConnection) {
     EXPECT_EQ(occurrences(readFile(trace), "LDAPClient::login(", ""), 2u);
 }
 
-const std::string kMany = "ou=Many" + kSuffix;
-const int kManyEntries = 120;
-
-labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
-    labpki::CrlOptions o;
-    o.thisUpdate = labpki::fromNow(-3600);
-    o.nextUpdate = labpki::fromNow(nextUpdateFromNow);
-    o.crlNumber = number;
-    o.revokedCount = 2;
-    return o;
-}
-
-class RyxdirStatusTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        s_lab = std::make_unique<ryxdirlab::Lab>();
-        s_lab->slapd->setSizeLimit(50);
-        s_lab->start("status");
-        const long day = 86400;
-        const auto ca = [](const char* cn) {
-            return Authority::root("cn=" + std::string(cn) + kSuffix);
-        };
-        const Authority fresh = ca("Fresh CA"), soon = ca("Soon CA"), close = ca("Close CA"),
-                        late = ca("Late CA"), forged = ca("Forged CA"), twice = ca("Twice CA"),
-                        bulk = ca("Bulk CA");
-        labpki::CrlOptions empty = listOf(7 * day);
-        empty.revokedCount = 0;
-        const auto add = [](const char* cn, const Authority& a, std::vector<labpki::Bytes> crls,
-                            std::vector<labpki::Bytes> arls = {}) {
-            s_lab->addCA(cn, {a.certificateDER()}, crls, arls);
-        };
-        add("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
-        add("Soon CA", soon, {soon.crl(listOf(2 * day))});
-        add("Close CA", close, {close.crl(listOf(day / 2))});
-        add("Late CA", late, {late.crl(listOf(-3600))});
-        // Same name, another key: the directory's certificate does not verify it.
-        add("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
-        add("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
-        add("Bulk CA", bulk, {});
-        s_lab->slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
-        const std::string list = ryxdirlab::text(bulk.crl(listOf(7 * day)));
-        for (int i = 0; i < kManyEntries; ++i) {
-            const std::string cn = "Point " + std::to_string(i);
-            s_lab->slapd->addEntry("cn=" + cn + "," + kMany,
-                                   {{"objectClass", {"cRLDistributionPoint"}},
-                                    {"cn", {cn}},
-                                    {"certificateRevocationList;binary", {list}}});
-        }
-    }
-    static void TearDownTestSuite() { s_lab.reset(); }
-
-    Result status(const std::string& base, const std::vector<std::string>& args = {}) {
-        std::vector<std::string> all{"status", "--at", std::to_string(labpki::referenceTime())};
-        all.insert(all.end(), args.begin(), args.end());
-        all.push_back(base);
-        return s_lab->run(all);
-    }
-
-    static inline std::unique_ptr<ryxdirlab::Lab> s_lab;
-};
-
-TEST_F(RyxdirStatusTest, JudgesEachList) {
-    const Result r = status("dc=example,dc=com");
+TEST_F(RyxdirTest, StatusJudgesEachList) {
+    const Result r = status(kStatus.substr(1));
     EXPECT_EQ(r.status, 6) << r.err;
-    for (const auto& c : spawntest::readCases(ryxdirlab::casesFile("status-lists.tsv"))) {
+    for (const auto& c : cases("status-lists.tsv", {})) {
         std::string line;
         std::istringstream in(r.out);
         for (std::string l; std::getline(in, l);) {
-            if (l.find("cn=" + c[0] + kSuffix) != std::string::npos &&
+            if (l.find("cn=" + c[0] + kStatus) != std::string::npos &&
                 l.find(c[1]) != std::string::npos &&
                 l.find("  " + c[2] + "  ") != std::string::npos) {
                 line = l;
@@ -599,7 +595,7 @@ TEST_F(RyxdirStatusTest, JudgesEachList) {
 
 // 120 entries under a size limit of 50 (that a search without pages hits),
 // in pages smaller and larger than it.
-TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
+TEST_F(RyxdirTest, StatusPagesPastTheSizeLimit) {
     const Result plain = spawntest::run(
         {"ldapsearch", "-x", "-LLL", "-H", s_lab->slapd->url(), "-b", kMany, "cn"}, s_lab->dir);
     EXPECT_EQ(plain.status, 4) << "size limit exceeded\n" << plain.err;
@@ -611,11 +607,11 @@ TEST_F(RyxdirStatusTest, PagesPastTheSizeLimit) {
 }
 
 // The plug-in's line, and the JSON document, of several subtrees.
-TEST_F(RyxdirStatusTest, PluginLinesAndJson) {
-    for (const auto& c : spawntest::readCases(ryxdirlab::casesFile("status-plugin.tsv"))) {
+TEST_F(RyxdirTest, StatusPluginLinesAndJson) {
+    for (const auto& c : cases("status-plugin.tsv", {})) {
         const bool json = c[0] == "json";
         const int expected = std::stoi(c[json ? 1 : 0]);
-        const std::string base = c[2].empty() ? kSuffix.substr(1) : c[2] + kSuffix;
+        const std::string base = c[2].empty() ? kStatus.substr(1) : c[2] + kStatus;
         std::vector<std::string> args{json ? "-f" : "--plugin"};
         if (json) {
             args.push_back("json");
