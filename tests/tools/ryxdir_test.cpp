@@ -200,9 +200,6 @@ class RyxdirTest : public ::testing::Test {
     }
     static void TearDownTestSuite() { s_lab.reset(); }
 
-    static std::vector<std::string> command(const std::vector<std::string>& args) {
-        return s_lab->command(args);
-    }
     Result run(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
         return s_lab->run(args, options);
     }
@@ -358,8 +355,8 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     onTty.stdinPath = ::ptsname(master);
     onTty.setsid = true;
     onTty.timeoutSeconds = 20;
-    const pid_t pid =
-        spawntest::start(command({"-D", s_lab->slapd->rootDN(), "-W", "check"}), s_dir, onTty);
+    const pid_t pid = spawntest::start(
+        s_lab->command({"-D", s_lab->slapd->rootDN(), "-W", "check"}), s_dir, onTty);
     std::string seen;
     EXPECT_TRUE(readTerminal(master, seen, "Enter LDAP password: ", 200)) << seen;
     bool echoOff = false;
