@@ -60,13 +60,6 @@ std::map<std::string, std::string> readEnv(const std::string& path) {
     return vars;
 }
 
-// True while pid names a process that has not exited.
-bool running(pid_t pid) {
-    const std::string stat = spawntest::readFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t paren = stat.rfind(')');
-    return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
-}
-
 TEST_F(RyxlabTest, StartsADirectoryThatOutlivesTheCommandAndStopsIt) {
     const std::string dir = m_top + "/lab";
     spawntest::Result started = ryxlab({"start", dir});
@@ -99,7 +92,7 @@ TEST_F(RyxlabTest, StartsADirectoryThatOutlivesTheCommandAndStopsIt) {
     EXPECT_EQ(env["RYX_LAB_CRL_URL"].rfind(env["RYX_LAB_URL"] + "/", 0), 0u);
 
     EXPECT_EQ(ryxlab({"stop", dir}).status, 0);
-    EXPECT_FALSE(running(pid));
+    EXPECT_FALSE(ryxproc::alive(pid));
     EXPECT_FALSE(fs::exists(dir)) << "stop removes the folder that start created";
 }
 

@@ -1,6 +1,8 @@
 // The ryxdir tool run as a user runs it, against a slapd with the stock schema
 // (values come back as "NAME;binary", which ryxdir folds unless told not to)
-// that also speaks TLS, holding generated PKIs for every command and verdict.
+// that also speaks TLS, holding generated PKIs for every command and verdict,
+// and under ou=Status lists of every state for the status command, more of
+// them than the server's size limit (50) lets a search without pages see.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -70,6 +72,56 @@ size_t occurrences(const std::string& text, const std::string& what, const std::
     return count;
 }
 
+// The status command's subtree: 120 entries with a list each, beside CAs
+// with lists fresh, close to their next update, past it, badly signed, and
+// older than a list beside them.
+const std::string kStatus = ",ou=Status" + kSuffix, kMany = "ou=Many" + kStatus;
+const int kManyEntries = 120;
+
+labpki::CrlOptions listOf(long nextUpdateFromNow, std::uint64_t number = 1) {
+    labpki::CrlOptions o;
+    o.thisUpdate = labpki::fromNow(-3600);
+    o.nextUpdate = labpki::fromNow(nextUpdateFromNow);
+    o.crlNumber = number;
+    o.revokedCount = 2;
+    return o;
+}
+
+void addStatusEntries(ryxdirlab::Lab& lab) {
+    lab.slapd->addEntry(kStatus.substr(1),
+                        {{"objectClass", {"organizationalUnit"}}, {"ou", {"Status"}}});
+    const long day = 86400;
+    const auto ca = [](const char* cn) {
+        return Authority::root("cn=" + std::string(cn) + kStatus);
+    };
+    const Authority fresh = ca("Fresh CA"), soon = ca("Soon CA"), close = ca("Close CA"),
+                    late = ca("Late CA"), forged = ca("Forged CA"), twice = ca("Twice CA"),
+                    bulk = ca("Bulk CA");
+    labpki::CrlOptions empty = listOf(7 * day);
+    empty.revokedCount = 0;
+    const auto add = [&lab](const char* cn, const Authority& a, std::vector<labpki::Bytes> crls,
+                            std::vector<labpki::Bytes> arls = {}) {
+        lab.addCA(cn, {a.certificateDER()}, crls, arls, kStatus);
+    };
+    add("Fresh CA", fresh, {fresh.crl(listOf(7 * day))}, {fresh.arl(empty)});
+    add("Soon CA", soon, {soon.crl(listOf(2 * day))});
+    add("Close CA", close, {close.crl(listOf(day / 2))});
+    add("Late CA", late, {late.crl(listOf(-3600))});
+    // Same name, another key: the directory's certificate does not verify it.
+    add("Forged CA", forged, {ca("Forged CA").crl(listOf(7 * day))});
+    add("Twice CA", twice, {twice.crl(listOf(7 * day, 4)), twice.crl(listOf(7 * day, 5))});
+    add("Bulk CA", bulk, {});
+    lab.slapd->addEntry(kMany, {{"objectClass", {"organizationalUnit"}}, {"ou", {"Many"}}});
+    const std::string list = ryxdirlab::text(bulk.crl(listOf(7 * day)));
+    for (int i = 0; i < kManyEntries; ++i) {
+        const std::string cn = "Point " + std::to_string(i);
+        lab.slapd->addEntry("cn=" + cn + "," + kMany,
+                            {{"objectClass", {"cRLDistributionPoint"}},
+                             {"cn", {cn}},
+                             {"certificateRevocationList;binary", {list}}});
+    }
+}
+
 class RyxdirTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -83,8 +135,10 @@ class RyxdirTest : public ::testing::Test {
         const labpki::KeyPtr key = labpki::makeKey();
         lab.slapd->enableTls(labpki::certificatePEM(r1.issue("cn=127.0.0.1", server, key.get())),
                              labpki::privateKeyPEM(key.get()));
+        lab.slapd->setSizeLimit(50);
         lab.start("ryxdir");
         s_dir = lab.dir;
+        addStatusEntries(lab);
 
         const auto under = [&r1](const char* cn, int serial) {
             return r1.intermediate(cn + kSuffix, Authority::caDefaults(serial));
@@ -146,11 +200,15 @@ class RyxdirTest : public ::testing::Test {
     }
     static void TearDownTestSuite() { s_lab.reset(); }
 
-    static std::vector<std::string> command(const std::vector<std::string>& args) {
-        return s_lab->command(args);
-    }
     Result run(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
         return s_lab->run(args, options);
+    }
+    // status as at the time the lists were made.
+    Result status(const std::string& base, const std::vector<std::string>& args = {}) {
+        std::vector<std::string> all{"status", "--at", std::to_string(labpki::referenceTime())};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(base);
+        return run(all);
     }
     // The rows of a cases file, with ${DIR}, ${URL} and ${ROOT} filled in.
     static std::vector<std::vector<std::string>> cases(const char* name,
@@ -205,33 +263,37 @@ TEST_F(RyxdirTest, FetchesEachKindInEachFormat) {
 }
 
 // Runs of every command, the failures with their own exit status, one line on
-// standard error (a bad command line adds a hint) and nothing on standard output.
+// standard error (a bad command line adds a hint) and nothing on standard
+// output but a JSON document when asked for one.
 TEST_F(RyxdirTest, RunsAndFailuresWithTheirOwnStatus) {
     writeFile(s_dir + "/pwnul", std::string("se\0cret\n", 8));
     RunOptions detached = withEnv({"RYX_LDAP_TIMEOUT=10"});
     detached.setsid = true;  // no controlling terminal for -W
+    writeFile(s_dir + "/longpw", std::string(1 << 20, 'x') + "\n");
+    const FakeServer hangingUp(FakeServer::Mode::RefuseTls);
     const auto rows = cases(
         "runs.tsv", {{"LDAPS", "ldaps://127.0.0.1:" + std::to_string(s_lab->slapd->tlsPort())},
                      {"RIGHT", s_dir + "/root1.pem"},
-                     {"WRONG", s_dir + "/other.pem"}});
+                     {"WRONG", s_dir + "/other.pem"},
+                     {"HANGUP", hangingUp.hostPort()}});
     for (const auto& row : rows) {
         const int status = std::stoi(row[0]);
         Result r = run({row.begin() + 3, row.end()}, detached);
         EXPECT_EQ(r.status, status) << r.err;
-        EXPECT_THAT(r.out, StartsWith(row[1])) << r.err;
+        if (std::find(row.begin() + 3, row.end(), "json") != row.end()) {
+            EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
+            EXPECT_THAT(r.out, StartsWith("{\n  \"format\": 1,\n"));
+            EXPECT_THAT(r.out, HasSubstr(row[1]));
+            EXPECT_THAT(r.out, EndsWith("\"status\": " + row[0] + "\n}\n"));
+        } else {
+            EXPECT_THAT(r.out, StartsWith(row[1])) << r.err;
+        }
         EXPECT_EQ(r.out.empty(), row[1].empty()) << r.out;
         EXPECT_THAT(r.err, StartsWith(row[2].empty() ? "" : "ryxdir: " + row[2]));
         EXPECT_EQ(r.err.empty(), row[2].empty()) << r.err;
         const size_t lines = std::count(r.err.begin(), r.err.end(), '\n');
         EXPECT_LE(lines, status == 2 ? 2u : 1u) << r.err;
     }
-    // With -f json anywhere, a bad command line is also a JSON document.
-    const Result json = run({"check", "-p", "0", "-f", "json"});
-    EXPECT_EQ(json.status, 2);
-    EXPECT_THAT(json.out,
-                HasSubstr("\"command\": \"check\",\n  \"error\": \"bad port \\\"0\\\"\""));
-    // A server that cannot be reached is named.
-    EXPECT_THAT(run({"-H", "127.0.0.1:1", "check"}).err, EndsWith(" (server 127.0.0.1:1)\n"));
 }
 
 // A transfer of seconds (the fake server sends its answer in eight parts, one
@@ -243,30 +305,23 @@ TEST_F(RyxdirTest, ProgressOnATerminalOnly) {
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     const ryx::UniqueFd masterOwner(master), slaveOwner(slave);
     const std::string terminal = ::ttyname(slave);
-    const struct {
-        std::string redirect;
-        std::vector<std::string> options;
-        bool shown;
-    } rows[] = {
-        {" 2>" + terminal, {}, true},
-        {" 2>" + terminal, {"-q"}, false},
-        {"", {}, false},
-    };
-    for (const auto& r : rows) {
-        std::vector<std::string> argv{"/bin/sh",   "-c", "exec \"$0\" \"$@\"" + r.redirect,
-                                      RYXDIR_PATH, "-H", trickling.hostPort()};
-        argv.insert(argv.end(), r.options.begin(), r.options.end());
-        argv.insert(argv.end(), {"ca", "cn=x"});
+    // Through a shell, standard error on the terminal, then with -q; then left
+    // as it is (a file).
+    const std::string onTerminal = "exec \"$0\" \"$@\" 2>" + terminal;
+    for (const std::string& line :
+         {onTerminal, "exec \"$0\" -q \"$@\" 2>" + terminal, std::string("exec \"$0\" \"$@\"")}) {
+        const bool shown = line == onTerminal;
         const auto start = std::chrono::steady_clock::now();
-        const Result result = spawntest::run(argv, s_dir);
+        const Result result = spawntest::run(
+            {"/bin/sh", "-c", line, RYXDIR_PATH, "-H", trickling.hostPort(), "ca", "cn=x"}, s_dir);
         std::cout << "transfer took "
                   << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
                   << " s\n";
         std::string seen = result.err;
         readTerminal(master, seen, "(all of it)", 5);
         const size_t last = seen.rfind(" received, ");
-        EXPECT_EQ(last != std::string::npos, r.shown) << r.redirect << seen;
-        if (r.shown) {
+        EXPECT_EQ(last != std::string::npos, shown) << line << seen;
+        if (shown) {
             EXPECT_THAT(seen, HasSubstr("ryxdir: 40.1 kB received, "));
             EXPECT_NE(seen.find("\r\033[K", last), std::string::npos) << "cleared: " << seen;
         }
@@ -300,8 +355,8 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     onTty.stdinPath = ::ptsname(master);
     onTty.setsid = true;
     onTty.timeoutSeconds = 20;
-    const pid_t pid =
-        spawntest::start(command({"-D", s_lab->slapd->rootDN(), "-W", "check"}), s_dir, onTty);
+    const pid_t pid = spawntest::start(
+        s_lab->command({"-D", s_lab->slapd->rootDN(), "-W", "check"}), s_dir, onTty);
     std::string seen;
     EXPECT_TRUE(readTerminal(master, seen, "Enter LDAP password: ", 200)) << seen;
     bool echoOff = false;
@@ -319,19 +374,6 @@ TEST_F(RyxdirTest, PromptsForThePasswordWithoutEcho) {
     EXPECT_THAT(seen + r.out + r.err, Not(HasSubstr(s_lab->slapd->rootPassword())));
 }
 
-TEST_F(RyxdirTest, JsonOnEveryCommand) {
-    for (const auto& row : cases("json.tsv", {})) {
-        std::vector<std::string> args{"-f", "json"};
-        args.insert(args.end(), row.begin() + 2, row.end());
-        Result r = run(args);
-        EXPECT_EQ(r.status, std::stoi(row[0])) << r.err;
-        EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_dir)) << r.out;
-        EXPECT_THAT(r.out, StartsWith("{\n  \"format\": 1,\n"));
-        EXPECT_THAT(r.out, HasSubstr(row[1]));
-        EXPECT_THAT(r.out, EndsWith("\"status\": " + row[0] + "\n}\n"));
-    }
-}
-
 TEST_F(RyxdirTest, FullDiskLeavesNoFile) {
     // A 16 KiB tmpfs in a private mount namespace, and a list of about 100 KiB.
     const std::string full = s_dir + "/full";
@@ -346,7 +388,7 @@ TEST_F(RyxdirTest, FullDiskLeavesNoFile) {
                          "/crl-Root_One-1.der\": No space left on device\n");
 }
 
-TEST_F(RyxdirTest, StandardStreamsAndPipes) {
+TEST_F(RyxdirTest, OutputThatCannotBeWritten) {
     // Output that cannot be written, to a closed standard output or a full
     // device, is an error of its own in every format; it never goes into a
     // file or connection opened later (here the trace file).
@@ -357,33 +399,13 @@ TEST_F(RyxdirTest, StandardStreamsAndPipes) {
     const std::string batchInput = s_dir + "/one-name";
     writeFile(batchInput, kRootDN + "\n");
     toFull.stdinPath = closed.stdinPath = batchInput;
-    const std::string isClosed = "it is closed\n", isFull = "No space left on device\n";
-    const struct {
-        std::vector<std::string> args;
-        const RunOptions* options;
-        const std::string& why;
-    } rows[] = {
-        {{"ca", kRootDN}, &closed, isClosed},
-        {{"-f", "json", "check"}, &closed, isClosed},
-        {{"--batch", "crl"}, &closed, isClosed},
-        {{"ca", kRootDN}, &toFull, isFull},
-        {{"-f", "text", "crl", kRootDN}, &toFull, isFull},
-    };
-    for (const auto& row : rows) {
-        Result lost = run(row.args, *row.options);
-        EXPECT_EQ(lost.status, 5) << row.args[0];
-        EXPECT_EQ(lost.err, "ryxdir: cannot write to standard output: " + row.why);
+    for (const auto& row : cases("lost-output.tsv", {})) {
+        Result lost = run({row.begin() + 2, row.end()}, row[0] == "closed" ? closed : toFull);
+        EXPECT_EQ(lost.status, 5) << row[2];
+        EXPECT_EQ(lost.err, "ryxdir: cannot write to standard output: " + row[1] + "\n");
     }
     EXPECT_THAT(readFile(trace), HasSubstr("getCACertificates"));
     EXPECT_THAT(readFile(trace), Not(HasSubstr("BEGIN CERTIFICATE")));
-
-    // A server that hangs up while a long password is sent: a clear error, not
-    // death by SIGPIPE.
-    const FakeServer hangingUp(FakeServer::Mode::RefuseTls);
-    writeFile(s_dir + "/longpw", std::string(1 << 20, 'x') + "\n");
-    Result pipe = run({"-H", hangingUp.hostPort(), "-D", "cn=x", "-y", s_dir + "/longpw", "check"});
-    EXPECT_EQ(pipe.status, 4) << pipe.err;
-    EXPECT_THAT(pipe.err, StartsWith("ryxdir: error 576002: "));
 }
 
 // --batch: one result line per operand line, blank lines passed over, a bad
@@ -546,6 +568,67 @@ TEST_F(RyxdirTest, VerifyManyOnOneConnection) {
                                       s_dir + "/missing.pem\tcannot read certificate file"));
     // The entry and exit records of one bind.
     EXPECT_EQ(occurrences(readFile(trace), "LDAPClient::login(", ""), 2u);
+}
+
+TEST_F(RyxdirTest, StatusJudgesEachList) {
+    const Result r = status(kStatus.substr(1));
+    EXPECT_EQ(r.status, 6) << r.err;
+    for (const auto& c : cases("status-lists.tsv", {})) {
+        std::string line;
+        std::istringstream in(r.out);
+        for (std::string l; std::getline(in, l);) {
+            if (l.find("cn=" + c[0] + kStatus) != std::string::npos &&
+                l.find(c[1]) != std::string::npos &&
+                l.find("  " + c[2] + "  ") != std::string::npos) {
+                line = l;
+            }
+        }
+        EXPECT_THAT(line, StartsWith(c[3])) << c[0] << " " << c[1] << "\n" << r.out;
+        EXPECT_THAT(line, HasSubstr(c[4])) << c[0];
+    }
+    EXPECT_THAT(r.out, HasSubstr(std::to_string(kManyEntries + 8) + " lists: " +
+                                 std::to_string(kManyEntries + 3) + " OK, 1 WARNING, 4 CRITICAL"));
+}
+
+// 120 entries under a size limit of 50 (that a search without pages hits),
+// in pages smaller and larger than it.
+TEST_F(RyxdirTest, StatusPagesPastTheSizeLimit) {
+    const Result plain = spawntest::run(
+        {"ldapsearch", "-x", "-LLL", "-H", s_lab->slapd->url(), "-b", kMany, "cn"}, s_lab->dir);
+    EXPECT_EQ(plain.status, 4) << "size limit exceeded\n" << plain.err;
+    for (const char* pageSize : {"7", "50", "500"}) {
+        const Result r = status(kMany, {"--page-size", pageSize});
+        EXPECT_EQ(r.status, 0) << pageSize << ": " << r.err;
+        EXPECT_THAT(r.out, HasSubstr("120 lists: 120 OK, 0 WARNING, 0 CRITICAL")) << pageSize;
+    }
+}
+
+// The plug-in's line, and the JSON document, of several subtrees.
+TEST_F(RyxdirTest, StatusPluginLinesAndJson) {
+    for (const auto& c : cases("status-plugin.tsv", {})) {
+        const bool json = c[0] == "json";
+        const int expected = std::stoi(c[json ? 1 : 0]);
+        const std::string base = c[2].empty() ? kStatus.substr(1) : c[2] + kStatus;
+        std::vector<std::string> args{json ? "-f" : "--plugin"};
+        if (json) {
+            args.push_back("json");
+        } else {
+            args.insert(args.end(), c.begin() + 3, c.end());
+        }
+        const Result r = status(base, args);
+        EXPECT_EQ(r.status, expected) << base << "\n" << r.out << r.err;
+        if (json) {
+            EXPECT_TRUE(spawntest::parsesAsJson(r.out, s_lab->dir)) << r.out;
+            for (auto part = c.begin() + 3; part != c.end(); ++part) {
+                EXPECT_THAT(r.out, HasSubstr(*part)) << base;
+            }
+        } else {
+            EXPECT_THAT(r.out, StartsWith(c[1])) << base;
+        }
+        if (!json && expected < 3) {
+            EXPECT_THAT(r.out.substr(0, r.out.find('\n')), HasSubstr(" | lists="));
+        }
+    }
 }
 
 }  // namespace

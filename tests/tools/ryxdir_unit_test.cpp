@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,16 +73,8 @@ TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
 }
 
 TEST(RyxdirProgress, ByteCountsInDecimalUnits) {
-    const struct {
-        unsigned long long bytes;
-        const char* text;
-    } rows[] = {
-        {999, "999 bytes"},       {1000, "1.0 kB"},    {999949, "999.9 kB"},
-        {999950, "1.0 MB"},       {1234567, "1.2 MB"}, {21000000000ULL, "21.0 GB"},
-        {~0ULL, "18446744.1 TB"},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(byteText(r.bytes), r.text) << r.bytes;
+    for (const auto& row : cases("byte-counts.tsv")) {
+        EXPECT_EQ(byteText(std::stoull(row[0])), row[1]) << row[0];
     }
 }
 
@@ -91,26 +82,19 @@ TEST(RyxdirAtomicFile, WritesWholeFilesAndNeverThroughLinks) {
     char pattern[] = "/tmp/ryxdir-atomic-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
-    const auto write = [&](const std::string& name, const std::string& bytes,
-                           Existing existing = Existing::Replace) {
-        try {
-            writeFileAtomically(dir + "/" + name, bytes.data(), bytes.size(), existing);
-            return 0;
-        } catch (const Failure& f) {
-            return f.status;
-        }
-    };
-    EXPECT_EQ(write("a.der", "first"), 0);
-    EXPECT_EQ(write("a.der", "second"), 0);
     ASSERT_EQ(::symlink((dir + "/a.der").c_str(), (dir + "/link.der").c_str()), 0);
     ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0700), 0);
-    EXPECT_EQ(write("link.der", "through the link"), EXIT_OUTPUT);
-    EXPECT_EQ(write("sub", "over a folder"), EXIT_OUTPUT);
-    EXPECT_EQ(write("missing/a.der", "no folder"), EXIT_OUTPUT);
-    EXPECT_EQ(write("a.der", "not forced", Existing::Refuse), EXIT_OUTPUT);
-    EXPECT_EQ(write("b.der", "new", Existing::Refuse), 0);
-    std::ifstream in(dir + "/a.der");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "second");
+    for (const auto& row : cases("atomic-writes.tsv")) {
+        int status = 0;
+        try {
+            writeFileAtomically(dir + "/" + row[0], row[1].data(), row[1].size(),
+                                row[2] == "refuse" ? Existing::Refuse : Existing::Replace);
+        } catch (const Failure& f) {
+            status = f.status;
+        }
+        EXPECT_EQ(status, std::stoi(row[3])) << row[1];
+    }
+    EXPECT_EQ(spawntest::readFile(dir + "/a.der"), "second");
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         names.insert(e.path().filename());
@@ -166,11 +150,11 @@ TEST(RyxdirFileNames, SafeAndUnique) {
         }
     }
     FileNamer namer;
-    const char* const expected[] = {"ca-A-1.der", "ca-A-2.der", "crl-A-7.der", "crl-A-7-1.der"};
-    const std::string got[] = {namer.next("ca", "A", ""), namer.next("ca", "A", ""),
-                               namer.next("crl", "A", "7"), namer.next("crl", "A", "7")};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(got[i], expected[i]);
+    for (const char* expected : {"ca-A-1.der", "ca-A-2.der"}) {
+        EXPECT_EQ(namer.next("ca", "A", ""), expected);
+    }
+    for (const char* expected : {"crl-A-7.der", "crl-A-7-1.der"}) {
+        EXPECT_EQ(namer.next("crl", "A", "7"), expected);
     }
 }
 
@@ -201,25 +185,21 @@ TEST(RyxdirCommandLine, OptionsAndOperands) {
               "a.example:389 [::1]:1389 ldaps://c.example");
 }
 
-// The output of a shell command line and its exit status.
-std::pair<std::string, int> shell(const std::string& line) {
-    std::string out;
-    FILE* pipe = ::popen((line + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return {"popen failed", -1};
-    }
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-    }
-    return {out, ::pclose(pipe)};
-}
-
 // The help, the man page and the bash completion of each program tell of every
 // command and option of its tables; the man page passes groff's checks and the
 // completion bash's, and completes a value and a command.
 TEST(CommandLineDocs, EveryOptionInHelpManPageAndCompletion) {
     const std::string dir = ::testing::TempDir();
+    // What a bash command line writes, to either stream.
+    const auto shell = [&dir](const std::string& line) {
+        const spawntest::Result r = spawntest::run({"bash", "-c", line}, dir);
+        return r.out + r.err;
+    };
+    const auto complete = [&](const std::string& name, const std::string& words, int word) {
+        return shell(". " + dir + "/" + name + "; COMP_WORDS=(" + name + " " + words +
+                     "); COMP_CWORD=" + std::to_string(word) + "; _" + name +
+                     "; echo \"${COMPREPLY[*]}\"");
+    };
     const struct {
         const cmdline::Program* program;
         const char* prefix;     // of a command
@@ -253,23 +233,14 @@ TEST(CommandLineDocs, EveryOptionInHelpManPageAndCompletion) {
             EXPECT_NE(bash.find(" " + name), std::string::npos) << name;
         }
         const std::string manFile = dir + "/" + p->name + ".1", bashFile = dir + "/" + p->name;
-        std::ofstream(manFile) << man;
-        std::ofstream(bashFile) << bash;
-        if (shell("command -v groff").second == 0) {
-            EXPECT_EQ(shell("groff -man -Tutf8 -ww -z " + manFile),
-                      std::make_pair(std::string(), 0));
+        spawntest::writeFile(manFile, man);
+        spawntest::writeFile(bashFile, bash);
+        if (shell("command -v groff").find("groff") != std::string::npos) {
+            EXPECT_EQ(shell("groff -man -Tutf8 -ww -z " + manFile + " && echo passed"), "passed\n");
         }
-        const std::string complete = ". " + bashFile + "; COMP_WORDS=(" + p->name +
-                                     " $W); COMP_CWORD=$C; _" + p->name +
-                                     "; echo \"${COMPREPLY[*]}\"";
-        EXPECT_EQ(shell(std::string("W=") + row.prefix + " C=1 bash -c '" + complete + "'").first,
-                  std::string(row.completed) + "\n");
+        EXPECT_EQ(complete(p->name, row.prefix, 1), std::string(row.completed) + "\n");
     }
-    EXPECT_EQ(shell("bash -c '. " + dir +
-                    "/ryxdir; COMP_WORDS=(ryxdir -f \"\"); COMP_CWORD=2; "
-                    "_ryxdir; echo \"${COMPREPLY[*]}\"'")
-                  .first,
-              "pem der text json\n");
+    EXPECT_EQ(complete("ryxdir", "-f \"\"", 2), "pem der text json\n");
 }
 
 }  // namespace

@@ -39,11 +39,11 @@ class Lab {
         ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
     }
 
-    // An entry cn=CN under the suffix with its certificates and lists, under
+    // An entry cn=CN under suffix with its certificates and lists, under
     // ";binary" names on the stock schema.
     void addCA(const std::string& cn, const std::vector<labpki::Bytes>& certs,
                const std::vector<labpki::Bytes>& crls = {},
-               const std::vector<labpki::Bytes>& arls = {}) {
+               const std::vector<labpki::Bytes>& arls = {}, const std::string& suffix = kSuffix) {
         const std::string option = slapd->schema() == LabSlapd::Schema::Stock ? ";binary" : "";
         std::vector<LabSlapd::Attribute> attributes{
             {"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}};
@@ -57,7 +57,7 @@ class Lab {
                 }
             }
         }
-        slapd->addEntry("cn=" + cn + kSuffix, attributes);
+        slapd->addEntry("cn=" + cn + suffix, attributes);
     }
 
     void write(const std::string& name, const std::string& bytes) const {
