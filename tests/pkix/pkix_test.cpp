@@ -18,6 +18,7 @@
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
+#include "runprogram.h"
 #include "ryxpkix.h"
 
 namespace {
@@ -171,35 +172,20 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
 
 // Checked by threads sharing one validator (run under ThreadSanitizer in CI).
 TEST_P(PkixTest, Verdicts) {
-    const struct {
-        const char* cert;
-        V verdict;
-        int error;
-        const char* note;  // part of a note, or ""
-    } rows[] = {
-        // The bad values beside the good ones are passed over with a note.
-        {"alice", V::Valid, 0, "value 1 of cACertificate"},
-        {"bob", V::Invalid, X509_V_ERR_CERT_REVOKED, "value 2 of certificateRevocationList"},
-        // Only an issuer certificate whose key does not verify: a bad signature.
-        {"mallory", V::Invalid, X509_V_ERR_CERT_SIGNATURE_FAILURE, "passed over"},
-        // A delta list without its base list says nothing.
-        {"dora", V::RevocationUnavailable, X509_V_ERR_UNABLE_TO_GET_CRL, ""},
-        // Listed by a list whose signature fails: not known to be revoked.
-        {"fred", V::RevocationUnavailable, X509_V_ERR_CRL_SIGNATURE_FAILURE, ""},
-        // Distribution points asking for either description find the list.
-        {"dave", V::Invalid, X509_V_ERR_CERT_REVOKED, ""},
-        {"erin", V::Invalid, X509_V_ERR_CERT_REVOKED, ""},
-    };
+    const std::map<std::string, V> verdicts = {
+        {"valid", V::Valid}, {"invalid", V::Invalid}, {"unavailable", V::RevocationUnavailable}};
+    const auto rows = spawntest::readCases(PKIX_CASES "/verdicts.tsv");
     RYXPKIXValidator v = validator();
-    const auto check = [&](const auto& row) {
-        SCOPED_TRACE(row.cert);
-        const RYXPKIXResult r = v.validate(certs.at(row.cert).get(), nullptr, {"file", row.cert});
-        EXPECT_EQ(r.verdict, row.verdict) << r.decisive.text;
-        EXPECT_EQ(r.decisive.code, row.error) << r.decisive.text;
-        EXPECT_TRUE(mentions(r.notes, octetString() ? row.note : ""))
+    const auto check = [&](const std::vector<std::string>& row) {
+        SCOPED_TRACE(row.at(0));
+        const RYXPKIXResult r = v.validate(certs.at(row[0]).get(), nullptr, {"file", row[0]});
+        EXPECT_EQ(r.verdict, verdicts.at(row.at(1))) << r.decisive.text;
+        EXPECT_EQ(X509_verify_cert_error_string(r.decisive.code), row.at(2)) << r.decisive.text;
+        EXPECT_TRUE(mentions(r.notes, octetString() ? row.at(3) : ""))
             << ::testing::PrintToString(r.notes);
-        ASSERT_EQ(r.revocations.size(), row.error == X509_V_ERR_CERT_REVOKED ? 1u : 0u);
-        if (row.error == X509_V_ERR_CERT_REVOKED) {
+        const bool revoked = r.decisive.code == X509_V_ERR_CERT_REVOKED;
+        ASSERT_EQ(r.revocations.size(), revoked ? 1u : 0u);
+        if (revoked) {
             EXPECT_EQ(r.revocations[0].serial, "0C");
             EXPECT_EQ(r.revocations[0].crlNumber, "1");
             EXPECT_FALSE(r.revocations[0].date.empty());
