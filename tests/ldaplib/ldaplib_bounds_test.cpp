@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <sstream>
 
 #include "fakeserver.h"
 #include "ldaptestutil.h"
@@ -82,26 +83,19 @@ TEST_F(Bounds, WaitsEndWithinTheirBound) {
 
 // A setting out of range is refused whole, with its reason.
 TEST_F(Bounds, BadSettingsAreRefused) {
-    ryx_ldap_config c{};
-    const struct {
-        const char* name;
-        unsigned int set;
-        long seconds;
-        size_t size;
-        const char* reason;
-    } bad[] = {
-        {"bound too long", RYX_LDAP_SET_TIMEOUT, RYX_LDAP_MAX_SECONDS + 1, sizeof c, "a bound is"},
-        {"negative deadline", RYX_LDAP_SET_DEADLINE, -1, sizeof c, "a bound is"},
-        {"unknown bit", 0x8000u, 1, sizeof c, "unknown settings"},
-        {"short struct", RYX_LDAP_SET_TIMEOUT, 1, sizeof c - 1, "unknown size"},
-        {"no CA file", RYX_LDAP_SET_CACERT | RYX_LDAP_SET_TIMEOUT, 1, sizeof c, "no CA file"},
-    };
-    for (const auto& r : bad) {
-        c.set = r.set;
-        c.size = r.size;
-        c.timeout = c.deadline = r.seconds;
-        EXPECT_EQ(ryx_ldap_configure(&c), 89) << r.name;
-        EXPECT_THAT(ryx_ldap_err2string(89), ::testing::HasSubstr(r.reason)) << r.name;
+    const std::map<std::string, unsigned int> bits = {{"timeout", RYX_LDAP_SET_TIMEOUT},
+                                                      {"deadline", RYX_LDAP_SET_DEADLINE},
+                                                      {"cacert", RYX_LDAP_SET_CACERT},
+                                                      {"unknown", 0x8000u}};
+    for (const Case& r : casesOf("badsettings.tsv", 5)) {
+        ryx_ldap_config c{};
+        std::istringstream names(r[1]);
+        for (std::string name; names >> name;)
+            c.set |= bits.at(name);
+        c.size = r[3] == "short" ? sizeof c - 1 : sizeof c;
+        c.timeout = c.deadline = std::stol(r[2]);
+        EXPECT_EQ(ryx_ldap_configure(&c), 89) << r[0];
+        EXPECT_THAT(ryx_ldap_err2string(89), ::testing::HasSubstr(r[4])) << r[0];
     }
     EXPECT_EQ(ryx_ldap_configure(nullptr), 89);
 }
