@@ -25,13 +25,10 @@ namespace {
 
 using labpki::Authority;
 using labpki::Bytes;
+using managerhost::bytes;
 using V = RYXPKIXVerdict;
 
 const std::string kSuffix = ",dc=example,dc=com";
-
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
 
 // The same list marked as a delta of base number 1 and signed again.
 Bytes deltaOf(const Bytes& der, const Authority& ca) {
@@ -101,24 +98,24 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
             good.insert(first ? good.begin() : good.end(), garbage.begin(), garbage.end());
             return good;
         };
-        entry("Root", {{"authorityRevocationList" + binary, {text(root.arl())}}});
+        entry("Root", {{"authorityRevocationList" + binary, {bytes(root.arl())}}});
         entry("Inter",
-              {{"cACertificate" + binary, with({text(inter.certificateDER())}, true)},
-               {"certificateRevocationList" + binary, with({text(inter.crl(revokeBob))}, false)}});
+              {{"cACertificate" + binary, with({bytes(inter.certificateDER())}, true)},
+               {"certificateRevocationList" + binary, with({bytes(inter.crl(revokeBob))}, false)}});
         entry("Delta",
-              {{"cACertificate" + binary, {text(deltaCA.certificateDER())}},
-               {"certificateRevocationList" + binary, {text(deltaOf(deltaCA.crl(), deltaCA))}}});
+              {{"cACertificate" + binary, {bytes(deltaCA.certificateDER())}},
+               {"certificateRevocationList" + binary, {bytes(deltaOf(deltaCA.crl(), deltaCA))}}});
         labpki::CrlOptions revokeFred;
         revokeFred.revokedCount = 3;  // others too, so that OpenSSL gets a narrowed copy
         revokeFred.serials = {15};
         Bytes badSignature = forged.crl(revokeFred);
         badSignature.back() ^= 1;
-        entry("Forged", {{"cACertificate" + binary, {text(forged.certificateDER())}},
-                         {"certificateRevocationList" + binary, {text(badSignature)}}});
+        entry("Forged", {{"cACertificate" + binary, {bytes(forged.certificateDER())}},
+                         {"certificateRevocationList" + binary, {bytes(badSignature)}}});
         slapd->addEntry("cn=DP" + kSuffix,
                         {{"objectClass", {"cRLDistributionPoint"}},
                          {"cn", {"DP"}},
-                         {"certificateRevocationList" + binary, {text(inter.crl(revokeBob))}}});
+                         {"certificateRevocationList" + binary, {bytes(inter.crl(revokeBob))}}});
         anchors.reset(X509_STORE_new());
         X509_STORE_add_cert(anchors.get(), const_cast<X509*>(root.certificate()));
         const auto leaf = [&](const Authority& ca, const char* cn, std::uint64_t serial,
