@@ -3,13 +3,12 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "expectthrows.h"
 #include "labpki.h"
+#include "runprogram.h"
 #include "ryxasn.h"
 #include "ryxexception.h"
 
@@ -29,17 +28,11 @@ std::vector<unsigned char> der(const RYXASNx500Name& name) {
 // The cases of names.tsv of one kind: "ok" with a text and what OpenSSL prints
 // for it, or "bad" with a text that is refused.
 std::vector<std::vector<std::string>> nameCases(const std::string& kind) {
-    std::ifstream in(RYX_TEST_DATA_DIR "/names.tsv");
     std::vector<std::vector<std::string>> cases;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');) {
-            fields.push_back(field);
-        }
-        if (!fields.empty() && fields[0] == kind) {
-            fields.resize(3);  // an empty last field is not read
-            cases.push_back(fields);
+    for (auto& c : spawntest::readCases(RYX_TEST_DATA_DIR "/names.tsv")) {
+        if (c[0] == kind) {
+            c.resize(3);  // "bad" rows have two fields
+            cases.push_back(c);
         }
     }
     EXPECT_GT(cases.size(), 20u) << kind << " cases in " << RYX_TEST_DATA_DIR "/names.tsv";

@@ -1,10 +1,13 @@
 // Hex conversion and hex dumps.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "labpki.h"
+#include "runprogram.h"
 #include "ryxexception.h"
 #include "ryxutility.h"
 
@@ -17,34 +20,18 @@ Bytes bytesOf(const RYXBuffer& b) {
 }
 
 TEST(HexString, ConvertsEitherCaseAndNamesWhatIsWrong) {
-    const struct {
-        const char* hex;
-        size_t length;
-        Bytes bytes;
-        int code;             // 0: converts to bytes
-        const char* message;  // part of the message
-    } cases[] = {
-        {"00ff10Ab7F", 10, {0x00, 0xff, 0x10, 0xab, 0x7f}, 0, ""},
-        {"ABCDEF", 6, {0xab, 0xcd, 0xef}, 0, ""},
-        {"abcdxx", 4, {0xab, 0xcd}, 0, ""},
-        {"", 0, {}, 0, ""},
-        {nullptr, 0, {}, 0, ""},
-        {"abc", 3, {}, RYX_ERR_HEX_STRING, "odd number of hex digits (3)"},
-        {"0g", 2, {}, RYX_ERR_HEX_STRING, "'g' (0x67) at offset 1"},
-        {"a b", 3, {}, RYX_ERR_HEX_STRING, "' ' (0x20) at offset 1"},  // before the odd length
-        {"ab\0cd", 5, {}, RYX_ERR_HEX_STRING, "0x00 at offset 2"},
-        {"0x12", 4, {}, RYX_ERR_HEX_STRING, "'x'"},
-        {"\xc3\xa9", 2, {}, RYX_ERR_HEX_STRING, ""},
-        {nullptr, 2, {}, RYX_ERR_INVALID_ARGUMENT, ""},
-    };
-    for (const auto& c : cases) {
-        const std::string shown = c.hex != nullptr ? std::string(c.hex, c.length) : "(null)";
+    const std::map<std::string, int> codes = {
+        {"ok", 0}, {"hex", RYX_ERR_HEX_STRING}, {"argument", RYX_ERR_INVALID_ARGUMENT}};
+    for (const auto& c : spawntest::readCases(RYX_TEST_DATA_DIR "/hex.tsv")) {
+        const char* hex = c.at(0) == "(null)" ? nullptr : c[0].c_str();
+        const size_t length = std::stoul(c.at(1));
         try {
-            EXPECT_EQ(bytesOf(RYXUtility::hexStringToBinary(c.hex, c.length)), c.bytes) << shown;
-            EXPECT_EQ(c.code, 0) << shown;
+            const Bytes bytes = bytesOf(RYXUtility::hexStringToBinary(hex, length));
+            ASSERT_EQ(c.at(2), "ok") << c[0];
+            EXPECT_EQ(bytes, labpki::fromHex(c.at(3))) << c[0];
         } catch (const RYXException& e) {
-            EXPECT_EQ(e.getError(), c.code) << shown;
-            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_EQ(e.getError(), codes.at(c.at(2))) << c[0];
+            EXPECT_NE(std::string(e.what()).find(c.at(3)), std::string::npos) << e.what();
         }
     }
     EXPECT_THROW(RYXUtility::hexStringToBinary(nullptr), RYXException);

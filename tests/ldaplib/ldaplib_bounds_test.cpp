@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+#include <sstream>
 
 #include "fakeserver.h"
 #include "ldaptestutil.h"
@@ -55,36 +57,22 @@ std::string bindAndSearch(const std::string& hosts, bool byUrl = false) {
 // or from the program's setting, which wins), or the deadline where a server
 // drips its answer and so keeps the idle bound from ending the wait.
 TEST_F(Bounds, WaitsEndWithinTheirBound) {
-    const std::string idle = "81 Can't contact LDAP server (no data from the server for 2 s)";
-    const struct {
-        const char* name;
-        Mode mode;
-        const char *scheme, *startTls;
-        bool byUrl, configured;  // configured: the program sets 2 s, the variable 20 s
-        int deadline;            // RYX_LDAP_DEADLINE, 0: not set
-        std::string text;
-    } rows[] = {
-        {"TLS handshake never answered (ldaps)", Mode::Silent, "ldaps://", "off", false, false, 0,
-         idle},
-        {"StartTLS never answered", Mode::Silent, "", "require", false, false, 0, idle},
-        {"URL search stalls mid-transfer", Mode::Stall, "", "off", true, false, 0, idle},
-        {"silent bind, bound configured", Mode::Silent, "", "off", false, true, 0, idle},
-        {"drip-fed search", Mode::Drip, "", "off", false, false, 3,
-         "81 Can't contact LDAP server (no complete answer within the deadline of 3 s)"},
-    };
-    for (const auto& r : rows) {
-        FakeServer server(r.mode, std::string(100, 'x'));
-        ::setenv("RYX_LDAP_STARTTLS", r.startTls, 1);
-        ::setenv("RYX_LDAP_DEADLINE", std::to_string(r.deadline).c_str(), 1);
-        ::setenv("RYX_LDAP_TIMEOUT", r.configured ? "20" : "2", 1);
+    const std::map<std::string, Mode> modes = {
+        {"silent", Mode::Silent}, {"stall", Mode::Stall}, {"drip", Mode::Drip}};
+    for (const Case& r : casesOf("waits.tsv", 8)) {
+        FakeServer server(modes.at(r[1]), std::string(100, 'x'));
+        const bool configured = r[5] == "program";
+        ::setenv("RYX_LDAP_STARTTLS", r[3].c_str(), 1);
+        ::setenv("RYX_LDAP_DEADLINE", r[6].c_str(), 1);
+        ::setenv("RYX_LDAP_TIMEOUT", configured ? "20" : "2", 1);
         ryx_ldap_config c{};
         c.size = sizeof c;
-        c.set = r.configured ? RYX_LDAP_SET_TIMEOUT : 0;
+        c.set = configured ? RYX_LDAP_SET_TIMEOUT : 0;
         c.timeout = kBound;
         ASSERT_EQ(ryx_ldap_configure(&c), 0);
         const Stopwatch watch;
-        EXPECT_EQ(bindAndSearch(r.scheme + server.hostPort(), r.byUrl), r.text) << r.name;
-        expectWithin(watch.seconds(), r.deadline != 0 ? r.deadline : kBound, r.name);
+        EXPECT_EQ(bindAndSearch(r[2] + server.hostPort(), r[4] == "url"), r[7]) << r[0];
+        expectWithin(watch.seconds(), r[6] != "0" ? std::stoi(r[6]) : kBound, r[0]);
     }
     ryx_ldap_config none{};
     none.size = sizeof none;
@@ -95,26 +83,19 @@ TEST_F(Bounds, WaitsEndWithinTheirBound) {
 
 // A setting out of range is refused whole, with its reason.
 TEST_F(Bounds, BadSettingsAreRefused) {
-    ryx_ldap_config c{};
-    const struct {
-        const char* name;
-        unsigned int set;
-        long seconds;
-        size_t size;
-        const char* reason;
-    } bad[] = {
-        {"bound too long", RYX_LDAP_SET_TIMEOUT, RYX_LDAP_MAX_SECONDS + 1, sizeof c, "a bound is"},
-        {"negative deadline", RYX_LDAP_SET_DEADLINE, -1, sizeof c, "a bound is"},
-        {"unknown bit", 0x8000u, 1, sizeof c, "unknown settings"},
-        {"short struct", RYX_LDAP_SET_TIMEOUT, 1, sizeof c - 1, "unknown size"},
-        {"no CA file", RYX_LDAP_SET_CACERT | RYX_LDAP_SET_TIMEOUT, 1, sizeof c, "no CA file"},
-    };
-    for (const auto& r : bad) {
-        c.set = r.set;
-        c.size = r.size;
-        c.timeout = c.deadline = r.seconds;
-        EXPECT_EQ(ryx_ldap_configure(&c), 89) << r.name;
-        EXPECT_THAT(ryx_ldap_err2string(89), ::testing::HasSubstr(r.reason)) << r.name;
+    const std::map<std::string, unsigned int> bits = {{"timeout", RYX_LDAP_SET_TIMEOUT},
+                                                      {"deadline", RYX_LDAP_SET_DEADLINE},
+                                                      {"cacert", RYX_LDAP_SET_CACERT},
+                                                      {"unknown", 0x8000u}};
+    for (const Case& r : casesOf("badsettings.tsv", 5)) {
+        ryx_ldap_config c{};
+        std::istringstream names(r[1]);
+        for (std::string name; names >> name;)
+            c.set |= bits.at(name);
+        c.size = r[3] == "short" ? sizeof c - 1 : sizeof c;
+        c.timeout = c.deadline = std::stol(r[2]);
+        EXPECT_EQ(ryx_ldap_configure(&c), 89) << r[0];
+        EXPECT_THAT(ryx_ldap_err2string(89), ::testing::HasSubstr(r[4])) << r[0];
     }
     EXPECT_EQ(ryx_ldap_configure(nullptr), 89);
 }
@@ -139,13 +120,7 @@ TEST_F(Bounds, StalledFirstHostFailsOverToTheNext) {
 TEST_F(Bounds, TransferThatKeepsArrivingIsNotCut) {
     const std::string value(200000, 'x');
     FakeServer server(Mode::Trickle, value);  // 4 s for the entry: twice the bound
-    RyxLdap ld(ryx_ldap_init(server.hostPort().c_str(), 0));
-    LDAPMessage* raw = nullptr;
-    ASSERT_EQ(ryx_ldap_search_st(ld.get(), "", 0, "(cn=*)", nullptr, 0, nullptr, &raw),
-              LDAP_SUCCESS);
-    RyxMessage res(raw);
-    LDAPMessage* e = ryx_ldap_first_entry(ld.get(), res.get());
-    EXPECT_EQ(valuesOf(ld.get(), e, "description"), std::vector<std::string>{value});
+    EXPECT_EQ(bindAndSearch(server.hostPort()), value);
 }
 
 // The cases of refusals.tsv, and null arguments.

@@ -1,17 +1,15 @@
 // Small owners and readers for the handles of the toolkit LDAP library, and the
-// reader of the cases kept as data beside its tests: one case a line, its
-// fields split at tabs, with "\t", "\n" and "\\" in a field for a tab, a new
-// line and a backslash; blank lines and lines starting with '#' are skipped.
+// reader of the cases kept as data beside its tests.
 #ifndef LDAPTESTUTIL_H
 #define LDAPTESTUTIL_H
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "runprogram.h"
 #include "ryxldapptr.h"
 
 using RyxLdap = ryx::UniquePtr<LDAP, ryx::RyxUnbind>;
@@ -39,28 +37,13 @@ inline std::vector<std::string> attributesOf(LDAP* ld, LDAPMessage* entry) {
 
 using Case = std::vector<std::string>;
 
+// The cases of a file beside the tests, each of the given number of fields.
 inline std::vector<Case> casesOf(const std::string& file, size_t fields) {
-    std::ifstream in(std::string(LDAPLIB_CASES) + "/" + file);
-    std::vector<Case> cases;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        Case c(1);
-        for (size_t i = 0; i < line.size(); ++i) {
-            if (line[i] == '\t') {
-                c.emplace_back();
-            } else if (line[i] == '\\' && i + 1 < line.size()) {
-                const char e = line[++i];
-                c.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e;
-            } else {
-                c.back() += line[i];
-            }
-        }
-        EXPECT_EQ(c.size(), fields) << file << ": " << line;
+    std::vector<Case> cases = spawntest::readCases(std::string(LDAPLIB_CASES) + "/" + file);
+    for (Case& c : cases) {
+        EXPECT_EQ(c.size(), fields) << file << ": " << ::testing::PrintToString(c);
         c.resize(fields);
-        cases.push_back(c);
     }
-    EXPECT_FALSE(cases.empty()) << file << " has no cases";
     return cases;
 }
 

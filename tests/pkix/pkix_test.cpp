@@ -18,19 +18,17 @@
 #include "labpki.h"
 #include "labslapd.h"
 #include "managerhost.h"
+#include "runprogram.h"
 #include "ryxpkix.h"
 
 namespace {
 
 using labpki::Authority;
 using labpki::Bytes;
+using managerhost::bytes;
 using V = RYXPKIXVerdict;
 
 const std::string kSuffix = ",dc=example,dc=com";
-
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
 
 // The same list marked as a delta of base number 1 and signed again.
 Bytes deltaOf(const Bytes& der, const Authority& ca) {
@@ -100,24 +98,24 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
             good.insert(first ? good.begin() : good.end(), garbage.begin(), garbage.end());
             return good;
         };
-        entry("Root", {{"authorityRevocationList" + binary, {text(root.arl())}}});
+        entry("Root", {{"authorityRevocationList" + binary, {bytes(root.arl())}}});
         entry("Inter",
-              {{"cACertificate" + binary, with({text(inter.certificateDER())}, true)},
-               {"certificateRevocationList" + binary, with({text(inter.crl(revokeBob))}, false)}});
+              {{"cACertificate" + binary, with({bytes(inter.certificateDER())}, true)},
+               {"certificateRevocationList" + binary, with({bytes(inter.crl(revokeBob))}, false)}});
         entry("Delta",
-              {{"cACertificate" + binary, {text(deltaCA.certificateDER())}},
-               {"certificateRevocationList" + binary, {text(deltaOf(deltaCA.crl(), deltaCA))}}});
+              {{"cACertificate" + binary, {bytes(deltaCA.certificateDER())}},
+               {"certificateRevocationList" + binary, {bytes(deltaOf(deltaCA.crl(), deltaCA))}}});
         labpki::CrlOptions revokeFred;
         revokeFred.revokedCount = 3;  // others too, so that OpenSSL gets a narrowed copy
         revokeFred.serials = {15};
         Bytes badSignature = forged.crl(revokeFred);
         badSignature.back() ^= 1;
-        entry("Forged", {{"cACertificate" + binary, {text(forged.certificateDER())}},
-                         {"certificateRevocationList" + binary, {text(badSignature)}}});
+        entry("Forged", {{"cACertificate" + binary, {bytes(forged.certificateDER())}},
+                         {"certificateRevocationList" + binary, {bytes(badSignature)}}});
         slapd->addEntry("cn=DP" + kSuffix,
                         {{"objectClass", {"cRLDistributionPoint"}},
                          {"cn", {"DP"}},
-                         {"certificateRevocationList" + binary, {text(inter.crl(revokeBob))}}});
+                         {"certificateRevocationList" + binary, {bytes(inter.crl(revokeBob))}}});
         anchors.reset(X509_STORE_new());
         X509_STORE_add_cert(anchors.get(), const_cast<X509*>(root.certificate()));
         const auto leaf = [&](const Authority& ca, const char* cn, std::uint64_t serial,
@@ -171,35 +169,20 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
 
 // Checked by threads sharing one validator (run under ThreadSanitizer in CI).
 TEST_P(PkixTest, Verdicts) {
-    const struct {
-        const char* cert;
-        V verdict;
-        int error;
-        const char* note;  // part of a note, or ""
-    } rows[] = {
-        // The bad values beside the good ones are passed over with a note.
-        {"alice", V::Valid, 0, "value 1 of cACertificate"},
-        {"bob", V::Invalid, X509_V_ERR_CERT_REVOKED, "value 2 of certificateRevocationList"},
-        // Only an issuer certificate whose key does not verify: a bad signature.
-        {"mallory", V::Invalid, X509_V_ERR_CERT_SIGNATURE_FAILURE, "passed over"},
-        // A delta list without its base list says nothing.
-        {"dora", V::RevocationUnavailable, X509_V_ERR_UNABLE_TO_GET_CRL, ""},
-        // Listed by a list whose signature fails: not known to be revoked.
-        {"fred", V::RevocationUnavailable, X509_V_ERR_CRL_SIGNATURE_FAILURE, ""},
-        // Distribution points asking for either description find the list.
-        {"dave", V::Invalid, X509_V_ERR_CERT_REVOKED, ""},
-        {"erin", V::Invalid, X509_V_ERR_CERT_REVOKED, ""},
-    };
+    const std::map<std::string, V> verdicts = {
+        {"valid", V::Valid}, {"invalid", V::Invalid}, {"unavailable", V::RevocationUnavailable}};
+    const auto rows = spawntest::readCases(PKIX_CASES "/verdicts.tsv");
     RYXPKIXValidator v = validator();
-    const auto check = [&](const auto& row) {
-        SCOPED_TRACE(row.cert);
-        const RYXPKIXResult r = v.validate(certs.at(row.cert).get(), nullptr, {"file", row.cert});
-        EXPECT_EQ(r.verdict, row.verdict) << r.decisive.text;
-        EXPECT_EQ(r.decisive.code, row.error) << r.decisive.text;
-        EXPECT_TRUE(mentions(r.notes, octetString() ? row.note : ""))
+    const auto check = [&](const std::vector<std::string>& row) {
+        SCOPED_TRACE(row.at(0));
+        const RYXPKIXResult r = v.validate(certs.at(row[0]).get(), nullptr, {"file", row[0]});
+        EXPECT_EQ(r.verdict, verdicts.at(row.at(1))) << r.decisive.text;
+        EXPECT_EQ(X509_verify_cert_error_string(r.decisive.code), row.at(2)) << r.decisive.text;
+        EXPECT_TRUE(mentions(r.notes, octetString() ? row.at(3) : ""))
             << ::testing::PrintToString(r.notes);
-        ASSERT_EQ(r.revocations.size(), row.error == X509_V_ERR_CERT_REVOKED ? 1u : 0u);
-        if (row.error == X509_V_ERR_CERT_REVOKED) {
+        const bool revoked = r.decisive.code == X509_V_ERR_CERT_REVOKED;
+        ASSERT_EQ(r.revocations.size(), revoked ? 1u : 0u);
+        if (revoked) {
             EXPECT_EQ(r.revocations[0].serial, "0C");
             EXPECT_EQ(r.revocations[0].crlNumber, "1");
             EXPECT_FALSE(r.revocations[0].date.empty());

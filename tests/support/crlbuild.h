@@ -1,11 +1,17 @@
-// An unsigned revocation list built from its parts (OpenSSL's decoder does not
-// check the signature), for the tests and the fuzz seeds: a test changes one
-// part, or the length form of the whole, and builds. Also the seed corpus of
-// the revocation-list fuzz target, which the unit tests check as well.
+// Revocation lists for the tests and the fuzz seeds: the hand-made encodings of
+// crls.tsv (shapes the lab's generator does not make: BER forms, version 1,
+// GeneralizedTime, negative serial numbers, entries of another issuer or
+// removed from the list, CRL numbers repeated or of the wrong type), and the
+// seed corpus of the revocation-list fuzz target, which the unit tests check.
 #ifndef CRLBUILD_H
 #define CRLBUILD_H
 
-#include <initializer_list>
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,98 +22,36 @@ namespace crlbuild {
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
+inline Bytes fromHex(const std::string& hex) {
+    long n = 0;
+    ryx::UniquePtr<unsigned char> bytes(OPENSSL_hexstr2buf(hex.c_str(), &n));
+    if (!bytes) {
+        throw std::runtime_error("bad hex in " RYX_CRL_CASES ": " + hex.substr(0, 40));
     }
-    return out;
+    return Bytes(bytes.get(), bytes.get() + n);
 }
 
-inline Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-// An element with a definite length in its shortest form, or with the length in
-// long form over two octets (a needless one below 256), or in indefinite form.
-enum class Length { Short, Long, Indefinite };
-
-inline Bytes tlv(Bytes identifier, const Bytes& content, Length form = Length::Short) {
-    Bytes out = std::move(identifier);
-    const size_t n = content.size();
-    if (form == Length::Indefinite) {
-        out.push_back(0x80);
-        out.insert(out.end(), content.begin(), content.end());
-        out.insert(out.end(), {0x00, 0x00});
-        return out;
+// The rows of crls.tsv whose first field, the kind of case, is one of kinds.
+inline std::vector<std::vector<std::string>> cases(const std::vector<std::string>& kinds) {
+    std::ifstream in(RYX_CRL_CASES);
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');) {
+            fields.push_back(field);
+        }
+        if (!fields.empty() && std::find(kinds.begin(), kinds.end(), fields[0]) != kinds.end()) {
+            rows.push_back(fields);
+        }
     }
-    if (form == Length::Long || n > 0xff) {
-        out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8),
-                               static_cast<unsigned char>(n & 0xff)});
-    } else if (n >= 0x80) {
-        out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
-    } else {
-        out.push_back(static_cast<unsigned char>(n));
+    if (rows.empty()) {
+        throw std::runtime_error("no cases in " RYX_CRL_CASES);
     }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
+    return rows;
 }
 
-inline Bytes tlv(unsigned char tag, const Bytes& content, Length form = Length::Short) {
-    return tlv(Bytes{tag}, content, form);
-}
-
-const Bytes kEcdsaSha256 = tlv(0x30, tlv(0x06, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x04, 0x03, 0x02}));
-
-inline Bytes nameOf(unsigned char stringTag, const Bytes& value) {
-    return tlv(0x30,
-               tlv(0x31, tlv(0x30, cat({tlv(0x06, {0x55, 0x04, 0x03}), tlv(stringTag, value)}))));
-}
-
-inline Bytes entry(const Bytes& serial, const Bytes& extensions = Bytes()) {
-    return tlv(0x30, cat({tlv(0x02, serial), tlv(0x17, text("240102020405Z")),
-                          extensions.empty() ? Bytes() : tlv(0x30, extensions)}));
-}
-
-inline Bytes extension(const Bytes& oid, const Bytes& value, const Bytes& critical = Bytes()) {
-    return tlv(0x30, cat({tlv(0x06, oid), critical, tlv(0x04, value)}));
-}
-
-const Bytes kCrlNumber = {0x55, 0x1d, 0x14};
-const Bytes kReasonCode = {0x55, 0x1d, 0x15};
-const Bytes kCertificateIssuer = {0x55, 0x1d, 0x1d};
-
-// The parts of an unsigned list (decoding does not check the signature); a test
-// changes one part and builds.
-struct Parts {
-    Bytes version = tlv(0x02, {0x01});
-    Bytes issuer = nameOf(0x0c, text("Test CA"));
-    Bytes thisUpdate = tlv(0x17, text("240102030405Z"));
-    Bytes nextUpdate = tlv(0x17, text("240109030405Z"));
-    Bytes revoked = tlv(0x30, cat({entry({0x05}), entry({0x07})}));
-    Bytes extensions = tlv(0xa0, tlv(0x30, extension(kCrlNumber, tlv(0x02, {0x2a}))));
-    Bytes signature = tlv(0x03, {0x00, 0x01});
-    Length tbsForm = Length::Short;
-    Length outerForm = Length::Short;
-
-    Bytes build() const {
-        Bytes tbs = tlv(
-            0x30, cat({version, kEcdsaSha256, issuer, thisUpdate, nextUpdate, revoked, extensions}),
-            tbsForm);
-        return tlv(0x30, cat({tbs, kEcdsaSha256, signature}), outerForm);
-    }
-};
-
-inline Parts with(void (*change)(Parts&)) {
-    Parts parts;
-    change(parts);
-    return parts;
-}
-
-// Lists of many shapes from the lab's generator, built ones of shapes it does
-// not make (version 1, GeneralizedTime, negative serial numbers, entries of
-// another issuer or removed from the list, BER length forms, CRL numbers
-// repeated or of the wrong type), and a certificate.
+// Lists of many shapes from the lab's generator, the built ones, and a certificate.
 inline std::vector<std::pair<std::string, Bytes>> seeds() {
     std::vector<std::pair<std::string, Bytes>> out;
     labpki::Authority ca = labpki::Authority::root("cn=Seed CA+uid=s1,ou=Fuzz,o=Org,c=US");
@@ -135,48 +79,8 @@ inline std::vector<std::pair<std::string, Bytes>> seeds() {
     labpki::Authority utf8 = labpki::Authority::root("cn=Zertifizierungsstelle \xc3\x84,c=DE");
     out.emplace_back("utf8-issuer", utf8.crl(options));
     out.emplace_back("certificate", ca.certificateDER());
-    const std::pair<const char*, void (*)(Parts&)> built[] = {
-        {"built-ber",
-         [](Parts& p) {
-             p.outerForm = Length::Indefinite;
-             p.tbsForm = Length::Long;
-         }},
-        {"version1-negative-serial",
-         [](Parts& p) {
-             p.version.clear();
-             p.extensions.clear();
-             p.revoked = tlv(0x30, entry({0xf9}));
-         }},
-        {"generalized-time",
-         [](Parts& p) {
-             p.thisUpdate = tlv(0x18, text("20510203040506Z"));
-             p.nextUpdate = tlv(0x18, text("20510210040506Z"));
-         }},
-        {"version1-without-next-update",
-         [](Parts& p) {
-             p.version.clear();
-             p.nextUpdate.clear();
-             p.extensions.clear();
-             p.thisUpdate = tlv(0x18, text("20510203040506Z"));
-         }},
-        {"indirect-and-removed",
-         [](Parts& p) {
-             const Bytes other = tlv(0x30, tlv(0xa4, nameOf(0x0c, text("Other CA"))));
-             p.revoked = tlv(
-                 0x30, cat({entry({0x0a}, extension(kReasonCode, tlv(0x0a, {0x08}))),
-                            entry({0x0b}, extension(kCertificateIssuer, other, tlv(0x01, {0xff}))),
-                            entry({0x0c})}));
-         }},
-        {"crl-number-twice",
-         [](Parts& p) {
-             const Bytes n = extension(kCrlNumber, tlv(0x02, {0x01}));
-             p.extensions = tlv(0xa0, tlv(0x30, cat({n, n})));
-         }},
-        {"crl-number-not-integer",
-         [](Parts& p) { p.extensions = tlv(0xa0, tlv(0x30, extension(kCrlNumber, {0x05}))); }},
-    };
-    for (const auto& [name, change] : built) {
-        out.emplace_back(name, with(change).build());
+    for (const auto& row : cases({"seed"})) {
+        out.emplace_back(row.at(1), fromHex(row.at(2)));
     }
     return out;
 }

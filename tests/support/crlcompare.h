@@ -42,17 +42,13 @@ inline std::string hexOf(const BIGNUM* number) {
     return hex ? std::string(hex.get()) : std::string();
 }
 
-inline std::string nameDER(const X509_NAME* name) {
-    unsigned char* out = nullptr;
-    const int length = i2d_X509_NAME(name, &out);
-    ryx::UniquePtr<unsigned char> owned(out);
-    return length > 0 ? std::string(reinterpret_cast<char*>(out), length) : std::string();
-}
-
 // The issuer's DER; an empty name as "empty" (the host copies it as "30 00"
 // whatever its length form).
 inline std::string issuerText(const X509_NAME* name) {
-    return X509_NAME_entry_count(name) == 0 ? "empty" : nameDER(name);
+    unsigned char* out = nullptr;
+    const int length = X509_NAME_entry_count(name) == 0 ? 0 : i2d_X509_NAME(name, &out);
+    ryx::UniquePtr<unsigned char> owned(out);
+    return length > 0 ? std::string(reinterpret_cast<char*>(out), length) : "empty";
 }
 
 inline std::string differs(const std::string& what, const std::string& ours,
