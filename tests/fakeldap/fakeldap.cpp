@@ -289,10 +289,9 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
     if (rest == nullptr || strncasecmp(url, "ldap", 4) != 0)
         return LDAP_URL_ERR_BADSCHEME;
     rest += 3;
-    const char* end = rest + strcspn(rest, "/?");
     LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc)));
     // The client reads only the host.
-    if (end != rest)
+    if (strcspn(rest, "/?") != 0)
         d->lud_host = strdup(std::string(rest, rest + strcspn(rest, ":/?")).c_str());
     ++state().live;
     *desc = d;
