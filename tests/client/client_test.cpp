@@ -2,8 +2,6 @@
 // (libraries that lack functions, failing calls, init agents, odd entries) or
 // show (the exact C API arguments, what was handed out and given back).
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -413,10 +411,9 @@ TEST_F(ClientFake, WritesWithoutADnOrConnectionCallNothing) {
     c->logout(true);
     m_fake.fake_reset();
     c->m_lastError = 42;
-    EXPECT_FALSE(c->addEntry(&noDn, "cn=x"));
-    EXPECT_FALSE(c->modifyEntry(&noDn, "cn=x"));
-    EXPECT_FALSE(c->modifyRDN("cn=x", "cn=y", 1));
-    EXPECT_FALSE(c->deleteEntry(nullptr));
+    for (const bool written : {c->addEntry(&noDn, "cn=x"), c->modifyEntry(&noDn, "cn=x"),
+                               c->modifyRDN("cn=x", "cn=y", 1), c->deleteEntry(nullptr)})
+        EXPECT_FALSE(written);
     const std::vector<Record> records = trace.plugin();
     EXPECT_EQ(traced("LDAPClient::deleteEntry( null )"),
               std::vector<Record>(records.end() - 2, records.end()));

@@ -110,9 +110,8 @@ void record(const std::string& call) {
 int take(const char* function) {
     auto& queue = state().results[function];
     const int rc = queue.empty() ? 0 : queue.front();
-    if (!queue.empty()) {
+    if (!queue.empty())
         queue.pop_front();
-    }
     return rc;
 }
 
@@ -120,9 +119,8 @@ int take(const char* function) {
 int answer(const char* function, LDAP* ld) {
     record(function);
     const int rc = take(function);
-    if (ld != nullptr) {
+    if (ld != nullptr)
         ld->lastError = rc;
-    }
     return rc;
 }
 
@@ -138,9 +136,8 @@ ldapmsg* makeResult() {
     for (const Entry& e : state().entries) {
         ldapmsg* m = new ldapmsg;
         m->entry = e;
-        if (!result->entries.empty()) {
+        if (!result->entries.empty())
             result->entries.back()->next = m;
-        }
         result->entries.push_back(m);
     }
     ++state().live;
@@ -149,9 +146,8 @@ ldapmsg* makeResult() {
 
 // Values are read as bervals whatever mod_op says; mod_op shows the flag.
 std::string describeMods(LDAPMod** mods) {
-    if (mods[0] == nullptr) {
+    if (mods[0] == nullptr)
         return "(empty)";
-    }
     std::string out;
     for (size_t i = 0; mods[i] != nullptr; ++i) {
         LDAPMod* m = mods[i];
@@ -170,18 +166,28 @@ std::string describeMods(LDAPMod** mods) {
 
 // A copy of the name of an entry's attribute, null past the last one.
 char* attributeName(LDAPMessage* entry, size_t index) {
-    if (entry == nullptr || index >= entry->entry.attributes.size()) {
+    if (entry == nullptr || index >= entry->entry.attributes.size())
         return nullptr;
-    }
     return copyText(entry->entry.attributes[index].name);
 }
 
 int write(const char* name, LDAP* ld, const char* dn, LDAPMod** mods) {
     state().dn.set(dn);
-    if (mods != nullptr) {
+    if (mods != nullptr)
         state().mods = describeMods(mods);
-    }
     return answer(name, ld);
+}
+
+Attribute& attributeOfLastEntry(const char* attr) {
+    State& s = state();
+    if (s.entries.empty())
+        s.entries.emplace_back();
+    for (Attribute& a : s.entries.back().attributes) {
+        if (a.name == attr)
+            return a;
+    }
+    s.entries.back().attributes.push_back(Attribute{attr, false, {}});
+    return s.entries.back().attributes.back();
 }
 }  // namespace
 
@@ -193,9 +199,8 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
     State& s = state();
     record("ldap_init");
     s.initHost.set(host);
-    if (take("ldap_init") != 0) {
+    if (take("ldap_init") != 0)
         return nullptr;
-    }
     ldap* ld = new ldap;
     openConnections()[ld].reset(ld);
     return ld;
@@ -203,12 +208,10 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
 
 EXPORT int API(ldap_msgfree)(LDAPMessage* msg) {
     record("ldap_msgfree");
-    if (msg == nullptr) {
+    if (msg == nullptr)
         return 0;
-    }
-    for (ldapmsg* e : msg->entries) {
+    for (ldapmsg* e : msg->entries)
         delete e;
-    }
     delete msg;
     --state().live;
     return LDAP_RES_SEARCH_RESULT;
@@ -227,9 +230,8 @@ EXPORT char* API(ldap_err2string)(int rc) {
 }
 
 EXPORT int API(ldap_set_option)(LDAP* ld, int option, const void* value) {
-    if (option == LDAP_OPT_PROTOCOL_VERSION && value != nullptr) {
+    if (option == LDAP_OPT_PROTOCOL_VERSION && value != nullptr)
         state().version = *static_cast<const int*>(value);
-    }
     return answer("ldap_set_option", ld);
 }
 
@@ -242,9 +244,8 @@ EXPORT int API(ldap_simple_bind_s)(LDAP* ld, const char* dn, const char* passwor
 
 EXPORT int API(ldap_unbind)(LDAP* ld) {
     record("ldap_unbind");
-    if (ld == nullptr) {
+    if (ld == nullptr)
         return LDAP_PARAM_ERROR;
-    }
     int rc = take("ldap_unbind");
     openConnections().erase(ld);
     return rc;
@@ -258,12 +259,10 @@ EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char
     s.searchScope = scope;
     s.searchTimeout = timeout;
     s.searchAttrs = attrs == nullptr ? "NULL" : "";
-    for (size_t i = 0; attrs != nullptr && attrs[i] != nullptr; ++i) {
+    for (size_t i = 0; attrs != nullptr && attrs[i] != nullptr; ++i)
         s.searchAttrs += (i > 0 ? "," : "") + std::string(attrs[i]);
-    }
-    if (result != nullptr) {
+    if (result != nullptr)
         *result = makeResult();
-    }
     return answer("ldap_search_st", ld);
 }
 
@@ -277,28 +276,23 @@ EXPORT int API(ldap_url_search_st)(LDAP* ld, const char* url, int, struct timeva
         record("ldap_url_search_st");
         return LDAP_SERVER_DOWN;
     }
-    if (result != nullptr) {
+    if (result != nullptr)
         *result = makeResult();
-    }
     return answer("ldap_url_search_st", ld);
 }
 
 EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
     record("ldap_url_parse");
-    if (url == nullptr || desc == nullptr) {
+    if (url == nullptr || desc == nullptr)
         return LDAP_URL_ERR_PARAM;
-    }
     const char* rest = strstr(url, "://");
-    if (rest == nullptr || strncasecmp(url, "ldap", 4) != 0) {
+    if (rest == nullptr || strncasecmp(url, "ldap", 4) != 0)
         return LDAP_URL_ERR_BADSCHEME;
-    }
     rest += 3;
-    const char* end = rest + strcspn(rest, "/?");
     LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc)));
     // The client reads only the host.
-    if (end != rest) {
+    if (strcspn(rest, "/?") != 0)
         d->lud_host = strdup(std::string(rest, rest + strcspn(rest, ":/?")).c_str());
-    }
     ++state().live;
     *desc = d;
     return LDAP_URL_SUCCESS;
@@ -306,9 +300,8 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
 
 EXPORT void API(ldap_free_urldesc)(LDAPURLDesc* desc) {
     record("ldap_free_urldesc");
-    if (desc == nullptr) {
+    if (desc == nullptr)
         return;
-    }
     free(desc->lud_host);
     free(desc);
     --state().live;
@@ -318,9 +311,8 @@ EXPORT void API(ldap_free_urldesc)(LDAPURLDesc* desc) {
 #ifndef FAKE_NO_COUNT
 EXPORT int API(ldap_count_entries)(LDAP*, LDAPMessage* result) {
     record("ldap_count_entries");
-    if (state().countOverride) {
+    if (state().countOverride)
         return state().count;
-    }
     return result == nullptr ? -1 : static_cast<int>(result->entries.size());
 }
 #endif
@@ -353,9 +345,8 @@ EXPORT LDAPMessage* API(ldap_next_entry)(LDAP*, LDAPMessage* entry) {
 
 EXPORT char* API(ldap_get_dn)(LDAP*, LDAPMessage* entry) {
     record("ldap_get_dn");
-    if (entry == nullptr || !entry->entry.hasDn) {
+    if (entry == nullptr || !entry->entry.hasDn)
         return nullptr;
-    }
     return copyText(entry->entry.dn);
 }
 
@@ -369,9 +360,8 @@ EXPORT void API(ldap_memfree)(void* p) {
 
 EXPORT char* API(ldap_first_attribute)(LDAP*, LDAPMessage* entry, BerElement** ber) {
     record("ldap_first_attribute");
-    if (ber == nullptr) {
+    if (ber == nullptr)
         return nullptr;
-    }
     *ber = new berelement;
     ++state().live;
     return attributeName(entry, 0);
@@ -384,16 +374,13 @@ EXPORT char* API(ldap_next_attribute)(LDAP*, LDAPMessage* entry, BerElement* ber
 
 EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const char* attr) {
     record("ldap_get_values_len");
-    if (entry == nullptr || attr == nullptr) {
+    if (entry == nullptr || attr == nullptr)
         return nullptr;
-    }
     for (const Attribute& a : entry->entry.attributes) {
-        if (strcasecmp(a.name.c_str(), attr) != 0) {
+        if (strcasecmp(a.name.c_str(), attr) != 0)
             continue;
-        }
-        if (a.withoutValues) {
+        if (a.withoutValues)
             return nullptr;
-        }
         struct berval** values = new struct berval*[a.values.size() + 1]();
         for (size_t i = 0; i < a.values.size(); ++i) {
             char* bytes = new char[a.values[i].size() + 1]();  // ends with a NUL
@@ -408,9 +395,8 @@ EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const
 
 EXPORT void API(ldap_value_free_len)(struct berval** values) {
     record("ldap_value_free_len");
-    if (values == nullptr) {
+    if (values == nullptr)
         return;
-    }
     for (size_t i = 0; values[i] != nullptr; ++i) {
         delete[] values[i]->bv_val;
         delete values[i];
@@ -422,9 +408,8 @@ EXPORT void API(ldap_value_free_len)(struct berval** values) {
 #ifndef FAKE_NO_ERRNO_BERFREE
 EXPORT int API(ldap_get_errno)(LDAP* ld) {
     record("ldap_get_errno");
-    if (state().errnoOverride) {
+    if (state().errnoOverride)
         return state().errnoValue;
-    }
     return ld == nullptr ? LDAP_PARAM_ERROR : ld->lastError;
 }
 
@@ -450,25 +435,6 @@ EXPORT void fake_reset(void) {
 EXPORT void fake_add_entry(const char* dn) {
     state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
 }
-}  // extern "C"
-
-namespace {
-Attribute& attributeOfLastEntry(const char* attr) {
-    State& s = state();
-    if (s.entries.empty()) {
-        s.entries.emplace_back();
-    }
-    for (Attribute& a : s.entries.back().attributes) {
-        if (a.name == attr) {
-            return a;
-        }
-    }
-    s.entries.back().attributes.push_back(Attribute{attr, false, {}});
-    return s.entries.back().attributes.back();
-}
-}  // namespace
-
-extern "C" {
 
 EXPORT void fake_add_value(const char* attr, const void* bytes, size_t length) {
     attributeOfLastEntry(attr).values.emplace_back(static_cast<const char*>(bytes), length);
@@ -492,9 +458,8 @@ EXPORT void fake_set_errno_override(int enabled, int value) {
 
 EXPORT int fake_call_count(const char* prefix) {
     int n = 0;
-    for (const std::string& c : state().calls) {
+    for (const std::string& c : state().calls)
         n += c.compare(0, strlen(prefix), prefix) == 0 ? 1 : 0;
-    }
     return n;
 }
 
