@@ -68,6 +68,17 @@ Connection rootOf(const Server& server, int errorMode = 0) {
     return c;
 }
 
+// Adds a CA entry (applicationProcess, pkiCA) to a lab server: its cn is the
+// value of the DN's first component, followed by these attributes.
+template <typename Server>
+void addCa(Server& server, const std::string& dn,
+           std::vector<typename Server::Attribute> attributes) {
+    const std::string cn = dn.substr(3, dn.find(',') - 3);
+    attributes.insert(attributes.begin(),
+                      {{"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}});
+    server.addEntry(dn, attributes);
+}
+
 // A manager from the entry function registered under the plug-in's name; the
 // plug-in must be loaded.
 inline std::unique_ptr<RYXDIRManager> makeManager(const Connection& c) {
