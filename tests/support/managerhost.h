@@ -18,8 +18,11 @@
 #include "ryxlibrary.h"
 #include "ryxstring.h"
 #include "ryxtrace.h"
+#include "ryxuniqueptr.h"
 #include "ryxutility.h"
 #include "tracecapture.h"
+
+RYX_MAKE_NAMED_DELETER(UnloadPlugin, void, RYXLibraryManager::unloadPlugin)
 
 namespace managerhost {
 
@@ -28,15 +31,8 @@ using labpki::Bytes;
 const char* const kPluginName = "ryx8drld";
 
 // Keeps the plug-in loaded while it is alive: loading runs its registration.
-class Plugin {
-  public:
-    Plugin() : m_handle(RYXLibraryManager::loadPlugin(RYXString(kPluginName))) {}
-    ~Plugin() { RYXLibraryManager::unloadPlugin(m_handle); }
-    Plugin(const Plugin&) = delete;
-    Plugin& operator=(const Plugin&) = delete;
-
-  private:
-    void* m_handle;
+struct Plugin : ryx::UniquePtr<void, ryx::UnloadPlugin> {
+    Plugin() : unique_ptr(RYXLibraryManager::loadPlugin(RYXString(kPluginName))) {}
 };
 
 // Connection information as the toolkit fills it in.
