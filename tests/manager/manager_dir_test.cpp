@@ -3,10 +3,10 @@
 // dates after 2038, and on the stock schema (";binary").
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,13 +27,6 @@ const char* const kCaDN = "cn=Root CA,dc=example,dc=com";
 const char* const kHexDN = "cn=Hex CA,dc=example,dc=com";
 const char* const kAliceDN = "cn=Alice,ou=People,dc=example,dc=com";
 const std::string kNul(1, '\0');
-
-// One-line PEM: printable text without the mark.
-std::string oneLinePem(const Bytes& der) {
-    std::string pem = labpki::certificatePEM(der);
-    pem.erase(std::remove(pem.begin(), pem.end(), '\n'), pem.end());
-    return pem;
-}
 
 // Seconds since 1970 of the root's validity and its second list's updates: in
 // 2040, 2060 and 2045.
@@ -92,7 +85,8 @@ struct Data {
     std::vector<std::string> caValues = {
         bytes(root.certificateDER()), labpki::asnHexText(inter1.certificateDER(), "{ASN}"),
         labpki::asnHexText(inter2.certificateDER(), "{Asn}"),
-        labpki::asnHexText(inter3.certificateDER(), "{asn}"), oneLinePem(inter3.certificateDER())};
+        labpki::asnHexText(inter3.certificateDER(), "{asn}"),
+        std::regex_replace(labpki::certificatePEM(inter3.certificateDER()), std::regex("\n"), "")};
 };
 
 class ManagerOctetTest : public ::testing::Test {
