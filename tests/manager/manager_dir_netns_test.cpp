@@ -25,15 +25,12 @@ TEST(ManagerNetns, HostlessUrlsAndTheUriHostNeedNoBind) {
         "ldap://localhost/cn=Local CA,dc=localhost?certificateRevocationList";
     const labpki::Authority authority = labpki::Authority::root(ca);
     const std::vector<Bytes> certs = {authority.certificateDER()}, crls = {authority.crl()};
-    slapd.addEntry(ca, {{"objectClass", {"applicationProcess", "pkiCA"}},
-                        {"cn", {"Local CA"}},
-                        {"cACertificate", {bytes(certs[0])}},
-                        {"certificateRevocationList", {bytes(crls[0])}}});
+    addCa(slapd, ca,
+          {{"cACertificate", {bytes(certs[0])}}, {"certificateRevocationList", {bytes(crls[0])}}});
     Plugin plugin;
     const auto manager = [&](const char* host) {
-        Connection c;
+        Connection c = rootOf(slapd);
         c.host = host;
-        c.userDN = slapd.rootDN();
         c.password = "wrong";
         return makeManager(c);
     };

@@ -3,10 +3,10 @@
 // dates after 2038, and on the stock schema (";binary").
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,23 +28,10 @@ const char* const kHexDN = "cn=Hex CA,dc=example,dc=com";
 const char* const kAliceDN = "cn=Alice,ou=People,dc=example,dc=com";
 const std::string kNul(1, '\0');
 
-// One-line PEM: printable text without the mark.
-std::string oneLinePem(const Bytes& der) {
-    std::string pem = labpki::certificatePEM(der);
-    pem.erase(std::remove(pem.begin(), pem.end(), '\n'), pem.end());
-    return pem;
-}
-
-// Seconds since 1970 and the text the host prints for them: 2040 is written as
-// UTCTime, 2050 and later as GeneralizedTime.
-struct Date {
-    std::time_t seconds;
-    const char* text;
-};
-const Date kNotBefore = {2208988800, "Jan  1 00:00:00 2040 GMT"};
-const Date kNotAfter = {2855822400, "Jun 30 12:00:00 2060 GMT"};
-const Date kThisUpdate = {2371982400, "Mar  1 12:00:00 2045 GMT"};
-const Date kNextUpdate = {2374660800, "Apr  1 12:00:00 2045 GMT"};
+// Seconds since 1970 of the root's validity and its second list's updates: in
+// 2040, 2060 and 2045.
+const std::time_t kNotBefore = 2208988800, kNotAfter = 2855822400, kThisUpdate = 2371982400,
+                  kNextUpdate = 2374660800;
 
 // Retrievals of a case file (see dir-retrievals.tsv): managers made once per
 // connection name, objects named in a comma-separated list.
@@ -80,8 +67,8 @@ labpki::CrlOptions crlOptions(std::uint64_t number, size_t revoked, std::time_t 
 struct Data {
     labpki::Authority root = labpki::Authority::root(kCaDN, [] {
         labpki::CertOptions o = labpki::Authority::caDefaults();
-        o.notBefore = kNotBefore.seconds;
-        o.notAfter = kNotAfter.seconds;
+        o.notBefore = kNotBefore;
+        o.notAfter = kNotAfter;
         return o;
     }());
     labpki::Authority inter1 = root.intermediate("cn=Inter One,dc=example,dc=com");
@@ -91,14 +78,15 @@ struct Data {
     Bytes alice2 = root.issue(kAliceDN, 102);
     Bytes laptop = root.issue("cn=Laptop,cn=Alice,ou=People,dc=example,dc=com", 103);
     Bytes crl = root.crl();
-    Bytes crl2 = root.crl(crlOptions(2, 2, kThisUpdate.seconds, kNextUpdate.seconds));
+    Bytes crl2 = root.crl(crlOptions(2, 2, kThisUpdate, kNextUpdate));
     Bytes arl = root.arl();
     // The CA's certificates: binary DER first, then text: the two accepted
     // marks, a mark in other letter case and a one-line PEM (both skipped).
     std::vector<std::string> caValues = {
         bytes(root.certificateDER()), labpki::asnHexText(inter1.certificateDER(), "{ASN}"),
         labpki::asnHexText(inter2.certificateDER(), "{Asn}"),
-        labpki::asnHexText(inter3.certificateDER(), "{asn}"), oneLinePem(inter3.certificateDER())};
+        labpki::asnHexText(inter3.certificateDER(), "{asn}"),
+        std::regex_replace(labpki::certificatePEM(inter3.certificateDER()), std::regex("\n"), "")};
 };
 
 class ManagerOctetTest : public ::testing::Test {
@@ -108,24 +96,17 @@ class ManagerOctetTest : public ::testing::Test {
         s_slapd->start();
         s_data = std::make_unique<Data>();
         const Data& d = *s_data;
-        const std::vector<std::string> ca = {"applicationProcess", "pkiCA"};
-        s_slapd->addEntry(kCaDN, {{"objectClass", ca},
-                                  {"cn", {"Root CA"}},
-                                  {"cACertificate", d.caValues},
-                                  {"certificateRevocationList", {bytes(d.crl)}},
-                                  {"authorityRevocationList", {bytes(d.arl)}}});
+        addCa(*s_slapd, kCaDN,
+              {{"cACertificate", d.caValues},
+               {"certificateRevocationList", {bytes(d.crl)}},
+               {"authorityRevocationList", {bytes(d.arl)}}});
         // Below the CA: outside its base-object search.
-        s_slapd->addEntry("cn=Sub,cn=Root CA,dc=example,dc=com",
-                          {{"objectClass", ca},
-                           {"cn", {"Sub"}},
-                           {"cACertificate", {bytes(d.inter3.certificateDER())}}});
+        addCa(*s_slapd, "cn=Sub,cn=Root CA,dc=example,dc=com",
+              {{"cACertificate", {bytes(d.inter3.certificateDER())}}});
         // Revocation lists as marked hex text and as binary DER.
-        s_slapd->addEntry(
-            kHexDN,
-            {{"objectClass", ca},
-             {"cn", {"Hex CA"}},
-             {"certificateRevocationList", {labpki::asnHexText(d.crl, "{ASN}"), bytes(d.crl2)}},
-             {"authorityRevocationList", {labpki::asnHexText(d.arl, "{Asn}")}}});
+        addCa(*s_slapd, kHexDN,
+              {{"certificateRevocationList", {labpki::asnHexText(d.crl, "{ASN}"), bytes(d.crl2)}},
+               {"authorityRevocationList", {labpki::asnHexText(d.arl, "{Asn}")}}});
         s_slapd->addEntry("ou=People,dc=example,dc=com",
                           {{"objectClass", {"organizationalUnit"}}, {"ou", {"People"}}});
         s_slapd->addEntry(kAliceDN, {{"objectClass", {"inetOrgPerson"}},
@@ -206,10 +187,8 @@ TEST_F(ManagerOctetTest, ValuesThatDoNotDecode) {
         const std::string dn = "cn=" + c[0] + ",dc=example,dc=com", url = s_slapd->url() + "/" + dn;
         const char kind = c[1][0];
         const Bytes good = kind == 'c' ? s_data->root.certificateDER() : s_data->crl;
-        s_slapd->addEntry(dn, {{"objectClass", {"applicationProcess", "pkiCA"}},
-                               {"cn", {c[0]}},
-                               {kind == 'c' ? "cACertificate" : "certificateRevocationList",
-                                {bytes(good), c[2]}}});
+        addCa(*s_slapd, dn,
+              {{kind == 'c' ? "cACertificate" : "certificateRevocationList", {bytes(good), c[2]}}});
         EXPECT_TRUE(throwsError<RYXException>([&] { fetch(*m, kind, dn); }, std::stoi(c[3])));
         if (c[4] != "0") {
             EXPECT_TRUE(throwsError<RYXException>([&] { fetch(*m, 'l', url); }, std::stoi(c[4])));
@@ -306,8 +285,9 @@ TEST_F(ManagerOctetTest, DatesAfter2038RoundTrip) {
     EXPECT_EQ(
         (std::vector<std::string>{cert->getNotBefore().c_str(), cert->getNotAfter().c_str(),
                                   crl->getThisUpdate().c_str(), crl->getNextUpdate().c_str()}),
-        (std::vector<std::string>{kNotBefore.text, kNotAfter.text, kThisUpdate.text,
-                                  kNextUpdate.text}));
+        // 2040 is written as UTCTime, 2050 and later as GeneralizedTime.
+        (std::vector<std::string>{"Jan  1 00:00:00 2040 GMT", "Jun 30 12:00:00 2060 GMT",
+                                  "Mar  1 12:00:00 2045 GMT", "Apr  1 12:00:00 2045 GMT"}));
 }
 
 // The stock schema stores and returns certificate and revocation-list values
@@ -320,16 +300,13 @@ TEST(ManagerStock, RevocationListsUnderBinaryInTheirOrder) {
     const labpki::Authority ca = labpki::Authority::root(full);
     const Bytes arl = ca.arl(), crlA = ca.crl(crlOptions(1, 1)), crlB = ca.crl(crlOptions(2, 4));
     const Bytes sameCrl = labpki::Authority::root(same).crl();
-    const std::vector<std::string> pkiCA = {"applicationProcess", "pkiCA"};
-    slapd.addEntry(full, {{"objectClass", pkiCA},
-                          {"cn", {"Full CA"}},
-                          {"cACertificate;binary", {bytes(ca.certificateDER())}},
-                          {"certificateRevocationList;binary", {bytes(crlA), bytes(crlB)}},
-                          {"authorityRevocationList;binary", {bytes(arl)}}});
-    slapd.addEntry(same, {{"objectClass", pkiCA},
-                          {"cn", {"Same CA"}},
-                          {"authorityRevocationList;binary", {bytes(sameCrl)}},
-                          {"certificateRevocationList;binary", {bytes(sameCrl)}}});
+    addCa(slapd, full,
+          {{"cACertificate;binary", {bytes(ca.certificateDER())}},
+           {"certificateRevocationList;binary", {bytes(crlA), bytes(crlB)}},
+           {"authorityRevocationList;binary", {bytes(arl)}}});
+    addCa(slapd, same,
+          {{"authorityRevocationList;binary", {bytes(sameCrl)}},
+           {"certificateRevocationList;binary", {bytes(sameCrl)}}});
     Plugin plugin;
     expectRetrievals("stock-retrievals.tsv", {{"root", rootOf(slapd)}},
                      {{"arl", arl}, {"crlA", crlA}, {"crlB", crlB}, {"same", sameCrl}},

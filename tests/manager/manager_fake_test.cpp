@@ -41,10 +41,8 @@ class ManagerFake : public ::testing::Test {
     static std::unique_ptr<LDAPDIRManager> manager(int errorMode,
                                                    const char* userDN = "cn=admin,o=Test",
                                                    const char* driver = FAKELDAP_FULL) {
-        const unsigned char password[] = {'s', 'e', 'c', 'r', 'e', 't'};
-        RYXDIRConnectInfo::LDAP info("fakehost", 1389, userDN, RYXBuffer(sizeof password, password),
-                                     1, errorMode, driver, nullptr);
-        return std::make_unique<LDAPDIRManager>(info);
+        return std::make_unique<LDAPDIRManager>(
+            Connection{"fakehost", 1389, userDN, "secret", 1, errorMode, driver}.info());
     }
     // A fresh directory of one entry holding these values.
     void directory(const char* dn, const std::vector<std::pair<const char*, Bytes>>& values) {

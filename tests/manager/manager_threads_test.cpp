@@ -27,10 +27,9 @@ TEST(ManagerThreads, IndependentManagersRetrieveAtOnce) {
     labpki::Authority ca = labpki::Authority::root(kCaDN);
     labpki::CrlOptions options;
     options.revokedCount = 100;
-    slapd.addEntry(kCaDN, {{"objectClass", {"applicationProcess", "pkiCA"}},
-                           {"cn", {"Thread CA"}},
-                           {"cACertificate", {bytes(ca.certificateDER())}},
-                           {"certificateRevocationList", {bytes(ca.crl(options))}}});
+    addCa(slapd, kCaDN,
+          {{"cACertificate", {bytes(ca.certificateDER())}},
+           {"certificateRevocationList", {bytes(ca.crl(options))}}});
     Plugin plugin;
     const Connection c = rootOf(slapd);
 

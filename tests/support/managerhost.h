@@ -18,8 +18,11 @@
 #include "ryxlibrary.h"
 #include "ryxstring.h"
 #include "ryxtrace.h"
+#include "ryxuniqueptr.h"
 #include "ryxutility.h"
 #include "tracecapture.h"
+
+RYX_MAKE_NAMED_DELETER(UnloadPlugin, void, RYXLibraryManager::unloadPlugin)
 
 namespace managerhost {
 
@@ -28,15 +31,8 @@ using labpki::Bytes;
 const char* const kPluginName = "ryx8drld";
 
 // Keeps the plug-in loaded while it is alive: loading runs its registration.
-class Plugin {
-  public:
-    Plugin() : m_handle(RYXLibraryManager::loadPlugin(RYXString(kPluginName))) {}
-    ~Plugin() { RYXLibraryManager::unloadPlugin(m_handle); }
-    Plugin(const Plugin&) = delete;
-    Plugin& operator=(const Plugin&) = delete;
-
-  private:
-    void* m_handle;
+struct Plugin : ryx::UniquePtr<void, ryx::UnloadPlugin> {
+    Plugin() : unique_ptr(RYXLibraryManager::loadPlugin(RYXString(kPluginName))) {}
 };
 
 // Connection information as the toolkit fills it in.
@@ -66,6 +62,17 @@ Connection rootOf(const Server& server, int errorMode = 0) {
     c.password = server.rootPassword();
     c.errorMode = errorMode;
     return c;
+}
+
+// Adds a CA entry (applicationProcess, pkiCA) to a lab server: its cn is the
+// value of the DN's first component, followed by these attributes.
+template <typename Server>
+void addCa(Server& server, const std::string& dn,
+           std::vector<typename Server::Attribute> attributes) {
+    const std::string cn = dn.substr(3, dn.find(',') - 3);
+    attributes.insert(attributes.begin(),
+                      {{"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}});
+    server.addEntry(dn, attributes);
 }
 
 // A manager from the entry function registered under the plug-in's name; the
