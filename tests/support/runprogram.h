@@ -108,18 +108,14 @@ inline std::string caseField(const std::string& raw,
                              const std::map<std::string, std::string>& vars) {
     std::string out;
     for (size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c != '\\' || i + 1 == raw.size()) {
-            out += c;
-            continue;
-        }
-        const char e = raw[++i];
-        const std::string plain = "\\\"ntr0", decoded("\\\"\n\t\r\0", 6);
-        if (e == 'x' && i + 2 < raw.size()) {
+        if (raw[i] != '\\' || i + 1 == raw.size()) {
+            out += raw[i];
+        } else if (raw[++i] == 'x' && i + 2 < raw.size()) {
             out += static_cast<char>(std::strtol(raw.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
-        } else {
-            out += plain.find(e) == std::string::npos ? e : decoded[plain.find(e)];
+        } else {  // the sixth decoded character is the literal's closing NUL
+            const size_t at = std::string("\\\"ntr0").find(raw[i]);
+            out += at == std::string::npos ? raw[i] : "\\\"\n\t\r"[at];
         }
     }
     for (const auto& [name, value] : vars) {

@@ -78,35 +78,20 @@ class Publish : public ::testing::TestWithParam<LabSlapd::Schema> {
     ryxdirlab::Lab m_lab{GetParam()};
 };
 
-TEST_P(Publish, RevocationLists) {
+TEST_P(Publish, ListsAndCertificates) {
     const std::string dpUrl =
         m_lab.slapd->url() + "/cn=New%20DP" + kSuffix + "?certificateRevocationList";
     const auto rows =
-        spawntest::readCases(ryxdirlab::casesFile("publish-crl.tsv"),
-                             {{"CA", kCaDN}, {"DP", "cn=New DP" + kSuffix}, {"DPURL", dpUrl}});
+        spawntest::readCases(ryxdirlab::casesFile("publish.tsv"), {{"CA", kCaDN},
+                                                                   {"DP", "cn=New DP" + kSuffix},
+                                                                   {"DPURL", dpUrl},
+                                                                   {"USER", "cn=User" + kSuffix}});
     for (const auto& row : rows) {
         runRow(row[0], std::stoi(row[1]), row[2], row[3], {row.begin() + 4, row.end()});
     }
     const Result anonymous = run({"publish", "crl", "n6.crl"}, false);
     EXPECT_EQ(2, anonymous.status);
     EXPECT_THAT(anonymous.err, HasSubstr("bind with -D"));
-}
-
-TEST_P(Publish, Certificates) {
-    const std::string user = "cn=User" + kSuffix;
-    const auto caCount = [&] {
-        const std::string out = run({"-f", "text", "ca", kCaDN}).out;
-        return std::count(out.begin(), out.end(), '\n');
-    };
-    runRow("a second CA certificate", 0, "identical", "", {"publish", "cert", "rekeyed.pem"});
-    runRow("not twice", 0, "nothing to do", "", {"publish", "cert", "rekeyed.pem"});
-    EXPECT_EQ(2, caCount());
-    runRow("replaced", 0, "2 value(s) by 1", "", {"publish", "cert", "--replace", "ca.pem"});
-    runRow("user certificate without an entry", 2, "--entry", "", {"publish", "cert", "user.pem"});
-    runRow("user certificate, new entry", 0, "add entry " + user, "subject=CN=User",
-           {"publish", "cert", "--create", "--entry", user, "user.pem", "=>", "-f", "text", "user",
-            user});
-    EXPECT_EQ(1, caCount());
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemas, Publish,

@@ -150,12 +150,10 @@ TEST(RyxdirFileNames, SafeAndUnique) {
         }
     }
     FileNamer namer;
-    for (const char* expected : {"ca-A-1.der", "ca-A-2.der"}) {
-        EXPECT_EQ(namer.next("ca", "A", ""), expected);
-    }
-    for (const char* expected : {"crl-A-7.der", "crl-A-7-1.der"}) {
-        EXPECT_EQ(namer.next("crl", "A", "7"), expected);
-    }
+    EXPECT_EQ(namer.next("ca", "A", ""), "ca-A-1.der");
+    EXPECT_EQ(namer.next("ca", "A", ""), "ca-A-2.der");
+    EXPECT_EQ(namer.next("crl", "A", "7"), "crl-A-7.der");
+    EXPECT_EQ(namer.next("crl", "A", "7"), "crl-A-7-1.der");
 }
 
 TEST(RyxdirCommandLine, OptionsAndOperands) {
