@@ -4,11 +4,13 @@
 // functions out. The controls are declared in fakeldap_control.h.
 #include <ldap.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,10 +66,7 @@ namespace {
 struct State {
     std::vector<Entry> entries;
     std::map<std::string, std::deque<int>> results;
-    bool countOverride = false;
-    int count = 0;
-    bool errnoOverride = false;
-    int errnoValue = 0;
+    std::optional<int> count, errnoValue;  // set while overridden
     std::vector<std::string> calls;
     Text initHost, bindDn, searchBase, searchFilter, url, dn;
     const void* passwordPointer = nullptr;
@@ -91,15 +90,15 @@ std::map<ldap*, std::unique_ptr<ldap>>& openConnections() {
     return open;
 }
 
-std::string hex(const void* bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
+// A value as " [<length>:<hex>]".
+std::string describe(const berval* v) {
+    std::string out = " [" + std::to_string(v->bv_len) + ":";
+    char two[3];
+    for (ber_len_t i = 0; i < v->bv_len; ++i) {
+        snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(v->bv_val[i]));
+        out += two;
     }
-    return out;
+    return out + "]";
 }
 
 void record(const std::string& call) {
@@ -153,10 +152,8 @@ std::string describeMods(LDAPMod** mods) {
         LDAPMod* m = mods[i];
         size_t n = 0;
         std::string values;
-        for (; m->mod_bvalues != nullptr && m->mod_bvalues[n] != nullptr; ++n) {
-            values += " [" + std::to_string(m->mod_bvalues[n]->bv_len) + ":" +
-                      hex(m->mod_bvalues[n]->bv_val, m->mod_bvalues[n]->bv_len) + "]";
-        }
+        for (; m->mod_bvalues != nullptr && m->mod_bvalues[n] != nullptr; ++n)
+            values += describe(m->mod_bvalues[n]);
         out += std::string(i > 0 ? "\n" : "") + "op=" + std::to_string(m->mod_op) +
                " type=" + (m->mod_type == nullptr ? "NULL" : m->mod_type) +
                " n=" + std::to_string(n) + values;
@@ -272,13 +269,10 @@ EXPORT int API(ldap_url_search_st)(LDAP* ld, const char* url, int, struct timeva
     State& s = state();
     s.url.set(url);
     s.searchTimeout = timeout;
-    if (ld == nullptr) {
-        record("ldap_url_search_st");
-        return LDAP_SERVER_DOWN;
-    }
-    if (result != nullptr)
+    if (ld != nullptr && result != nullptr)
         *result = makeResult();
-    return answer("ldap_url_search_st", ld);
+    const int rc = answer("ldap_url_search_st", ld);
+    return ld == nullptr ? LDAP_SERVER_DOWN : rc;
 }
 
 EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
@@ -311,9 +305,8 @@ EXPORT void API(ldap_free_urldesc)(LDAPURLDesc* desc) {
 #ifndef FAKE_NO_COUNT
 EXPORT int API(ldap_count_entries)(LDAP*, LDAPMessage* result) {
     record("ldap_count_entries");
-    if (state().countOverride)
-        return state().count;
-    return result == nullptr ? -1 : static_cast<int>(result->entries.size());
+    return state().count.value_or(result == nullptr ? -1
+                                                    : static_cast<int>(result->entries.size()));
 }
 #endif
 
@@ -408,9 +401,7 @@ EXPORT void API(ldap_value_free_len)(struct berval** values) {
 #ifndef FAKE_NO_ERRNO_BERFREE
 EXPORT int API(ldap_get_errno)(LDAP* ld) {
     record("ldap_get_errno");
-    if (state().errnoOverride)
-        return state().errnoValue;
-    return ld == nullptr ? LDAP_PARAM_ERROR : ld->lastError;
+    return state().errnoValue.value_or(ld == nullptr ? LDAP_PARAM_ERROR : ld->lastError);
 }
 
 // The published two-argument form: freebuf is recorded, and the buffer is the
@@ -448,12 +439,10 @@ EXPORT void fake_push_result(const char* function, int rc) {
     state().results[function].push_back(rc);
 }
 EXPORT void fake_set_count_override(int enabled, int count) {
-    state().countOverride = enabled != 0;
-    state().count = count;
+    state().count = enabled != 0 ? std::optional<int>(count) : std::nullopt;
 }
 EXPORT void fake_set_errno_override(int enabled, int value) {
-    state().errnoOverride = enabled != 0;
-    state().errnoValue = value;
+    state().errnoValue = enabled != 0 ? std::optional<int>(value) : std::nullopt;
 }
 
 EXPORT int fake_call_count(const char* prefix) {
