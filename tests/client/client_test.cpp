@@ -323,19 +323,14 @@ TEST_F(ClientFake, ResultWalkFollowsTheChainAndGivesBackWhatItTook) {
 
     // The count tells only whether the result is empty; the walk follows the chain.
     m_fake.fake_set_errno_override(1, 81);
-    const std::pair<int, const char*> counts[] = {
-        {1, nullptr},
-        {0, "LDAPSearchResults: zero entries found."},
-        {-1, "LDAPSearchResults: Can't contact LDAP server"}};
-    for (const auto& k : counts) {
-        SCOPED_TRACE(k.first);
+    for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/counts.tsv")) {
+        SCOPED_TRACE(k[0]);
         c->search("o=x", 2, "(objectClass=*)", nullptr, 0);
-        m_fake.fake_set_count_override(1, k.first);
-        if (k.second == nullptr)
+        m_fake.fake_set_count_override(1, std::stoi(k[0]));
+        if (k[1] == "-")
             EXPECT_EQ(3u, LDAPSearchResults(*c).size());
         else
-            EXPECT_TRUE(
-                throwsError<RYXException>([&] { LDAPSearchResults results(*c); }, 0, k.second));
+            EXPECT_TRUE(throwsError<RYXException>([&] { LDAPSearchResults results(*c); }, 0, k[1]));
     }
 }
 
