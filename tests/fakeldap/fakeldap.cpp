@@ -54,7 +54,7 @@ struct ldap {
 // A result message owns its entry messages, chained through next.
 struct ldapmsg {
     Entry entry;
-    std::vector<ldapmsg*> entries;  // result only
+    std::vector<std::unique_ptr<ldapmsg>> entries;  // result only
     ldapmsg* next = nullptr;
 };
 
@@ -123,6 +123,15 @@ int answer(const char* function, LDAP* ld) {
     return rc;
 }
 
+// Frees what was handed out, when it is there, and counts it back.
+template <typename T, typename Free>
+void release(T* p, Free free) {
+    if (p != nullptr) {
+        free(p);
+        --state().live;
+    }
+}
+
 char* copyText(const std::string& s) {
     char* p = static_cast<char*>(malloc(s.size() + 1));
     memcpy(p, s.c_str(), s.size() + 1);
@@ -133,11 +142,11 @@ char* copyText(const std::string& s) {
 ldapmsg* makeResult() {
     ldapmsg* result = new ldapmsg;
     for (const Entry& e : state().entries) {
-        ldapmsg* m = new ldapmsg;
+        auto m = std::make_unique<ldapmsg>();
         m->entry = e;
         if (!result->entries.empty())
-            result->entries.back()->next = m;
-        result->entries.push_back(m);
+            result->entries.back()->next = m.get();
+        result->entries.push_back(std::move(m));
     }
     ++state().live;
     return result;
@@ -205,13 +214,8 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
 
 EXPORT int API(ldap_msgfree)(LDAPMessage* msg) {
     record("ldap_msgfree");
-    if (msg == nullptr)
-        return 0;
-    for (ldapmsg* e : msg->entries)
-        delete e;
-    delete msg;
-    --state().live;
-    return LDAP_RES_SEARCH_RESULT;
+    release(msg, std::default_delete<ldapmsg>());
+    return msg == nullptr ? 0 : LDAP_RES_SEARCH_RESULT;
 }
 
 EXPORT char* API(ldap_err2string)(int rc) {
@@ -283,10 +287,11 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
     if (rest == nullptr || strncasecmp(url, "ldap", 4) != 0)
         return LDAP_URL_ERR_BADSCHEME;
     rest += 3;
-    LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc)));
-    // The client reads only the host.
+    // The client reads only the host: one block holds it after the description.
+    const size_t length = strcspn(rest, ":/?");
+    LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc) + length + 1));
     if (strcspn(rest, "/?") != 0)
-        d->lud_host = strdup(std::string(rest, rest + strcspn(rest, ":/?")).c_str());
+        d->lud_host = static_cast<char*>(memcpy(d + 1, rest, length));
     ++state().live;
     *desc = d;
     return LDAP_URL_SUCCESS;
@@ -294,11 +299,7 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
 
 EXPORT void API(ldap_free_urldesc)(LDAPURLDesc* desc) {
     record("ldap_free_urldesc");
-    if (desc == nullptr)
-        return;
-    free(desc->lud_host);
-    free(desc);
-    --state().live;
+    release(desc, free);
 }
 #endif
 
@@ -328,7 +329,7 @@ EXPORT int API(ldap_modrdn_s)(LDAP* ld, const char* dn, const char*, int) {
 
 EXPORT LDAPMessage* API(ldap_first_entry)(LDAP*, LDAPMessage* result) {
     record("ldap_first_entry");
-    return result == nullptr || result->entries.empty() ? nullptr : result->entries.front();
+    return result == nullptr || result->entries.empty() ? nullptr : result->entries.front().get();
 }
 
 EXPORT LDAPMessage* API(ldap_next_entry)(LDAP*, LDAPMessage* entry) {
@@ -345,10 +346,7 @@ EXPORT char* API(ldap_get_dn)(LDAP*, LDAPMessage* entry) {
 
 EXPORT void API(ldap_memfree)(void* p) {
     record("ldap_memfree");
-    if (p != nullptr) {
-        free(p);
-        --state().live;
-    }
+    release(p, free);
 }
 
 EXPORT char* API(ldap_first_attribute)(LDAP*, LDAPMessage* entry, BerElement** ber) {
@@ -374,12 +372,9 @@ EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const
             continue;
         if (a.withoutValues)
             return nullptr;
-        struct berval** values = new struct berval*[a.values.size() + 1]();
-        for (size_t i = 0; i < a.values.size(); ++i) {
-            char* bytes = new char[a.values[i].size() + 1]();  // ends with a NUL
-            memcpy(bytes, a.values[i].data(), a.values[i].size());
-            values[i] = new berval{static_cast<ber_len_t>(a.values[i].size()), bytes};
-        }
+        struct berval** values = nullptr;  // each a copy that ends with a NUL
+        for (const std::string& v : a.values)
+            ber_bvecadd(&values, ber_mem2bv(v.data(), v.size(), 1, nullptr));
         ++state().live;
         return values;
     }
@@ -388,14 +383,7 @@ EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const
 
 EXPORT void API(ldap_value_free_len)(struct berval** values) {
     record("ldap_value_free_len");
-    if (values == nullptr)
-        return;
-    for (size_t i = 0; values[i] != nullptr; ++i) {
-        delete[] values[i]->bv_val;
-        delete values[i];
-    }
-    delete[] values;
-    --state().live;
+    release(values, ber_bvecfree);
 }
 
 #ifndef FAKE_NO_ERRNO_BERFREE
@@ -408,10 +396,7 @@ EXPORT int API(ldap_get_errno)(LDAP* ld) {
 // entry's whatever it says.
 EXPORT void API(ldap_ber_free)(BerElement* ber, int freebuf) {
     record("ldap_ber_free(" + std::to_string(freebuf) + ")");
-    if (ber != nullptr) {
-        delete ber;
-        --state().live;
-    }
+    release(ber, std::default_delete<berelement>());
 }
 #endif
 
