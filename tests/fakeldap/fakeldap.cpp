@@ -29,21 +29,17 @@ struct Attribute {
     bool withoutValues = false;
     std::vector<std::string> values;
 };
+// A text as a call received it or a test gave it: null is kept apart from "".
+using Text = std::optional<std::string>;
+Text textOf(const char* s) {
+    return s == nullptr ? Text() : Text(s);
+}
+const char* get(const Text& t) {
+    return t ? t->c_str() : nullptr;
+}
 struct Entry {
-    bool hasDn = true;
-    std::string dn;
+    Text dn;
     std::vector<Attribute> attributes;
-};
-
-// A text argument as a call received it: null is kept apart from "".
-struct Text {
-    bool null = true;
-    std::string text;
-    void set(const char* s) {
-        null = s == nullptr;
-        text = s == nullptr ? "" : s;
-    }
-    const char* get() const { return null ? nullptr : text.c_str(); }
 };
 }  // namespace
 
@@ -178,7 +174,7 @@ char* attributeName(LDAPMessage* entry, size_t index) {
 }
 
 int write(const char* name, LDAP* ld, const char* dn, LDAPMod** mods) {
-    state().dn.set(dn);
+    state().dn = textOf(dn);
     if (mods != nullptr)
         state().mods = describeMods(mods);
     return answer(name, ld);
@@ -204,7 +200,7 @@ extern "C" {
 EXPORT LDAP* API(ldap_init)(const char* host, int) {
     State& s = state();
     record("ldap_init");
-    s.initHost.set(host);
+    s.initHost = textOf(host);
     if (take("ldap_init") != 0)
         return nullptr;
     ldap* ld = new ldap;
@@ -238,7 +234,7 @@ EXPORT int API(ldap_set_option)(LDAP* ld, int option, const void* value) {
 
 EXPORT int API(ldap_simple_bind_s)(LDAP* ld, const char* dn, const char* password) {
     State& s = state();
-    s.bindDn.set(dn);
+    s.bindDn = textOf(dn);
     s.passwordPointer = password;
     return answer("ldap_simple_bind_s", ld);
 }
@@ -255,8 +251,8 @@ EXPORT int API(ldap_unbind)(LDAP* ld) {
 EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char* filter,
                                char** attrs, int, struct timeval* timeout, LDAPMessage** result) {
     State& s = state();
-    s.searchBase.set(base);
-    s.searchFilter.set(filter);
+    s.searchBase = textOf(base);
+    s.searchFilter = textOf(filter);
     s.searchScope = scope;
     s.searchTimeout = timeout;
     s.searchAttrs = attrs == nullptr ? "NULL" : "";
@@ -271,7 +267,7 @@ EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char
 EXPORT int API(ldap_url_search_st)(LDAP* ld, const char* url, int, struct timeval* timeout,
                                    LDAPMessage** result) {
     State& s = state();
-    s.url.set(url);
+    s.url = textOf(url);
     s.searchTimeout = timeout;
     if (ld != nullptr && result != nullptr)
         *result = makeResult();
@@ -339,9 +335,9 @@ EXPORT LDAPMessage* API(ldap_next_entry)(LDAP*, LDAPMessage* entry) {
 
 EXPORT char* API(ldap_get_dn)(LDAP*, LDAPMessage* entry) {
     record("ldap_get_dn");
-    if (entry == nullptr || !entry->entry.hasDn)
+    if (entry == nullptr || !entry->entry.dn)
         return nullptr;
-    return copyText(entry->entry.dn);
+    return copyText(*entry->entry.dn);
 }
 
 EXPORT void API(ldap_memfree)(void* p) {
@@ -409,7 +405,7 @@ EXPORT void fake_reset(void) {
 }
 
 EXPORT void fake_add_entry(const char* dn) {
-    state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
+    state().entries.push_back(Entry{textOf(dn), {}});
 }
 
 EXPORT void fake_add_value(const char* attr, const void* bytes, size_t length) {
@@ -440,20 +436,20 @@ EXPORT int fake_call_count(const char* prefix) {
 // The other details are read straight from the state.
 #define FAKE_LAST(type, name, value)     \
     EXPORT type fake_last_##name(void) { \
-        return state().value;            \
+        return value;                    \
     }
-FAKE_LAST(const char*, init_host, initHost.get())
-FAKE_LAST(int, protocol_version, version)
-FAKE_LAST(const char*, bind_dn, bindDn.get())
-FAKE_LAST(const void*, bind_password_pointer, passwordPointer)
-FAKE_LAST(const char*, search_base, searchBase.get())
-FAKE_LAST(const char*, search_filter, searchFilter.get())
-FAKE_LAST(int, search_scope, searchScope)
-FAKE_LAST(const char*, search_attrs, searchAttrs.c_str())
-FAKE_LAST(const void*, search_timeout, searchTimeout)
-FAKE_LAST(const char*, url, url.get())
-FAKE_LAST(const char*, dn, dn.get())
-FAKE_LAST(const char*, mods, mods.c_str())
+FAKE_LAST(const char*, init_host, get(state().initHost))
+FAKE_LAST(int, protocol_version, state().version)
+FAKE_LAST(const char*, bind_dn, get(state().bindDn))
+FAKE_LAST(const void*, bind_password_pointer, state().passwordPointer)
+FAKE_LAST(const char*, search_base, get(state().searchBase))
+FAKE_LAST(const char*, search_filter, get(state().searchFilter))
+FAKE_LAST(int, search_scope, state().searchScope)
+FAKE_LAST(const char*, search_attrs, state().searchAttrs.c_str())
+FAKE_LAST(const void*, search_timeout, state().searchTimeout)
+FAKE_LAST(const char*, url, get(state().url))
+FAKE_LAST(const char*, dn, get(state().dn))
+FAKE_LAST(const char*, mods, state().mods.c_str())
 #undef FAKE_LAST
 
 EXPORT int fake_live_allocations(void) {
