@@ -361,7 +361,7 @@ TEST(Entry, PrintableTest) {
     }
 }
 
-TEST_F(ClientFake, EachAttributeGoesAsOneModificationWithItsLengthRules) {
+TEST_F(ClientFake, WritesSendEachAttributeAsOneModificationOrNothingWithoutADnOrConnection) {
     auto c = connected();
     for (const auto& k : spawntest::readCases(RYX_CLIENT_CASES "/writes.tsv")) {
         SCOPED_TRACE(k[2]);
@@ -377,13 +377,10 @@ TEST_F(ClientFake, EachAttributeGoesAsOneModificationWithItsLengthRules) {
     std::ostringstream os;  // one modification as text
     os << *LdapModArray(&e, LDAP_MOD_ADD).get()[0];
     EXPECT_EQ(" Operation: 128\n Attribute: mail\n  (Len)Val: (3) m@x\n", os.str());
-}
 
-// Nothing to send, or no connection: false, no call, the code stays.
-TEST_F(ClientFake, WritesWithoutADnOrConnectionCallNothing) {
-    auto c = connected();
+    // Nothing to send, or no connection: false, no call, the code stays.
     LDAPEntry noDn;
-    noDn.addAttribute("cn", "x", 0);
+    addPairs(noDn, "cn: x");
     TraceCapture trace;
     EXPECT_FALSE(c->addEntry(&noDn, nullptr));
     EXPECT_EQ(LDAP_PARAM_ERROR, c->m_lastError);
