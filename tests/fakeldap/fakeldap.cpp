@@ -101,19 +101,14 @@ void record(const std::string& call) {
     state().calls.push_back(call);
 }
 
-// The next scripted code of a function, 0 when none is queued.
-int take(const char* function) {
+// A call recorded and answered with its next scripted code (0 when none is
+// queued), which the connection keeps.
+int answer(const char* function, LDAP* ld) {
+    record(function);
     auto& queue = state().results[function];
     const int rc = queue.empty() ? 0 : queue.front();
     if (!queue.empty())
         queue.pop_front();
-    return rc;
-}
-
-// A call recorded and answered with its next code, which the connection keeps.
-int answer(const char* function, LDAP* ld) {
-    record(function);
-    const int rc = take(function);
     if (ld != nullptr)
         ld->lastError = rc;
     return rc;
@@ -198,10 +193,8 @@ extern "C" {
 // ---- the C LDAP API ----
 
 EXPORT LDAP* API(ldap_init)(const char* host, int) {
-    State& s = state();
-    record("ldap_init");
-    s.initHost = textOf(host);
-    if (take("ldap_init") != 0)
+    state().initHost = textOf(host);
+    if (answer("ldap_init", nullptr) != 0)
         return nullptr;
     ldap* ld = new ldap;
     openConnections()[ld].reset(ld);
@@ -240,12 +233,8 @@ EXPORT int API(ldap_simple_bind_s)(LDAP* ld, const char* dn, const char* passwor
 }
 
 EXPORT int API(ldap_unbind)(LDAP* ld) {
-    record("ldap_unbind");
-    if (ld == nullptr)
-        return LDAP_PARAM_ERROR;
-    int rc = take("ldap_unbind");
-    openConnections().erase(ld);
-    return rc;
+    const int rc = answer("ldap_unbind", nullptr);  // a handle not open is refused
+    return openConnections().erase(ld) == 0 ? LDAP_PARAM_ERROR : rc;
 }
 
 EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char* filter,
