@@ -4,11 +4,13 @@
 // functions out. The controls are declared in fakeldap_control.h.
 #include <ldap.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,21 +29,17 @@ struct Attribute {
     bool withoutValues = false;
     std::vector<std::string> values;
 };
+// A text as a call received it or a test gave it: null is kept apart from "".
+using Text = std::optional<std::string>;
+Text textOf(const char* s) {
+    return s == nullptr ? Text() : Text(s);
+}
+const char* get(const Text& t) {
+    return t ? t->c_str() : nullptr;
+}
 struct Entry {
-    bool hasDn = true;
-    std::string dn;
+    Text dn;
     std::vector<Attribute> attributes;
-};
-
-// A text argument as a call received it: null is kept apart from "".
-struct Text {
-    bool null = true;
-    std::string text;
-    void set(const char* s) {
-        null = s == nullptr;
-        text = s == nullptr ? "" : s;
-    }
-    const char* get() const { return null ? nullptr : text.c_str(); }
 };
 }  // namespace
 
@@ -52,7 +50,7 @@ struct ldap {
 // A result message owns its entry messages, chained through next.
 struct ldapmsg {
     Entry entry;
-    std::vector<ldapmsg*> entries;  // result only
+    std::vector<std::unique_ptr<ldapmsg>> entries;  // result only
     ldapmsg* next = nullptr;
 };
 
@@ -64,10 +62,7 @@ namespace {
 struct State {
     std::vector<Entry> entries;
     std::map<std::string, std::deque<int>> results;
-    bool countOverride = false;
-    int count = 0;
-    bool errnoOverride = false;
-    int errnoValue = 0;
+    std::optional<int> count, errnoValue;  // set while overridden
     std::vector<std::string> calls;
     Text initHost, bindDn, searchBase, searchFilter, url, dn;
     const void* passwordPointer = nullptr;
@@ -91,37 +86,41 @@ std::map<ldap*, std::unique_ptr<ldap>>& openConnections() {
     return open;
 }
 
-std::string hex(const void* bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
+// A value as " [<length>:<hex>]".
+std::string describe(const berval* v) {
+    std::string out = " [" + std::to_string(v->bv_len) + ":";
+    char two[3];
+    for (ber_len_t i = 0; i < v->bv_len; ++i) {
+        snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(v->bv_val[i]));
+        out += two;
     }
-    return out;
+    return out + "]";
 }
 
 void record(const std::string& call) {
     state().calls.push_back(call);
 }
 
-// The next scripted code of a function, 0 when none is queued.
-int take(const char* function) {
+// A call recorded and answered with its next scripted code (0 when none is
+// queued), which the connection keeps.
+int answer(const char* function, LDAP* ld) {
+    record(function);
     auto& queue = state().results[function];
     const int rc = queue.empty() ? 0 : queue.front();
     if (!queue.empty())
         queue.pop_front();
-    return rc;
-}
-
-// A call recorded and answered with its next code, which the connection keeps.
-int answer(const char* function, LDAP* ld) {
-    record(function);
-    const int rc = take(function);
     if (ld != nullptr)
         ld->lastError = rc;
     return rc;
+}
+
+// Frees what was handed out, when it is there, and counts it back.
+template <typename T, typename Free>
+void release(T* p, Free free) {
+    if (p != nullptr) {
+        free(p);
+        --state().live;
+    }
 }
 
 char* copyText(const std::string& s) {
@@ -134,11 +133,11 @@ char* copyText(const std::string& s) {
 ldapmsg* makeResult() {
     ldapmsg* result = new ldapmsg;
     for (const Entry& e : state().entries) {
-        ldapmsg* m = new ldapmsg;
+        auto m = std::make_unique<ldapmsg>();
         m->entry = e;
         if (!result->entries.empty())
-            result->entries.back()->next = m;
-        result->entries.push_back(m);
+            result->entries.back()->next = m.get();
+        result->entries.push_back(std::move(m));
     }
     ++state().live;
     return result;
@@ -153,10 +152,8 @@ std::string describeMods(LDAPMod** mods) {
         LDAPMod* m = mods[i];
         size_t n = 0;
         std::string values;
-        for (; m->mod_bvalues != nullptr && m->mod_bvalues[n] != nullptr; ++n) {
-            values += " [" + std::to_string(m->mod_bvalues[n]->bv_len) + ":" +
-                      hex(m->mod_bvalues[n]->bv_val, m->mod_bvalues[n]->bv_len) + "]";
-        }
+        for (; m->mod_bvalues != nullptr && m->mod_bvalues[n] != nullptr; ++n)
+            values += describe(m->mod_bvalues[n]);
         out += std::string(i > 0 ? "\n" : "") + "op=" + std::to_string(m->mod_op) +
                " type=" + (m->mod_type == nullptr ? "NULL" : m->mod_type) +
                " n=" + std::to_string(n) + values;
@@ -172,7 +169,7 @@ char* attributeName(LDAPMessage* entry, size_t index) {
 }
 
 int write(const char* name, LDAP* ld, const char* dn, LDAPMod** mods) {
-    state().dn.set(dn);
+    state().dn = textOf(dn);
     if (mods != nullptr)
         state().mods = describeMods(mods);
     return answer(name, ld);
@@ -196,10 +193,8 @@ extern "C" {
 // ---- the C LDAP API ----
 
 EXPORT LDAP* API(ldap_init)(const char* host, int) {
-    State& s = state();
-    record("ldap_init");
-    s.initHost.set(host);
-    if (take("ldap_init") != 0)
+    state().initHost = textOf(host);
+    if (answer("ldap_init", nullptr) != 0)
         return nullptr;
     ldap* ld = new ldap;
     openConnections()[ld].reset(ld);
@@ -208,13 +203,8 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
 
 EXPORT int API(ldap_msgfree)(LDAPMessage* msg) {
     record("ldap_msgfree");
-    if (msg == nullptr)
-        return 0;
-    for (ldapmsg* e : msg->entries)
-        delete e;
-    delete msg;
-    --state().live;
-    return LDAP_RES_SEARCH_RESULT;
+    release(msg, std::default_delete<ldapmsg>());
+    return msg == nullptr ? 0 : LDAP_RES_SEARCH_RESULT;
 }
 
 EXPORT char* API(ldap_err2string)(int rc) {
@@ -237,25 +227,21 @@ EXPORT int API(ldap_set_option)(LDAP* ld, int option, const void* value) {
 
 EXPORT int API(ldap_simple_bind_s)(LDAP* ld, const char* dn, const char* password) {
     State& s = state();
-    s.bindDn.set(dn);
+    s.bindDn = textOf(dn);
     s.passwordPointer = password;
     return answer("ldap_simple_bind_s", ld);
 }
 
 EXPORT int API(ldap_unbind)(LDAP* ld) {
-    record("ldap_unbind");
-    if (ld == nullptr)
-        return LDAP_PARAM_ERROR;
-    int rc = take("ldap_unbind");
-    openConnections().erase(ld);
-    return rc;
+    const int rc = answer("ldap_unbind", nullptr);  // a handle not open is refused
+    return openConnections().erase(ld) == 0 ? LDAP_PARAM_ERROR : rc;
 }
 
 EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char* filter,
                                char** attrs, int, struct timeval* timeout, LDAPMessage** result) {
     State& s = state();
-    s.searchBase.set(base);
-    s.searchFilter.set(filter);
+    s.searchBase = textOf(base);
+    s.searchFilter = textOf(filter);
     s.searchScope = scope;
     s.searchTimeout = timeout;
     s.searchAttrs = attrs == nullptr ? "NULL" : "";
@@ -270,15 +256,12 @@ EXPORT int API(ldap_search_st)(LDAP* ld, const char* base, int scope, const char
 EXPORT int API(ldap_url_search_st)(LDAP* ld, const char* url, int, struct timeval* timeout,
                                    LDAPMessage** result) {
     State& s = state();
-    s.url.set(url);
+    s.url = textOf(url);
     s.searchTimeout = timeout;
-    if (ld == nullptr) {
-        record("ldap_url_search_st");
-        return LDAP_SERVER_DOWN;
-    }
-    if (result != nullptr)
+    if (ld != nullptr && result != nullptr)
         *result = makeResult();
-    return answer("ldap_url_search_st", ld);
+    const int rc = answer("ldap_url_search_st", ld);
+    return ld == nullptr ? LDAP_SERVER_DOWN : rc;
 }
 
 EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
@@ -289,10 +272,11 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
     if (rest == nullptr || strncasecmp(url, "ldap", 4) != 0)
         return LDAP_URL_ERR_BADSCHEME;
     rest += 3;
-    LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc)));
-    // The client reads only the host.
+    // The client reads only the host: one block holds it after the description.
+    const size_t length = strcspn(rest, ":/?");
+    LDAPURLDesc* d = static_cast<LDAPURLDesc*>(calloc(1, sizeof(LDAPURLDesc) + length + 1));
     if (strcspn(rest, "/?") != 0)
-        d->lud_host = strdup(std::string(rest, rest + strcspn(rest, ":/?")).c_str());
+        d->lud_host = static_cast<char*>(memcpy(d + 1, rest, length));
     ++state().live;
     *desc = d;
     return LDAP_URL_SUCCESS;
@@ -300,20 +284,15 @@ EXPORT int API(ldap_url_parse)(const char* url, LDAPURLDesc** desc) {
 
 EXPORT void API(ldap_free_urldesc)(LDAPURLDesc* desc) {
     record("ldap_free_urldesc");
-    if (desc == nullptr)
-        return;
-    free(desc->lud_host);
-    free(desc);
-    --state().live;
+    release(desc, free);
 }
 #endif
 
 #ifndef FAKE_NO_COUNT
 EXPORT int API(ldap_count_entries)(LDAP*, LDAPMessage* result) {
     record("ldap_count_entries");
-    if (state().countOverride)
-        return state().count;
-    return result == nullptr ? -1 : static_cast<int>(result->entries.size());
+    return state().count.value_or(result == nullptr ? -1
+                                                    : static_cast<int>(result->entries.size()));
 }
 #endif
 
@@ -335,7 +314,7 @@ EXPORT int API(ldap_modrdn_s)(LDAP* ld, const char* dn, const char*, int) {
 
 EXPORT LDAPMessage* API(ldap_first_entry)(LDAP*, LDAPMessage* result) {
     record("ldap_first_entry");
-    return result == nullptr || result->entries.empty() ? nullptr : result->entries.front();
+    return result == nullptr || result->entries.empty() ? nullptr : result->entries.front().get();
 }
 
 EXPORT LDAPMessage* API(ldap_next_entry)(LDAP*, LDAPMessage* entry) {
@@ -345,17 +324,14 @@ EXPORT LDAPMessage* API(ldap_next_entry)(LDAP*, LDAPMessage* entry) {
 
 EXPORT char* API(ldap_get_dn)(LDAP*, LDAPMessage* entry) {
     record("ldap_get_dn");
-    if (entry == nullptr || !entry->entry.hasDn)
+    if (entry == nullptr || !entry->entry.dn)
         return nullptr;
-    return copyText(entry->entry.dn);
+    return copyText(*entry->entry.dn);
 }
 
 EXPORT void API(ldap_memfree)(void* p) {
     record("ldap_memfree");
-    if (p != nullptr) {
-        free(p);
-        --state().live;
-    }
+    release(p, free);
 }
 
 EXPORT char* API(ldap_first_attribute)(LDAP*, LDAPMessage* entry, BerElement** ber) {
@@ -381,12 +357,9 @@ EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const
             continue;
         if (a.withoutValues)
             return nullptr;
-        struct berval** values = new struct berval*[a.values.size() + 1]();
-        for (size_t i = 0; i < a.values.size(); ++i) {
-            char* bytes = new char[a.values[i].size() + 1]();  // ends with a NUL
-            memcpy(bytes, a.values[i].data(), a.values[i].size());
-            values[i] = new berval{static_cast<ber_len_t>(a.values[i].size()), bytes};
-        }
+        struct berval** values = nullptr;  // each a copy that ends with a NUL
+        for (const std::string& v : a.values)
+            ber_bvecadd(&values, ber_mem2bv(v.data(), v.size(), 1, nullptr));
         ++state().live;
         return values;
     }
@@ -395,32 +368,20 @@ EXPORT struct berval** API(ldap_get_values_len)(LDAP*, LDAPMessage* entry, const
 
 EXPORT void API(ldap_value_free_len)(struct berval** values) {
     record("ldap_value_free_len");
-    if (values == nullptr)
-        return;
-    for (size_t i = 0; values[i] != nullptr; ++i) {
-        delete[] values[i]->bv_val;
-        delete values[i];
-    }
-    delete[] values;
-    --state().live;
+    release(values, ber_bvecfree);
 }
 
 #ifndef FAKE_NO_ERRNO_BERFREE
 EXPORT int API(ldap_get_errno)(LDAP* ld) {
     record("ldap_get_errno");
-    if (state().errnoOverride)
-        return state().errnoValue;
-    return ld == nullptr ? LDAP_PARAM_ERROR : ld->lastError;
+    return state().errnoValue.value_or(ld == nullptr ? LDAP_PARAM_ERROR : ld->lastError);
 }
 
 // The published two-argument form: freebuf is recorded, and the buffer is the
 // entry's whatever it says.
 EXPORT void API(ldap_ber_free)(BerElement* ber, int freebuf) {
     record("ldap_ber_free(" + std::to_string(freebuf) + ")");
-    if (ber != nullptr) {
-        delete ber;
-        --state().live;
-    }
+    release(ber, std::default_delete<berelement>());
 }
 #endif
 
@@ -433,7 +394,7 @@ EXPORT void fake_reset(void) {
 }
 
 EXPORT void fake_add_entry(const char* dn) {
-    state().entries.push_back(Entry{dn != nullptr, dn != nullptr ? dn : "", {}});
+    state().entries.push_back(Entry{textOf(dn), {}});
 }
 
 EXPORT void fake_add_value(const char* attr, const void* bytes, size_t length) {
@@ -448,12 +409,10 @@ EXPORT void fake_push_result(const char* function, int rc) {
     state().results[function].push_back(rc);
 }
 EXPORT void fake_set_count_override(int enabled, int count) {
-    state().countOverride = enabled != 0;
-    state().count = count;
+    state().count = enabled != 0 ? std::optional<int>(count) : std::nullopt;
 }
 EXPORT void fake_set_errno_override(int enabled, int value) {
-    state().errnoOverride = enabled != 0;
-    state().errnoValue = value;
+    state().errnoValue = enabled != 0 ? std::optional<int>(value) : std::nullopt;
 }
 
 EXPORT int fake_call_count(const char* prefix) {
@@ -466,20 +425,20 @@ EXPORT int fake_call_count(const char* prefix) {
 // The other details are read straight from the state.
 #define FAKE_LAST(type, name, value)     \
     EXPORT type fake_last_##name(void) { \
-        return state().value;            \
+        return value;                    \
     }
-FAKE_LAST(const char*, init_host, initHost.get())
-FAKE_LAST(int, protocol_version, version)
-FAKE_LAST(const char*, bind_dn, bindDn.get())
-FAKE_LAST(const void*, bind_password_pointer, passwordPointer)
-FAKE_LAST(const char*, search_base, searchBase.get())
-FAKE_LAST(const char*, search_filter, searchFilter.get())
-FAKE_LAST(int, search_scope, searchScope)
-FAKE_LAST(const char*, search_attrs, searchAttrs.c_str())
-FAKE_LAST(const void*, search_timeout, searchTimeout)
-FAKE_LAST(const char*, url, url.get())
-FAKE_LAST(const char*, dn, dn.get())
-FAKE_LAST(const char*, mods, mods.c_str())
+FAKE_LAST(const char*, init_host, get(state().initHost))
+FAKE_LAST(int, protocol_version, state().version)
+FAKE_LAST(const char*, bind_dn, get(state().bindDn))
+FAKE_LAST(const void*, bind_password_pointer, state().passwordPointer)
+FAKE_LAST(const char*, search_base, get(state().searchBase))
+FAKE_LAST(const char*, search_filter, get(state().searchFilter))
+FAKE_LAST(int, search_scope, state().searchScope)
+FAKE_LAST(const char*, search_attrs, state().searchAttrs.c_str())
+FAKE_LAST(const void*, search_timeout, state().searchTimeout)
+FAKE_LAST(const char*, url, get(state().url))
+FAKE_LAST(const char*, dn, get(state().dn))
+FAKE_LAST(const char*, mods, state().mods.c_str())
 #undef FAKE_LAST
 
 EXPORT int fake_live_allocations(void) {

@@ -36,12 +36,9 @@ inline Pairs pairsOfField(const std::string& field) {
         bar = field.find(" | ", at);
         const std::string pair = field.substr(at, bar - at);
         const size_t colon = pair.find(':');
-        if (pair.compare(colon, 3, ":: ") == 0) {
-            pairs.emplace_back(pair.substr(0, colon), pair.substr(colon + 3));
-            continue;
-        }
-        const size_t value = colon + (pair.compare(colon, 2, ": ") == 0 ? 2 : 1);
-        pairs.emplace_back(pair.substr(0, colon), text(pair.substr(value)));
+        const bool bytes = pair.compare(colon, 3, ":: ") == 0;
+        const std::string value = pair.substr(colon + (bytes ? 3 : pair[colon + 1] == ' ' ? 2 : 1));
+        pairs.emplace_back(pair.substr(0, colon), bytes ? value : text(value));
     }
     return pairs;
 }
