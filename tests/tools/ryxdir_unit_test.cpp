@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -207,22 +208,18 @@ TEST(CommandLineDocs, EveryOptionInHelpManPageAndCompletion) {
         const std::string help = cmdline::usageText(*p), man = cmdline::manPage(*p),
                           bash = cmdline::bashCompletion(*p);
         std::vector<std::string> names;
+        std::vector<const cmdline::Option*> tables = p->general;
         for (const cmdline::Command* c : p->commands) {
             names.emplace_back(c->name);
-            for (const cmdline::Option* o = c->options; o && o->name; ++o) {
-                names.emplace_back(o->name);
-            }
+            tables.push_back(c->options);
         }
-        for (const cmdline::Option* table : p->general) {
-            for (const cmdline::Option* o = table; o->name != nullptr; ++o) {
+        for (const cmdline::Option* table : tables) {
+            for (const cmdline::Option* o = table; o && o->name; ++o) {
                 names.emplace_back(o->name);
             }
         }
         for (const std::string& name : names) {
-            std::string roff;
-            for (char c : name) {
-                roff += c == '-' ? std::string("\\-") : std::string(1, c);
-            }
+            const std::string roff = std::regex_replace(name, std::regex("-"), "\\-");
             EXPECT_NE(help.find("  " + name), std::string::npos) << name;
             EXPECT_NE(man.find("\\fB" + roff + "\\fR"), std::string::npos) << name;
             EXPECT_NE(bash.find(" " + name), std::string::npos) << name;
