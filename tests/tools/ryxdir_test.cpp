@@ -453,9 +453,7 @@ TEST_F(RyxdirTest, DefaultServerAsOpenLdapsToolsFindIt) {
         argv.push_back("check");
         RunOptions options = withEnv({"HOME=" + home, "RYX_LDAP_TIMEOUT=10"});
         std::istringstream variables(r[5]);
-        for (std::string v; variables >> v;) {
-            options.env.push_back(v);
-        }
+        options.env.insert(options.env.end(), std::istream_iterator<std::string>(variables), {});
         const Result got = spawntest::run(argv, s_dir, options);
         if (r[3] != "-1") {  // -1: whatever localhost:389 answers
             EXPECT_EQ(got.status, std::stoi(r[3])) << r[0] << ": " << got.err;
