@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -70,9 +69,8 @@ TEST_F(RyxlabTest, StartsADirectoryThatOutlivesTheCommandAndStopsIt) {
     ASSERT_FALSE(env["RYX_LAB_PORT"].empty());
     EXPECT_EQ(env["RYX_LAB_OPTS"], "-H " + env["RYX_LAB_HOST"] + " -p " + env["RYX_LAB_PORT"]);
     EXPECT_THAT(started.out, HasSubstr("export RYX_LAB_URL='" + env["RYX_LAB_URL"] + "'"));
-    struct stat pw {};
-    ASSERT_EQ(::stat((dir + "/admin.pw").c_str(), &pw), 0);
-    EXPECT_EQ(pw.st_mode & 0777, 0600u);
+    EXPECT_EQ(fs::status(dir + "/admin.pw").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 
     // The command has exited; its server answers, with the issuing CA's
     // certificate as "{ASN}" hex text, and the users' certificates name the

@@ -46,18 +46,13 @@ class Publish : public ::testing::TestWithParam<LabSlapd::Schema> {
         m_lab.write("garbage.crl", "-----BEGIN X509 CRL-----\nAAAA\n-----END X509 CRL-----\n");
     }
 
-    // Bound as the directory's manager unless told not to; names of .crl and
-    // .pem files are of the test's folder.
+    // Bound as the directory's manager unless told not to.
     Result run(const std::vector<std::string>& args, bool bind = true) {
         std::vector<std::string> all;
         if (bind) {
             all = {"-D", m_lab.slapd->rootDN(), "-w", m_lab.slapd->rootPassword()};
         }
-        for (const std::string& a : args) {
-            const bool file = a.size() > 4 && (a.compare(a.size() - 4, 4, ".crl") == 0 ||
-                                               a.compare(a.size() - 4, 4, ".pem") == 0);
-            all.push_back(file ? m_lab.dir + "/" + a : a);
-        }
+        all.insert(all.end(), args.begin(), args.end());
         return m_lab.run(all);
     }
     // Runs the command of a row; then its check command (after "=>"), whose
@@ -82,14 +77,15 @@ TEST_P(Publish, ListsAndCertificates) {
     const std::string dpUrl =
         m_lab.slapd->url() + "/cn=New%20DP" + kSuffix + "?certificateRevocationList";
     const auto rows =
-        spawntest::readCases(ryxdirlab::casesFile("publish.tsv"), {{"CA", kCaDN},
+        spawntest::readCases(ryxdirlab::casesFile("publish.tsv"), {{"DIR", m_lab.dir},
+                                                                   {"CA", kCaDN},
                                                                    {"DP", "cn=New DP" + kSuffix},
                                                                    {"DPURL", dpUrl},
                                                                    {"USER", "cn=User" + kSuffix}});
     for (const auto& row : rows) {
         runRow(row[0], std::stoi(row[1]), row[2], row[3], {row.begin() + 4, row.end()});
     }
-    const Result anonymous = run({"publish", "crl", "n6.crl"}, false);
+    const Result anonymous = run({"publish", "crl", m_lab.dir + "/n6.crl"}, false);
     EXPECT_EQ(2, anonymous.status);
     EXPECT_THAT(anonymous.err, HasSubstr("bind with -D"));
 }

@@ -7,6 +7,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,9 +36,18 @@ std::vector<std::vector<std::string>> cases(const char* name) {
     return spawntest::readCases(std::string(RYX_TOOLS_CASES) + "/" + name);
 }
 
-TEST(RyxdirJson, StringsAreEscapedAndAlwaysUtf8) {
-    for (const auto& row : cases("json-strings.tsv")) {
-        EXPECT_EQ(jsonQuoted(row[0]), row[1]) << row[0];
+// Text made from each row's first field: JSON strings, escaped and always
+// UTF-8; byte counts in decimal units; names as OpenSSL prints them, read back
+// and written in LDAP form (anything else is no print form).
+TEST(RyxdirText, MadeFromEachRow) {
+    const std::map<std::string, std::function<std::string(const std::string&)>> made = {
+        {"json-strings.tsv", jsonQuoted},
+        {"byte-counts.tsv", [](const std::string& n) { return byteText(std::stoull(n)); }},
+        {"printed-names.tsv", ldapFormOfPrinted}};
+    for (const auto& [file, make] : made) {
+        for (const auto& row : cases(file.c_str())) {
+            EXPECT_EQ(make(row[0]), row[1]) << file << ": " << row[0];
+        }
     }
 }
 
@@ -69,12 +81,6 @@ TEST(RyxdirTime, AcceptsIsoUtcAndEpochSecondsOnly) {
         std::time_t when = -1;
         EXPECT_EQ(parseTime(row[0], when), !row[1].empty()) << row[0];
         EXPECT_EQ(when, row[1].empty() ? -1 : std::stoll(row[1])) << row[0];
-    }
-}
-
-TEST(RyxdirProgress, ByteCountsInDecimalUnits) {
-    for (const auto& row : cases("byte-counts.tsv")) {
-        EXPECT_EQ(byteText(std::stoull(row[0])), row[1]) << row[0];
     }
 }
 
@@ -128,14 +134,6 @@ std::string summary(const Settings& s) {
         text += " [" + operand + "]";
     }
     return text;
-}
-
-// Names as OpenSSL prints them, read back and written in LDAP form; anything
-// else is no print form.
-TEST(RyxdirNames, PrintFormsInLdapForm) {
-    for (const auto& row : cases("printed-names.tsv")) {
-        EXPECT_EQ(ldapFormOfPrinted(row[0]), row[1]) << row[0];
-    }
 }
 
 // File names hold safe characters only and never repeat within a run.
@@ -210,22 +208,18 @@ TEST(CommandLineDocs, EveryOptionInHelpManPageAndCompletion) {
         const std::string help = cmdline::usageText(*p), man = cmdline::manPage(*p),
                           bash = cmdline::bashCompletion(*p);
         std::vector<std::string> names;
+        std::vector<const cmdline::Option*> tables = p->general;
         for (const cmdline::Command* c : p->commands) {
             names.emplace_back(c->name);
-            for (const cmdline::Option* o = c->options; o && o->name; ++o) {
-                names.emplace_back(o->name);
-            }
+            tables.push_back(c->options);
         }
-        for (const cmdline::Option* table : p->general) {
-            for (const cmdline::Option* o = table; o->name != nullptr; ++o) {
+        for (const cmdline::Option* table : tables) {
+            for (const cmdline::Option* o = table; o && o->name; ++o) {
                 names.emplace_back(o->name);
             }
         }
         for (const std::string& name : names) {
-            std::string roff;
-            for (char c : name) {
-                roff += c == '-' ? std::string("\\-") : std::string(1, c);
-            }
+            const std::string roff = std::regex_replace(name, std::regex("-"), "\\-");
             EXPECT_NE(help.find("  " + name), std::string::npos) << name;
             EXPECT_NE(man.find("\\fB" + roff + "\\fR"), std::string::npos) << name;
             EXPECT_NE(bash.find(" " + name), std::string::npos) << name;
