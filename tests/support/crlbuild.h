@@ -6,43 +6,26 @@
 #ifndef CRLBUILD_H
 #define CRLBUILD_H
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cases.h"
 #include "labpki.h"
 
 namespace crlbuild {
 
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes fromHex(const std::string& hex) {
-    long n = 0;
-    ryx::UniquePtr<unsigned char> bytes(OPENSSL_hexstr2buf(hex.c_str(), &n));
-    if (!bytes) {
-        throw std::runtime_error("bad hex in " RYX_CRL_CASES ": " + hex.substr(0, 40));
-    }
-    return Bytes(bytes.get(), bytes.get() + n);
-}
+using labpki::Bytes;
+using labpki::fromHex;
 
 // The rows of crls.tsv whose first field, the kind of case, is one of kinds.
 inline std::vector<std::vector<std::string>> cases(const std::vector<std::string>& kinds) {
-    std::ifstream in(RYX_CRL_CASES);
     std::vector<std::vector<std::string>> rows;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');) {
-            fields.push_back(field);
-        }
-        if (!fields.empty() && std::find(kinds.begin(), kinds.end(), fields[0]) != kinds.end()) {
-            rows.push_back(fields);
+    for (auto& row : casefile::read(RYX_CRL_CASES)) {
+        if (std::find(kinds.begin(), kinds.end(), row[0]) != kinds.end()) {
+            rows.push_back(row);
         }
     }
     if (rows.empty()) {
