@@ -87,9 +87,7 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
         labpki::CrlOptions revokeBob;
         revokeBob.serials = {12};
         const auto entry = [&](const std::string& cn, std::vector<LabSlapd::Attribute> values) {
-            values.insert(values.begin(),
-                          {{"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}});
-            slapd->addEntry("cn=" + cn + kSuffix, values);
+            managerhost::addCa(*slapd, "cn=" + cn + kSuffix, values);
         };
         // DER cut short, beside the good values (the stock schema refuses it).
         const std::vector<std::string> garbage =
