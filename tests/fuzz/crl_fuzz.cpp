@@ -154,12 +154,10 @@ void mutate(Element& e, const std::vector<Element*>& all, std::minstd_rand& rng)
                 e.parsed = true;
                 size_t at = 0;
                 do {
+                    Element& piece = e.children.emplace_back();
+                    piece.identifier = {static_cast<unsigned char>(pick(3) ? 0x0c : 0x04)};
                     const size_t n = std::min(e.content.size() - at, 1 + pick(4));
-                    e.children.emplace_back();
-                    e.children.back().identifier = {
-                        static_cast<unsigned char>(pick(3) ? 0x0c : 0x04)};
-                    e.children.back().content.assign(e.content.begin() + at,
-                                                     e.content.begin() + at + n);
+                    piece.content.assign(e.content.begin() + at, e.content.begin() + at + n);
                     at += n;
                 } while (at < e.content.size());
             }

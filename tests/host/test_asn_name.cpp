@@ -1,4 +1,5 @@
 // X.500 names from LDAP strings and DER, and names as text.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
@@ -26,12 +27,12 @@ std::vector<unsigned char> der(const RYXASNx500Name& name) {
 }
 
 // The cases of names.tsv of one kind: "ok" with a text and what OpenSSL prints
-// for it, or "bad" with a text that is refused.
+// for it, or "bad" with a text that is refused and a part of its message.
 std::vector<std::vector<std::string>> nameCases(const std::string& kind) {
     std::vector<std::vector<std::string>> cases;
     for (auto& c : spawntest::readCases(RYX_TEST_DATA_DIR "/names.tsv")) {
         if (c[0] == kind) {
-            c.resize(3);  // "bad" rows have two fields
+            c.resize(3);  // most "bad" rows have two fields
             cases.push_back(c);
         }
     }
@@ -126,20 +127,12 @@ TEST(ASNName, RejectsBadText) {
             ADD_FAILURE() << "accepted \"" << text << "\" as " << print(name);
         } catch (const RYXASNException& e) {
             EXPECT_EQ(e.getError(), RYX_ERR_ASN_NAME) << text;
-            EXPECT_NE(std::string(e.what()).find("Invalid distinguished name"), std::string::npos)
-                << e.what();
+            EXPECT_THAT(e.what(), ::testing::HasSubstr("Invalid distinguished name"));
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(c[2]));  // the fault and where it is
         }
         EXPECT_EQ(ERR_peek_error(), 0u) << text;
     }
     EXPECT_THROW(RYXASNx500Name(static_cast<const char*>(nullptr)), RYXASNException);
-    // The message names the fault and where it is.
-    try {
-        RYXASNx500Name name("cn=ok,foo=bar");
-    } catch (const RYXASNException& e) {
-        EXPECT_NE(std::string(e.what()).find("unknown attribute type 'foo' at offset 6"),
-                  std::string::npos)
-            << e.what();
-    }
 }
 
 }  // namespace
