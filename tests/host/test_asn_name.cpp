@@ -58,20 +58,15 @@ TEST(ASNName, PrintsAsOpenSSLDoesAndReadsBackItsText) {
     }
 }
 
-// The other forms are OpenSSL's; RDNs, not values, are counted; equality is
-// OpenSSL's canonical one; copies are independent.
+// The other forms are OpenSSL's ("form" rows of names.tsv); RDNs, not values,
+// are counted; equality is OpenSSL's canonical one; copies are independent.
 TEST(ASNName, OtherFormsCountsEqualityAndCopies) {
     const RYXASNx500Name name("cn=x,o=Org,c=US");
-    const struct {
-        bool reverse;
-        RYXASNStrRepType type;
-        const char* text;
-    } forms[] = {{true, RYXASN_STRREP_RFC2253, "C=US,O=Org,CN=x"},
-                 {false, RYXASN_STRREP_ONELINE, "/C=US/O=Org/CN=x"},
-                 {true, RYXASN_STRREP_ONELINE, "/CN=x/O=Org/C=US"},
-                 {false, RYXASN_STRREP_RFC1779, "CN=x, O=Org, C=US"}};
-    for (const auto& f : forms) {
-        EXPECT_EQ(print(name, f.reverse, f.type), f.text);
+    for (const auto& f : spawntest::readCases(RYX_TEST_DATA_DIR "/names.tsv")) {
+        if (f[0] == "form") {
+            const auto type = static_cast<RYXASNStrRepType>(std::stoi(f.at(2)));
+            EXPECT_EQ(print(name, f[1] == "reversed", type), f.at(3));
+        }
     }
     const std::string multi = print(name, false, RYXASN_STRREP_MULTILINE);
     EXPECT_LT(multi.find("countryName"), multi.find("commonName")) << multi;
