@@ -83,9 +83,18 @@ inline std::unique_ptr<RYXDIRManager> makeManager(const Connection& c) {
         RYXLibraryManager::callLibEntry(RYXString(kPluginName), &info)));
 }
 
+// The DER of every object of a container, in container order.
+inline std::vector<Bytes> contents(const RYXASNObjectContainer* c) {
+    std::vector<Bytes> out;
+    for (size_t i = 0; c != nullptr && i < c->size(); ++i) {
+        const RYXBuffer der = c->at(i)->getDEREncoding();
+        out.emplace_back(der.getValue(), der.getValue() + der.getLength());
+    }
+    return out;
+}
+
 // The DER of what one retrieval returns: by name ('c' CA certificates, 'u' user
-// certificates, 'r' revocation lists, 'a' authority lists) or by URL ('l'),
-// in container order.
+// certificates, 'r' revocation lists, 'a' authority lists) or by URL ('l').
 inline std::vector<Bytes> fetch(RYXDIRManager& m, char kind, const std::string& target) {
     std::unique_ptr<RYXASNObjectContainer> c;
     if (kind == 'l') {
@@ -96,12 +105,7 @@ inline std::vector<Bytes> fetch(RYXDIRManager& m, char kind, const std::string& 
         c.reset(kind == 'r' ? m.getCRLs(n) : m.getARLs(n));
     }
     EXPECT_NE(c, nullptr) << kind << " " << target;
-    std::vector<Bytes> out;
-    for (size_t i = 0; c != nullptr && i < c->size(); ++i) {
-        const RYXBuffer der = c->at(i)->getDEREncoding();
-        out.emplace_back(der.getValue(), der.getValue() + der.getLength());
-    }
-    return out;
+    return contents(c.get());
 }
 
 inline std::string bytes(const Bytes& b) {
