@@ -69,11 +69,8 @@ class PluginLoad : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(RYXLibraryManager::countLibEntries(kEntryName), 0u); }
     void TearDown() override {
-        void* h = dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+        ryx::UniquePtr<void, ryx::DlClose> h(dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD));
         EXPECT_EQ(h, nullptr) << "a test left the plug-in loaded";
-        if (h != nullptr) {
-            dlclose(h);
-        }
         EXPECT_EQ(RYXLibraryManager::countLibEntries(kEntryName), 0u);
     }
 };
