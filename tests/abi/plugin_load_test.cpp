@@ -39,10 +39,6 @@ using tracetest::TraceCapture;
 
 const RYXString kEntryName("ryx8drld");
 
-size_t registrations() {
-    return RYXLibraryManager::countLibEntries(kEntryName);
-}
-
 // "E:name" for entry records and "M<component>:text" for messages: what loading
 // and unloading must write (exit records mirror the entries).
 std::vector<std::string> summary(const TraceCapture& capture) {
@@ -71,14 +67,11 @@ struct TempDir {
 
 class PluginLoad : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(registrations(), 0u); }
+    void SetUp() override { ASSERT_EQ(RYXLibraryManager::countLibEntries(kEntryName), 0u); }
     void TearDown() override {
-        void* h = dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+        ryx::UniquePtr<void, ryx::DlClose> h(dlopen(RYX_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD));
         EXPECT_EQ(h, nullptr) << "a test left the plug-in loaded";
-        if (h != nullptr) {
-            dlclose(h);
-        }
-        EXPECT_EQ(registrations(), 0u);
+        EXPECT_EQ(RYXLibraryManager::countLibEntries(kEntryName), 0u);
     }
 };
 
@@ -96,34 +89,32 @@ TEST_F(PluginLoad, RegistersWhileLoadedAndKnowsWhereFrom) {
     ASSERT_EQ(unlink(copy.c_str()), 0);
     const std::string where = fs::canonical(RYX_PLUGIN_PATH).string();
     const std::string load = "M" + std::to_string(RYX_TRACE_COMP_LOAD) + ":";
-    const struct {
-        std::string path;   // empty: through the library manager
-        std::string where;  // empty: unknown
-    } cases[] = {{"", where},
-                 {"", where},
-                 {link, where},
-                 {"/proc/self/fd/" + std::to_string(owner.get()), ""}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    // The path to open (none: through the library manager) and where from (none: unknown).
+    const std::pair<std::string, std::string> cases[] = {
+        {"", where},
+        {"", where},
+        {link, where},
+        {"/proc/self/fd/" + std::to_string(owner.get()), ""}};
+    for (const auto& [path, from] : cases) {
+        SCOPED_TRACE(path);
         void* handle = nullptr;
         {
             TraceCapture capture;
-            handle = c.path.empty() ? RYXLibraryManager::loadPlugin(kEntryName)
-                                    : dlopen(c.path.c_str(), RTLD_NOW | RTLD_LOCAL);
-            EXPECT_EQ(
-                summary(capture),
-                (std::vector<std::string>{
-                    "E:LDAPGlobal::ctor", "E:init",
-                    load + (c.where.empty() ? "Could not determine where DirLdap was loaded from"
-                                            : c.where)}));
+            handle = path.empty() ? RYXLibraryManager::loadPlugin(kEntryName)
+                                  : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+            EXPECT_EQ(summary(capture),
+                      (std::vector<std::string>{
+                          "E:LDAPGlobal::ctor", "E:init",
+                          load + (from.empty() ? "Could not determine where DirLdap was loaded from"
+                                               : from)}));
         }
         ASSERT_NE(handle, nullptr) << dlerror();
-        EXPECT_EQ(registrations(), 1u);
+        EXPECT_EQ(RYXLibraryManager::countLibEntries(kEntryName), 1u);
         EXPECT_NE(RYXLibraryManager::findLibEntry(kEntryName), nullptr);
         auto loadedFrom = reinterpret_cast<char* (*)()>(dlsym(handle, "ryxdrld_loaded_from"));
         EXPECT_NE(loadedFrom, nullptr);
-        const ryx::UniquePtr<char, ryx::MallocFree> path(loadedFrom ? loadedFrom() : nullptr);
-        EXPECT_EQ(path ? std::string(path.get()) : "", c.where);
+        const ryx::UniquePtr<char, ryx::MallocFree> loaded(loadedFrom ? loadedFrom() : nullptr);
+        EXPECT_EQ(loaded ? std::string(loaded.get()) : "", from);
         TraceCapture capture;
         RYXLibraryManager::unloadPlugin(handle);
         EXPECT_EQ(summary(capture), (std::vector<std::string>{"E:LDAPGlobal::dtor", "E:fini"}));

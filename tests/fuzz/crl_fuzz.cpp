@@ -7,6 +7,9 @@
 // changed tag is left to libFuzzer's own byte mutations), so that both the
 // strict DER the scanner takes and the encodings OpenSSL tolerates but DER
 // forbids are reached from the seeds, not only byte noise.
+#include <openssl/asn1.h>
+#include <openssl/err.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -58,34 +61,26 @@ bool parseChildren(const unsigned char*& p, const unsigned char* end, bool indef
     return !indefinite;
 }
 
+// The header by OpenSSL's reader (which takes padded and high-tag forms and
+// refuses an indefinite primitive); the identifier octets kept as written.
 bool parse(const unsigned char*& p, const unsigned char* end, Element& e, int depth) {
-    if (depth > 24 || p >= end)
-        return false;
     const unsigned char* start = p;
-    if ((*p++ & 0x1f) == 0x1f) {
-        while (p < end && (*p & 0x80))
-            ++p;
-        if (p++ >= end)
-            return false;
-    }
-    e.identifier.assign(start, p);
-    if (p >= end)
+    long length = 0;
+    int tag = 0, xclass = 0;
+    const int got = depth > 24 || p >= end
+                        ? 0x80
+                        : ASN1_get_object(&p, &length, &tag, &xclass, static_cast<long>(end - p));
+    ERR_clear_error();
+    if (got & 0x80)
         return false;
-    if (*p == 0x80) {  // indefinite
-        ++p;
+    size_t octets = 1;
+    while ((start[0] & 0x1f) == 0x1f && (start[octets++] & 0x80)) {
+    }
+    e.identifier.assign(start, start + octets);
+    if (got & 1) {  // indefinite
         e.padding = -1;
-        return e.constructed() && (e.parsed = parseChildren(p, end, true, e.children, depth));
+        return e.parsed = parseChildren(p, end, true, e.children, depth);
     }
-    size_t length = *p & 0x7f;
-    if (*p++ & 0x80) {
-        size_t count = length;
-        if (count > 4 || static_cast<size_t>(end - p) < count)
-            return false;
-        for (length = 0; p < end && count-- > 0;)
-            length = (length << 8) | *p++;
-    }
-    if (static_cast<size_t>(end - p) < length)
-        return false;
     const unsigned char* inner = p;
     e.parsed = e.constructed() && parseChildren(inner, p + length, false, e.children, depth);
     if (!e.parsed) {
@@ -159,12 +154,10 @@ void mutate(Element& e, const std::vector<Element*>& all, std::minstd_rand& rng)
                 e.parsed = true;
                 size_t at = 0;
                 do {
+                    Element& piece = e.children.emplace_back();
+                    piece.identifier = {static_cast<unsigned char>(pick(3) ? 0x0c : 0x04)};
                     const size_t n = std::min(e.content.size() - at, 1 + pick(4));
-                    e.children.emplace_back();
-                    e.children.back().identifier = {
-                        static_cast<unsigned char>(pick(3) ? 0x0c : 0x04)};
-                    e.children.back().content.assign(e.content.begin() + at,
-                                                     e.content.begin() + at + n);
+                    piece.content.assign(e.content.begin() + at, e.content.begin() + at + n);
                     at += n;
                 } while (at < e.content.size());
             }

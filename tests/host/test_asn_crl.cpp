@@ -101,10 +101,8 @@ TEST(ASNCertificateList, LooksUpSerialNumbers) {
         ASSERT_TRUE(copy) << l.revoked;
         EXPECT_EQ(X509_NAME_cmp(X509_CRL_get_issuer(copy.get()), list->getIssuer().native()), 0);
         for (const std::string& serial : asked) {
-            BIGNUM* bn = nullptr;
-            BN_hex2bn(&bn, serial.c_str());
-            const ryx::UniquePtr<BIGNUM> ownBn(bn);
-            ryx::UniquePtr<ASN1_STRING> number(BN_to_ASN1_INTEGER(bn, nullptr));
+            const std::string hex = serial[0] == '-' ? "-0x" + serial.substr(1) : "0x" + serial;
+            ryx::UniquePtr<ASN1_STRING> number(s2i_ASN1_INTEGER(nullptr, hex.c_str()));
             X509_REVOKED* entry = nullptr;
             EXPECT_EQ(X509_CRL_get0_by_serial(copy.get(), &entry, number.get()) == 1,
                       list->isRevoked(serial.c_str()))
@@ -128,8 +126,7 @@ TEST(ASNCertificateList, KeepsTheBytesItDecoded) {
     std::unique_ptr<RYXASNCertificateList> list = decoded(ber);
     RYXBuffer copy = list->getDEREncoding();
     EXPECT_EQ(Bytes(copy.getValue(), copy.getValue() + copy.getLength()), ber);
-    RYXASNCBuffer view = list->getDERView();
-    EXPECT_EQ(Bytes(view.getData(), view.getData() + view.getLength()), ber);
+    RYXASNCBuffer view = list->getDERView();  // its bytes are crlcompare::check's
     EXPECT_EQ(view.getData(), list->getDERView().getData());
     Bytes bad = ber;
     bad.push_back(0x00);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,9 +42,7 @@ TEST(HexString, ConvertsEitherCaseAndNamesWhatIsWrong) {
 // hex, the printable ones (0x20 to 0x7e) as text.
 TEST(HexDump, EveryByteInRowsOf16) {
     Bytes all(300);
-    for (size_t i = 0; i < all.size(); ++i) {
-        all[i] = static_cast<unsigned char>(i);
-    }
+    std::iota(all.begin(), all.end(), static_cast<unsigned char>(0));  // wraps after 0xff
     const RYXString hex = RYXUtility::binaryToHexString(all.data(), 256);
     EXPECT_EQ(std::string(hex.c_str(), hex.length()).substr(506), "fdfeff");
     EXPECT_EQ(bytesOf(RYXUtility::hexStringToBinary(hex.c_str())),

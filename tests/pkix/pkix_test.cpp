@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -40,36 +39,10 @@ Bytes deltaOf(const Bytes& der, const Authority& ca) {
     return labpki::toDER(crl.get());
 }
 
-// Counts the manager's retrievals that reach the directory.
-class CountingManager : public RYXDIRManager {
-  public:
-    explicit CountingManager(RYXDIRManager& inner) : m(inner) {}
-    RYXDIRManager* duplicate() override { return nullptr; }
-    RYXASNCertificateContainer* getCACertificates(const RYXASNx500Name& s) override {
-        ++calls;
-        return m.getCACertificates(s);
-    }
-    RYXASNCertificateContainer* getUserCertificates(const RYXASNx500Name& s) override {
-        return m.getUserCertificates(s);
-    }
-    RYXASNCRLContainer* getARLs(const RYXASNx500Name& i) override {
-        ++calls;
-        return m.getARLs(i);
-    }
-    RYXASNCRLContainer* getCRLs(const RYXASNx500Name& i) override {
-        ++calls;
-        return m.getCRLs(i);
-    }
-    RYXASNCRLContainer* getViaURI(const RYXString& u) override {
-        ++calls;
-        return m.getViaURI(u);
-    }
-    bool validateConnection() override { return m.validateConnection(); }
-    std::atomic<int> calls{0};
-
-  private:
-    RYXDIRManager& m;
-};
+// The manager's searches that reach the directory while trace was captured.
+size_t searches(const managerhost::TraceCapture& trace) {
+    return trace.entries("doSearch") + trace.entries("doSearchByURI");
+}
 
 class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
   protected:
@@ -87,9 +60,7 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
         labpki::CrlOptions revokeBob;
         revokeBob.serials = {12};
         const auto entry = [&](const std::string& cn, std::vector<LabSlapd::Attribute> values) {
-            values.insert(values.begin(),
-                          {{"objectClass", {"applicationProcess", "pkiCA"}}, {"cn", {cn}}});
-            slapd->addEntry("cn=" + cn + kSuffix, values);
+            managerhost::addCa(*slapd, "cn=" + cn + kSuffix, values);
         };
         // DER cut short, beside the good values (the stock schema refuses it).
         const std::vector<std::string> garbage =
@@ -141,12 +112,11 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
         c.errorMode = 1;
         info = std::make_unique<RYXDIRConnectInfo::LDAP>(c.info());
         manager = managerhost::makeManager(c);
-        counting = std::make_unique<CountingManager>(*manager);
         values = std::make_unique<RYXPKIXLdapValueSource>(*info);
     }
 
     RYXPKIXValidator validator(const RYXPKIXOptions& options = RYXPKIXOptions()) {
-        return RYXPKIXValidator(*counting, anchors.get(), "roots", options, values.get());
+        return RYXPKIXValidator(*manager, anchors.get(), "roots", options, values.get());
     }
 
     bool octetString() const { return GetParam() == LabSlapd::Schema::OctetString; }
@@ -163,7 +133,6 @@ class PkixTest : public ::testing::TestWithParam<LabSlapd::Schema> {
     std::map<std::string, labpki::CertPtr> certs;
     std::unique_ptr<RYXDIRConnectInfo::LDAP> info;
     std::unique_ptr<RYXDIRManager> manager;
-    std::unique_ptr<CountingManager> counting;
     std::unique_ptr<RYXPKIXValueSource> values;
 };
 
@@ -204,6 +173,7 @@ TEST_P(PkixTest, Verdicts) {
 // Many certificates of one CA: each entry and URL is asked once.
 TEST_P(PkixTest, FetchesOnceForManyCertificates) {
     RYXPKIXValidator v = validator();
+    managerhost::TraceCapture trace;
     for (int i = 0; i < 5; ++i) {
         for (const char* name : {"alice", "bob", "dave"}) {
             v.validate(certs[name].get(), nullptr, {"file", name});
@@ -211,7 +181,7 @@ TEST_P(PkixTest, FetchesOnceForManyCertificates) {
     }
     // Inter's CA certificates and CRLs, Root's ARLs, the URL (asked again
     // without ";binary" where the schema stores the plain name).
-    EXPECT_EQ(counting->calls.load(), octetString() ? 5 : 4);
+    EXPECT_EQ(searches(trace), octetString() ? 5u : 4u);
 }
 
 // The shared folder: two processes write it at once, and a third run reads it.
@@ -239,10 +209,10 @@ TEST_P(PkixTest, CacheFolderSharedByProcesses) {
         ++files;
     }
     EXPECT_EQ(files, 2u);  // Inter's CRLs and Root's ARLs
-    const int before = counting->calls.load();
+    managerhost::TraceCapture trace;
     RYXPKIXValidator v = validator(options);
     EXPECT_EQ(v.validate(certs["bob"].get(), nullptr, {"file", "bob"}).verdict, V::Invalid);
-    EXPECT_EQ(counting->calls.load() - before, 1);  // the CA certificates only
+    EXPECT_EQ(searches(trace), 1u);  // the CA certificates only
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemas, PkixTest,

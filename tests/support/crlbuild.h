@@ -6,43 +6,27 @@
 #ifndef CRLBUILD_H
 #define CRLBUILD_H
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cases.h"
 #include "labpki.h"
 
 namespace crlbuild {
 
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes fromHex(const std::string& hex) {
-    long n = 0;
-    ryx::UniquePtr<unsigned char> bytes(OPENSSL_hexstr2buf(hex.c_str(), &n));
-    if (!bytes) {
-        throw std::runtime_error("bad hex in " RYX_CRL_CASES ": " + hex.substr(0, 40));
-    }
-    return Bytes(bytes.get(), bytes.get() + n);
-}
+using labpki::Bytes;
+using labpki::fromHex;
 
 // The rows of crls.tsv whose first field, the kind of case, is one of kinds.
 inline std::vector<std::vector<std::string>> cases(const std::vector<std::string>& kinds) {
-    std::ifstream in(RYX_CRL_CASES);
     std::vector<std::vector<std::string>> rows;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');) {
-            fields.push_back(field);
-        }
-        if (!fields.empty() && std::find(kinds.begin(), kinds.end(), fields[0]) != kinds.end()) {
-            rows.push_back(fields);
+    for (auto& row : casefile::read(RYX_CRL_CASES)) {
+        if (std::find(kinds.begin(), kinds.end(), row[0]) != kinds.end()) {
+            rows.push_back(row);
         }
     }
     if (rows.empty()) {
@@ -51,33 +35,29 @@ inline std::vector<std::vector<std::string>> cases(const std::vector<std::string
     return rows;
 }
 
-// Lists of many shapes from the lab's generator, the built ones, and a certificate.
+// Lists of many shapes from the lab's generator (the "lab" rows), the built
+// ones, and a certificate.
 inline std::vector<std::pair<std::string, Bytes>> seeds() {
     std::vector<std::pair<std::string, Bytes>> out;
-    labpki::Authority ca = labpki::Authority::root("cn=Seed CA+uid=s1,ou=Fuzz,o=Org,c=US");
-    labpki::CrlOptions options;
-    options.thisUpdate = 1704164645;  // 2024-01-02
-    out.emplace_back("empty", ca.crl(options));
-    options.hasNextUpdate = false;
-    out.emplace_back("no-next-update", ca.crl(options));
-    options.hasNextUpdate = true;
-    options.revokedCount = 3;
-    options.crlNumber = 0x1234567890ull;
-    out.emplace_back("three", ca.crl(options));
-    options.revokedCount = 150;
-    options.firstSerial = 0x7f;
-    options.withReasons = true;
-    out.emplace_back("sampled-with-reasons", ca.crl(options));
-    options.revokedCount = 70;
-    options.firstSerial = 1ull << 62;
-    options.withReasons = false;
-    options.serials = {5, 1ull << 63, 0x80, 0};
-    out.emplace_back("out-of-order", ca.crl(options));
-    options.serials.clear();
-    options.revokedCount = 2;
-    out.emplace_back("authority", ca.arl(options));
-    labpki::Authority utf8 = labpki::Authority::root("cn=Zertifizierungsstelle \xc3\x84,c=DE");
-    out.emplace_back("utf8-issuer", utf8.crl(options));
+    const labpki::Authority ca = labpki::Authority::root("cn=Seed CA+uid=s1,ou=Fuzz,o=Org,c=US");
+    const labpki::Authority utf8 =
+        labpki::Authority::root("cn=Zertifizierungsstelle \xc3\x84,c=DE");
+    const auto number = [](const std::string& text) { return std::stoull(text, nullptr, 0); };
+    for (const auto& row : cases({"lab"})) {
+        labpki::CrlOptions o;
+        o.thisUpdate = 1704164645;  // 2024-01-02
+        o.revokedCount = number(row.at(3));
+        o.firstSerial = number(row.at(4));
+        o.hasNextUpdate = row.at(5) == "yes";
+        o.crlNumber = number(row.at(6));
+        o.withReasons = row.at(7) == "yes";
+        std::istringstream serials(row.size() > 8 ? row[8] : "");
+        for (std::string serial; serials >> serial;) {
+            o.serials.push_back(number(serial));
+        }
+        out.emplace_back(row[1],
+                         row[2] == "arl" ? ca.arl(o) : (row[2] == "crl" ? ca : utf8).crl(o));
+    }
     out.emplace_back("certificate", ca.certificateDER());
     for (const auto& row : cases({"seed"})) {
         out.emplace_back(row.at(1), fromHex(row.at(2)));

@@ -64,14 +64,10 @@ inline std::string compareLookups(const RYXASNCertificateList& list, X509_CRL* c
         const int index = i < 24 ? i : count - 1 - (i - 24);
         const ASN1_INTEGER* serial =
             X509_REVOKED_get0_serialNumber(sk_X509_REVOKED_value(revoked, index));
-        ryx::UniquePtr<BIGNUM> listed(ASN1_INTEGER_to_BN(serial, nullptr));
-        for (int step = -1; step <= 1 && listed; ++step) {
-            ryx::UniquePtr<BIGNUM> probe(BN_dup(listed.get()));
-            if (step > 0) {
-                BN_add_word(probe.get(), 1);
-            } else if (step < 0) {
-                BN_sub_word(probe.get(), 1);
-            }
+        ryx::UniquePtr<BIGNUM> probe(ASN1_INTEGER_to_BN(serial, nullptr));
+        // The serial number less one, itself, and plus one.
+        for (int step = 0; probe && step < 3; ++step) {
+            step == 0 ? BN_sub_word(probe.get(), 1) : BN_add_word(probe.get(), 1);
             const std::string hex = hexOf(probe.get());
             if (hex.size() > 1024) {
                 continue;  // more than isRevoked takes

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "cases.h"
 #include "childprocess.h"
 
 namespace spawntest {
@@ -102,46 +103,10 @@ inline bool parsesAsJson(const std::string& text, const std::string& scratch) {
     return r.status == 0;
 }
 
-// One field of a cases file: C escapes (\\ \n \t \r \" \0 \xHH) decoded, then
-// every ${NAME} of vars replaced by its value.
-inline std::string caseField(const std::string& raw,
-                             const std::map<std::string, std::string>& vars) {
-    std::string out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] != '\\' || i + 1 == raw.size()) {
-            out += raw[i];
-        } else if (raw[++i] == 'x' && i + 2 < raw.size()) {
-            out += static_cast<char>(std::strtol(raw.substr(i + 1, 2).c_str(), nullptr, 16));
-            i += 2;
-        } else {  // the sixth decoded character is the literal's closing NUL
-            const size_t at = std::string("\\\"ntr0").find(raw[i]);
-            out += at == std::string::npos ? raw[i] : "\\\"\n\t\r"[at];
-        }
-    }
-    for (const auto& [name, value] : vars) {
-        for (size_t at; (at = out.find("${" + name + "}")) != std::string::npos;) {
-            out.replace(at, name.size() + 3, value);
-        }
-    }
-    return out;
-}
-
-// The rows of a cases file: one case a line, fields separated by tabs, blank
-// lines and lines starting with '#' passed over.
+// The rows of a cases file (see cases.h); a file without any fails the test.
 inline std::vector<std::vector<std::string>> readCases(
     const std::string& path, const std::map<std::string, std::string>& vars = {}) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(readFile(path));
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        rows.emplace_back();
-        for (size_t at = 0, tab = 0; tab != std::string::npos; at = tab + 1) {
-            tab = line.find('\t', at);
-            rows.back().push_back(caseField(line.substr(at, tab - at), vars));
-        }
-    }
+    std::vector<std::vector<std::string>> rows = casefile::read(path, vars);
     EXPECT_FALSE(rows.empty()) << "no cases in " << path;
     return rows;
 }

@@ -24,11 +24,7 @@ struct Record {
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Record& r) {
-    const char* kind = r.level == RYX_TRACE_LEVEL_ENTRY   ? "entry"
-                       : r.level == RYX_TRACE_LEVEL_EXIT  ? "exit"
-                       : r.level == RYX_TRACE_LEVEL_ERROR ? "error"
-                                                          : "level?";
-    return os << "{0x" << std::hex << r.component << std::dec << " " << kind << " \"" << r.text
+    return os << std::hex << "{0x" << r.component << " 0x" << r.level << std::dec << " \"" << r.text
               << "\"}";
 }
 
