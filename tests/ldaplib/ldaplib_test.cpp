@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -31,13 +32,11 @@ const std::string& der() {
 }
 
 // A search of target, a URL or a DN at base scope for the attributes
-// (comma-separated; all when none): its code and result.
+// (separated by spaces; all when none): its code and result.
 std::pair<int, RyxMessage> search(LDAP* ld, const std::string& target,
                                   const std::string& attrs = "") {
-    Strings names;
     std::istringstream in(attrs);
-    for (std::string a; std::getline(in, a, ',');)
-        names.push_back(a);
+    Strings names{std::istream_iterator<std::string>(in), {}};
     std::vector<char*> list;
     for (std::string& a : names)
         list.push_back(a.data());
@@ -240,7 +239,7 @@ TEST_F(LdapLibTest, Tls) {
 
 // The searches of searches.tsv in turn: each one's code (also the handle's),
 // its result message (a server's answer comes with one, as from OpenLDAP; the
-// client's codes, 80 and up, without), and the last miss it leaves.
+// client's codes, 80 and up, without), the last miss it leaves and what it found.
 TEST_F(LdapLibTest, SearchesAndTheirMisses) {
     std::map<std::string, RyxLdap> handles;
     handles["live"] = connect();
@@ -250,7 +249,7 @@ TEST_F(LdapLibTest, SearchesAndTheirMisses) {
     handles["blank"] = RyxLdap(ryx_ldap_init(" \t", s_slapd->port()));
     const std::vector<std::pair<std::string, std::string>> vars = {
         {"$url", s_slapd->url()}, {"$suffix", s_slapd->suffix()}, {"$ca", caDN()}};
-    for (const Case& c : casesOf("searches.tsv", 4)) {
+    for (const Case& c : casesOf("searches.tsv", 5)) {
         LDAP* ld = handles.at(c[0]).get();
         const std::string target = expanded(c[1], vars);
         if (target == "restart") {
@@ -269,18 +268,9 @@ TEST_F(LdapLibTest, SearchesAndTheirMisses) {
                       expanded(c[3], vars))
                 << c[1];
         }
+        const Strings found = valuesOf(ld, ryx_ldap_first_entry(ld, res.get()), "description");
+        EXPECT_EQ(found, c[4] == "-" ? Strings{} : Strings{c[4]}) << c[1];
     }
-    // A URL search's message came from another connection; the walk takes the
-    // handle given.
-    const RyxLdap other(ryx_ldap_init("127.0.0.1", 1));
-    LDAP* dead = other.get();
-    const auto [rc, res] =
-        search(dead, s_slapd->url() + "/" + caDN() + "?cACertificate,description");
-    ASSERT_EQ(rc, LDAP_SUCCESS);
-    ASSERT_EQ(ryx_ldap_count_entries(dead, res.get()), 1);
-    LDAPMessage* e = ryx_ldap_first_entry(dead, res.get());
-    EXPECT_EQ(valuesOf(dead, e, "cACertificate;binary"), Strings{der()});
-    EXPECT_EQ(valuesOf(dead, e, "description"), Strings{"first CA"});
 }
 
 // The progress callback sees the bytes of a large answer as they come, and a
