@@ -133,33 +133,26 @@ TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
     };
     LabSlapd second(LabSlapd::Schema::OctetString);
     loaded(second);
-    enum class Hang { Connect, Bind, Search, Batch, Stopped };
-    const std::pair<const char*, Hang> rows[] = {
-        {"connect never completed", Hang::Connect},
-        {"bind never answered", Hang::Bind},
-        {"search never answered", Hang::Search},
-        {"ten lookups, the first host stopped after three", Hang::Batch},
-        {"the first host stopped between lookups", Hang::Stopped},
-    };
-    for (const auto& [name, hang] : rows) {
+    for (const auto& r : spawntest::readCases(LDAPLIB_CASES "/failover.tsv")) {
+        const std::string &name = r.at(0), &hang = r.at(1);
         // A new first host each time: the library remembers the one that failed.
         LabSlapd first(LabSlapd::Schema::OctetString);
         loaded(first);
         FullListener full;
         Connection both = at(389);
         both.host =
-            (hang == Hang::Connect ? full.hostPort() : first.hostPort()) + " " + second.hostPort();
+            (hang == "connect" ? full.hostPort() : first.hostPort()) + " " + second.hostPort();
         std::shared_ptr<void> stopped;
-        if (hang == Hang::Bind)
+        if (hang == "bind")
             stopped = hung(first.pid());
         std::unique_ptr<RYXDIRManager> m = makeManager(both);
-        if (hang == Hang::Search || hang == Hang::Stopped) {
+        if (hang == "search" || hang == "stopped") {
             ASSERT_EQ(caCertificates(*m), std::vector<Bytes>{der});
-            hang == Hang::Stopped ? first.stop() : (void)(stopped = hung(first.pid()));
+            hang == "stopped" ? first.stop() : (void)(stopped = hung(first.pid()));
         }
         TraceCapture trace;
         const Stopwatch watch;
-        for (int i = 0; i < (hang == Hang::Batch ? 10 : 1); ++i) {
+        for (int i = 0; i < (hang == "batch" ? 10 : 1); ++i) {
             if (i == 3)
                 stopped = hung(first.pid());
             EXPECT_EQ(caCertificates(*m), std::vector<Bytes>{der}) << name << ", lookup " << i;
@@ -168,7 +161,7 @@ TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
             expectWithin(watch.seconds(), kBound + 1, name);
         // Once logged in, the library moved on within the search (bound again
         // with the same credentials): the plug-in did not need its retry.
-        if (hang == Hang::Search || hang == Hang::Stopped) {
+        if (hang == "search" || hang == "stopped") {
             EXPECT_EQ(0u, trace.entries("LDAPClient::login(cn=admin,dc=example,dc=com)")) << name;
         }
     }
