@@ -1,8 +1,7 @@
-// Small LDAP servers on a loopback port, in a thread of the test, for what a
-// real server does not do on demand: stay silent, stall, trickle or drip a
-// transfer, drop the connection, refuse TLS; or answer at once. Binds succeed;
-// each search gets one entry "cn=x" (description: the given value) as the mode
-// says. A server stops with its owner, and by itself after a minute.
+// Small LDAP servers on loopback, in a thread of the test, for what a real one
+// does not do on demand (see Mode). Binds succeed; each search gets one entry
+// "cn=x" (description: the given value) as the mode says. A server stops with
+// its owner, and by itself after a minute.
 #ifndef FAKESERVER_H
 #define FAKESERVER_H
 

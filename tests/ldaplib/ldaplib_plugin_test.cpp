@@ -1,7 +1,6 @@
-// The toolkit LDAP library under the plug-in, loaded the way the toolkit loads
-// it: silent servers end the plug-in's calls within the bound (the retry
-// included), retries release what they open, the next host answers when the
-// first one hangs or stops, and the library's complaints reach the trace.
+// The toolkit LDAP library under the plug-in, loaded as the toolkit loads it:
+// bounded waits (the retry included), retries that release what they open,
+// failover to the next host, and complaints that reach the trace.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <signal.h>
@@ -119,9 +118,8 @@ TEST_F(PluginLib, SettingComplaintsAndReasonsReachTheTrace) {
     EXPECT_EQ(trace.atLevel(RYX_TRACE_LEVEL_ERROR), expected);
 }
 
-// A first host that hangs (stopped with SIGSTOP, or whose connection queue is
-// full) is passed over for the second within the call, once the idle bound
-// has passed, as is one that stopped; lookups across the outage all find their
+// A first host that hangs or stopped (the cases of failover.tsv) is passed over
+// for the second within the call; lookups across the outage all find their
 // certificate.
 TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
     const Bytes der = labpki::Authority::root(kCaDN).certificateDER();

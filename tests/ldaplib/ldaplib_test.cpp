@@ -1,8 +1,7 @@
-// The toolkit LDAP library against real slapds, through its ryx_ functions:
-// what it adds to OpenLDAP's client library (positive client codes, ";binary"
-// folding, the default host on the given port, URL searches on connections of
-// their own, TLS, the last miss and progress), and the slapd fixture's clean-up.
-// Binds, searches and writes themselves are seen through the plug-in's client.
+// What the toolkit LDAP library adds to OpenLDAP's client library, against real
+// slapds: positive client codes, ";binary" folding, the default host, URL
+// searches on connections of their own, TLS, the last miss and progress; and the
+// slapd fixture's clean-up.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -24,12 +23,6 @@
 namespace {
 
 using Strings = std::vector<std::string>;
-
-const std::string& der() {
-    static const labpki::Bytes b = labpki::Authority::root("cn=Test CA").certificateDER();
-    static const std::string d(b.begin(), b.end());
-    return d;
-}
 
 // A search of target, a URL or a DN at base scope for the attributes
 // (separated by spaces; all when none): its code and result.
@@ -54,12 +47,14 @@ std::pair<int, RyxMessage> search(LDAP* ld, const std::string& target,
 class LdapLibTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
+        const labpki::Bytes der = labpki::Authority::root("cn=Test CA").certificateDER();
         s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock);
         s_slapd->start();
-        s_slapd->addEntry(caDN(), {{"objectClass", {"applicationProcess", "pkiCA"}},
-                                   {"cn", {"CA1"}},
-                                   {"description", {"first CA"}},
-                                   {"cACertificate;binary", {der()}}});
+        s_slapd->addEntry(caDN(),
+                          {{"objectClass", {"applicationProcess", "pkiCA"}},
+                           {"cn", {"CA1"}},
+                           {"description", {"first CA"}},
+                           {"cACertificate;binary", {std::string(der.begin(), der.end())}}});
     }
     // The fixture's own promise, which every directory test relies on: no server
     // or folder outlives it (after a restart, too).

@@ -1,7 +1,5 @@
-// The toolkit LDAP library's inner units: host lists, the memory of failed
-// hosts, URL checks and settings, driven by the cases in hostlist.tsv,
-// hostmemory.tsv, url.tsv and settings.tsv (URLs are also
-// seen end to end in ldaplib_bounds_test and fuzzed in ldapurl_fuzz).
+// The toolkit LDAP library's inner units (host lists, the memory of failed
+// hosts, URL checks, settings), driven by the cases of the *.tsv beside them.
 #include <gtest/gtest.h>
 
 #include <map>
