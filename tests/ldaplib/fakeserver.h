@@ -20,11 +20,6 @@
 #include "ryxopenldapptr.h"
 #include "ryxuniquefd.h"
 
-inline void releaseBerAndBuffer(BerElement* ber) {
-    ber_free(ber, 1);
-}
-RYX_MAKE_NAMED_DELETER(BerAndBuffer, BerElement, releaseBerAndBuffer)
-
 // A listening socket on a free loopback port, and that port.
 inline ryx::UniqueFd loopbackListener(int backlog, sockaddr_in* addr) {
     ryx::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -70,10 +65,11 @@ class FakeServer {
     // The BER of ber_printf's format and arguments.
     template <typename... Args>
     static std::string ber(const char* format, Args... args) {
-        const ryx::UniquePtr<BerElement, ryx::BerAndBuffer> b(ber_alloc_t(LBER_USE_DER));
+        const ryx::UniquePtr<BerElement> b(ber_alloc_t(LBER_USE_DER));  // freed without its buffer
         berval flat{};
         ber_printf(b.get(), format, args...);
         ber_flatten2(b.get(), &flat, 0);
+        const ryx::UniquePtr<char, ryx::LdapMemfree> buffer(flat.bv_val);  // so the buffer is ours
         return std::string(flat.bv_val, flat.bv_len);
     }
 
@@ -81,10 +77,10 @@ class FakeServer {
     // removed; false while no request there is whole.
     static bool request(std::string* buf, ber_int_t* id, ber_tag_t* op) {
         berval bv{buf->size(), buf->data()};
-        const ryx::UniquePtr<BerElement, ryx::BerAndBuffer> in(buf->empty() ? nullptr
-                                                                            : ber_init(&bv));
+        const ryx::UniquePtr<BerElement> in(ber_alloc_t(0));
+        ber_init2(in.get(), &bv, 0);     // reads buf in place
         ber_len_t length = 0, rest = 0;  // ber_skip_tag fails while the request is incomplete
-        if (in == nullptr || ber_skip_tag(in.get(), &length) == LBER_DEFAULT ||
+        if (ber_skip_tag(in.get(), &length) == LBER_DEFAULT ||
             ber_get_option(in.get(), LBER_OPT_REMAINING_BYTES, &rest) != 0 ||
             ber_scanf(in.get(), "it", id, op) == LBER_ERROR)
             return false;
