@@ -1,8 +1,7 @@
-// Small LDAP servers on a loopback port, in a thread of the test, for what a
-// real server does not do on demand: stay silent, stall, trickle or drip a
-// transfer, drop the connection, refuse TLS; or answer at once. Binds succeed;
-// each search gets one entry "cn=x" (description: the given value) as the mode
-// says. A server stops with its owner, and by itself after a minute.
+// Small LDAP servers on loopback, in a thread of the test, for what a real one
+// does not do on demand (see Mode). Binds succeed; each search gets one entry
+// "cn=x" (description: the given value) as the mode says. A server stops with
+// its owner, and by itself after a minute.
 #ifndef FAKESERVER_H
 #define FAKESERVER_H
 
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ryxopenldapptr.h"
 #include "ryxuniquefd.h"
 
 // A listening socket on a free loopback port, and that port.
@@ -62,61 +62,58 @@ class FakeServer {
     int connections() const { return m_accepted; }
 
   private:
-    static std::string tlv(unsigned char tag, const std::string& content) {
-        std::string len;
-        for (size_t n = content.size(); n != 0; n >>= 8)
-            len.insert(len.begin(), static_cast<char>(n & 0xff));
-        if (content.size() < 128)
-            len = std::string(1, static_cast<char>(content.size()));
-        else
-            len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
-        return static_cast<char>(tag) + len + content;
+    // The BER of ber_printf's format and arguments.
+    template <typename... Args>
+    static std::string ber(const char* format, Args... args) {
+        const ryx::UniquePtr<BerElement> b(ber_alloc_t(LBER_USE_DER));  // freed without its buffer
+        berval flat{};
+        ber_printf(b.get(), format, args...);
+        ber_flatten2(b.get(), &flat, 0);
+        const ryx::UniquePtr<char, ryx::LdapMemfree> buffer(flat.bv_val);  // so the buffer is ours
+        return std::string(flat.bv_val, flat.bv_len);
     }
 
-    // Where the content of the element at buf[at] starts and how long it is;
-    // false while its header is incomplete.
-    static bool element(const std::string& buf, size_t at, size_t* start, size_t* length) {
-        const size_t octets = buf.size() > at + 1 && (buf[at + 1] & 0x80) ? buf[at + 1] & 0x7f : 0;
-        *start = at + 2 + octets;
-        *length = octets != 0 || buf.size() < at + 2 ? 0 : static_cast<unsigned char>(buf[at + 1]);
-        for (size_t i = 0; i < octets && *start <= buf.size(); ++i)
-            *length = (*length << 8) | static_cast<unsigned char>(buf[at + 2 + i]);
-        return *start <= buf.size();
+    // The message id and operation of the request at the front of buf, which is
+    // removed; false while no request there is whole.
+    static bool request(std::string* buf, ber_int_t* id, ber_tag_t* op) {
+        berval bv{buf->size(), buf->data()};
+        const ryx::UniquePtr<BerElement> in(ber_alloc_t(0));
+        ber_init2(in.get(), &bv, 0);     // reads buf in place
+        ber_len_t length = 0, rest = 0;  // ber_skip_tag fails while the request is incomplete
+        if (ber_skip_tag(in.get(), &length) == LBER_DEFAULT ||
+            ber_get_option(in.get(), LBER_OPT_REMAINING_BYTES, &rest) != 0 ||
+            ber_scanf(in.get(), "it", id, op) == LBER_ERROR)
+            return false;
+        buf->erase(0, buf->size() - rest + length);
+        return true;
     }
 
     static void send(int fd, const std::string& bytes) {
         ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
 
-    // Answers every whole request at the front of buf and removes it; false
-    // when the connection is to be closed.
+    // Reads what came on fd and answers every whole request in buf, the bytes not
+    // yet answered; false when the connection is to be closed.
     bool answer(int fd, std::string* buf) {
-        if (m_mode == Mode::Silent) {  // whatever arrives, a TLS hello too, is not parsed
-            buf->clear();
-            return true;
-        }
-        if (m_mode == Mode::RefuseTls) {
+        char got[4096];
+        const ssize_t n = ::read(fd, got, sizeof got);
+        if (n > 0 && m_mode == Mode::RefuseTls)  // a handshake-failure alert
             send(fd, std::string("\x15\x03\x01\x00\x02\x02\x28", 7));
+        if (n <= 0 || m_mode == Mode::RefuseTls)
             return false;
-        }
-        size_t body = 0, total = 0, idAt = 0, idLength = 0;
-        while (element(*buf, 0, &body, &total) && buf->size() >= body + total &&
-               element(*buf, body, &idAt, &idLength) && idAt + idLength < buf->size()) {
-            const std::string id = buf->substr(idAt, idLength);
-            const unsigned char op = static_cast<unsigned char>((*buf)[idAt + idLength]);
-            buf->erase(0, body + total);
-            if (op == 0x42 || (op == 0x63 && m_mode == Mode::Drop))  // unbind, search
+        if (m_mode != Mode::Silent)  // whatever arrives, a TLS hello too, is not parsed
+            buf->append(got, static_cast<size_t>(n));
+        ber_int_t id = 0;
+        for (ber_tag_t op = 0; request(buf, &id, &op);) {
+            if (op == LDAP_REQ_UNBIND || (op == LDAP_REQ_SEARCH && m_mode == Mode::Drop))
                 return false;
-            const std::string done =
-                tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "");
-            if (op == 0x60)  // bind
-                send(fd, tlv(0x30, tlv(0x02, id) + tlv(0x61, done)));
-            if (op != 0x63 || m_mode == Mode::BindOnly)
+            if (op == LDAP_REQ_BIND)
+                send(fd, ber("{it{ess}}", id, LDAP_RES_BIND, 0, "", ""));
+            if (op != LDAP_REQ_SEARCH || m_mode == Mode::BindOnly)
                 continue;
-            const std::string attr =
-                tlv(0x30, tlv(0x04, "description") + tlv(0x31, tlv(0x04, m_value)));
             const std::string entry =
-                tlv(0x30, tlv(0x02, id) + tlv(0x64, tlv(0x04, "cn=x") + tlv(0x30, attr)));
+                ber("{it{s{{s[o]}}}}", id, LDAP_RES_SEARCH_ENTRY, "cn=x", "description",
+                    m_value.data(), static_cast<ber_len_t>(m_value.size()));
             if (m_mode == Mode::Stall) {
                 send(fd, entry.substr(0, entry.size() / 2));
                 continue;
@@ -131,7 +128,7 @@ class FakeServer {
             }
             if (m_mode == Mode::Answer)
                 send(fd, entry);
-            send(fd, tlv(0x30, tlv(0x02, id) + tlv(0x65, done)));
+            send(fd, ber("{it{ess}}", id, LDAP_RES_SEARCH_RESULT, 0, "", ""));
         }
         return true;
     }
@@ -139,28 +136,20 @@ class FakeServer {
     void run() {
         const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
         std::vector<pollfd> fds{{m_listener.get(), POLLIN, 0}};
-        std::vector<ryx::UniqueFd> owners(1);  // of the connections in fds[1...]
-        std::vector<std::string> buffers(1);
+        std::vector<std::pair<ryx::UniqueFd, std::string>> connections(1);  // those in fds[1...]
         while (!m_stop && std::chrono::steady_clock::now() < end) {
             if (::poll(fds.data(), fds.size(), 50) <= 0)
                 continue;
             for (size_t i = fds.size(); i-- > 1;) {
-                if (fds[i].revents == 0)
-                    continue;
-                char chunk[4096];
-                const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-                if (n > 0)
-                    buffers[i].append(chunk, static_cast<size_t>(n));
-                if (n <= 0 || !answer(fds[i].fd, &buffers[i])) {
+                if (fds[i].revents != 0 && !answer(fds[i].fd, &connections[i].second)) {
                     fds.erase(fds.begin() + static_cast<long>(i));
-                    owners.erase(owners.begin() + static_cast<long>(i));
-                    buffers.erase(buffers.begin() + static_cast<long>(i));
+                    connections.erase(connections.begin() + static_cast<long>(i));
                 }
             }
             if (fds[0].revents & POLLIN) {
-                owners.emplace_back(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-                fds.push_back({owners.back().get(), POLLIN, 0});
-                buffers.emplace_back();
+                connections.emplace_back(
+                    ::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC), "");
+                fds.push_back({connections.back().first.get(), POLLIN, 0});
                 ++m_accepted;
             }
         }

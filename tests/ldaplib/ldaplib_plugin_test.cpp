@@ -1,7 +1,6 @@
-// The toolkit LDAP library under the plug-in, loaded the way the toolkit loads
-// it: silent servers end the plug-in's calls within the bound (the retry
-// included), retries release what they open, the next host answers when the
-// first one hangs or stops, and the library's complaints reach the trace.
+// The toolkit LDAP library under the plug-in, loaded as the toolkit loads it:
+// bounded waits (the retry included), retries that release what they open,
+// failover to the next host, and complaints that reach the trace.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <signal.h>
@@ -119,9 +118,8 @@ TEST_F(PluginLib, SettingComplaintsAndReasonsReachTheTrace) {
     EXPECT_EQ(trace.atLevel(RYX_TRACE_LEVEL_ERROR), expected);
 }
 
-// A first host that hangs (stopped with SIGSTOP, or whose connection queue is
-// full) is passed over for the second within the call, once the idle bound
-// has passed, as is one that stopped; lookups across the outage all find their
+// A first host that hangs or stopped (the cases of failover.tsv) is passed over
+// for the second within the call; lookups across the outage all find their
 // certificate.
 TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
     const Bytes der = labpki::Authority::root(kCaDN).certificateDER();
@@ -133,33 +131,26 @@ TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
     };
     LabSlapd second(LabSlapd::Schema::OctetString);
     loaded(second);
-    enum class Hang { Connect, Bind, Search, Batch, Stopped };
-    const std::pair<const char*, Hang> rows[] = {
-        {"connect never completed", Hang::Connect},
-        {"bind never answered", Hang::Bind},
-        {"search never answered", Hang::Search},
-        {"ten lookups, the first host stopped after three", Hang::Batch},
-        {"the first host stopped between lookups", Hang::Stopped},
-    };
-    for (const auto& [name, hang] : rows) {
+    for (const auto& r : spawntest::readCases(LDAPLIB_CASES "/failover.tsv")) {
+        const std::string &name = r.at(0), &hang = r.at(1);
         // A new first host each time: the library remembers the one that failed.
         LabSlapd first(LabSlapd::Schema::OctetString);
         loaded(first);
         FullListener full;
         Connection both = at(389);
         both.host =
-            (hang == Hang::Connect ? full.hostPort() : first.hostPort()) + " " + second.hostPort();
+            (hang == "connect" ? full.hostPort() : first.hostPort()) + " " + second.hostPort();
         std::shared_ptr<void> stopped;
-        if (hang == Hang::Bind)
+        if (hang == "bind")
             stopped = hung(first.pid());
         std::unique_ptr<RYXDIRManager> m = makeManager(both);
-        if (hang == Hang::Search || hang == Hang::Stopped) {
+        if (hang == "search" || hang == "stopped") {
             ASSERT_EQ(caCertificates(*m), std::vector<Bytes>{der});
-            hang == Hang::Stopped ? first.stop() : (void)(stopped = hung(first.pid()));
+            hang == "stopped" ? first.stop() : (void)(stopped = hung(first.pid()));
         }
         TraceCapture trace;
         const Stopwatch watch;
-        for (int i = 0; i < (hang == Hang::Batch ? 10 : 1); ++i) {
+        for (int i = 0; i < (hang == "batch" ? 10 : 1); ++i) {
             if (i == 3)
                 stopped = hung(first.pid());
             EXPECT_EQ(caCertificates(*m), std::vector<Bytes>{der}) << name << ", lookup " << i;
@@ -168,7 +159,7 @@ TEST_F(PluginLib, FailedFirstHostIsAnsweredByTheSecond) {
             expectWithin(watch.seconds(), kBound + 1, name);
         // Once logged in, the library moved on within the search (bound again
         // with the same credentials): the plug-in did not need its retry.
-        if (hang == Hang::Search || hang == Hang::Stopped) {
+        if (hang == "search" || hang == "stopped") {
             EXPECT_EQ(0u, trace.entries("LDAPClient::login(cn=admin,dc=example,dc=com)")) << name;
         }
     }

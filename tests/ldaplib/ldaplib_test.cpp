@@ -1,8 +1,7 @@
-// The toolkit LDAP library against real slapds, through its ryx_ functions:
-// what it adds to OpenLDAP's client library (positive client codes, ";binary"
-// folding, the default host on the given port, URL searches on connections of
-// their own, TLS, the last miss and progress), and the slapd fixture's clean-up.
-// Binds, searches and writes themselves are seen through the plug-in's client.
+// What the toolkit LDAP library adds to OpenLDAP's client library, against real
+// slapds: positive client codes, ";binary" folding, the default host, URL
+// searches on connections of their own, TLS, the last miss and progress; and the
+// slapd fixture's clean-up.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -24,20 +24,12 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-const std::string& der() {
-    static const labpki::Bytes b = labpki::Authority::root("cn=Test CA").certificateDER();
-    static const std::string d(b.begin(), b.end());
-    return d;
-}
-
 // A search of target, a URL or a DN at base scope for the attributes
-// (comma-separated; all when none): its code and result.
+// (separated by spaces; all when none): its code and result.
 std::pair<int, RyxMessage> search(LDAP* ld, const std::string& target,
                                   const std::string& attrs = "") {
-    Strings names;
     std::istringstream in(attrs);
-    for (std::string a; std::getline(in, a, ',');)
-        names.push_back(a);
+    Strings names{std::istream_iterator<std::string>(in), {}};
     std::vector<char*> list;
     for (std::string& a : names)
         list.push_back(a.data());
@@ -55,12 +47,14 @@ std::pair<int, RyxMessage> search(LDAP* ld, const std::string& target,
 class LdapLibTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
+        const labpki::Bytes der = labpki::Authority::root("cn=Test CA").certificateDER();
         s_slapd = std::make_unique<LabSlapd>(LabSlapd::Schema::Stock);
         s_slapd->start();
-        s_slapd->addEntry(caDN(), {{"objectClass", {"applicationProcess", "pkiCA"}},
-                                   {"cn", {"CA1"}},
-                                   {"description", {"first CA"}},
-                                   {"cACertificate;binary", {der()}}});
+        s_slapd->addEntry(caDN(),
+                          {{"objectClass", {"applicationProcess", "pkiCA"}},
+                           {"cn", {"CA1"}},
+                           {"description", {"first CA"}},
+                           {"cACertificate;binary", {std::string(der.begin(), der.end())}}});
     }
     // The fixture's own promise, which every directory test relies on: no server
     // or folder outlives it (after a restart, too).
@@ -113,9 +107,8 @@ TEST_F(LdapLibTest, RefusedStartTlsUnderTryIsToldToTheProgram) {
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_THAT(notices[0],
                 ::testing::StartsWith(s_slapd->url() + ": the server refused StartTLS"));
-    c.set = 0;  // back to the variables: StartTLS required
+    c.set = 0;  // back to the variables (the Tls cases need it)
     ASSERT_EQ(ryx_ldap_configure(&c), 0);
-    EXPECT_EQ(search(connect().get(), caDN()).first, 91);
     ::unsetenv("RYX_LDAP_STARTTLS");
 }
 
@@ -137,17 +130,16 @@ TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
             out.emplace_back(p.substr(0, p.find('=')), p.substr(p.find('=') + 1));
         return out;
     };
-    char before[4096];
-    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    const std::filesystem::path before = std::filesystem::current_path();
     const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
     for (const Case& c : casesOf("ldapconf.tsv", 6)) {
         std::filesystem::remove_all(base);
-        std::filesystem::create_directories(base + "/home");
-        std::filesystem::create_directories(base + "/cwd");
+        for (const char* folder : {"/home", "/cwd"})
+            std::filesystem::create_directories(base + folder);
         for (const auto& [path, text] : pairs(c[1]))
             std::ofstream(base + "/" + path) << text << "\n";
         ::setenv("HOME", (base + "/home").c_str(), 1);
-        ASSERT_EQ(::chdir((base + "/cwd").c_str()), 0);
+        std::filesystem::current_path(base + "/cwd");
         for (const auto& [name, value] : pairs(c[2]))
             ::setenv(name.c_str(), value.c_str(), 1);
         char *value = nullptr, *origin = nullptr;
@@ -164,7 +156,7 @@ TEST_F(LdapLibTest, DefaultServerFollowsOpenLdapsOrder) {
         }
     }
     ::setenv("HOME", home.c_str(), 1);
-    ASSERT_EQ(::chdir(before), 0);
+    std::filesystem::current_path(before);
     std::filesystem::remove_all(base);
 }
 
@@ -240,7 +232,7 @@ TEST_F(LdapLibTest, Tls) {
 
 // The searches of searches.tsv in turn: each one's code (also the handle's),
 // its result message (a server's answer comes with one, as from OpenLDAP; the
-// client's codes, 80 and up, without), and the last miss it leaves.
+// client's codes, 80 and up, without), the last miss it leaves and what it found.
 TEST_F(LdapLibTest, SearchesAndTheirMisses) {
     std::map<std::string, RyxLdap> handles;
     handles["live"] = connect();
@@ -250,7 +242,7 @@ TEST_F(LdapLibTest, SearchesAndTheirMisses) {
     handles["blank"] = RyxLdap(ryx_ldap_init(" \t", s_slapd->port()));
     const std::vector<std::pair<std::string, std::string>> vars = {
         {"$url", s_slapd->url()}, {"$suffix", s_slapd->suffix()}, {"$ca", caDN()}};
-    for (const Case& c : casesOf("searches.tsv", 4)) {
+    for (const Case& c : casesOf("searches.tsv", 5)) {
         LDAP* ld = handles.at(c[0]).get();
         const std::string target = expanded(c[1], vars);
         if (target == "restart") {
@@ -269,18 +261,9 @@ TEST_F(LdapLibTest, SearchesAndTheirMisses) {
                       expanded(c[3], vars))
                 << c[1];
         }
+        const Strings found = valuesOf(ld, ryx_ldap_first_entry(ld, res.get()), "description");
+        EXPECT_EQ(found, c[4] == "-" ? Strings{} : Strings{c[4]}) << c[1];
     }
-    // A URL search's message came from another connection; the walk takes the
-    // handle given.
-    const RyxLdap other(ryx_ldap_init("127.0.0.1", 1));
-    LDAP* dead = other.get();
-    const auto [rc, res] =
-        search(dead, s_slapd->url() + "/" + caDN() + "?cACertificate,description");
-    ASSERT_EQ(rc, LDAP_SUCCESS);
-    ASSERT_EQ(ryx_ldap_count_entries(dead, res.get()), 1);
-    LDAPMessage* e = ryx_ldap_first_entry(dead, res.get());
-    EXPECT_EQ(valuesOf(dead, e, "cACertificate;binary"), Strings{der()});
-    EXPECT_EQ(valuesOf(dead, e, "description"), Strings{"first CA"});
 }
 
 // The progress callback sees the bytes of a large answer as they come, and a
