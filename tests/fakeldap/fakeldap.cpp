@@ -203,8 +203,9 @@ EXPORT LDAP* API(ldap_init)(const char* host, int) {
 
 EXPORT int API(ldap_msgfree)(LDAPMessage* msg) {
     record("ldap_msgfree");
+    const int rc = msg == nullptr ? 0 : LDAP_RES_SEARCH_RESULT;  // msg is not read once freed
     release(msg, std::default_delete<ldapmsg>());
-    return msg == nullptr ? 0 : LDAP_RES_SEARCH_RESULT;
+    return rc;
 }
 
 EXPORT char* API(ldap_err2string)(int rc) {
